@@ -1,0 +1,37 @@
+// String helpers for the single-byte strings the program works with: ASCII
+// case conversion (only the letters A-Z and a-z change), 1-based positions
+// as the design's texts count them, trimming and integer conversions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace base {
+
+std::string UpperCase(std::string_view s);
+std::string LowerCase(std::string_view s);
+bool SameText(std::string_view a, std::string_view b);
+
+// Blanks and control characters (code <= 32) off both ends, or one end.
+std::string Trim(std::string_view s);
+std::string TrimLeft(std::string_view s);
+std::string TrimRight(std::string_view s);
+
+// 1-based position of needle in s, 0 when absent.
+int Pos(std::string_view needle, std::string_view s);
+// count characters from 1-based position index, clipped to the string.
+std::string Copy(std::string_view s, int index, int count);
+
+// A decimal integer, or a hexadecimal one written "0x", "0X" or "$" first,
+// with an optional sign and no other characters; nullopt when it is not one
+// or does not fit 32 bits.
+std::optional<std::int32_t> TryStrToInt(std::string_view s);
+std::int32_t StrToIntDef(std::string_view s, std::int32_t def);
+std::string IntToStr(long long v);
+
+// Multiplies in signed 32-bit arithmetic; raises EIntOverflow on overflow.
+std::int32_t CheckedMul32(std::int32_t a, std::int32_t b);
+
+}  // namespace base

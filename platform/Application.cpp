@@ -1,0 +1,74 @@
+#include "platform/Application.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "base/Exception.h"
+#include "platform/MessageLoop.h"
+
+namespace platform {
+
+void TApplication::Terminate() {
+    terminated_ = true;
+    if (host_.terminate) host_.terminate();
+}
+
+void TApplication::ProcessMessages() {
+    if (host_.processMessages)
+        host_.processMessages();
+    else
+        platform::ProcessMessages();
+}
+
+void TApplication::WaitMessage() {
+    if (host_.waitMessage)
+        host_.waitMessage();
+    else
+        platform::WaitMessage(-1);
+}
+
+void TApplication::HandleMessage() {
+    if (host_.processMessages) {
+        // The host's own wait processes what arrives as it wakes.
+        host_.processMessages();
+        WaitMessage();
+        return;
+    }
+    if (!platform::ProcessMessages()) platform::WaitMessage(-1);
+}
+
+void TApplication::ShowException(const std::exception& e) { ShowErrorText(e.what()); }
+
+void TApplication::ShowErrorText(const std::string& message) {
+    std::string text = base::ErrorReportText(message);
+    // A modal box pumps messages; while it is open, the same failure coming
+    // back (a timer that keeps failing) is not stacked on top of it.
+    if (std::find(open_.begin(), open_.end(), text) != open_.end()) return;
+    if (!host_.showError) {
+        std::fprintf(stderr, "%s: %s\n", Title.c_str(), text.c_str());
+        return;
+    }
+    open_.push_back(text);
+    try {
+        host_.showError(Title, text);
+    } catch (...) {
+        open_.pop_back();
+        throw;
+    }
+    open_.pop_back();
+}
+
+void TApplication::Guard(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+}
+
+TApplication& Application() {
+    static TApplication app;
+    return app;
+}
+
+}  // namespace platform

@@ -1,0 +1,224 @@
+#include "platform/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+#include "base/Exception.h"
+#include "base/Strings.h"
+
+namespace platform {
+
+namespace {
+constexpr std::size_t kMaxValue = 2047;
+
+// A value as the profile routines return it: trimmed, one pair of
+// surrounding double quotes removed, at most 2047 characters.
+std::string CleanValue(const std::string& raw) {
+    std::string v = base::Trim(raw);
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    if (v.size() > kMaxValue) v.resize(kMaxValue);
+    return v;
+}
+}  // namespace
+
+TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
+    std::ifstream in(fileName_, std::ios::binary);
+    if (!in) return;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    Parse(ss.str());
+}
+
+void TIniFile::Parse(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = i;
+        while (j < text.size() && text[j] != '\r' && text[j] != '\n') ++j;
+        Line line;
+        line.raw = text.substr(i, j - i);
+        std::string t = base::Trim(line.raw);
+        if (!t.empty() && t.front() == '[') {
+            auto close = t.find(']');
+            if (close != std::string::npos) {
+                line.kind = Line::Header;
+                line.section = base::Trim(t.substr(1, close - 1));
+            }
+        } else if (!t.empty() && t.front() != ';') {
+            auto eq = line.raw.find('=');
+            if (eq != std::string::npos) {
+                line.kind = Line::Pair;
+                line.key = base::Trim(line.raw.substr(0, eq));
+                line.value = line.raw.substr(eq + 1);
+            }
+        }
+        lines_.push_back(std::move(line));
+        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n') ++j;
+        i = j + 1;
+    }
+}
+
+int TIniFile::FindSection(const std::string& section) const {
+    std::string s = base::Trim(section);
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].kind == Line::Header && base::SameText(lines_[i].section, s)) return static_cast<int>(i);
+    return -1;
+}
+
+int TIniFile::SectionEnd(int header) const {
+    std::size_t i = static_cast<std::size_t>(header) + 1;
+    while (i < lines_.size() && lines_[i].kind != Line::Header) ++i;
+    return static_cast<int>(i);
+}
+
+int TIniFile::FindKey(int header, const std::string& key) const {
+    if (header < 0) return -1;
+    std::string k = base::Trim(key);
+    int end = SectionEnd(header);
+    for (int i = header + 1; i < end; ++i)
+        if (lines_[i].kind == Line::Pair && base::SameText(lines_[i].key, k)) return i;
+    return -1;
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+    int k = FindKey(FindSection(section), key);
+    if (k < 0) return def;
+    return CleanValue(lines_[k].value);
+}
+
+std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,
+                                   std::int32_t def) const {
+    int k = FindKey(FindSection(section), key);
+    if (k < 0) return def;
+    return base::StrToIntDef(CleanValue(lines_[k].value), def);
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+bool TIniFile::SectionExists(const std::string& section) const { return FindSection(section) >= 0; }
+
+bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
+    return FindKey(FindSection(section), key) >= 0;
+}
+
+std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
+    std::vector<std::string> keys;
+    int h = FindSection(section);
+    if (h < 0) return keys;
+    int end = SectionEnd(h);
+    for (int i = h + 1; i < end; ++i)
+        if (lines_[i].kind == Line::Pair) keys.push_back(lines_[i].key);
+    return keys;
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    int h = FindSection(section);
+    if (h < 0) {
+        Line header;
+        header.kind = Line::Header;
+        header.section = base::Trim(section);
+        lines_.push_back(header);
+        h = static_cast<int>(lines_.size()) - 1;
+    }
+    int k = FindKey(h, key);
+    if (k >= 0) {
+        lines_[k].value = value;
+        return;
+    }
+    // After the section's last key, before any blank lines that end it.
+    int end = SectionEnd(h);
+    int at = end;
+    while (at > h + 1 && lines_[at - 1].kind == Line::Other && base::Trim(lines_[at - 1].raw).empty()) --at;
+    Line pair;
+    pair.kind = Line::Pair;
+    pair.key = base::Trim(key);
+    pair.value = value;
+    lines_.insert(lines_.begin() + at, pair);
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+void TIniFile::EraseSection(const std::string& section) {
+    for (int h = FindSection(section); h >= 0; h = FindSection(section)) {
+        int end = SectionEnd(h);
+        lines_.erase(lines_.begin() + h, lines_.begin() + end);
+    }
+}
+
+void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+    int k = FindKey(FindSection(section), key);
+    if (k >= 0) lines_.erase(lines_.begin() + k);
+}
+
+std::string TIniFile::Text() const {
+    std::string out;
+    for (const Line& l : lines_) {
+        switch (l.kind) {
+        case Line::Header: out += "[" + l.section + "]"; break;
+        case Line::Pair: out += l.key + "=" + l.value; break;
+        case Line::Other: out += l.raw; break;
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+void TIniFile::UpdateFile() {
+    if (!WriteFileAtomically(fileName_, Text())) throw base::Exception("Unable to write to " + fileName_);
+}
+
+bool WriteFileAtomically(const std::string& fileName, const std::string& data) {
+    if (fileName.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    std::string tmp = fileName + ".tmp-" + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    // Keep the mode of the file being replaced, so a save does not widen access.
+    struct stat st{};
+    if (::stat(fileName.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    const char* p = data.data();
+    std::size_t left = data.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (ok && ::fsync(fd) != 0) ok = false;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::rename(tmp.c_str(), fileName.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        errno = saved;
+    }
+    return ok;
+}
+
+}  // namespace platform

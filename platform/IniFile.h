@@ -1,0 +1,78 @@
+// INI profile files, read and written as the design's profile routines did:
+// section and key names match without regard to case, the first matching
+// section and key win, names and values are trimmed, one pair of surrounding
+// double quotes is stripped from a value, values are cut at 2047 characters,
+// and CR LF, LF and CR line ends are all read. Lines that are neither a
+// section header nor a key (comments, blanks) are kept as they are.
+//
+// A TIniFile holds the whole file in memory from the moment it is opened.
+// Writes change the memory only; UpdateFile() writes the whole file to a
+// temporary file beside it and renames it into place, so a failed save leaves
+// the old file as it was. Lines are written with CR LF ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class TIniFile {
+public:
+    // Loads the file; a missing or unreadable file reads as empty.
+    explicit TIniFile(std::string fileName);
+
+    const std::string& FileName() const { return fileName_; }
+
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& def) const;
+    // Decimal, or hexadecimal with "0x"/"0X"/"$"; def when missing, empty or
+    // not an integer.
+    std::int32_t ReadInteger(const std::string& section, const std::string& key,
+                             std::int32_t def) const;
+    // Read as an integer; anything other than 0 is true.
+    bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+    bool SectionExists(const std::string& section) const;
+    bool ValueExists(const std::string& section, const std::string& key) const;
+    // The key names of a section, in file order.
+    std::vector<std::string> ReadSection(const std::string& section) const;
+
+    // A new key goes at the end of its section, a new section at the end of
+    // the file; an existing key keeps its place and its spelling.
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
+    void WriteBool(const std::string& section, const std::string& key, bool value);
+    // Removes the section's header and all its keys.
+    void EraseSection(const std::string& section);
+    void DeleteKey(const std::string& section, const std::string& key);
+
+    // Writes the file whole and renames it into place. Raises
+    // base::Exception("Unable to write to " + FileName()) when it cannot.
+    void UpdateFile();
+
+    // The text the file would be written with.
+    std::string Text() const;
+
+private:
+    struct Line {
+        std::string raw;      // as read, for lines kept verbatim
+        std::string section;  // for a header line
+        std::string key;      // for a key line
+        std::string value;
+        enum Kind { Other, Header, Pair } kind = Other;
+    };
+    int FindSection(const std::string& section) const;  // index of header line or -1
+    int SectionEnd(int header) const;                   // index after its last line
+    int FindKey(int header, const std::string& key) const;
+    void Parse(const std::string& text);
+
+    std::string fileName_;
+    std::vector<Line> lines_;
+};
+
+// Stores the data of a file whole: written to a temporary file in the same
+// folder, flushed to disk and renamed over the target. Returns false (errno
+// set) on failure, leaving the old file untouched.
+bool WriteFileAtomically(const std::string& fileName, const std::string& data);
+
+}  // namespace platform

@@ -1,0 +1,290 @@
+#include "platform/MessageLoop.h"
+
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+namespace platform {
+namespace {
+
+// What an epoll entry stands for. The 64-bit tag carries the kind, a
+// generation and the descriptor, so an event that was collected for a
+// descriptor which has since been closed and reused is recognised and skipped.
+enum Kind : std::uint64_t { kWake = 0, kTimer = 1, kWatch = 2 };
+
+std::uint64_t Tag(Kind kind, std::uint32_t gen, int fd) {
+    return (static_cast<std::uint64_t>(kind) << 62) | (static_cast<std::uint64_t>(gen & 0x3FFFFFFF) << 32) |
+           static_cast<std::uint32_t>(fd);
+}
+
+struct Message {
+    HWND wnd;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+struct Timer {
+    HWND wnd;
+    WPARAM id;
+    std::uint32_t gen;
+};
+
+struct Watch {
+    std::uint32_t events;
+    std::uint32_t gen;
+    std::shared_ptr<FdCallback> callback;
+};
+
+class Loop {
+public:
+    Loop() {
+        epoll_ = epoll_create1(EPOLL_CLOEXEC);
+        wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (epoll_ < 0 || wake_ < 0) std::abort();
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = Tag(kWake, 0, wake_);
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
+    }
+
+    HWND Allocate(WndProc proc) {
+        HWND wnd = ++lastWnd_;
+        if (wnd == 0) wnd = ++lastWnd_;
+        targets_[wnd] = std::make_shared<WndProc>(std::move(proc));
+        return wnd;
+    }
+
+    void Deallocate(HWND wnd) {
+        if (targets_.erase(wnd) == 0) return;
+        for (auto it = timers_.begin(); it != timers_.end();) {
+            if (it->second.wnd == wnd) {
+                epoll_ctl(epoll_, EPOLL_CTL_DEL, it->first, nullptr);
+                ::close(it->first);
+                it = timers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        std::erase_if(queue_, [wnd](const Message& m) { return m.wnd == wnd; });
+    }
+
+    bool Exists(HWND wnd) const { return targets_.count(wnd) != 0; }
+
+    bool Post(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
+        if (wnd != 0 && !Exists(wnd)) return false;
+        queue_.push_back({wnd, msg, w, l});
+        Signal();
+        return true;
+    }
+
+    LRESULT Send(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
+        auto it = targets_.find(wnd);
+        if (it == targets_.end()) return 0;
+        auto proc = it->second;  // keeps the handler alive while it frees its own target
+        return (*proc)(msg, w, l);
+    }
+
+    bool SetTimer(HWND wnd, WPARAM id, UINT ms) {
+        if (!Exists(wnd)) return false;
+        int fd = FindTimer(wnd, id);
+        if (ms == 0) {
+            if (fd >= 0) KillTimer(wnd, id);
+            return false;
+        }
+        if (fd < 0) {
+            fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+            if (fd < 0) return false;
+            std::uint32_t gen = ++gen_;
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.u64 = Tag(kTimer, gen, fd);
+            if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+                ::close(fd);
+                return false;
+            }
+            timers_[fd] = Timer{wnd, id, gen};
+        }
+        itimerspec spec{};
+        spec.it_value.tv_sec = ms / 1000;
+        spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+        spec.it_interval = spec.it_value;
+        timerfd_settime(fd, 0, &spec, nullptr);
+        return true;
+    }
+
+    bool KillTimer(HWND wnd, WPARAM id) {
+        int fd = FindTimer(wnd, id);
+        if (fd < 0) return false;
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        ::close(fd);
+        timers_.erase(fd);
+        return true;
+    }
+
+    bool Watch(int fd, std::uint32_t events, FdCallback cb) {
+        if (watches_.count(fd)) Unwatch(fd);
+        std::uint32_t gen = ++gen_;
+        epoll_event ev{};
+        ev.events = events;
+        ev.data.u64 = Tag(kWatch, gen, fd);
+        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+        watches_[fd] = platform::Watch{events, gen, std::make_shared<FdCallback>(std::move(cb))};
+        return true;
+    }
+
+    bool Modify(int fd, std::uint32_t events) {
+        auto it = watches_.find(fd);
+        if (it == watches_.end()) return false;
+        if (it->second.events == events) return true;
+        epoll_event ev{};
+        ev.events = events;
+        ev.data.u64 = Tag(kWatch, it->second.gen, fd);
+        if (epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) != 0) return false;
+        it->second.events = events;
+        return true;
+    }
+
+    void Unwatch(int fd) {
+        auto it = watches_.find(fd);
+        if (it == watches_.end()) return;
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        watches_.erase(it);
+    }
+
+    // One round: the descriptors that are ready now, then every posted
+    // message, including those posted while the round runs.
+    bool Process() {
+        bool did = false;
+        epoll_event events[64];
+        int n = epoll_wait(epoll_, events, 64, 0);
+        for (int i = 0; i < n; ++i) {
+            std::uint64_t tag = events[i].data.u64;
+            auto kind = static_cast<Kind>(tag >> 62);
+            auto gen = static_cast<std::uint32_t>((tag >> 32) & 0x3FFFFFFF);
+            int fd = static_cast<int>(static_cast<std::uint32_t>(tag));
+            if (kind == kWake) continue;  // drained with the queue below
+            if (kind == kTimer) {
+                auto it = timers_.find(fd);
+                if (it == timers_.end() || (it->second.gen & 0x3FFFFFFF) != gen) continue;
+                std::uint64_t expiries;
+                if (::read(fd, &expiries, sizeof expiries) != sizeof expiries) continue;
+                Timer t = it->second;
+                did = true;
+                Send(t.wnd, WM_TIMER, t.id, 0);
+            } else {
+                auto it = watches_.find(fd);
+                if (it == watches_.end() || (it->second.gen & 0x3FFFFFFF) != gen) continue;
+                auto cb = it->second.callback;
+                did = true;
+                (*cb)(events[i].events);
+            }
+        }
+        if (signalled_) {
+            std::uint64_t v;
+            ssize_t r = ::read(wake_, &v, sizeof v);
+            (void)r;
+            signalled_ = false;
+        }
+        while (!queue_.empty()) {
+            Message m = queue_.front();
+            queue_.pop_front();
+            did = true;
+            if (m.wnd == 0) {
+                if (m.msg == WM_QUIT) {
+                    quit_ = true;
+                    quitCode_ = static_cast<int>(m.wParam);
+                }
+                continue;
+            }
+            Send(m.wnd, m.msg, m.wParam, m.lParam);
+        }
+        return did;
+    }
+
+    void Wait(int timeoutMs) {
+        if (!queue_.empty()) return;
+        pollfd p{epoll_, POLLIN, 0};
+        while (::poll(&p, 1, timeoutMs) < 0 && errno == EINTR) {
+        }
+    }
+
+    LoopCounts Counts() const {
+        return LoopCounts{static_cast<int>(targets_.size()), static_cast<int>(timers_.size()),
+                          static_cast<int>(watches_.size()), static_cast<int>(queue_.size())};
+    }
+
+    int Fd() const { return epoll_; }
+    bool quit_ = false;
+    int quitCode_ = 0;
+
+private:
+    void Signal() {
+        if (signalled_) return;
+        std::uint64_t one = 1;
+        ssize_t r = ::write(wake_, &one, sizeof one);
+        (void)r;
+        signalled_ = true;
+    }
+
+    int FindTimer(HWND wnd, WPARAM id) const {
+        for (const auto& [fd, t] : timers_)
+            if (t.wnd == wnd && t.id == id) return fd;
+        return -1;
+    }
+
+    int epoll_ = -1;
+    int wake_ = -1;
+    bool signalled_ = false;
+    HWND lastWnd_ = 0;
+    std::uint32_t gen_ = 0;
+    std::unordered_map<HWND, std::shared_ptr<WndProc>> targets_;
+    std::map<int, Timer> timers_;
+    std::unordered_map<int, platform::Watch> watches_;
+    std::deque<Message> queue_;
+};
+
+Loop& TheLoop() {
+    static Loop* loop = new Loop();  // lives as long as the process, like the thread's queue
+    return *loop;
+}
+
+}  // namespace
+
+HWND AllocateHWnd(WndProc proc) { return TheLoop().Allocate(std::move(proc)); }
+void DeallocateHWnd(HWND wnd) { TheLoop().Deallocate(wnd); }
+bool IsWindow(HWND wnd) { return TheLoop().Exists(wnd); }
+bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (wnd == 0) return false;
+    return TheLoop().Post(wnd, msg, wParam, lParam);
+}
+LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return TheLoop().Send(wnd, msg, wParam, lParam);
+}
+void PostQuitMessage(int exitCode) { TheLoop().Post(0, WM_QUIT, static_cast<WPARAM>(exitCode), 0); }
+bool SetTimer(HWND wnd, WPARAM id, UINT intervalMs) { return TheLoop().SetTimer(wnd, id, intervalMs); }
+bool KillTimer(HWND wnd, WPARAM id) { return TheLoop().KillTimer(wnd, id); }
+bool WatchFd(int fd, std::uint32_t events, FdCallback callback) {
+    return TheLoop().Watch(fd, events, std::move(callback));
+}
+bool ModifyFd(int fd, std::uint32_t events) { return TheLoop().Modify(fd, events); }
+void UnwatchFd(int fd) { TheLoop().Unwatch(fd); }
+bool ProcessMessages() { return TheLoop().Process(); }
+void WaitMessage(int timeoutMs) { TheLoop().Wait(timeoutMs); }
+bool PumpOwnMessages() { return TheLoop().Process(); }
+bool QuitPosted() { return TheLoop().quit_; }
+bool QuitSeen() { return TheLoop().quit_; }
+int QuitCode() { return TheLoop().quitCode_; }
+int Fd() { return TheLoop().Fd(); }
+LoopCounts Counts() { return TheLoop().Counts(); }
+
+}  // namespace platform

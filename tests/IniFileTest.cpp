@@ -1,0 +1,109 @@
+// The INI reader and writer: case-blind names, trimmed and unquoted values,
+// the integer forms, key and section placement, erasing, and a save that is
+// written whole so a failed one leaves the old file as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "base/Exception.h"
+#include "platform/IniFile.h"
+
+using platform::TIniFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char tmpl[] = "/tmp/sentrel-ini-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string File(const std::string& name) const { return (path / name).string(); }
+};
+
+void Put(const std::string& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+std::string Get(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+TEST(IniFile, ReadsCaseBlindTrimmedUnquotedValuesWithEveryLineEnd) {
+    TempDir d;
+    Put(d.File("a.ini"), "[Main]\r\n  Server1Name =  example.org  \r\nQuoted=\" spaced \"\nEmpty=\r[FORM]\nTop=12\n[main]\nlate=1\n");
+    TIniFile ini(d.File("a.ini"));
+    EXPECT_EQ(ini.ReadString("main", "server1name", "x"), "example.org");
+    EXPECT_EQ(ini.ReadString("MAIN", "quoted", "x"), " spaced ");
+    EXPECT_EQ(ini.ReadString("main", "empty", "x"), "");       // present but empty
+    EXPECT_EQ(ini.ReadString("main", "missing", "def"), "def");
+    EXPECT_EQ(ini.ReadInteger("form", "TOP", 0), 12);
+    EXPECT_EQ(ini.ReadString("main", "late", "first section wins"), "first section wins");
+    EXPECT_EQ(ini.ReadSection("form"), (std::vector<std::string>{"Top"}));
+}
+
+TEST(IniFile, IntegerAndBooleanForms) {
+    TempDir d;
+    Put(d.File("a.ini"),
+        "[m]\ndec=30\nhex=0x1E\nHEX=0X1e\ndollar=$1E\nneg=-5\nword=abc\nempty=\nmixed=12ab\nbig=99999999999\n"
+        "two=2\nzero=0\n");
+    TIniFile ini(d.File("a.ini"));
+    struct Row {
+        const char* key;
+        int expected;
+    } rows[] = {{"dec", 30},  {"hex", 30},   {"dollar", 30}, {"neg", -5}, {"word", 7},
+                {"empty", 7}, {"mixed", 7},  {"big", 7},     {"nokey", 7}};
+    for (const Row& r : rows) EXPECT_EQ(ini.ReadInteger("m", r.key, 7), r.expected) << r.key;
+    EXPECT_TRUE(ini.ReadBool("m", "two", false));   // any non-zero is true
+    EXPECT_FALSE(ini.ReadBool("m", "zero", true));
+    EXPECT_FALSE(ini.ReadBool("m", "word", false));  // not a number: the default
+    EXPECT_TRUE(ini.ReadBool("m", "word", true));
+}
+
+TEST(IniFile, WritesKeepOtherSectionsAndOrder) {
+    TempDir d;
+    std::string f = d.File("a.ini");
+    Put(f, "; kept comment\r\n[form]\r\nLeft=5\r\n\r\n[main]\r\nold=1\r\n");
+    TIniFile ini(f);
+    ini.EraseSection("MAIN");
+    ini.WriteString("main", "target", "a");
+    ini.WriteInteger("main", "frequency", 30);
+    ini.WriteBool("main", "autostart", true);
+    ini.WriteString("form", "Top", "7");
+    ini.UpdateFile();
+    EXPECT_EQ(Get(f), "; kept comment\r\n[form]\r\nLeft=5\r\nTop=7\r\n\r\n[main]\r\ntarget=a\r\nfrequency=30\r\nautostart=1\r\n");
+    TIniFile back(f);
+    EXPECT_EQ(back.ReadString("main", "old", "gone"), "gone");
+    EXPECT_EQ(back.ReadInteger("main", "FREQUENCY", 0), 30);
+}
+
+TEST(IniFile, FailedSaveLeavesTheOldFileWhole) {
+    TempDir d;
+    std::string f = d.File("a.ini");
+    Put(f, "[main]\r\nx=1\r\n");
+    TIniFile ini(f);
+    ini.WriteString("main", "x", "2");
+    // A folder where the temporary file would go: make the folder unwritable by
+    // putting the file name under a path that is not a folder.
+    TIniFile bad(d.File("a.ini") + "/sub.ini");
+    bad.WriteString("main", "x", "2");
+    try {
+        bad.UpdateFile();
+        FAIL() << "a save into a path that cannot exist must fail";
+    } catch (const base::Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + d.File("a.ini") + "/sub.ini");
+    }
+    EXPECT_EQ(Get(f), "[main]\r\nx=1\r\n");
+    // No temporary file is left behind.
+    int files = 0;
+    for (auto& e : fs::directory_iterator(d.path)) (void)e, ++files;
+    EXPECT_EQ(files, 1);
+}

@@ -1,0 +1,165 @@
+// The message loop: posting order, dropping messages of freed targets,
+// timers that restart on a change, descriptor watches, and a wait that
+// sleeps instead of spinning.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <vector>
+
+#include "platform/Application.h"
+#include "platform/MessageLoop.h"
+#include "platform/Timer.h"
+
+using namespace platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Runs the loop until done() or the watchdog expires; false on a hang.
+template <typename F>
+bool RunUntil(F done, int limitMs = 5000) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (!done()) {
+        if (Clock::now() > deadline) return false;
+        if (!ProcessMessages()) WaitMessage(50);
+    }
+    return true;
+}
+
+double CpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+TEST(MessageLoop, PostedMessagesRunInOrderAfterTheHandlerReturns) {
+    std::vector<int> seen;
+    HWND a = AllocateHWnd([&](UINT msg, WPARAM w, LPARAM) -> LRESULT {
+        seen.push_back(static_cast<int>(w));
+        if (msg == WM_USER && w == 1) {
+            PostMessage(a, WM_USER + 1, 3, 0);
+            seen.push_back(2);  // runs before the message just posted
+        }
+        return 0;
+    });
+    PostMessage(a, WM_USER, 1, 0);
+    PostMessage(a, WM_USER + 2, 10, 0);
+    EXPECT_TRUE(seen.empty());  // nothing runs inside PostMessage
+    ProcessMessages();
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 10, 3}));
+    DeallocateHWnd(a);
+}
+
+TEST(MessageLoop, MessagesForAFreedTargetAreDropped) {
+    int calls = 0;
+    HWND a = AllocateHWnd([&](UINT, WPARAM, LPARAM) -> LRESULT { return ++calls; });
+    PostMessage(a, WM_USER, 0, 0);
+    DeallocateHWnd(a);
+    EXPECT_FALSE(PostMessage(a, WM_USER, 0, 0));
+    ProcessMessages();
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(SendMessage(a, WM_USER, 0, 0), 0);
+    EXPECT_EQ(Counts().queued, 0);
+}
+
+TEST(MessageLoop, TargetMayFreeItselfInsideItsHandler) {
+    HWND a = 0;
+    int calls = 0;
+    a = AllocateHWnd([&](UINT, WPARAM, LPARAM) -> LRESULT {
+        ++calls;
+        DeallocateHWnd(a);
+        return 0;
+    });
+    PostMessage(a, WM_USER, 0, 0);
+    PostMessage(a, WM_USER, 0, 0);
+    ProcessMessages();
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(MessageLoop, TimerTicksAndRestartsItsCountOnAChange) {
+    TTimer t;
+    int ticks = 0;
+    t.OnTimer = [&] { ++ticks; };
+    t.SetInterval(40);
+    t.SetEnabled(true);
+    auto start = Clock::now();
+    ASSERT_TRUE(RunUntil([&] { return ticks >= 2; }));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(75));
+
+    // Re-arming at 30 ms intervals keeps pushing the tick away.
+    ticks = 0;
+    t.SetInterval(120);
+    for (int i = 0; i < 5; ++i) {
+        RunUntil([] { return false; }, 30);
+        t.SetInterval(i % 2 ? 120 : 121);
+    }
+    EXPECT_EQ(ticks, 0);
+    t.SetEnabled(false);
+    RunUntil([] { return false; }, 200);
+    EXPECT_EQ(ticks, 0);
+}
+
+TEST(MessageLoop, EverythingIsReleased) {
+    LoopCounts before = Counts();
+    {
+        TTimer t;
+        t.SetEnabled(true);
+        EXPECT_EQ(Counts().timers, before.timers + 1);
+    }
+    EXPECT_EQ(Counts().timers, before.timers);
+    EXPECT_EQ(Counts().targets, before.targets);
+}
+
+TEST(MessageLoop, WatchReportsReadinessAndCanUnwatchItself) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int calls = 0;
+    WatchFd(fds[0], 0x001 /*EPOLLIN*/, [&](std::uint32_t ev) {
+        ++calls;
+        EXPECT_TRUE(ev & 0x001);
+        char c;
+        EXPECT_EQ(read(fds[0], &c, 1), 1);
+        UnwatchFd(fds[0]);
+    });
+    ProcessMessages();
+    EXPECT_EQ(calls, 0);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    ASSERT_TRUE(RunUntil([&] { return calls == 1; }));
+    EXPECT_EQ(Counts().watches, 0);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST(MessageLoop, BlockingWaitSleepsInsteadOfSpinning) {
+    TTimer t;
+    bool fired = false;
+    t.OnTimer = [&] { fired = true; };
+    t.SetInterval(500);
+    t.SetEnabled(true);
+    double cpu = CpuSeconds();
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!fired && Clock::now() < deadline) Application().HandleMessage();
+    EXPECT_TRUE(fired);
+    EXPECT_LT(CpuSeconds() - cpu, 0.05);
+}
+
+TEST(Application, ErrorReportAddsAFullStopAndDoesNotStackTheSameError) {
+    std::vector<std::string> shown;
+    TApplication& app = Application();
+    app.Title = "Kvo Sentrel";
+    TApplication::Host host;
+    host.showError = [&](const std::string& title, const std::string& text) {
+        shown.push_back(title + "|" + text);
+        // The box is modal and pumps; the same failure arrives again meanwhile.
+        app.ShowErrorText("Integer overflow");
+        app.ShowErrorText("Another failure.");
+    };
+    app.SetHost(host);
+    app.Guard([] { throw std::runtime_error("Integer overflow"); });
+    app.ClearHost();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Kvo Sentrel|Integer overflow.", "Kvo Sentrel|Another failure."}));
+}

@@ -1,0 +1,2 @@
+sentrel_add_test(platform_loop_test SOURCES MessageLoopTest.cpp LIBS sentrel_platform)
+sentrel_add_test(platform_ini_test SOURCES IniFileTest.cpp BaseTest.cpp LIBS sentrel_platform)
