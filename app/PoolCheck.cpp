@@ -1,0 +1,93 @@
+// One pass over the active host list: every host fetched in list order, each
+// outcome shown and logged, then the pool's summary. The body of each reply
+// is counted, not kept: only whether it is empty matters.
+#include "app/qz1.h"
+#include "base/Stream.h"
+
+namespace app {
+
+void TQzController::CheckPool() {
+    view_.SetCommandEnabled(Command::CheckNow, false);
+    view_.SetCommandEnabled(Command::Configuration, false);
+    view_.SetCommandEnabled(Command::Monitor, false);
+    checking_ = true;
+    failures_.clear();
+    bool passEnded = false;
+    // Whatever ends the pass (a failure that escapes it included), the
+    // commands come back and the timer is in the state monitoring calls for.
+    struct EndGuard {
+        TQzController& c;
+        bool& ended;
+        ~EndGuard() {
+            if (!ended) c.EndPass();
+        }
+    } guard{*this, passEnded};
+
+    bool pool = true;
+    const std::int32_t n = static_cast<std::int32_t>(hostList_.size());
+    for (std::int32_t i = 1; i <= n; ++i) {
+        hostIndex_ = i;
+        const std::string h = CurrentHost();
+        base::TCountingStream body;
+        bool failed = false;
+        std::string reason;
+        try {
+            ShowStatus(CheckingText(h));
+            http_.Get(h, body);
+            if (!closed_) log_->WriteInfo(CheckingText(h));
+        } catch (const std::exception& e) {
+            failed = true;
+            reason = e.what();
+        }
+        // The window was closed while this host was fetched: its request was
+        // aborted and the writer released, so the pass ends here.
+        if (closed_) return;
+        if (failed) {
+            ShowStatus("Error accessing host: " + h);
+            log_->WriteError("Error accessing host: " + h);
+            pool = false;
+            failures_.emplace_back(h, reason);
+            view_.SetLastHostHint(h + ": " + reason);
+            if (OnHostFailed) OnHostFailed(h, reason);
+        }
+        if (body.Size() > 0) {
+            ShowStatus("Successful connection to: " + h);
+            log_->WriteSuccess("Successful connection to: " + h);
+        }
+        view_.SetLastHost(h);
+    }
+    if (pool) {
+        view_.SetLastHostHint("");
+        ShowCheckGood();
+        ShowStatus("All servers connected correctly");
+        log_->WriteSuccess("All servers connected correctly");
+    } else {
+        ShowCheckBad();
+        ShowStatus("At least one connection failed!");
+        log_->WriteWarning("At least one connection failed!");
+    }
+    passEnded = true;
+    checking_ = false;
+    view_.SetCommandEnabled(Command::Configuration, true);
+    view_.SetCommandEnabled(Command::Monitor, true);
+    view_.SetCommandEnabled(Command::CheckNow, !monitoring_);
+}
+
+// The end of a pass that something cut short.
+void TQzController::EndPass() {
+    checking_ = false;
+    if (closed_) return;
+    view_.SetCommandEnabled(Command::Configuration, true);
+    view_.SetCommandEnabled(Command::Monitor, true);
+    view_.SetCommandEnabled(Command::CheckNow, !monitoring_);
+    if (monitoring_ && !loopTimer_.Enabled()) {
+        try {
+            RestartCycleTimer();
+        } catch (const std::exception&) {
+            // The cycle time itself is what failed; that error is the one the
+            // caller is reporting, and the user can switch monitoring off.
+        }
+    }
+}
+
+}  // namespace app

@@ -1,0 +1,143 @@
+#include "app/qz1.h"
+
+#include "base/Exception.h"
+#include "base/Strings.h"
+#include "platform/Application.h"
+
+namespace app {
+
+TQzController::TQzController(MainView& view, TServerForm& settings, HttpGetter& http)
+    : view_(view), settings_(settings), http_(http) {
+    loopTimer_.SetInterval(1000);
+    loopTimer_.SetEnabled(false);
+    // A tick is a handler like any other: what escapes it goes to the error
+    // report, which shows one box for the same error at a time.
+    loopTimer_.OnTimer = [this] { platform::Application().Guard([this] { LoopTimerTimer(); }); };
+    settings_.OnBuildHostList = [this](std::vector<std::string> hosts) { SetHostList(std::move(hosts)); };
+}
+
+TQzController::~TQzController() { settings_.OnBuildHostList = nullptr; }
+
+std::string TQzController::CheckingText(const std::string& host) { return "Checking \"" + host + "\" Now"; }
+
+void TQzController::ShowStatus(const std::string& text) {
+    view_.SetStatusText(text);
+    if (OnStatus) OnStatus(text);
+}
+
+std::string TQzController::CurrentHost() const {
+    std::int32_t i = hostIndex_ - 1;
+    if (i < 0 || i >= static_cast<std::int32_t>(hostList_.size())) throw base::EListError(i);
+    return hostList_[static_cast<std::size_t>(i)];
+}
+
+void TQzController::SetHostList(std::vector<std::string> hosts) {
+    hostIndex_ = 1;
+    hostList_ = std::move(hosts);
+}
+
+void TQzController::SetMonitoring(bool on) {
+    if (on) {
+        log_->WriteStatus("Monitoring now on");
+        view_.SetActiveLed(true);
+        ShowStatus("Now Active");
+        monitoring_ = true;
+        view_.SetMonitorCaption("Monitor Off");
+        view_.SetCommandEnabled(Command::CheckNow, false);
+    } else {
+        log_->WriteStatus("Monitoring now off");
+        view_.SetActiveLed(false);
+        monitoring_ = false;
+        view_.SetMonitorCaption("Monitor On");
+        view_.SetCommandEnabled(Command::CheckNow, true);
+    }
+}
+
+void TQzController::RestartCycleTimer() {
+    std::int32_t ms = base::CheckedMul32(settings_.Frequency(), 1000);
+    if (ms < 0) throw base::ERangeError();
+    loopTimer_.SetInterval(static_cast<std::uint32_t>(ms));
+    loopTimer_.SetEnabled(true);
+}
+
+void TQzController::ShowCheckGood() {
+    loopTimer_.SetEnabled(false);
+    view_.SetStatusLedColor(kGreen);
+    view_.SetStatusLedBlink(false);
+    view_.SetStatusLedValue(true);
+    if (monitoring_) RestartCycleTimer();
+}
+
+void TQzController::ShowCheckBad() {
+    loopTimer_.SetEnabled(false);
+    view_.SetStatusLedColor(kRed);
+    view_.SetStatusLedBlink(true);
+    view_.SetStatusLedValue(true);
+    if (monitoring_) RestartCycleTimer();
+}
+
+void TQzController::FormCreate() {
+    monitoring_ = false;
+    hostList_.clear();
+}
+
+void TQzController::FormShow() {
+    monitoring_ = false;
+    settings_.Load();
+    auto log = std::make_unique<eventlog::tKvolog>();
+    log->ProgramID = "QZ";
+    log->ProgramName = "Kvo Sentrel";
+    log->LogName = settings_.LogName;
+    log_ = std::move(log);
+    log_->WriteStart("Logging connectivity");
+    if (settings_.AutoStart) {
+        log_->WriteSuccess("Starting automatic monitoring");
+        SetMonitoring(true);
+        RestartCycleTimer();
+    }
+}
+
+void TQzController::FormClose() {
+    closed_ = true;
+    loopTimer_.SetEnabled(false);
+    http_.Abort();
+    // The writer is released even when the last line cannot be written, so
+    // nothing is written through it afterwards; the failure is still reported.
+    auto log = std::move(log_);
+    if (log) log->WriteFinish("Finished logging connectivity");
+}
+
+void TQzController::FormDestroy() { http_.Abort(); }
+
+void TQzController::MonitorButtonClick() {
+    if (monitoring_) {
+        log_->WriteStatus("Monitoring now off");
+        SetMonitoring(false);
+        loopTimer_.SetEnabled(false);
+    } else {
+        log_->WriteSuccess("Starting automatic monitoring");
+        SetMonitoring(true);
+        RestartCycleTimer();
+    }
+}
+
+void TQzController::CheckNowButtonClick() {
+    ShowStatus("Checking connectivity Now");
+    log_->WriteInfo("Checking connectivity Now");
+    CheckPool();
+}
+
+void TQzController::LoopTimerTimer() {
+    if (closed_ || checking_) return;
+    // With no active host there is nobody to name; the tick announces the
+    // pass the way Check Now does instead of failing at every tick.
+    std::string text = hostList_.empty() ? std::string("Checking connectivity Now") : CheckingText(CurrentHost());
+    ShowStatus(text);
+    log_->WriteInfo(text);
+    loopTimer_.SetEnabled(false);
+    CheckPool();
+    if (closed_) return;
+    RestartCycleTimer();
+}
+
+}  // namespace app

@@ -1,0 +1,96 @@
+// The controller of the main window: the monitoring state, the cycle timer,
+// the host list and the event log writer, and the handlers that turn the
+// user's commands into checks, log lines and view changes. It is plain C++
+// against MainView, the settings model and an HTTP getter, so the Qt window,
+// the headless runner and the tests drive the same code.
+//
+// Re-entry: a check runs the message loop while it waits for each host, so
+// any handler (a button, the close of the window) may run in the middle of
+// CheckPool. The three commands and the timer are disabled for a pass so no
+// pass starts inside another; closing the window during a pass ends it after
+// the host in flight, and nothing is written through the released writer.
+//
+// Handlers raise; the caller (the window binding, the timer) reports what
+// escapes through the application's standard error report.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/HttpGetter.h"
+#include "app/MainView.h"
+#include "app/sform.h"
+#include "eventlog/Kvolog.h"
+#include "platform/Timer.h"
+
+namespace app {
+
+inline constexpr std::uint32_t kGreen = 0x00FF00;
+inline constexpr std::uint32_t kRed = 0x0000FF;
+
+class TQzController {
+public:
+    TQzController(MainView& view, TServerForm& settings, HttpGetter& http);
+    ~TQzController();
+    TQzController(const TQzController&) = delete;
+    TQzController& operator=(const TQzController&) = delete;
+
+    // State read by the window, the pool check and the tests.
+    bool Monitoring() const { return monitoring_; }
+    const std::vector<std::string>& HostList() const { return hostList_; }
+    std::int32_t HostIndex() const { return hostIndex_; }
+    eventlog::tKvolog* Log() const { return log_.get(); }
+    platform::TTimer& LoopTimer() { return loopTimer_; }
+    // Set while a pass runs.
+    bool Checking() const { return checking_; }
+    // Why each host of the last pass failed (host, reason), in pass order.
+    const std::vector<std::pair<std::string, std::string>>& Failures() const { return failures_; }
+    // Called for each failed host with the reason its client gave.
+    std::function<void(const std::string& host, const std::string& reason)> OnHostFailed;
+    // Called for every status-line text as it is shown.
+    std::function<void(const std::string& text)> OnStatus;
+
+    // Controller operations.
+    void ShowStatus(const std::string& text);
+    std::string CurrentHost() const;
+    void SetMonitoring(bool on);
+    void ShowCheckGood();
+    void ShowCheckBad();
+    void RestartCycleTimer();
+    // One pass over the host list.
+    void CheckPool();
+    // Replaces the host list (the settings' BuildHostList lands here).
+    void SetHostList(std::vector<std::string> hosts);
+
+    // Handlers of the window and its components.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormDestroy();
+    void MonitorButtonClick();
+    void CheckNowButtonClick();
+    void LoopTimerTimer();
+
+    // The checking text for a host: Checking "host" Now.
+    static std::string CheckingText(const std::string& host);
+
+private:
+    void EndPass();
+
+    MainView& view_;
+    TServerForm& settings_;
+    HttpGetter& http_;
+    bool monitoring_ = false;
+    bool checking_ = false;
+    bool closed_ = false;
+    std::vector<std::string> hostList_;
+    std::int32_t hostIndex_ = 0;
+    std::unique_ptr<eventlog::tKvolog> log_;
+    platform::TTimer loopTimer_;
+    std::vector<std::pair<std::string, std::string>> failures_;
+};
+
+}  // namespace app

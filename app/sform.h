@@ -1,0 +1,70 @@
+// The settings of the monitor as the configuration dialog holds them. These
+// fields ARE the live settings: they are loaded once from ".\sentrel.ini" at
+// start-up, changed only by the user's editing in the dialog (OK or Cancel,
+// edits stay), and read by the controller whenever it needs a value. The Qt
+// dialog "Server Pool" is a view bound to this model.
+//
+// Owned by the program's start-up; used on the GUI thread only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+// The settings file, in the working directory, and the name its errors use.
+inline constexpr const char* kSettingsFile = "sentrel.ini";
+inline constexpr const char* kSettingsDisplayName = ".\\sentrel.ini";
+// Row 1's host when the file does not name one.
+inline constexpr const char* kDefaultHost = "www.debian.org";
+
+class TServerForm {
+public:
+    static constexpr int kRows = 10;
+    static constexpr std::int32_t kMinFrequency = 1;
+    static constexpr std::int32_t kMaxFrequency = 100000000;
+
+    // server1name ... server10name and CB1, cb2 ... cb10.
+    std::array<std::string, kRows> ServerName{};
+    std::array<bool, kRows> Active{};
+    bool AutoStart = false;
+    bool StartOnBoot = false;
+    std::string LogName = "status.log";
+
+    // The cycle-time spin field: its value is always within its bounds.
+    std::int32_t Frequency() const { return frequency_; }
+    void SetFrequency(std::int32_t v);
+    // A typed text: an integer is clamped, anything else reads as the minimum.
+    void SetFrequencyText(const std::string& text);
+
+    // Called by BuildHostList with the active rows' names.
+    std::function<void(std::vector<std::string>)> OnBuildHostList;
+    // The start-on-boot hook the main window installs.
+    std::function<void(bool)> ApplyStartOnBoot;
+
+    // Loads the fields from the settings file (a missing file, section or key
+    // gives the defaults) and builds the host list. Never fails.
+    void Load(const std::string& fileName = kSettingsFile);
+    // The OK path after the dialog closed with OK: section "main" written
+    // whole with its 25 keys in order, other sections kept; then the host
+    // list rebuilt and the start-on-boot hook called. Raises
+    // "Unable to write to .\sentrel.ini" when the file cannot be written, and
+    // then rebuilds nothing and applies nothing.
+    void Save(const std::string& fileName = kSettingsFile);
+    // The names of the active rows, in row order, exactly as typed.
+    std::vector<std::string> ActiveHosts() const;
+    void BuildHostList();
+
+    // The modal dialog; returns true for OK. Set by the window that shows it.
+    std::function<bool()> ShowModal;
+    // Shows the dialog and, on OK, saves.
+    void ConfigurationButtonClick();
+
+private:
+    std::int32_t frequency_ = 30;
+};
+
+}  // namespace app

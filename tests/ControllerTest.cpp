@@ -1,0 +1,279 @@
+// The monitor's controller and its pool check, driven through a recording
+// view and a scripted HTTP getter: start-up, switching monitoring, the cycle
+// timer's bounds, every per-host outcome of a pass and the ways a pass can be
+// cut short.
+#include <chrono>
+
+#include "AppFakes.h"
+#include "app/qz1.h"
+#include "base/Exception.h"
+#include "platform/Application.h"
+#include "platform/MessageLoop.h"
+
+using app::Command;
+using app::TQzController;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+struct Fixture {
+    WorkDir dir;
+    RecordingView view;
+    app::TServerForm settings;
+    ScriptedGetter http;
+    TQzController c{view, settings, http};
+    Fixture(const std::string& ini = "") {
+        if (!ini.empty()) PutFile("sentrel.ini", ini);
+        c.FormCreate();
+    }
+};
+
+std::string Pool(std::initializer_list<const char*> hosts, const std::string& extra = "") {
+    std::string ini = "[main]\r\n";
+    int n = 1;
+    for (const char* h : hosts) {
+        ini += "server" + std::to_string(n) + "name=" + h + "\r\n";
+        ini += "server" + std::to_string(n) + "active=1\r\n";
+        ++n;
+    }
+    return ini + extra;
+}
+
+}  // namespace
+
+TEST(Controller, StartWithoutSettingsLogsOnlyTheStartLine) {
+    Fixture f;
+    f.c.FormShow();
+    EXPECT_EQ(LogLines(), (Lines{"header", "-Logging connectivity"}));
+    EXPECT_EQ(f.view.status, "");
+    EXPECT_FALSE(f.c.Monitoring());
+    EXPECT_EQ(f.c.HostList(), (Lines{app::kDefaultHost}));
+    EXPECT_EQ(f.c.HostIndex(), 1);
+    EXPECT_FALSE(f.c.LoopTimer().Enabled());
+    EXPECT_EQ(f.c.Log()->ProgramID, "QZ");
+    EXPECT_EQ(f.c.Log()->ProgramName, "Kvo Sentrel");
+}
+
+TEST(Controller, StartCheckOnLoadArmsTheTimerWithoutChecking) {
+    Fixture f("[main]\r\nautostart=1\r\nfrequency=7\r\n");
+    f.c.FormShow();
+    EXPECT_EQ(LogLines(), (Lines{"header", "-Logging connectivity", ">Starting automatic monitoring",
+                                 "@Monitoring now on"}));
+    EXPECT_TRUE(f.c.Monitoring());
+    EXPECT_TRUE(f.c.LoopTimer().Enabled());
+    EXPECT_EQ(f.c.LoopTimer().Interval(), 7000u);
+    EXPECT_EQ(f.view.caption, "Monitor Off");
+    EXPECT_EQ(f.view.status, "Now Active");
+    EXPECT_TRUE(f.view.activeLed);
+    EXPECT_FALSE(f.view.enabled[Command::CheckNow]);
+    EXPECT_TRUE(f.http.asked.empty());
+}
+
+TEST(Controller, MonitorOffWritesTheLineTwiceAndKeepsTheStatus) {
+    Fixture f;
+    f.c.FormShow();
+    f.c.MonitorButtonClick();
+    EXPECT_TRUE(f.c.LoopTimer().Enabled());
+    EXPECT_TRUE(f.http.asked.empty());  // the first check is one cycle away
+    f.c.MonitorButtonClick();
+    EXPECT_EQ(LogLines(), (Lines{"header", "-Logging connectivity", ">Starting automatic monitoring",
+                                 "@Monitoring now on", "@Monitoring now off", "@Monitoring now off"}));
+    EXPECT_EQ(f.view.status, "Now Active");
+    EXPECT_EQ(f.view.caption, "Monitor On");
+    EXPECT_FALSE(f.view.activeLed);
+    EXPECT_TRUE(f.view.enabled[Command::CheckNow]);
+    EXPECT_FALSE(f.c.LoopTimer().Enabled());
+}
+
+TEST(Controller, CycleTimeBoundary) {
+    Fixture f;
+    f.c.FormShow();
+    f.settings.SetFrequency(2147483);
+    f.c.RestartCycleTimer();
+    EXPECT_EQ(f.c.LoopTimer().Interval(), 2147483000u);
+    f.c.LoopTimer().SetEnabled(false);
+    f.settings.SetFrequency(2147484);
+    try {
+        f.c.MonitorButtonClick();
+        FAIL();
+    } catch (const base::Exception& e) {
+        EXPECT_STREQ(e.what(), "Integer overflow");
+    }
+    // Monitoring shows as on, with no timer running; the button goes back to idle.
+    EXPECT_TRUE(f.c.Monitoring());
+    EXPECT_EQ(f.view.caption, "Monitor Off");
+    EXPECT_FALSE(f.c.LoopTimer().Enabled());
+    f.c.MonitorButtonClick();
+    EXPECT_FALSE(f.c.Monitoring());
+}
+
+TEST(Controller, CurrentHostOutsideTheListIsAListError) {
+    Fixture f;
+    f.c.SetHostList({});
+    try {
+        f.c.CurrentHost();
+        FAIL();
+    } catch (const base::EListError& e) {
+        EXPECT_STREQ(e.what(), "List index out of bounds (0)");
+    }
+}
+
+TEST(PoolCheck, EveryOutcomeLogsItsLinesInOrder) {
+    Fixture f(Pool({"page", "empty", "down", "404"}));
+    f.http.answers["page"] = {"<html>hi</html>", false};
+    f.http.answers["empty"] = {"", false};
+    f.http.answers["down"] = {"", true};
+    f.http.answers["404"] = {"<html>not found", true, "Not Found"};
+    f.c.FormShow();
+    f.c.CheckNowButtonClick();
+    EXPECT_EQ(LogLines(), (Lines{"header", "-Logging connectivity", " Checking connectivity Now",
+                                 " Checking \"page\" Now", ">Successful connection to: page",
+                                 " Checking \"empty\" Now", "!Error accessing host: down",
+                                 "!Error accessing host: 404", ">Successful connection to: 404",
+                                 "?At least one connection failed!"}));
+    EXPECT_EQ(f.http.asked, (Lines{"page", "empty", "down", "404"}));
+    EXPECT_EQ(f.view.status, "At least one connection failed!");
+    EXPECT_EQ(f.view.lastHost, "404");
+    EXPECT_EQ(f.c.HostIndex(), 4);
+    EXPECT_EQ(f.view.ledColor, app::kRed);
+    EXPECT_TRUE(f.view.ledBlink);
+    EXPECT_TRUE(f.view.ledValue);
+    EXPECT_EQ(f.view.ledWrites, (Lines{"color", "blink", "value"}));
+    EXPECT_TRUE(f.view.AllCommandsEnabled());
+    // Why each host failed is kept, and the window shows the last reason.
+    ASSERT_EQ(f.c.Failures().size(), 2u);
+    EXPECT_EQ(f.c.Failures()[0].second, "Connection refused (Error #10061)");
+    EXPECT_EQ(f.view.hint, "404: Not Found");
+}
+
+TEST(PoolCheck, AllGoodLightsGreenAndSteady) {
+    Fixture f(Pool({"a", "b"}));
+    f.http.answers["a"] = {"x", false};
+    f.http.answers["b"] = {"y", false};
+    f.c.FormShow();
+    f.c.CheckPool();
+    EXPECT_EQ(f.view.statusHistory.back(), "All servers connected correctly");
+    EXPECT_EQ(LogLines().back(), ">All servers connected correctly");
+    EXPECT_EQ(f.view.ledColor, app::kGreen);
+    EXPECT_FALSE(f.view.ledBlink);
+    EXPECT_TRUE(f.view.ledValue);
+}
+
+TEST(PoolCheck, CommandsAreDisabledDuringThePassAndCheckNowStaysOffWhileMonitoring) {
+    Fixture f(Pool({"a"}));
+    f.c.FormShow();
+    bool duringAllOff = false;
+    f.http.during = [&](const std::string&) {
+        duringAllOff = !f.view.enabled[Command::CheckNow] && !f.view.enabled[Command::Configuration] &&
+                       !f.view.enabled[Command::Monitor];
+    };
+    f.c.MonitorButtonClick();
+    f.c.CheckPool();
+    EXPECT_TRUE(duringAllOff);
+    EXPECT_TRUE(f.view.enabled[Command::Monitor]);
+    EXPECT_TRUE(f.view.enabled[Command::Configuration]);
+    EXPECT_FALSE(f.view.enabled[Command::CheckNow]);
+    EXPECT_TRUE(f.c.LoopTimer().Enabled());  // re-armed by the summary while monitoring
+}
+
+TEST(PoolCheck, EmptyListPassesWithoutHostLines) {
+    Fixture f("[main]\r\nserver1active=0\r\n");
+    f.c.FormShow();
+    f.view.lastHost = "unchanged";
+    f.c.CheckPool();
+    EXPECT_EQ(LogLines(), (Lines{"header", "-Logging connectivity", ">All servers connected correctly"}));
+    EXPECT_EQ(f.view.lastHost, "unchanged");
+    EXPECT_EQ(f.view.ledColor, app::kGreen);
+}
+
+TEST(PoolCheck, TickNamesTheLastHostOfThePreviousPassThenTheFirstAfterARebuild) {
+    Fixture f(Pool({"one", "two", "three"}));
+    f.c.FormShow();
+    f.c.MonitorButtonClick();
+    f.c.LoopTimerTimer();
+    EXPECT_EQ(f.view.statusHistory[1], "Checking \"one\" Now");  // after "Now Active"
+    f.c.LoopTimerTimer();
+    Lines lines = LogLines();
+    // The second tick's leading line names the last host checked.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), " Checking \"three\" Now"), 3);
+    f.c.SetHostList({"x", "y"});
+    f.view.statusHistory.clear();
+    f.c.LoopTimerTimer();
+    EXPECT_EQ(f.view.statusHistory.front(), "Checking \"x\" Now");
+    EXPECT_TRUE(f.c.LoopTimer().Enabled());
+}
+
+TEST(PoolCheck, TickWithAnEmptyListAnnouncesThePassInsteadOfFailing) {
+    Fixture f("[main]\r\nserver1active=0\r\n");
+    f.c.FormShow();
+    f.c.MonitorButtonClick();
+    EXPECT_NO_THROW(f.c.LoopTimerTimer());
+    EXPECT_EQ(f.view.status, "All servers connected correctly");
+    Lines lines = LogLines();
+    EXPECT_EQ(lines[lines.size() - 2], " Checking connectivity Now");
+    EXPECT_TRUE(f.c.LoopTimer().Enabled());
+}
+
+TEST(PoolCheck, ClosingTheWindowDuringAPassEndsItAndWritesNothingAfterTheFinishLine) {
+    Fixture f(Pool({"a", "b", "c"}));
+    f.c.FormShow();
+    f.http.during = [&](const std::string& url) {
+        if (url == "b") f.c.FormClose();  // the user closes the window while b is fetched
+    };
+    f.http.answers["b"] = {"partial", true, "Connection aborted on request"};
+    f.c.CheckNowButtonClick();
+    EXPECT_EQ(f.http.asked, (Lines{"a", "b"}));
+    EXPECT_EQ(f.http.aborts, 1);
+    EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");
+    EXPECT_EQ(f.c.Log(), nullptr);
+}
+
+TEST(PoolCheck, AFailureThatEscapesThePassStillEndsItSoundly) {
+    Fixture f(Pool({"a", "b"}));
+    f.c.FormShow();
+    f.c.MonitorButtonClick();
+    f.c.LoopTimer().SetEnabled(false);  // as a tick leaves it
+    // The log becomes unwritable in the middle of the pass: the failure line
+    // for b cannot be written.
+    f.http.answers["b"] = {"", true};
+    f.http.during = [&](const std::string& url) {
+        if (url == "b") f.c.Log()->LogName = "no-such-folder/status.log";
+    };
+    EXPECT_THROW(f.c.CheckPool(), base::EInOutError);
+    EXPECT_TRUE(f.view.enabled[Command::Monitor]);
+    EXPECT_TRUE(f.view.enabled[Command::Configuration]);
+    EXPECT_FALSE(f.view.enabled[Command::CheckNow]);
+    EXPECT_TRUE(f.c.LoopTimer().Enabled());
+    EXPECT_FALSE(f.c.Checking());
+}
+
+TEST(Controller, RepeatedTickFailureShowsOneBoxAtATime) {
+    // The log cannot be written, so every tick fails before it disables the
+    // timer; while the first box is open, later ticks add no second box.
+    Fixture f(Pool({"a"}));
+    f.c.FormShow();
+    f.c.MonitorButtonClick();
+    f.settings.SetFrequency(1);
+    f.c.RestartCycleTimer();
+    f.c.Log()->LogName = "no-such-folder/status.log";
+    f.c.LoopTimer().SetInterval(20);
+    int boxes = 0;
+    platform::TApplication::Host host;
+    host.showError = [&](const std::string&, const std::string& text) {
+        ++boxes;
+        EXPECT_EQ(text, "File not found.");
+        // A modal box runs the loop while it is open: more ticks arrive.
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+        while (std::chrono::steady_clock::now() < until) {
+            if (!platform::ProcessMessages()) platform::WaitMessage(10);
+        }
+    };
+    platform::Application().SetHost(host);
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    while (boxes == 0 && std::chrono::steady_clock::now() < until + std::chrono::seconds(2)) {
+        if (!platform::ProcessMessages()) platform::WaitMessage(10);
+    }
+    platform::Application().ClearHost();
+    f.c.LoopTimer().SetEnabled(false);
+    EXPECT_EQ(boxes, 1);
+}

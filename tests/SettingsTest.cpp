@@ -1,0 +1,145 @@
+// The settings file as the configuration dialog loads and saves it: the
+// defaults, the conversions, the 25 keys of a save in their order, the other
+// sections kept, and a failed save that changes nothing.
+#include "AppFakes.h"
+#include "app/sform.h"
+#include "base/Exception.h"
+#include "platform/IniFile.h"
+
+using app::TServerForm;
+
+namespace {
+struct Loaded {
+    TServerForm form;
+    std::vector<std::string> hosts;
+    int builds = 0;
+    explicit Loaded(const std::string& ini) {
+        if (!ini.empty()) PutFile("sentrel.ini", ini);
+        form.OnBuildHostList = [this](std::vector<std::string> h) {
+            hosts = std::move(h);
+            ++builds;
+        };
+        form.Load();
+    }
+};
+}  // namespace
+
+TEST(Settings, NoFileGivesTheDefaults) {
+    WorkDir d;
+    Loaded l("");
+    EXPECT_EQ(l.form.ServerName[0], app::kDefaultHost);
+    EXPECT_TRUE(l.form.Active[0]);
+    for (int i = 1; i < 10; ++i) {
+        EXPECT_EQ(l.form.ServerName[i], "");
+        EXPECT_FALSE(l.form.Active[i]);
+    }
+    EXPECT_EQ(l.form.Frequency(), 30);
+    EXPECT_EQ(l.form.LogName, "status.log");
+    EXPECT_FALSE(l.form.AutoStart);
+    EXPECT_FALSE(l.form.StartOnBoot);
+    EXPECT_EQ(l.hosts, std::vector<std::string>{app::kDefaultHost});
+}
+
+TEST(Settings, ConversionsOfLoadedValues) {
+    WorkDir d;
+    struct Row {
+        const char* what;
+        const char* value;
+        int frequency;
+    } rows[] = {
+        {"zero is clamped to the minimum", "0", 1},
+        {"above the maximum is clamped", "100000001", 100000000},
+        {"letters give the default", "thirty", 30},
+        {"hexadecimal", "0x1E", 30},
+        {"dollar hexadecimal", "$1E", 30},
+        {"empty gives the default", "", 30},
+        {"negative is clamped", "-5", 1},
+    };
+    for (const Row& r : rows) {
+        Loaded l(std::string("[MAIN]\r\nFREQUENCY=") + r.value + "\r\n");
+        EXPECT_EQ(l.form.Frequency(), r.frequency) << r.what;
+    }
+    Loaded l("[main]\r\nServer1Name=\r\nserver3name=x\r\nserver3active=2\r\nserver4active=yes\r\n"
+             "server5active=1\r\nserver6name=named but off\r\n");
+    EXPECT_EQ(l.form.ServerName[0], "");  // present and empty: not the default host
+    EXPECT_TRUE(l.form.Active[2]);        // any non-zero number is true
+    EXPECT_FALSE(l.form.Active[3]);       // a word is the default
+    // Row 1 active by default with an empty name, row 3, and row 5 with no name.
+    EXPECT_EQ(l.hosts, (std::vector<std::string>{"", "x", ""}));
+}
+
+TEST(Settings, SaveWritesTheMainSectionInOrderAndKeepsTheOthers) {
+    WorkDir d;
+    PutFile("sentrel.ini", "[form]\r\nTop=10\r\n[main]\r\nextra=lost\r\nServer1Name=a\r\n");
+    Loaded l("");
+    l.form.ServerName[1] = " spaced ";
+    l.form.Active[1] = true;
+    l.form.SetFrequency(45);
+    l.form.LogName = "other.log";
+    l.form.AutoStart = true;
+    bool hook = false, hookValue = true;
+    l.form.ApplyStartOnBoot = [&](bool on) {
+        hook = true;
+        hookValue = on;
+    };
+    l.form.ShowModal = [] { return true; };
+    l.form.ConfigurationButtonClick();
+    std::string expected = "[form]\r\nTop=10\r\n[main]\r\ntarget=a\r\nserver1name=a\r\nserver2name= spaced \r\n";
+    for (int n = 3; n <= 10; ++n) expected += "server" + std::to_string(n) + "name=\r\n";
+    expected += "server1active=1\r\nserver2active=1\r\n";  // row 1 is active by default
+    for (int n = 3; n <= 10; ++n) expected += "server" + std::to_string(n) + "active=0\r\n";
+    expected += "logname=other.log\r\nfrequency=45\r\nstartonboot=0\r\nautostart=1\r\n";
+    EXPECT_EQ(GetFile("sentrel.ini"), expected);
+    EXPECT_TRUE(hook);
+    EXPECT_FALSE(hookValue);
+    EXPECT_EQ(l.hosts, (std::vector<std::string>{"a", " spaced "}));  // rebuilt, untrimmed
+
+    // Read back: every value returns (text values without surrounding blanks).
+    Loaded back("");
+    EXPECT_EQ(back.form.ServerName[0], "a");
+    EXPECT_EQ(back.form.ServerName[1], "spaced");
+    EXPECT_TRUE(back.form.Active[1]);
+    EXPECT_EQ(back.form.Frequency(), 45);
+    EXPECT_EQ(back.form.LogName, "other.log");
+    EXPECT_TRUE(back.form.AutoStart);
+}
+
+TEST(Settings, CancelKeepsTheFileAndTheEdits) {
+    WorkDir d;
+    PutFile("sentrel.ini", "[main]\r\nServer1Name=a\r\n");
+    Loaded l("");
+    int builds = l.builds;
+    l.form.ServerName[0] = "edited";
+    l.form.ShowModal = [] { return false; };
+    l.form.ConfigurationButtonClick();
+    EXPECT_EQ(GetFile("sentrel.ini"), "[main]\r\nServer1Name=a\r\n");
+    EXPECT_EQ(l.builds, builds);
+    EXPECT_EQ(l.form.ServerName[0], "edited");
+}
+
+TEST(Settings, FailedSaveRaisesAndChangesNothing) {
+    WorkDir d;
+    fs::create_directory("sentrel.ini");  // a folder where the file should be
+    Loaded l("");
+    int builds = l.builds;
+    bool hook = false;
+    l.form.ApplyStartOnBoot = [&](bool) { hook = true; };
+    try {
+        l.form.Save();
+        FAIL();
+    } catch (const base::Exception& e) {
+        EXPECT_STREQ(e.what(), "Unable to write to .\\sentrel.ini");
+    }
+    EXPECT_EQ(l.builds, builds);
+    EXPECT_FALSE(hook);
+}
+
+TEST(Settings, SpinFieldClampsTypedText) {
+    TServerForm f;
+    f.SetFrequencyText("abc");
+    EXPECT_EQ(f.Frequency(), 1);
+    f.SetFrequencyText("200000000");
+    EXPECT_EQ(f.Frequency(), 100000000);
+    f.SetFrequencyText(" 12 ");
+    EXPECT_EQ(f.Frequency(), 12);
+}

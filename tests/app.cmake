@@ -1,0 +1,1 @@
+sentrel_add_test(app_controller_test SOURCES ControllerTest.cpp SettingsTest.cpp LIBS sentrel_core)
