@@ -49,19 +49,27 @@ std::string tKvolog::TimeText(const std::tm& t) const {
 }
 
 void tKvolog::WriteEntry(std::string_view marker, std::string_view text) {
-    OpenLog();
-    std::string line;
-    if (ClearLogMode) {
-        line = text;
-    } else {
-        // The clock is read for the time first and for the date after it.
-        const std::string time = TimeText(Now());
-        const std::string date = DateText(Now());
-        line = FitField(marker.substr(0, 1), 2) + FitField(date, 12) + FitField(time, 10) + ProgramID + "  ";
-        line += text;
+    try {
+        OpenLog();
+        std::string line;
+        if (ClearLogMode) {
+            line = text;
+        } else {
+            // The clock is read for the time first and for the date after it.
+            const std::string time = TimeText(Now());
+            const std::string date = DateText(Now());
+            line =
+                FitField(marker.substr(0, 1), 2) + FitField(date, 12) + FitField(time, 10) + ProgramID + "  ";
+            line += text;
+        }
+        line += kLineEnd;
+        WriteText(line);
+    } catch (...) {
+        // Whatever went wrong (even the clock), the file is not left open.
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        throw;
     }
-    line += kLineEnd;
-    WriteText(line);
     TakeIOResult();
     CloseLog();
 }

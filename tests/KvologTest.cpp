@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -219,6 +220,13 @@ TEST_F(KvologTest, FailuresRaiseTheirMessageAndChangeNothing) {
     log.WriteSuccess("back");
     EXPECT_TRUE(log.Ok);
     EXPECT_EQ(Slurp(log.LogName), kHeader + "> 12-06-2026  14:03:22  QZ  back\r\n");
+}
+
+TEST_F(KvologTest, FailingClockLeavesTheFileClosed) {
+    log.Now = []() -> std::tm { throw std::runtime_error("no clock"); };
+    const int fds = OpenDescriptors();
+    EXPECT_THROW(log.WriteSuccess("lost"), std::runtime_error);
+    EXPECT_EQ(OpenDescriptors(), fds);
 }
 
 TEST_F(KvologTest, ReadOnlyFolderIsAccessDenied) {
