@@ -43,12 +43,14 @@ void TQzController::CheckPool() {
         // aborted and the writer released, so the pass ends here.
         if (closed_) return;
         if (failed) {
-            ShowStatus("Error accessing host: " + h);
-            log_->WriteError("Error accessing host: " + h);
-            pool = false;
+            // The reason is kept before the failure is shown, so whoever
+            // shows the status line can say why.
             failures_.emplace_back(h, reason);
             view_.SetLastHostHint(h + ": " + reason);
             if (OnHostFailed) OnHostFailed(h, reason);
+            ShowStatus("Error accessing host: " + h);
+            log_->WriteError("Error accessing host: " + h);
+            pool = false;
         }
         if (body.Size() > 0) {
             ShowStatus("Successful connection to: " + h);

@@ -16,9 +16,13 @@ TQzController::TQzController(MainView& view, TServerForm& settings, HttpGetter& 
     settings_.OnBuildHostList = [this](std::vector<std::string> hosts) { SetHostList(std::move(hosts)); };
 }
 
-TQzController::~TQzController() { settings_.OnBuildHostList = nullptr; }
+TQzController::~TQzController() {
+    settings_.OnBuildHostList = nullptr;
+}
 
-std::string TQzController::CheckingText(const std::string& host) { return "Checking \"" + host + "\" Now"; }
+std::string TQzController::CheckingText(const std::string& host) {
+    return "Checking \"" + host + "\" Now";
+}
 
 void TQzController::ShowStatus(const std::string& text) {
     view_.SetStatusText(text);
@@ -84,17 +88,21 @@ void TQzController::FormCreate() {
 void TQzController::FormShow() {
     monitoring_ = false;
     settings_.Load();
-    auto log = std::make_unique<eventlog::tKvolog>();
-    log->ProgramID = "QZ";
-    log->ProgramName = "Kvo Sentrel";
-    log->LogName = settings_.LogName;
-    log_ = std::move(log);
+    OpenLog();
     log_->WriteStart("Logging connectivity");
     if (settings_.AutoStart) {
         log_->WriteSuccess("Starting automatic monitoring");
         SetMonitoring(true);
         RestartCycleTimer();
     }
+}
+
+void TQzController::OpenLog() {
+    auto log = std::make_unique<eventlog::tKvolog>();
+    log->ProgramID = "QZ";
+    log->ProgramName = "Kvo Sentrel";
+    log->LogName = settings_.LogName;  // as typed: not trimmed
+    log_ = std::move(log);
 }
 
 void TQzController::FormClose() {
@@ -107,7 +115,9 @@ void TQzController::FormClose() {
     if (log) log->WriteFinish("Finished logging connectivity");
 }
 
-void TQzController::FormDestroy() { http_.Abort(); }
+void TQzController::FormDestroy() {
+    http_.Abort();
+}
 
 void TQzController::MonitorButtonClick() {
     if (monitoring_) {
@@ -131,7 +141,8 @@ void TQzController::LoopTimerTimer() {
     if (closed_ || checking_) return;
     // With no active host there is nobody to name; the tick announces the
     // pass the way Check Now does instead of failing at every tick.
-    std::string text = hostList_.empty() ? std::string("Checking connectivity Now") : CheckingText(CurrentHost());
+    std::string text =
+        hostList_.empty() ? std::string("Checking connectivity Now") : CheckingText(CurrentHost());
     ShowStatus(text);
     log_->WriteInfo(text);
     loopTimer_.SetEnabled(false);

@@ -62,6 +62,9 @@ public:
     void RestartCycleTimer();
     // One pass over the host list.
     void CheckPool();
+    // Creates the event log writer from the settings' log name, as the
+    // window does when it is first shown, and writes nothing.
+    void OpenLog();
     // Replaces the host list (the settings' BuildHostList lands here).
     void SetHostList(std::vector<std::string> hosts);
 

@@ -15,7 +15,9 @@ std::string Row(const char* prefix, int n, const char* suffix) {
 }
 }  // namespace
 
-void TServerForm::SetFrequency(std::int32_t v) { frequency_ = std::clamp(v, kMinFrequency, kMaxFrequency); }
+void TServerForm::SetFrequency(std::int32_t v) {
+    frequency_ = std::clamp(v, kMinFrequency, kMaxFrequency);
+}
 
 void TServerForm::SetFrequencyText(const std::string& text) {
     auto v = base::TryStrToInt(base::Trim(text));

@@ -1,0 +1,92 @@
+#include "app/Headless.h"
+
+#include <cstdio>
+
+#include "app/HttpGetter.h"
+#include "app/MainView.h"
+#include "app/qz1.h"
+#include "app/sform.h"
+#include "platform/Application.h"
+#include "platform/Signals.h"
+
+namespace app {
+
+namespace {
+
+// Prints every status-line text on its own line; the rest of the window's
+// state has no place on a terminal.
+class PrintingView : public MainView {
+public:
+    std::function<std::string(const std::string&)> Decorate;
+    void SetStatusText(const std::string& text) override {
+        std::string line = Decorate ? Decorate(text) : text;
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    void SetLastHost(const std::string&) override {}
+    void SetLastHostHint(const std::string&) override {}
+    void SetMonitorCaption(const std::string&) override {}
+    void SetCommandEnabled(Command, bool) override {}
+    void SetStatusLedColor(std::uint32_t) override {}
+    void SetStatusLedBlink(bool) override {}
+    void SetStatusLedValue(bool) override {}
+    void SetActiveLed(bool) override {}
+};
+
+void InitApplication() {
+    platform::Application().Title = "Kvo Sentrel";
+    platform::Application().ClearHost();
+}
+
+}  // namespace
+
+int RunHeadless() {
+    InitApplication();
+    TServerForm settings;
+    auto http = MakeHttpGetter();
+    PrintingView view;
+    TQzController controller(view, settings, *http);
+    platform::OnTerminationSignal([&](int) {
+        platform::Application().Guard([&] { controller.FormClose(); });
+        platform::Application().Terminate();
+    });
+    controller.FormCreate();
+    platform::Application().Guard([&] { controller.FormShow(); });
+    while (!platform::Application().Terminated()) platform::Application().HandleMessage();
+    platform::OnTerminationSignal(nullptr);
+    controller.FormDestroy();
+    return 0;
+}
+
+int RunCheck(const std::vector<std::string>& hosts) {
+    InitApplication();
+    TServerForm settings;
+    auto http = MakeHttpGetter();
+    PrintingView view;
+    TQzController controller(view, settings, *http);
+    view.Decorate = [&](const std::string& text) {
+        const auto& failures = controller.Failures();
+        if (!failures.empty() && text == "Error accessing host: " + failures.back().first)
+            return text + " (" + failures.back().second + ")";
+        return text;
+    };
+    bool interrupted = false;
+    platform::OnTerminationSignal([&](int) {
+        interrupted = true;
+        controller.FormClose();
+    });
+    int status = 1;
+    platform::Application().Guard([&] {
+        controller.FormCreate();
+        settings.Load();
+        if (!hosts.empty()) controller.SetHostList(hosts);
+        controller.OpenLog();
+        controller.CheckNowButtonClick();
+        if (!interrupted && controller.Failures().empty()) status = 0;
+    });
+    platform::OnTerminationSignal(nullptr);
+    return status;
+}
+
+}  // namespace app

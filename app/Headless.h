@@ -1,0 +1,21 @@
+// The monitor without a window, for servers and scripts. Both runs drive the
+// same controller as the window does, through a view that prints the status
+// line on stdout; no Qt is involved.
+//
+//   RunHeadless: runs as the window would, from sentrel.ini in the working
+//   directory, until SIGTERM or SIGINT, which end it as closing the window
+//   does ("Finished logging connectivity").
+//   RunCheck: one pass as "Check Now" makes it, over the given hosts or the
+//   active pool, printing each status text and, beside a failed host, the
+//   reason its client gave. Returns 0 when the pool passed, 1 otherwise.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+int RunHeadless();
+int RunCheck(const std::vector<std::string>& hosts);
+
+}  // namespace app

@@ -1,0 +1,45 @@
+#include "app/HttpGetter.h"
+
+#include "net/HttpProt.h"
+
+namespace app {
+
+namespace {
+
+// The main window's client, Http2, with its design-time settings.
+class HttpCliGetter : public HttpGetter {
+public:
+    HttpCliGetter() {
+        http_.ProxyPort = "80";
+        http_.Agent = "Mozilla/3.0 (compatible)";
+        http_.Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+        http_.NoCache = false;
+        http_.ContentTypePost = "application/x-www-form-urlencoded";
+        http_.SetMultiThreaded(false);
+        // A host that never answers must not hold the pass for good.
+        http_.Timeout = 10;
+    }
+
+    void Get(const std::string& url, base::TStream& body) override {
+        http_.URL = url;
+        http_.ReceiveStream = &body;
+        struct Release {
+            net::THttpCli& c;
+            ~Release() { c.ReceiveStream = nullptr; }  // the stream dies with the host's step
+        } release{http_};
+        http_.Get();
+    }
+
+    void Abort() override { http_.Abort(); }
+
+private:
+    net::THttpCli http_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpGetter> MakeHttpGetter() {
+    return std::make_unique<HttpCliGetter>();
+}
+
+}  // namespace app

@@ -1,0 +1,97 @@
+// The main window "Sentrel": the face of the monitor's controller. It owns
+// the controller and shows its state through MainView: the status line, the
+// "Last Host:" field, the Monitor caption, the three commands, the last-check
+// LED and the active LED. Every handler it runs goes through the
+// application's error report, so a failure shows one box and the window
+// goes on.
+//
+// Closing the window ends the program after the controller's FormClose
+// ("Finished logging connectivity"); the tray menu's "E&xit" ends it without.
+// Minimising shows the tray icon, restoring hides it again.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+#include "app/MainView.h"
+#include "app/qz1.h"
+
+class QPushButton;
+class QLineEdit;
+class QToolButton;
+class QMenu;
+class QAction;
+
+namespace desktop {
+class ThhALed;
+class TTovikTrayIcon;
+class TAppEvents;
+class TFormPlacement;
+}  // namespace desktop
+
+namespace app {
+
+class TServerFormDialog;
+class TLogView;
+
+class Tqzform : public QMainWindow, public MainView {
+    Q_OBJECT
+public:
+    Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent = nullptr);
+    ~Tqzform() override;
+
+    TQzController& Controller() { return *controller_; }
+    // The windows created after this one, as start-up creates them.
+    void SetLogView(TLogView* view) { logView_ = view; }
+    void SetServerDialog(TServerFormDialog* dialog);
+
+    // MainView.
+    void SetStatusText(const std::string& text) override;
+    void SetLastHost(const std::string& host) override;
+    void SetLastHostHint(const std::string& hint) override;
+    void SetMonitorCaption(const std::string& caption) override;
+    void SetCommandEnabled(Command command, bool enabled) override;
+    void SetStatusLedColor(std::uint32_t color) override;
+    void SetStatusLedBlink(bool blink) override;
+    void SetStatusLedValue(bool lit) override;
+    void SetActiveLed(bool lit) override;
+
+    // Handlers of the window's own commands.
+    void ConfigurationButtonClick();
+    void ViewLogButtonClick();
+    void Exit1Click();
+    void Maximize1Click();
+    void AppEvents1Minimize();
+    void AppEvents1Restore();
+
+    QPushButton* MonitorButton = nullptr;
+    QPushButton* CheckNowButton = nullptr;
+    QPushButton* ConfigurationButton = nullptr;
+    QPushButton* ViewLogButton = nullptr;
+    QLineEdit* lasthost = nullptr;
+    desktop::ThhALed* StatusLED = nullptr;
+    desktop::ThhALed* activeLED = nullptr;
+    QToolButton* LoadDalmor = nullptr;
+    QToolButton* emaildalmor = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* Maximize1 = nullptr;
+    desktop::TTovikTrayIcon* trayicon = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Run(const std::function<void()>& handler);
+
+    TServerForm& settings_;
+    std::unique_ptr<TQzController> controller_;
+    TServerFormDialog* dialog_ = nullptr;
+    TLogView* logView_ = nullptr;
+    bool shown_ = false;
+    bool exiting_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,31 @@
+#include "app/QtHost.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+
+#include "platform/Application.h"
+#include "platform/MessageLoop.h"
+
+namespace app {
+
+void InstallQtHost() {
+    auto* notifier = new QSocketNotifier(platform::Fd(), QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { platform::ProcessMessages(); });
+
+    platform::TApplication::Host host;
+    host.processMessages = [] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        platform::ProcessMessages();
+    };
+    host.waitMessage = [] { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); };
+    host.showError = [](const std::string& title, const std::string& text) {
+        QMessageBox box(QMessageBox::Critical, QString::fromLatin1(title.c_str()),
+                        QString::fromLatin1(text.c_str()), QMessageBox::Ok, QApplication::activeWindow());
+        box.exec();
+    };
+    host.terminate = [] { QCoreApplication::quit(); };
+    platform::Application().SetHost(std::move(host));
+}
+
+}  // namespace app

@@ -1,0 +1,126 @@
+#include "app/ServerFormDialog.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "app/sform.h"
+
+namespace app {
+
+namespace {
+QString Latin1(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string FromLatin1(const QString& s) {
+    return s.toLatin1().toStdString();
+}
+}  // namespace
+
+TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDialog(parent), model_(model) {
+    setObjectName("ServerForm");
+    setWindowTitle("Server Pool");
+    resize(488, 452);
+
+    auto* top = new QVBoxLayout(this);
+    auto* banner = new QWidget(this);  // the sponsor banner's area
+    banner->setObjectName("banner");
+    banner->setFixedSize(468, 60);
+    top->addWidget(banner, 0, Qt::AlignHCenter);
+
+    auto* grid = new QGridLayout();
+    for (int i = 0; i < TServerForm::kRows; ++i) {
+        if (i == 0) grid->addWidget(new QLabel("Server Pool", this), 0, 0);
+        serverName[i] = new QLineEdit(this);
+        serverName[i]->setObjectName(QString("server%1name").arg(i + 1));
+        active[i] = new QCheckBox("Active", this);
+        active[i]->setObjectName(i == 0 ? QString("CB1") : QString("cb%1").arg(i + 1));
+        grid->addWidget(serverName[i], i, 1);
+        grid->addWidget(active[i], i, 2);
+    }
+    top->addLayout(grid);
+
+    auto* options = new QGridLayout();
+    frequency = new QSpinBox(this);
+    frequency->setObjectName("frequency");
+    frequency->setRange(TServerForm::kMinFrequency, TServerForm::kMaxFrequency);
+    frequency->setSingleStep(1);
+    // Kept with the field; the dialog shows no hints.
+    frequency->setAccessibleDescription("Time in seconds to wait for each check");
+    LogName = new QLineEdit(this);
+    LogName->setObjectName("LogName");
+    AutoStart = new QCheckBox("Start check on load", this);
+    AutoStart->setObjectName("AutoStart");
+    StartOnBoot = new QCheckBox("Start On Boot", this);
+    StartOnBoot->setObjectName("StartOnBoot");
+    options->addWidget(new QLabel("Cycle Time (secs)", this), 0, 0);
+    options->addWidget(frequency, 0, 1);
+    options->addWidget(AutoStart, 0, 2);
+    options->addWidget(new QLabel("Log Name", this), 1, 0);
+    options->addWidget(LogName, 1, 1);
+    options->addWidget(StartOnBoot, 1, 2);
+    top->addLayout(options);
+
+    auto* bottom = new QHBoxLayout();
+    auto* sponsor = new QVBoxLayout();
+    auto* smallBanner = new QWidget(this);
+    smallBanner->setObjectName("smallBanner");
+    smallBanner->setFixedSize(120, 60);
+    sponsor->addWidget(smallBanner);
+    sponsor->addWidget(new QLabel("Sponsors keep this product free", this));
+    bottom->addLayout(sponsor);
+    bottom->addStretch();
+    OkButton = new QPushButton("Ok", this);
+    OkButton->setObjectName("OkButton");
+    OkButton->setDefault(true);  // Enter presses it
+    OkButton->setAutoDefault(true);
+    CancelButton = new QPushButton("Cancel", this);
+    CancelButton->setObjectName("CancelButton");
+    CancelButton->setAutoDefault(false);
+    bottom->addWidget(OkButton, 0, Qt::AlignBottom);
+    bottom->addWidget(CancelButton, 0, Qt::AlignBottom);
+    top->addLayout(bottom);
+
+    connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TServerFormDialog::LoadFromModel() {
+    for (int i = 0; i < TServerForm::kRows; ++i) {
+        serverName[i]->setText(Latin1(model_.ServerName[i]));
+        active[i]->setChecked(model_.Active[i]);
+    }
+    frequency->setValue(model_.Frequency());
+    LogName->setText(Latin1(model_.LogName));
+    AutoStart->setChecked(model_.AutoStart);
+    StartOnBoot->setChecked(model_.StartOnBoot);
+}
+
+void TServerFormDialog::StoreToModel() {
+    for (int i = 0; i < TServerForm::kRows; ++i) {
+        model_.ServerName[i] = FromLatin1(serverName[i]->text());
+        model_.Active[i] = active[i]->isChecked();
+    }
+    // A typed value the field has not taken yet: an integer is clamped,
+    // anything else reads as the minimum.
+    frequency->interpretText();
+    model_.SetFrequencyText(FromLatin1(frequency->cleanText()));
+    model_.LogName = FromLatin1(LogName->text());
+    model_.AutoStart = AutoStart->isChecked();
+    model_.StartOnBoot = StartOnBoot->isChecked();
+}
+
+bool TServerFormDialog::Execute() {
+    LoadFromModel();
+    OkButton->setFocus();
+    bool ok = exec() == QDialog::Accepted;
+    StoreToModel();
+    return ok;
+}
+
+}  // namespace app

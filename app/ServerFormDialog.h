@@ -1,0 +1,45 @@
+// The "Server Pool" dialog: ten host rows with their "Active" boxes, the
+// cycle time, the log name and the two start options, bound to the settings
+// model. The model's fields are the live settings; the dialog copies them in
+// when it opens and back out when it closes, whichever button closed it, so
+// an edit made before Cancel stays in use (as the settings dialog always
+// behaved). Owned by start-up, hidden between uses, modal while shown.
+#pragma once
+
+#include <QDialog>
+#include <array>
+
+class QLineEdit;
+class QCheckBox;
+class QSpinBox;
+class QPushButton;
+
+namespace app {
+
+class TServerForm;
+
+class TServerFormDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit TServerFormDialog(TServerForm& model, QWidget* parent = nullptr);
+
+    // Shows the dialog modally; true when it closed with OK.
+    bool Execute();
+
+    std::array<QLineEdit*, 10> serverName{};
+    std::array<QCheckBox*, 10> active{};
+    QCheckBox* AutoStart = nullptr;
+    QCheckBox* StartOnBoot = nullptr;
+    QSpinBox* frequency = nullptr;
+    QLineEdit* LogName = nullptr;
+    QPushButton* OkButton = nullptr;
+    QPushButton* CancelButton = nullptr;
+
+    void LoadFromModel();
+    void StoreToModel();
+
+private:
+    TServerForm& model_;
+};
+
+}  // namespace app
