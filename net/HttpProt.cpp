@@ -1,0 +1,773 @@
+#include "net/HttpProt.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "base/Strings.h"
+#include "net/Url.h"
+#include "net/WSocket.h"
+#include "net/WinsockLib.h"
+#include "platform/Application.h"
+
+namespace net {
+
+namespace {
+
+// Body reads go into one buffer this big: a large download costs a few
+// thousand reads instead of one per 8 KiB, and the bytes are written to the
+// stream from where they landed.
+constexpr int kBodyBufferSize = 256 * 1024;
+constexpr platform::WPARAM kTimeoutTimer = 1;
+
+// Codes OnRequestDone reports for failures of the client itself.
+constexpr int kTimedOut = 10060;
+constexpr int httperrStreamWrite = 7;
+
+std::string DocumentNameFromPath(std::string path) {
+    if (path.empty() || path == "/") return "document.htm";
+    if (path.back() == '/') path.pop_back();
+    path = path.substr(static_cast<std::size_t>(LastPos("/", path))).substr(0, 255);
+    if (std::size_t q = path.find('?'); q != std::string::npos) path.resize(q);
+    return path;
+}
+
+std::string AbsoluteTarget(const std::string& protocol, const std::string& host, const std::string& port,
+                           std::string_view path) {
+    std::string r = (protocol.empty() ? std::string("http") : protocol) + "://" + host;
+    if (!port.empty()) r += ":" + port;
+    r += path;
+    return r;
+}
+
+}  // namespace
+
+THttpTransport TransportForProtocol(std::string_view protocol) {
+    return base::SameText(protocol, "https") ? THttpTransport::htTls : THttpTransport::htPlain;
+}
+
+std::string Base64Encode(std::string_view text) {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string r;
+    r.reserve((text.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < text.size(); i += 3) {
+        auto b0 = static_cast<unsigned char>(text[i]);
+        auto b1 = static_cast<unsigned char>(text[i + 1]);
+        auto b2 = static_cast<unsigned char>(text[i + 2]);
+        r += alphabet[b0 >> 2];
+        r += alphabet[((b0 & 3) << 4) | (b1 >> 4)];
+        r += alphabet[((b1 & 15) << 2) | (b2 >> 6)];
+        r += alphabet[b2 & 63];
+    }
+    if (i < text.size()) {
+        auto b0 = static_cast<unsigned char>(text[i]);
+        r += alphabet[b0 >> 2];
+        if (i + 1 < text.size()) {
+            auto b1 = static_cast<unsigned char>(text[i + 1]);
+            r += alphabet[((b0 & 3) << 4) | (b1 >> 4)];
+            r += alphabet[(b1 & 15) << 2];
+        } else {
+            r += alphabet[(b0 & 3) << 4];
+            r += '=';
+        }
+        r += '=';
+    }
+    return r;
+}
+
+std::string Rfc1123Date(double t) {
+    static constexpr char days[] = "MonTueWedThuFriSatSun";
+    static constexpr char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    // Whole milliseconds, as a date-time value is decoded.
+    auto ms = static_cast<long long>(std::llround(t * 86400000.0));
+    long long dayCount = ms / 86400000;
+    long long msOfDay = ms % 86400000;
+    if (msOfDay < 0) {
+        msOfDay += 86400000;
+        --dayCount;
+    }
+    // Civil date from a day count; day 0 is 1899-12-30, and 1970-01-01 is day 25569.
+    long long z = dayCount - 25569 + 719468;
+    long long era = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - era * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long y = yoe + era * 400;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    long long d = doy - (153 * mp + 2) / 5 + 1;
+    long long m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+    long long dow = ((dayCount - 2) % 7 + 7) % 7;
+
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3s, %2.2lld %.3s %4.4lld %2.2lld:%2.2lld:%2.2lld", days + dow * 3, d,
+                  months + (m - 1) * 3, y, msOfDay / 3600000, msOfDay / 60000 % 60, msOfDay / 1000 % 60);
+    return buf;
+}
+
+std::string ReplaceExtension(const std::string& name, const std::string& ext) {
+    int dot = LastPos(".", name);
+    if (dot > 0) return name.substr(0, static_cast<std::size_t>(dot)) + ext;
+    return name + "." + ext;
+}
+
+// ---------------------------------------------------------------------------
+
+THttpCli::THttpCli() {
+    socket_ = std::make_unique<TWSocket>(this);
+    window_ = platform::AllocateHWnd(
+        [this](platform::UINT msg, platform::WPARAM w, platform::LPARAM l) { return WndProc(msg, w, l); });
+    socket_->OnDnsLookupDone = [this](base::TObject*, std::uint16_t e) { DnsLookupDone(e); };
+    socket_->OnSessionConnected = [this](base::TObject*, std::uint16_t e) { SessionConnected(e); };
+    socket_->OnDataAvailable = [this](base::TObject*, std::uint16_t e) { DataAvailable(e); };
+    socket_->OnDataSent = [this](base::TObject*, std::uint16_t e) { DataSent(e); };
+    socket_->OnSessionClosed = [this](base::TObject*, std::uint16_t e) {
+        if (resumeOnClose_)
+            ResumeAfterRedirect(e);
+        else
+            SessionClosed(e);
+    };
+}
+
+THttpCli::~THttpCli() {
+    platform::DeallocateHWnd(window_);
+    // The socket's last events (a cancelled lookup, the close) must not reach
+    // a client that is going away.
+    socket_->OnDnsLookupDone = nullptr;
+    socket_->OnSessionConnected = nullptr;
+    socket_->OnDataAvailable = nullptr;
+    socket_->OnDataSent = nullptr;
+    socket_->OnSessionClosed = nullptr;
+    socket_.reset();
+}
+
+void THttpCli::SetMultiThreaded(bool value) {
+    multiThreaded_ = value;
+    socket_->SetMultiThreaded(value);
+}
+
+platform::LRESULT THttpCli::WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam) {
+    switch (msg) {
+        case MsgRequestDone:
+            // Kind and error travel with the message: a handler sees the
+            // request that ended, even if another has started since.
+            if (OnRequestDone)
+                OnRequestDone(this, static_cast<THttpRequest>((lParam >> 16) & 0xFF),
+                              static_cast<std::uint16_t>(lParam & 0xFFFF));
+            return 0;
+        case MsgSetIdle:
+            if (wParam == serial_) SetState(hsIdle);
+            return 0;
+        case MsgRelocate:
+            if (wParam == serial_ && state_ == hsReceivingHeader) StartLookup();
+            return 0;
+        case platform::WM_TIMER:
+            if (wParam == kTimeoutTimer) {
+                platform::KillTimer(window_, kTimeoutTimer);
+                if (state_ != hsIdle) AbortWith("Connection timed out (Error #10060)", kTimedOut, 0);
+            }
+            return 0;
+        default: return 0;
+    }
+}
+
+void THttpCli::PostMsg(platform::UINT msg) {
+    platform::PostMessage(window_, msg, serial_, 0);
+}
+
+void THttpCli::SetState(THttpClientState state) {
+    if (state == state_) return;
+    state_ = state;
+    if (state == hsIdle) {
+        platform::KillTimer(window_, kTimeoutTimer);
+        platform::LPARAM done = (static_cast<platform::LPARAM>(requestKind_) << 16) |
+                                static_cast<platform::LPARAM>(static_cast<std::uint16_t>(lastRequestError_));
+        platform::PostMessage(window_, MsgRequestDone, serial_, done);
+    }
+    Fire(OnStateChange, this);
+}
+
+// --- blocking and starting ---------------------------------------------------
+
+void THttpCli::PerformRequest(THttpRequest kind) {
+    StartRequest(kind);
+    // Sleep in the loop until the request has ended: every round dispatches
+    // what is due and then waits for the next message, so a slow server costs
+    // no processor time.
+    while (state_ != hsIdle) {
+        if (multiThreaded_) {
+            socket_->PumpOwnMessages();
+            if (state_ != hsIdle) platform::WaitMessage(-1);
+        } else {
+            platform::Application().HandleMessage();
+        }
+    }
+    if (statusCode_ >= 400)
+        throw EHttpException(reasonPhrase_,
+                             failureCode_ != 0 ? failureCode_ : static_cast<std::uint16_t>(statusCode_));
+}
+
+void THttpCli::StartRequest(THttpRequest kind) {
+    if (state_ != hsIdle) throw EHttpException("HTTP component is busy", 1);
+    if (kind == rqPost && PostStream == nullptr)
+        throw EHttpException("HTTP component has nothing to post", 2);
+
+    ++serial_;
+    responseHeaderLines_.clear();
+    authenticateChallenges_.clear();
+    requestKind_ = kind;
+    lastRequestError_ = 0;
+    resumeOnClose_ = false;
+    failureCode_ = 0;
+    redirectCount_ = 0;
+    endHandled_ = false;
+    SetState(hsStarting);
+    if (state_ != hsStarting) return;  // a state-change handler aborted it
+
+    documentName_.clear();
+    statusCode_ = 0;
+    receivedCount_ = 0;
+    sentCount_ = 0;
+    headerLineCount_ = 0;
+    bodyChunkCount_ = 0;
+    lineBuffer_.Clear();  // bytes left from an earlier connection are dropped
+    contentLength_ = -1;
+    contentType_.clear();
+    sendingPostData_ = false;
+    redirectPending_ = false;
+    effectiveUrl_ = URL;
+
+    if (Proxy.empty())
+        AddressDirect();
+    else
+        AddressThroughProxy();
+    if (requestPath_.empty()) requestPath_ = "/";
+    documentName_ = DocumentNameFromPath(documentName_);
+
+    if (Timeout > 0) {
+        long long ms = static_cast<long long>(Timeout) * 1000;
+        if (ms > std::numeric_limits<std::int32_t>::max()) ms = std::numeric_limits<std::int32_t>::max();
+        platform::SetTimer(window_, kTimeoutTimer, static_cast<platform::UINT>(ms));
+    }
+    StartLookup();
+}
+
+void THttpCli::AddressDirect() {
+    TUrlParts u = SplitUrl(URL);
+    hostName_ = u.Host;
+    requestPath_ = u.Path;
+    documentName_ = u.Path;
+    if (!u.User.empty()) Username = u.User;
+    if (!u.Password.empty()) Password = u.Password;
+    targetHost_ = u.Host;
+    targetPort_ = u.Port.empty() ? "80" : u.Port;
+    hopProtocol_ = u.Protocol;
+}
+
+void THttpCli::AddressThroughProxy() {
+    TUrlParts u = SplitUrl(URL);
+    hostName_ = u.Host;
+    documentName_ = u.Path;
+    if (!u.User.empty()) Username = u.User;
+    if (!u.Password.empty()) Password = u.Password;
+    requestPath_ = AbsoluteTarget(u.Protocol, u.Host, u.Port, u.Path);
+    TUrlParts p = SplitUrl(Proxy);
+    targetHost_ = p.Host;
+    targetPort_ = p.Port.empty() ? ProxyPort : p.Port;
+    hopProtocol_ = u.Protocol;
+}
+
+void THttpCli::StartLookup() {
+    resolvedAddress_.clear();
+    SetState(hsResolving);
+    if (state_ != hsResolving) return;
+    if (TransportForProtocol(hopProtocol_) != THttpTransport::htPlain) {
+        // Encrypted transport is not built in: the hop fails instead of
+        // sending plain text to a server that expects TLS.
+        FailRequest("Unsupported protocol \"" + hopProtocol_ + "\": secure connections are not available",
+                    httperrUnsupportedProtocol, 0);
+        return;
+    }
+    try {
+        socket_->DnsLookup(targetHost_);
+    } catch (const ESocketException&) {
+        // The socket would not even start the lookup (an empty host name):
+        // the request ends as a failed lookup rather than staying busy.
+        if (state_ != hsResolving) return;
+        int code = socket_->LastError();
+        lastRequestError_ = code != 0 ? code : 11001;
+        statusCode_ = 404;
+        reasonPhrase_ = "can't resolve hostname to IP address";
+        SessionClosed(0);
+    }
+}
+
+// --- socket events -------------------------------------------------------------
+
+void THttpCli::DnsLookupDone(std::uint16_t error) {
+    if (state_ != hsResolving) return;  // aborted, timed out, or no lookup of ours
+    if (error != 0) {
+        lastRequestError_ = error;
+        statusCode_ = 404;
+        reasonPhrase_ = "can't resolve hostname to IP address";
+        SessionClosed(0);
+        return;
+    }
+    resolvedAddress_ = socket_->DnsResult();
+    SetState(hsResolved);
+    if (state_ != hsResolved) return;
+    try {
+        socket_->SetAddr(resolvedAddress_);
+        socket_->SetPort(targetPort_);
+        socket_->SetProto("tcp");
+        socket_->Connect();
+    } catch (const std::exception& e) {
+        int code = socket_->LastError();
+        lastRequestError_ = code;
+        statusCode_ = 404;
+        reasonPhrase_ = "can't connect: " + SocketErrorText(code) + " (Error #" + std::to_string(code) + ")";
+        // The connect failed before it reached the network (a port that is
+        // no number nor service): say what was wrong instead of "No Error".
+        if (code == 0) reasonPhrase_ = "can't connect: " + std::string(e.what());
+        socket_->Close();
+        SessionClosed(0);
+    }
+}
+
+void THttpCli::SessionConnected(std::uint16_t error) {
+    if (state_ != hsResolved) return;
+    if (error != 0) {
+        lastRequestError_ = error;
+        statusCode_ = 404;
+        reasonPhrase_ = SocketErrorText(error) + " (Error #" + std::to_string(error) + ")";
+        SessionClosed(0);
+        return;
+    }
+    connected_ = true;
+    SetState(hsConnected);
+    if (state_ != hsConnected) return;
+    NotifySessionConnected();
+    if (state_ != hsConnected) return;
+    nextLineHandler_ = &THttpCli::HeaderLineHandler;
+    SetState(hsReceivingHeader);
+    if (state_ != hsReceivingHeader) return;
+    try {
+        switch (requestKind_) {
+            case rqGet: SendRequest("GET"); break;
+            case rqHead: SendRequest("HEAD"); break;
+            case rqPost:
+                SendRequest("POST");
+                if (state_ != hsReceivingHeader) return;
+                NotifySendBegin();
+                sendingPostData_ = true;
+                DataSent(0);
+                break;
+            case rqNone: break;
+        }
+    } catch (const std::exception& e) {
+        // The request could not be sent (a socket or post stream failure):
+        // the host did not get it, so the request fails with that text.
+        FailRequest(e.what(), socket_->LastError(), 0);
+    }
+}
+
+void THttpCli::SendRequest(const std::string& method) {
+    requestBuffer_.clear();
+    NotifyRequestHeaderBegin();
+    const bool post = method == "POST";
+    SendHeaderLine(method + " " + requestPath_ + " HTTP/1.0");
+    if (!Sender.empty()) SendHeaderLine("From: " + Sender);
+    if (!Accept.empty()) SendHeaderLine("Accept: " + Accept);
+    if (!Reference.empty()) SendHeaderLine("Referer: " + Reference);
+    if (post && !ContentTypePost.empty()) SendHeaderLine("Content-Type: " + ContentTypePost);
+    if (!Agent.empty()) SendHeaderLine("User-Agent: " + Agent);
+    SendHeaderLine("Host: " + hostName_);
+    if (NoCache) SendHeaderLine("Pragma: no-cache");
+    if (post) SendHeaderLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
+    if (ModifiedSince != 0.0) SendHeaderLine("If-Modified-Since: " + Rfc1123Date(ModifiedSince) + " GMT");
+    if (!Username.empty()) SendHeaderLine("Authorization: Basic " + Base64Encode(Username + ":" + Password));
+    if (!Proxy.empty() && !ProxyUsername.empty())
+        SendHeaderLine("Proxy-Authorization: Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
+    if (!Cookie.empty()) SendHeaderLine("Cookie: " + Cookie);
+    if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
+        SendHeaderLine("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+        ContentRangeBegin.clear();
+        ContentRangeEnd.clear();
+    }
+    acceptRanges_.clear();
+    NotifyRequestHeaderEnd();
+    SendHeaderLine("");
+    socket_->Send(requestBuffer_.data(), static_cast<int>(requestBuffer_.size()));
+    requestBuffer_.clear();
+}
+
+void THttpCli::SendHeaderLine(const std::string& s) {
+    Fire(OnCommand, this, s);
+    requestBuffer_ += s;
+    requestBuffer_ += "\r\n";
+}
+
+void THttpCli::DataSent(std::uint16_t) {
+    if (!sendingPostData_) return;
+    std::int64_t n = PostStream ? PostStream->Read(sendBuffer_, sizeof sendBuffer_) : 0;
+    if (n <= 0) {
+        sendingPostData_ = false;
+        NotifySendEnd();
+        return;
+    }
+    sentCount_ =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
+    NotifySendData(sendBuffer_, static_cast<int>(n));
+    if (!sendingPostData_) return;
+    socket_->Send(sendBuffer_, static_cast<int>(n));
+}
+
+void THttpCli::DataAvailable(std::uint16_t error) {
+    if (state_ == hsReceivingBody) {
+        ReceiveBody();
+        return;
+    }
+    if (lineBuffer_.Free() <= 0) {
+        LineTooLong();
+        return;
+    }
+    char* into = lineBuffer_.WritePtr();
+    int n = socket_->Receive(into, lineBuffer_.Free());
+    if (requestKind_ == rqNone || n <= 0) return;
+    lineBuffer_.Commit(n);
+
+    // A handler may change the state or empty the buffer: both are read anew
+    // for every line.
+    std::string_view line;
+    while (lineBuffer_.Length() > 0 && lineBuffer_.NextLine(line)) {
+        currentLine_ = line;
+        if (state_ == hsReceivingHeader || state_ == hsReceivingBody) {
+            if (nextLineHandler_)
+                (this->*nextLineHandler_)();
+            else
+                PostMsg(MsgSetIdle);
+        } else {
+            Fire(OnStrayLine, this, error);
+        }
+    }
+    // A header line that fills the whole buffer can never end: the request
+    // ends now instead of waiting for a server that keeps sending.
+    if (state_ == hsReceivingHeader && lineBuffer_.Free() <= 0) LineTooLong();
+}
+
+void THttpCli::ReceiveBody() {
+    if (!bodyBuffer_) bodyBuffer_.reset(new char[kBodyBufferSize]);
+    // A partial line left behind by a header-less "<HTML>" reply goes first,
+    // in the same piece as the bytes that complete it.
+    const int held = lineBuffer_.Length();
+    if (held > 0) std::memcpy(bodyBuffer_.get(), lineBuffer_.Bytes().data(), static_cast<std::size_t>(held));
+    int n = socket_->Receive(bodyBuffer_.get() + held, kBodyBufferSize - held);
+    if (requestKind_ == rqNone || n <= 0) return;
+    lineBuffer_.Clear();
+    currentLine_ = std::string_view(bodyBuffer_.get(), static_cast<std::size_t>(held + n));
+    if (nextLineHandler_)
+        (this->*nextLineHandler_)();
+    else
+        PostMsg(MsgSetIdle);
+}
+
+void THttpCli::SessionClosed(std::uint16_t) {
+    // The end of the request, whichever way it came: the peer closed, a
+    // failure closed it, or nothing was ever connected.
+    if (endHandled_) return;
+    endHandled_ = true;
+    platform::KillTimer(window_, kTimeoutTimer);
+    connected_ = false;
+    PostMsg(MsgSetIdle);
+    if (bodyChunkCount_ > 0) NotifyDocEnd();
+}
+
+// --- the reply -----------------------------------------------------------------
+
+void THttpCli::HeaderLineHandler() {
+    if (headerLineCount_ == 0) {
+        NotifyHeaderBegin();
+        if (state_ != hsReceivingHeader) return;
+    }
+    ++headerLineCount_;
+    THeaderLine h = ParseHeaderLine(currentLine_);
+    switch (h.Kind) {
+        case THeaderLineKind::hlHtml:
+            // A document sent with no header at all.
+            if (contentType_.empty()) contentType_ = "text/html";
+            nextLineHandler_ = &THttpCli::BodyHandler;
+            SetState(hsReceivingBody);
+            if (state_ != hsReceivingBody) return;
+            NotifyHeaderEnd();
+            if (state_ != hsReceivingBody) return;
+            BodyHandler();
+            return;
+        case THeaderLineKind::hlEmpty: HeaderEnded(); return;
+        default: break;
+    }
+
+    responseHeaderLines_.emplace_back(currentLine_);
+    if (h.Kind == THeaderLineKind::hlStatus) {
+        // A code that is no number leaves the line without effect.
+        if (h.StatusCode) {
+            statusCode_ = *h.StatusCode;
+            reasonPhrase_ = h.ReasonPhrase;
+        }
+    } else if (h.Kind == THeaderLineKind::hlField) {
+        const std::string& name = h.Name;
+        if (name == "location") {
+            if (Proxy.empty())
+                RecordLocation(h.Value);
+            else
+                RecordLocationThroughProxy(h.Value);
+        } else if (name == "content-length") {
+            if (auto v = HeaderNumber(h.Value)) contentLength_ = *v;
+        } else if (name == "content-range") {
+            ParseContentRange(h.Value, ContentRangeBegin, ContentRangeEnd);
+        } else if (name == "accept-ranges") {
+            acceptRanges_ = h.Value;
+        } else if (name == "content-type") {
+            contentType_ = base::LowerCase(h.Value);
+        } else if (name == "www-authenticate") {
+            authenticateChallenges_.emplace_back(h.Value);
+        } else if (name == "set-cookie") {
+            bool accept = true;
+            NotifyCookie(std::string(h.Value), accept);
+        }
+    }
+    Fire(OnHeaderData, this);
+    if (state_ != hsReceivingHeader) return;
+    // An error reply ends the connection at once; the lines already received
+    // (and any body bytes behind them) are still handled.
+    if (statusCode_ >= 400) CloseConnection();
+}
+
+void THttpCli::HeaderEnded() {
+    if (redirectPending_) {
+        Redirect();
+        return;
+    }
+    int dot = LastPos(".", documentName_);
+    if (dot > 0 && base::LowerCase(documentName_.substr(static_cast<std::size_t>(dot - 1))) == ".exe" &&
+        contentType_ == "text/html")
+        documentName_ = ReplaceExtension(documentName_, "htm");
+    nextLineHandler_ = &THttpCli::BodyHandler;
+    SetState(hsReceivingBody);
+    if (state_ != hsReceivingBody) return;
+    NotifyHeaderEnd();
+    if (state_ != hsReceivingBody) return;
+    // Bytes behind the empty line came in the same read: they are body.
+    if (lineBuffer_.Length() > 0) {
+        currentLine_ = lineBuffer_.Bytes();
+        BodyHandler();
+        lineBuffer_.Clear();
+    }
+}
+
+void THttpCli::BodyHandler() {
+    if (bodyChunkCount_ == 0) {
+        NotifyDocBegin();
+        if (state_ != hsReceivingBody) return;
+    }
+    ++bodyChunkCount_;
+    const auto len = static_cast<std::int64_t>(currentLine_.size());
+    receivedCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(receivedCount_) +
+                                               static_cast<std::uint32_t>(len));
+    if (ReceiveStream != nullptr) {
+        // A body that cannot be stored ends the request as a failure: going
+        // on would report success for a document that was lost.
+        try {
+            if (ReceiveStream->Write(currentLine_.data(), len) != len)
+                throw base::Exception("Stream write error");
+        } catch (const std::exception& e) {
+            FailRequest(e.what(), httperrStreamWrite, 0);
+            return;
+        }
+    }
+    NotifyDocData(currentLine_.data(), static_cast<int>(len));
+}
+
+void THttpCli::RecordLocation(std::string_view value) {
+    if (value.empty()) return;  // names no target: the reply is taken as it is
+    redirectPending_ = true;
+    if (value[0] == '/') {
+        requestPath_ = value;
+        effectiveUrl_ = "http://" + targetHost_ + std::string(value);
+        return;
+    }
+    TUrlParts u = SplitUrl(value);
+    if (!u.Protocol.empty() && !u.Host.empty()) {
+        targetHost_ = u.Host;
+        hostName_ = u.Host;
+        targetPort_ = u.Port.empty() ? "80" : u.Port;
+        requestPath_ = u.Path.empty() ? "/" : u.Path;
+        effectiveUrl_ = u.Protocol + "://" + u.Host + u.Path;
+        hopProtocol_ = u.Protocol;
+    } else if (u.Host.empty() && !u.Path.empty()) {
+        if (!u.Port.empty()) targetPort_ = u.Port;
+        requestPath_ = u.Path;
+        const std::string protocol = u.Protocol.empty() ? "http" : u.Protocol;
+        effectiveUrl_ = protocol + "://" + hostName_ + u.Path;
+        hopProtocol_ = protocol;
+    } else if (u.Protocol.empty() && !u.Host.empty() && !u.Path.empty()) {
+        // Host and path, as a pool entry is written.
+        targetHost_ = u.Host;
+        hostName_ = u.Host;
+        if (!u.Port.empty()) targetPort_ = u.Port;
+        requestPath_ = u.Path;
+        hopProtocol_ = "http";
+    } else {
+        // A bare name ("page.html"): a document beside the current one, on
+        // the same host.
+        effectiveUrl_ = "http://" + hostName_ + "/" + u.Host;
+        requestPath_ = "/" + std::string(value);
+    }
+}
+
+void THttpCli::RecordLocationThroughProxy(std::string_view value) {
+    // The connection stays with the proxy; only the absolute target and the
+    // Host header move.
+    if (value.empty()) return;
+    redirectPending_ = true;
+    TUrlParts cur = SplitUrl(requestPath_);
+    if (value[0] == '/') {
+        requestPath_ = AbsoluteTarget(cur.Protocol, cur.Host, cur.Port, value);
+    } else {
+        TUrlParts u = SplitUrl(value);
+        if (!u.Protocol.empty() && !u.Host.empty()) {
+            hostName_ = u.Host;
+            requestPath_ = AbsoluteTarget(u.Protocol, u.Host, u.Port, u.Path);
+            hopProtocol_ = u.Protocol;
+        } else if (u.Host.empty() && !u.Path.empty()) {
+            const std::string protocol = u.Protocol.empty() ? cur.Protocol : u.Protocol;
+            requestPath_ = AbsoluteTarget(protocol, cur.Host, u.Port.empty() ? cur.Port : u.Port, u.Path);
+            hopProtocol_ = protocol;
+        } else if (u.Protocol.empty() && !u.Host.empty() && !u.Path.empty()) {
+            hostName_ = u.Host;
+            requestPath_ = AbsoluteTarget("http", u.Host, u.Port, u.Path);
+            hopProtocol_ = "http";
+        } else {
+            requestPath_ = AbsoluteTarget(cur.Protocol, cur.Host, cur.Port, "/" + std::string(value));
+        }
+    }
+    effectiveUrl_ = requestPath_;
+}
+
+void THttpCli::Redirect() {
+    if (redirectCount_ >= MaxRedirections) {
+        lineBuffer_.Clear();
+        FailRequest("Too many redirections", httperrTooManyRedirections, 0);
+        return;
+    }
+    ++redirectCount_;
+    NotifyHeaderEnd();
+    if (state_ != hsReceivingHeader) return;
+    // The redirecting reply's own body is never delivered.
+    lineBuffer_.Clear();
+    headerLineCount_ = 0;
+    bodyChunkCount_ = 0;
+    resumeOnClose_ = true;
+    socket_->Close();
+}
+
+void THttpCli::ResumeAfterRedirect(std::uint16_t) {
+    connected_ = false;
+    redirectPending_ = false;
+    resumeOnClose_ = false;
+    PostMsg(MsgRelocate);
+    Fire(OnLocationChange, this);
+}
+
+// --- ending ----------------------------------------------------------------------
+
+void THttpCli::CloseConnection() {
+    socket_->Close();
+    connected_ = false;
+}
+
+void THttpCli::Abort() {
+    AbortWith("Connection aborted on request", httperrAborted, 0);
+}
+
+void THttpCli::AbortWith(const std::string& reason, int error, std::uint16_t failureCode) {
+    if (state_ == hsIdle) {
+        if (socket_->State() != wsClosed) socket_->Close();
+        return;
+    }
+    const bool resolving = state_ == hsResolving;
+    SetState(hsAborting);
+    if (resolving) {
+        // A lookup that cannot be cancelled any more has nothing left to stop.
+        try {
+            socket_->CancelDnsLookup();
+        } catch (const std::exception&) {
+        }
+    }
+    statusCode_ = 404;
+    reasonPhrase_ = reason;
+    lastRequestError_ = error;
+    failureCode_ = failureCode;
+    if (resolving)
+        SessionClosed(0);
+    else
+        CloseConnection();
+    SetState(hsIdle);
+}
+
+void THttpCli::FailRequest(const std::string& reason, int error, std::uint16_t failureCode) {
+    statusCode_ = 404;
+    reasonPhrase_ = reason;
+    lastRequestError_ = error;
+    failureCode_ = failureCode;
+    if (socket_->State() != wsClosed) CloseConnection();
+    SessionClosed(0);  // nothing when closing the connection already ran it
+}
+
+void THttpCli::LineTooLong() {
+    lineBuffer_.Clear();
+    if (state_ == hsIdle) return;
+    FailRequest("HTTP line too long", httperrLineTooLong, httperrLineTooLong);
+}
+
+// --- events ----------------------------------------------------------------------
+
+void THttpCli::NotifyCookie(const std::string& data, bool& accept) {
+    Fire(OnCookie, this, data, accept);
+}
+void THttpCli::NotifySessionConnected() {
+    Fire(OnSessionConnected, this);
+}
+void THttpCli::NotifyRequestHeaderBegin() {
+    Fire(OnRequestHeaderBegin, this);
+}
+void THttpCli::NotifyRequestHeaderEnd() {
+    Fire(OnRequestHeaderEnd, this);
+}
+void THttpCli::NotifyHeaderBegin() {
+    Fire(OnHeaderBegin, this);
+}
+void THttpCli::NotifyHeaderEnd() {
+    Fire(OnHeaderEnd, this);
+}
+void THttpCli::NotifyDocBegin() {
+    Fire(OnDocBegin, this);
+}
+void THttpCli::NotifyDocData(const char* buffer, int len) {
+    Fire(OnDocData, this, buffer, len);
+}
+void THttpCli::NotifyDocEnd() {
+    Fire(OnDocEnd, this);
+}
+void THttpCli::NotifySendBegin() {
+    Fire(OnSendBegin, this);
+}
+void THttpCli::NotifySendData(const char* buffer, int len) {
+    Fire(OnSendData, this, buffer, len);
+}
+void THttpCli::NotifySendEnd() {
+    Fire(OnSendEnd, this);
+}
+
+}  // namespace net

@@ -1,0 +1,282 @@
+// THttpCli: the message-driven HTTP/1.0 client the monitor fetches its hosts
+// with. It drives one TWSocket through lookup, connection, request and reply,
+// one request per connection, and reports progress through its events. Get
+// is the blocking entry: it starts the request and sleeps in the message loop
+// until the request is over, so every other handler of the thread (timers,
+// buttons, the window closing) can run meanwhile, including Abort.
+//
+// The server ends a reply by closing the connection; Content-Length is kept
+// but never ends the body. A "location" header moves the running request to
+// the new target (at most 10 hops), and with Proxy set every request is
+// addressed to that HTTP proxy with an absolute request target.
+//
+// Ownership: the client owns its socket, its notification target and its
+// buffers. ReceiveStream and PostStream stay the caller's; the client writes
+// to ReceiveStream only while a request runs. Everything runs on the thread
+// that created the client. Events fire last in a step; a handler may call
+// Abort, and the client checks its state again after every event it fires.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Events.h"
+#include "base/Exception.h"
+#include "base/Stream.h"
+#include "net/HttpReply.h"
+#include "platform/MessageLoop.h"
+
+namespace net {
+
+class TWSocket;
+
+enum THttpRequest : std::uint8_t { rqNone = 0, rqGet = 1, rqPost = 2, rqHead = 3 };
+
+enum THttpClientState : std::uint8_t {
+    hsIdle = 0,
+    hsStarting = 1,
+    hsConnected = 2,
+    hsResolving = 3,
+    hsResolved = 4,
+    hsReceivingHeader = 5,
+    hsReceivingBody = 6,
+    hsAborting = 7,
+};
+
+// The client's failure: the message, and a code that is 1 (busy), 2 (nothing
+// to post), 4 (line too long) or the status code (400 or more) of a failed
+// blocking request.
+class EHttpException : public base::Exception {
+public:
+    EHttpException(const std::string& message, std::uint16_t failureCode)
+        : base::Exception(message), FailureCode(failureCode) {}
+    std::uint16_t FailureCode = 0;
+};
+
+// The codes OnRequestDone reports besides the socket codes (10004...11004)
+// and 0 for success.
+constexpr int httperrAborted = 3;
+constexpr int httperrLineTooLong = 4;
+constexpr int httperrTooManyRedirections = 5;
+constexpr int httperrUnsupportedProtocol = 6;
+
+// The private messages the client posts to its own target.
+constexpr platform::UINT MsgRequestDone = 0x401;
+constexpr platform::UINT MsgSetIdle = 0x402;
+constexpr platform::UINT MsgRelocate = 0x403;
+
+// How many "location" hops one request follows before it fails.
+constexpr int MaxRedirections = 10;
+
+using TOnCommand = std::function<void(base::TObject* Sender, const std::string& S)>;
+using TCookieRcvdEvent = std::function<void(base::TObject* Sender, const std::string& Data, bool& Accept)>;
+using TDocDataEvent = std::function<void(base::TObject* Sender, const char* Buffer, int Len)>;
+using THttpRequestDone = std::function<void(base::TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
+using TStrayLineEvent = std::function<void(base::TObject* Sender, std::uint16_t Error)>;
+
+// How the bytes of one hop travel. Only plain TCP exists today; the protocol
+// of each hop picks its transport, so TLS slots in here.
+enum class THttpTransport : std::uint8_t { htPlain, htTls };
+// The transport a protocol text asks for ("https" in any case is TLS).
+THttpTransport TransportForProtocol(std::string_view protocol);
+
+// Text helpers of the client.
+std::string Base64Encode(std::string_view text);
+// "Mon, 05 Jan 1998 08:09:10" for a date-time in days since 1899-12-30,
+// taken as GMT already; the caller appends " GMT".
+std::string Rfc1123Date(double t);
+// name with everything after its last "." replaced by ext, or "." + ext added.
+std::string ReplaceExtension(const std::string& name, const std::string& ext);
+
+class THttpCli : public base::TObject {
+public:
+    THttpCli();
+    ~THttpCli() override;
+    THttpCli(const THttpCli&) = delete;
+    THttpCli& operator=(const THttpCli&) = delete;
+
+    // --- stored properties ---
+    std::string URL;
+    std::string Proxy;
+    std::string ProxyPort = "80";
+    std::string Sender;
+    std::string Agent = "Mozilla/3.0 (compatible)";
+    std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+    std::string Reference;
+    std::string Username;
+    std::string Password;
+    std::string ProxyUsername;
+    std::string ProxyPassword;
+    bool NoCache = false;
+    double ModifiedSince = 0.0;  // days since 1899-12-30; 0 sends no If-Modified-Since
+    std::string Cookie;
+    std::string ContentTypePost = "application/x-www-form-urlencoded";
+    std::string ContentRangeBegin;
+    std::string ContentRangeEnd;
+    // Seconds a whole request (every hop included) may take; 0 is no limit.
+    // A request that runs out fails with LastRequestError 10060.
+    int Timeout = 0;
+    const std::string& AcceptRanges() const { return acceptRanges_; }
+    bool MultiThreaded() const { return multiThreaded_; }
+    void SetMultiThreaded(bool value);
+
+    // --- run-time properties ---
+    base::TStream* ReceiveStream = nullptr;
+    base::TStream* PostStream = nullptr;
+    std::int32_t StatusCode() const { return statusCode_; }
+    const std::string& ReasonPhrase() const { return reasonPhrase_; }
+    std::int32_t ContentLength() const { return contentLength_; }
+    const std::string& ContentType() const { return contentType_; }
+    const std::vector<std::string>& ResponseHeaderLines() const { return responseHeaderLines_; }
+    const std::vector<std::string>& AuthenticateChallenges() const { return authenticateChallenges_; }
+    const std::string& DocumentName() const { return documentName_; }
+    const std::string& EffectiveUrl() const { return effectiveUrl_; }
+    std::int32_t ReceivedCount() const { return receivedCount_; }
+    std::int32_t SentCount() const { return sentCount_; }
+    THttpClientState State() const { return state_; }
+    bool Connected() const { return connected_; }
+    // The reply line or body piece being handed on; valid while the event
+    // that reads it runs.
+    std::string_view CurrentLine() const { return currentLine_; }
+    THttpRequest RequestKind() const { return requestKind_; }
+    std::int32_t LastRequestError() const { return lastRequestError_; }
+    // How many "location" hops the current or last request followed.
+    int RedirectCount() const { return redirectCount_; }
+    TWSocket& Socket() { return *socket_; }
+
+    // --- operations ---
+    // Blocking requests: return when the request has ended with a status
+    // below 400, raise EHttpException otherwise.
+    void Get() { PerformRequest(rqGet); }
+    void Head() { PerformRequest(rqHead); }
+    void Post() { PerformRequest(rqPost); }
+    void PerformRequest(THttpRequest kind);
+    // Starts a request and returns at once; OnRequestDone tells the outcome.
+    void StartRequest(THttpRequest kind);
+    // Ends the running request at once ("Connection aborted on request").
+    void Abort();
+
+    // --- events ---
+    base::TNotifyEvent OnStateChange;
+    base::TNotifyEvent OnSessionConnected;
+    base::TNotifyEvent OnRequestHeaderBegin;
+    TOnCommand OnCommand;
+    base::TNotifyEvent OnRequestHeaderEnd;
+    base::TNotifyEvent OnHeaderBegin;
+    base::TNotifyEvent OnHeaderData;
+    base::TNotifyEvent OnHeaderEnd;
+    TCookieRcvdEvent OnCookie;
+    base::TNotifyEvent OnDocBegin;
+    TDocDataEvent OnDocData;
+    base::TNotifyEvent OnDocEnd;
+    base::TNotifyEvent OnSendBegin;
+    base::TNotifyEvent OnSendEnd;
+    TDocDataEvent OnSendData;
+    base::TNotifyEvent OnLocationChange;
+    THttpRequestDone OnRequestDone;
+    base::TNotifyEvent OnTrace;  // never fired
+    TStrayLineEvent OnStrayLine;
+
+protected:
+    virtual void SendHeaderLine(const std::string& s);
+    virtual void StartLookup();
+    virtual void CloseConnection();
+    virtual void ResumeAfterRedirect(std::uint16_t error);
+    virtual void NotifyCookie(const std::string& data, bool& accept);
+    virtual void NotifySessionConnected();
+    virtual void NotifyRequestHeaderBegin();
+    virtual void NotifyRequestHeaderEnd();
+    virtual void NotifyHeaderBegin();
+    virtual void NotifyHeaderEnd();
+    virtual void NotifyDocBegin();
+    virtual void NotifyDocData(const char* buffer, int len);
+    virtual void NotifyDocEnd();
+    virtual void NotifySendBegin();
+    virtual void NotifySendData(const char* buffer, int len);
+    virtual void NotifySendEnd();
+
+private:
+    using LineHandler = void (THttpCli::*)();
+
+    platform::LRESULT WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
+    void SetState(THttpClientState state);
+    void PostMsg(platform::UINT msg);
+
+    // Socket events.
+    void DnsLookupDone(std::uint16_t error);
+    void SessionConnected(std::uint16_t error);
+    void DataAvailable(std::uint16_t error);
+    void DataSent(std::uint16_t error);
+    void SessionClosed(std::uint16_t error);  // the end handling
+
+    // Request start and addressing.
+    void AddressDirect();
+    void AddressThroughProxy();
+    void SendRequest(const std::string& method);
+    // Reply handling.
+    void ReceiveBody();
+    void HeaderLineHandler();
+    void BodyHandler();
+    void HeaderEnded();
+    void RecordLocation(std::string_view value);
+    void RecordLocationThroughProxy(std::string_view value);
+    void Redirect();
+    // Ends the request at once with a local failure, as Abort does.
+    void AbortWith(const std::string& reason, int error, std::uint16_t failureCode);
+    // Ends the request through the connection's end with a local failure.
+    void FailRequest(const std::string& reason, int error, std::uint16_t failureCode);
+    void LineTooLong();
+
+    std::unique_ptr<TWSocket> socket_;
+    platform::HWND window_ = 0;
+    std::string requestBuffer_;
+    THttpLineBuffer lineBuffer_;
+    std::unique_ptr<char[]> bodyBuffer_;  // body reads go here, in big pieces
+    char sendBuffer_[8193] = {};
+
+    std::string acceptRanges_;
+    bool multiThreaded_ = false;
+    std::int32_t statusCode_ = 0;
+    std::string reasonPhrase_;
+    std::int32_t contentLength_ = -1;
+    std::string contentType_;
+    std::vector<std::string> responseHeaderLines_;
+    std::vector<std::string> authenticateChallenges_;
+    std::string documentName_;
+    std::string effectiveUrl_;
+    std::int32_t receivedCount_ = 0;
+    std::int32_t sentCount_ = 0;
+    THttpClientState state_ = hsIdle;
+    bool connected_ = false;
+    std::string_view currentLine_;
+    THttpRequest requestKind_ = rqNone;
+    std::int32_t lastRequestError_ = 0;
+
+    std::string targetHost_;
+    std::string targetPort_;
+    std::string hostName_;
+    std::string requestPath_;
+    std::string resolvedAddress_;
+    std::string hopProtocol_;  // protocol of the current hop's target
+    int headerLineCount_ = 0;
+    int bodyChunkCount_ = 0;
+    LineHandler nextLineHandler_ = nullptr;
+    // The socket's session-closed event resumes a redirection while this is set,
+    // and ends the request otherwise.
+    bool resumeOnClose_ = false;
+    bool redirectPending_ = false;
+    bool sendingPostData_ = false;
+    int redirectCount_ = 0;
+    bool endHandled_ = false;
+    // The code Get raises with when it is not the status code.
+    std::uint16_t failureCode_ = 0;
+    // Numbers the requests: a posted message of an earlier request finds a
+    // different number and is dropped.
+    platform::WPARAM serial_ = 0;
+};
+
+}  // namespace net

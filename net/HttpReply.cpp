@@ -1,0 +1,107 @@
+#include "net/HttpReply.h"
+
+#include <cstring>
+
+#include "base/Strings.h"
+
+namespace net {
+
+char* THttpLineBuffer::WritePtr() {
+    if (begin_ > 0) {
+        int n = Length();
+        if (n > 0) std::memmove(data_, data_ + begin_, static_cast<std::size_t>(n));
+        begin_ = 0;
+        end_ = n;
+        data_[end_] = 0;
+    }
+    return data_ + end_;
+}
+
+void THttpLineBuffer::Commit(int n) {
+    if (n <= 0) return;
+    if (n > Capacity - end_) n = Capacity - end_;  // never past the buffer, whatever the caller says
+    end_ += n;
+    data_[end_] = 0;
+}
+
+bool THttpLineBuffer::NextLine(std::string_view& line) {
+    const char* start = data_ + begin_;
+    const auto held = static_cast<std::size_t>(Length());
+    const char* lf = static_cast<const char*>(std::memchr(start, '\n', held));
+    if (lf == nullptr) return false;
+    auto k = static_cast<std::size_t>(lf - start);  // bytes before the LF
+    if (std::memchr(start, '\0', k) != nullptr) return false;
+    std::size_t len = (k > 0 && start[k - 1] == '\r') ? k - 1 : k;
+    line = std::string_view(start, len);
+    begin_ += static_cast<int>(k + 1);
+    if (begin_ == end_) begin_ = end_ = 0;  // keep the start of the buffer free for the next read
+    return true;
+}
+
+namespace {
+
+bool HtmlStart(std::string_view line) {
+    static constexpr std::string_view tag = "<HTML>";
+    if (line.size() < tag.size()) return false;
+    for (std::size_t i = 0; i < tag.size(); ++i) {
+        char c = line[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != tag[i]) return false;
+    }
+    return true;
+}
+
+// Characters from 1-based position index, count of them, clipped; empty for
+// a count of 0 or less.
+std::string_view Sub(std::string_view s, long index, long count) {
+    if (index < 1) index = 1;
+    if (count <= 0 || static_cast<std::size_t>(index) > s.size()) return {};
+    return s.substr(static_cast<std::size_t>(index - 1), static_cast<std::size_t>(count));
+}
+
+}  // namespace
+
+std::optional<std::int32_t> HeaderNumber(std::string_view text) {
+    return base::TryStrToInt(text);
+}
+
+THeaderLine ParseHeaderLine(std::string_view line) {
+    THeaderLine r;
+    if (line.empty()) {
+        r.Kind = THeaderLineKind::hlEmpty;
+        return r;
+    }
+    if (HtmlStart(line)) {
+        r.Kind = THeaderLineKind::hlHtml;
+        return r;
+    }
+    if (line.substr(0, 8) == "HTTP/1.0" || line.substr(0, 8) == "HTTP/1.1") {
+        r.Kind = THeaderLineKind::hlStatus;
+        r.StatusCode = HeaderNumber(Sub(line, 10, 3));
+        r.ReasonPhrase = Sub(line, 14, static_cast<long>(line.size()));
+        return r;
+    }
+    std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return r;
+    r.Kind = THeaderLineKind::hlField;
+    r.Name = base::LowerCase(line.substr(0, colon));
+    // Spaces are skipped only while they are before the last character.
+    std::size_t i = colon + 1;
+    while (i + 1 < line.size() && line[i] == ' ') ++i;
+    r.Value = i < line.size() ? line.substr(i) : std::string_view{};
+    return r;
+}
+
+void ParseContentRange(std::string_view value, std::string& begin, std::string& end) {
+    auto dash = static_cast<long>(base::Pos("-", value));
+    auto slash = static_cast<long>(base::Pos("/", value));
+    if (dash == 0) {  // "bytes */1000" names no range
+        begin.clear();
+        end.clear();
+        return;
+    }
+    begin = Sub(value, 7, dash - 7);
+    end = Sub(value, dash + 1, slash - dash - 1);
+}
+
+}  // namespace net

@@ -1,0 +1,35 @@
+// Cutting a URL into its parts. The HTTP client never validates what the user
+// typed into the pool list: it cuts the text into protocol, user, password,
+// host, port and path with SplitUrl and fills the gaps with its own defaults.
+// A bare host name ("srv") is the common case, so text without "://" matters
+// as much as a full URL. Plain functions with no state: every input, the
+// empty one included, gives a result, and nothing here raises.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace net {
+
+// 1-based position where the last occurrence of sub in s begins, 0 when sub
+// does not occur (or is empty).
+int LastPos(std::string_view sub, std::string_view s);
+
+// Splits url into its six parts. Every output is overwritten; a part the text
+// does not hold comes back empty. No part changes letter case, and the port is
+// text, neither checked nor converted.
+void SplitUrl(std::string_view url, std::string& protocol, std::string& user, std::string& password,
+              std::string& host, std::string& port, std::string& path);
+
+// The same, as one value, for callers that want the parts together.
+struct TUrlParts {
+    std::string Protocol;
+    std::string User;
+    std::string Password;
+    std::string Host;
+    std::string Port;
+    std::string Path;
+};
+TUrlParts SplitUrl(std::string_view url);
+
+}  // namespace net

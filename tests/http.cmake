@@ -1,0 +1,6 @@
+# The HTTP client: URL splitting, reply parsing, the request engine against
+# scripted peers, and against real servers (nginx, tinyproxy) started by the tests.
+if(TARGET sentrel_net)
+  sentrel_add_test(http_url SOURCES UrlTest.cpp LIBS sentrel_net)
+  sentrel_add_test(http_reply SOURCES HttpReplyTest.cpp LIBS sentrel_net)
+endif()
