@@ -81,12 +81,6 @@ enum TSocksAuthState : std::uint8_t {
     socksAuthNotNeeded
 };
 
-// The socket layer's exception; what() is the report's text.
-class ESocketException : public base::Exception {
-public:
-    using base::Exception::Exception;
-};
-
 // Event types. Every event takes the sender first; Error is a socket code
 // (0 for none; see SocketErrorText).
 using TSessionConnected = std::function<void(base::TObject* Sender, std::uint16_t Error)>;
@@ -100,21 +94,6 @@ using TChangeState = std::function<void(base::TObject* Sender, TSocketState OldS
 using TBgExceptionEvent = std::function<void(base::TObject* Sender, const std::exception& E, bool& CanClose)>;
 using TSocksErrorEvent = std::function<void(base::TObject* Sender, int Error, const std::string& Msg)>;
 using TSocksAuthStateEvent = std::function<void(base::TObject* Sender, TSocksAuthState AuthState)>;
-
-// An IPv4 socket address as the platform takes it: port and address in
-// network order.
-struct TSockAddrIn {
-    std::uint16_t sin_family = 2;  // AF_INET
-    std::uint16_t sin_port = 0;
-    std::uint32_t sin_addr = 0;
-};
-
-// The platform's answer to an asynchronous lookup, filled before the
-// completion notification arrives.
-struct TLookupReply {
-    std::string Name;                      // official host name (reverse lookup)
-    std::vector<std::uint32_t> Addresses;  // IPv4, network order (forward lookup)
-};
 
 class TCustomWSocket : public base::TObject {
 public:
@@ -216,7 +195,7 @@ protected:
                                                    platform::LPARAM LParam);
     virtual void ResetDefaults();
     virtual void DoClose(bool DoShutdown, std::uint16_t Error);
-    virtual void BindLocal();
+    virtual bool BindLocal();
     virtual int RawSend(const void* Data, int Len);
     virtual int RawReceive(void* Buffer, int BufferSize);
     virtual int RawReceiveFrom(void* Buffer, int BufferSize, TSockAddrIn& From);
@@ -233,7 +212,7 @@ protected:
     virtual void TriggerDnsLookupDone(std::uint16_t Error);
     virtual void TriggerError();
     void ChangeState(TSocketState NewState);
-    void ApplyLinger();
+    bool ApplyLinger();
     void ReceiveLoop(std::uint16_t Error);
     // Pumps messages and drains readable data until the handle is gone.
     virtual void WaitForClose();
@@ -254,6 +233,8 @@ protected:
     void WMAsyncGetHostByAddr(platform::WPARAM WParam, platform::LPARAM LParam);
     // Asks the platform for readiness notifications with an event mask.
     bool AsyncSelect(long Events);
+    // One round of a wait: dispatch what is pending, or sleep until something arrives.
+    void WaitRound();
 
     // A flag that turns false when the socket is destroyed: code that fires
     // an event holds a copy and checks it before touching the socket again.
@@ -284,6 +265,7 @@ protected:
     std::uint16_t localPortNum_ = 0;
     std::uint16_t portNum_ = 0;
     TSockAddrIn sin_;
+    TSockAddrIn peerSin_;  // peer of the last accepted connection
 
     std::string dnsResult_;
     std::vector<std::string> dnsResultList_;
@@ -295,9 +277,11 @@ protected:
     std::int32_t bufSize_ = TBuffer::DefaultSize;
     std::uint8_t sendFlags_ = wsSendNormal;
     bool allSent_ = true;
+    bool inTryToSend_ = false;
 
     int lastError_ = 0;
     int readCount_ = 0;
+    unsigned receiveCalls_ = 0;  // reads asked of the socket, to see whether a handler read
     bool paused_ = false;
     bool closeInvoked_ = false;
     bool terminated_ = false;

@@ -14,10 +14,28 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Exception.h"
+#include "platform/AsyncLookup.h"
+
 namespace net {
 
-struct TSockAddrIn;
-struct TLookupReply;
+// The socket layer's exception; what() is the report's text.
+class ESocketException : public base::Exception {
+public:
+    using base::Exception::Exception;
+};
+
+// An IPv4 socket address as the platform takes it: port and address in
+// network order.
+struct TSockAddrIn {
+    std::uint16_t sin_family = 2;  // AF_INET
+    std::uint16_t sin_port = 0;
+    std::uint32_t sin_addr = 0;
+};
+
+// The platform's answer to an asynchronous lookup, filled before the
+// completion notification arrives.
+using TLookupReply = platform::LookupReply;
 
 // The library the loader binds; a module variable so tests can point it elsewhere.
 extern std::string SocketLibraryName;

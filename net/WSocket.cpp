@@ -1,0 +1,1257 @@
+#include "net/WSocket.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "base/Strings.h"
+#include "platform/Application.h"
+#include "platform/AsyncSelect.h"
+#include "platform/SocketErrors.h"
+
+namespace net {
+
+using platform::LPARAM;
+using platform::LRESULT;
+using platform::UINT;
+using platform::WPARAM;
+
+namespace {
+
+constexpr long kConnectMask =
+    platform::FD_READ | platform::FD_WRITE | platform::FD_ACCEPT | platform::FD_CONNECT | platform::FD_CLOSE;
+constexpr long kListenMask =
+    platform::FD_READ | platform::FD_WRITE | platform::FD_ACCEPT | platform::FD_CLOSE;
+constexpr long kConnectedMask =
+    platform::FD_READ | platform::FD_WRITE | platform::FD_CONNECT | platform::FD_CLOSE;
+constexpr WPARAM kWaitTimerId = 1;
+constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
+
+bool IsDisconnectCode(int code) {
+    return code == platform::WSAEINVAL || code == platform::WSAENOTSOCK ||
+           code == platform::WSAECONNABORTED || code == platform::WSAECONNRESET ||
+           code == platform::WSAENOTCONN;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TCustomWSocket: construction and the notification target
+
+TCustomWSocket::TCustomWSocket(base::TObject* AOwner) : owner_(AOwner) {
+    window_ = platform::AllocateHWnd(
+        [this](UINT msg, WPARAM w, LPARAM l) -> LRESULT { return DispatchNotification(msg, w, l); });
+    TCustomWSocket::ResetDefaults();
+    SocketCreated();
+}
+
+TCustomWSocket::~TCustomWSocket() {
+    destroying_ = true;
+    try {
+        CancelDnsLookup();
+    } catch (...) {
+        // a lookup that cannot be cancelled is dropped with the socket
+    }
+    if (state_ != wsClosed) {
+        try {
+            TCustomWSocket::Close();
+        } catch (...) {
+            // the handle is gone either way; a destructor reports nothing
+        }
+    }
+    if (hSocket_ != INVALID_SOCKET) WSocket_closesocket(hSocket_);
+    hSocket_ = INVALID_SOCKET;
+    SocketDestroyed();
+    ClearSendQueue();
+    *alive_ = false;
+    platform::DeallocateHWnd(window_);
+}
+
+LRESULT TCustomWSocket::DispatchNotification(UINT Msg, WPARAM WParam, LPARAM LParam) {
+    auto alive = alive_;
+    try {
+        switch (Msg) {
+            case WM_ASYNCSELECT: WMAsyncSelect(WParam, LParam); break;
+            case WM_ASYNCGETHOSTBYNAME: WMAsyncGetHostByName(WParam, LParam); break;
+            case WM_ASYNCGETHOSTBYADDR: WMAsyncGetHostByAddr(WParam, LParam); break;
+            case WM_CLOSE_DELAYED: Close(); break;
+            case WM_WSOCKET_RELEASE: delete this; return 0;
+            case WM_TRIGGER_EXCEPTION: throw ESocketException("Test exception in WSocket");
+            default: return 0;  // the wait's wake-up timer and anything else
+        }
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e);
+    }
+    return 0;
+}
+
+void TCustomWSocket::HandleBgException(const std::exception& E) {
+    auto alive = alive_;
+    bool canClose = true;
+    if (OnBgException) {
+        try {
+            OnBgException(this, E, canClose);
+        } catch (...) {
+            // the application's own handler failed; the socket goes on
+        }
+    }
+    if (canClose && *alive) {
+        try {
+            AbortSocket();
+        } catch (...) {
+            // nothing more can be done for a socket that fails to abort
+        }
+    }
+}
+
+void TCustomWSocket::ResetDefaults() {
+    sin_ = TSockAddrIn{};
+    sin_.sin_family = AF_INET;
+    addrFormat_ = AF_INET;
+    portAssigned_ = false;
+    addrAssigned_ = false;
+    addrResolved_ = false;
+    portResolved_ = false;
+    protoResolved_ = false;
+    localPortResolved_ = false;
+    protoStr_ = "tcp";
+    protoAssigned_ = true;
+    proto_ = IPPROTO_TCP;
+    type_ = SOCK_STREAM;
+    localPortStr_ = "0";
+    localAddr_ = "0.0.0.0";
+    lingerOnOff_ = wsLingerOn;
+    lingerTimeout_ = 0;
+    hSocket_ = INVALID_SOCKET;
+    state_ = wsClosed;
+    allSent_ = true;
+    paused_ = false;
+    readCount_ = 0;
+    closeInvoked_ = false;
+}
+
+void TCustomWSocket::ChangeState(TSocketState NewState) {
+    TSocketState old = state_;
+    state_ = NewState;
+    TriggerChangeState(old, NewState);
+}
+
+bool TCustomWSocket::AsyncSelect(long Events) {
+    return WSocket_WSAAsyncSelect(hSocket_, window_, WM_ASYNCSELECT, Events) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Socket events (notification 1025), one function per event bit
+
+void TCustomWSocket::WMAsyncSelect(WPARAM WParam, LPARAM LParam) {
+    if (hSocket_ == INVALID_SOCKET || static_cast<TSocket>(WParam) != hSocket_ || paused_) return;
+    std::uint16_t events = platform::SelectEvent(LParam);
+    std::uint16_t error = platform::SelectError(LParam);
+    auto alive = alive_;
+    if (events & platform::FD_CONNECT) {
+        Do_FD_CONNECT(error);
+        if (!*alive) return;
+    }
+    if (events & platform::FD_READ) {
+        Do_FD_READ(error);
+        if (!*alive) return;
+    }
+    if (events & platform::FD_WRITE) {
+        Do_FD_WRITE(error);
+        if (!*alive) return;
+    }
+    if (events & platform::FD_ACCEPT) {
+        Do_FD_ACCEPT(error);
+        if (!*alive) return;
+    }
+    if (events & platform::FD_CLOSE) Do_FD_CLOSE(error);
+}
+
+void TCustomWSocket::Do_FD_CONNECT(std::uint16_t Error) {
+    auto alive = alive_;
+    TSocket handle = hSocket_;
+    ChangeState(wsConnected);
+    if (!*alive) return;
+    TriggerSessionConnected(Error);
+    // A handler that closed and connected again keeps its new connection.
+    if (*alive && Error != 0 && state_ != wsClosed && hSocket_ == handle) Close();
+}
+
+void TCustomWSocket::Do_FD_READ(std::uint16_t Error) {
+    ReceiveLoop(Error);
+}
+
+void TCustomWSocket::Do_FD_WRITE(std::uint16_t Error) {
+    auto alive = alive_;
+    TSocket handle = hSocket_;
+    TryToSend();
+    if (*alive && allSent_ && hSocket_ == handle && hSocket_ != INVALID_SOCKET) TriggerDataSent(Error);
+}
+
+void TCustomWSocket::Do_FD_ACCEPT(std::uint16_t Error) {
+    TriggerSessionAvailable(Error);
+}
+
+void TCustomWSocket::Do_FD_CLOSE(std::uint16_t Error) {
+    if (state_ == wsConnecting) return;
+    auto alive = alive_;
+    TSocket handle = hSocket_;
+    // What the peer sent before closing is delivered first.
+    ReceiveLoop(0);
+    if (!*alive) return;
+    if (!closeInvoked_ && hSocket_ == handle) {
+        closeInvoked_ = true;
+        TriggerSessionClosed(Error);
+        if (!*alive) return;
+    }
+    if (state_ != wsClosed && hSocket_ == handle) Close();
+}
+
+void TCustomWSocket::ReceiveLoop(std::uint16_t Error) {
+    auto alive = alive_;
+    while (true) {
+        lastError_ = 0;
+        try {
+            unsigned before = receiveCalls_;
+            if (!TriggerDataAvailable(Error)) {
+                if (!*alive) return;
+                // Nobody takes the data: read it and throw it away.
+                char scratch[1024];
+                if (RawReceive(scratch, sizeof scratch) < 0) {
+                    int code = WSocket_WSAGetLastError();
+                    lastError_ = code == platform::WSAEWOULDBLOCK ? 0 : code;
+                    if (code == platform::WSAEWOULDBLOCK) break;
+                }
+            }
+            if (!*alive) return;
+            if (lastError_ != 0) break;
+            if (hSocket_ == INVALID_SOCKET) break;
+            // A handler that read nothing would be called again and again
+            // for the same bytes; the data waits for its next Receive instead.
+            if (receiveCalls_ == before) break;
+            unsigned long count = 0;
+            if (WSocket_ioctlsocket_FIONREAD(hSocket_, &count) != 0) {
+                lastError_ = WSocket_WSAGetLastError();
+                break;
+            }
+            if (count == 0) break;
+        } catch (...) {
+            // an exception ends this notification's reading, as documented
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Event triggers
+
+bool TCustomWSocket::TriggerDataAvailable(std::uint16_t Error) {
+    if (!OnDataAvailable) return false;
+    OnDataAvailable(this, Error);
+    return true;
+}
+
+void TCustomWSocket::TriggerSessionAvailable(std::uint16_t Error) {
+    base::Fire(OnSessionAvailable, this, Error);
+}
+void TCustomWSocket::TriggerSessionConnected(std::uint16_t Error) {
+    base::Fire(OnSessionConnected, this, Error);
+}
+void TCustomWSocket::TriggerSessionClosed(std::uint16_t Error) {
+    base::Fire(OnSessionClosed, this, Error);
+}
+void TCustomWSocket::TriggerDataSent(std::uint16_t Error) {
+    base::Fire(OnDataSent, this, Error);
+}
+void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
+    base::Fire(OnChangeState, this, OldState, NewState);
+}
+void TCustomWSocket::TriggerDnsLookupDone(std::uint16_t Error) {
+    base::Fire(OnDnsLookupDone, this, Error);
+}
+void TCustomWSocket::TriggerError() {
+    base::Fire(OnError, this);
+}
+
+// ---------------------------------------------------------------------------
+// Error reports
+
+void TCustomWSocket::ReportError(const std::string& Msg) {
+    if (OnError)
+        TriggerError();
+    else
+        throw ESocketException(Msg);
+}
+
+void TCustomWSocket::ReportErrorFmt(const char* Fmt, ...) {
+    char buf[1024];
+    va_list args;
+    va_start(args, Fmt);
+    std::vsnprintf(buf, sizeof buf, Fmt, args);
+    va_end(args);
+    ReportError(buf);
+}
+
+void TCustomWSocket::ReportSocketError(const std::string& FunctionName) {
+    int code = WSocket_WSAGetLastError();
+    std::string msg =
+        "Error " + std::to_string(code) + " in function " + FunctionName + "\r\n" + SocketErrorText(code);
+    if (code == platform::WSAECONNRESET || code == platform::WSAENOTCONN) {
+        if (hSocket_ != INVALID_SOCKET) WSocket_closesocket(hSocket_);
+        hSocket_ = INVALID_SOCKET;
+        auto alive = alive_;
+        ChangeState(wsClosed);
+        if (!*alive) throw ESocketException(msg);
+    }
+    lastError_ = code;
+    ReportError(msg);
+}
+
+// ---------------------------------------------------------------------------
+// Property setters and getters
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+    if (Value == addrStr_ && addrAssigned_) return;
+    if (state_ != wsClosed) {
+        ReportError("Cannot change Addr if not closed");
+        return;
+    }
+    addrStr_ = base::Trim(Value);
+    addrAssigned_ = !addrStr_.empty();
+    addrResolved_ = false;
+}
+
+void TCustomWSocket::SetPort(const std::string& Value) {
+    if (Value == portStr_ && portAssigned_) return;
+    if (state_ != wsClosed) {
+        ReportError("Cannot change Port if not closed");
+        return;
+    }
+    portStr_ = base::Trim(Value);
+    portAssigned_ = !portStr_.empty();
+    portResolved_ = false;
+}
+
+void TCustomWSocket::SetProto(const std::string& Value) {
+    if (Value == protoStr_ && protoAssigned_) return;
+    if (state_ != wsClosed) {
+        ReportError("Cannot change Proto if not closed");
+        return;
+    }
+    protoStr_ = base::Trim(Value);
+    protoAssigned_ = !protoStr_.empty();
+    protoResolved_ = false;
+}
+
+void TCustomWSocket::SetLocalPort(const std::string& Value) {
+    if (state_ != wsClosed) {
+        ReportError("Cannot change LocalPort if not closed");
+        return;
+    }
+    localPortStr_ = Value;
+    localPortResolved_ = false;
+}
+
+void TCustomWSocket::SetLocalAddr(const std::string& Value) {
+    if (state_ != wsClosed) {
+        ReportError("Cannot change LocalAddr if not closed");
+        return;
+    }
+    std::string v = Value.empty() ? "0.0.0.0" : Value;
+    std::uint32_t a = WSocket_inet_addr(v);
+    if (a == kAllOnes) {
+        ReportError("SetLocalAddr(): Invalid IP address");
+        return;
+    }
+    localAddr_ = WSocket_inet_ntoa(a);
+}
+
+TSocketSendFlags TCustomWSocket::SendFlags() {
+    if (sendFlags_ != wsSendNormal && sendFlags_ != wsSendUrgent) {
+        ReportError("Invalid internal SendFlags");
+        return wsSendNormal;
+    }
+    return static_cast<TSocketSendFlags>(sendFlags_);
+}
+
+void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
+    if (Value != wsSendNormal && Value != wsSendUrgent) {
+        ReportError("Invalid SendFlags");
+        return;
+    }
+    sendFlags_ = Value;
+}
+
+std::string TCustomWSocket::PeerAddr() {
+    if (state_ != wsConnected) return "error";
+    TSockAddrIn a;
+    if (WSocket_getpeername(hSocket_, a) != 0) {
+        ReportSocketError("GetPeerName");
+        return "error";
+    }
+    return WSocket_inet_ntoa(a.sin_addr);
+}
+
+std::string TCustomWSocket::PeerPort() {
+    if (state_ != wsConnected) return "error";
+    TSockAddrIn a;
+    if (WSocket_getpeername(hSocket_, a) != 0) {
+        ReportSocketError("GetPeerPort");
+        return "error";
+    }
+    return std::to_string(WSocket_ntohs(a.sin_port));
+}
+
+std::string TCustomWSocket::GetXPort() {
+    if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
+    TSockAddrIn a;
+    if (WSocket_getsockname(hSocket_, a) != 0) return "error";
+    return std::to_string(WSocket_ntohs(a.sin_port));
+}
+
+int TCustomWSocket::GetPeerName(TSockAddrIn& Name) {
+    return WSocket_getpeername(hSocket_, Name);
+}
+int TCustomWSocket::GetSockName(TSockAddrIn& Name) {
+    return WSocket_getsockname(hSocket_, Name);
+}
+
+// ---------------------------------------------------------------------------
+// Lookups
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+    if (HostName.empty()) {
+        ReportError("DNS lookup: invalid host name.");
+        TriggerDnsLookupDone(platform::WSAEINVAL);
+        return;
+    }
+    if (dnsLookupHandle_ != 0) {
+        WSocket_WSACancelAsyncRequest(dnsLookupHandle_);  // replaced silently by this one
+        dnsLookupHandle_ = 0;
+    }
+    dnsResult_.clear();
+    dnsResultList_.clear();
+    std::uint32_t a = WSocket_inet_addr(HostName);
+    if (a != kAllOnes) {
+        dnsResult_ = WSocket_inet_ntoa(a);
+        TriggerDnsLookupDone(0);
+        return;
+    }
+    dnsReply_ = TLookupReply{};
+    dnsLookupReverse_ = false;
+    dnsLookupHandle_ = WSocket_WSAAsyncGetHostByName(window_, WM_ASYNCGETHOSTBYNAME, HostName, &dnsReply_);
+    if (dnsLookupHandle_ == 0)
+        ReportErrorFmt("%s: can't start DNS lookup, error #%d", HostName.c_str(), WSocket_WSAGetLastError());
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+    if (HostAddr.empty()) {
+        ReportError("DNS lookup: invalid host name.");
+        TriggerDnsLookupDone(platform::WSAEINVAL);
+        return;
+    }
+    if (dnsLookupHandle_ != 0) {
+        WSocket_WSACancelAsyncRequest(dnsLookupHandle_);
+        dnsLookupHandle_ = 0;
+    }
+    dnsResult_.clear();
+    dnsResultList_.clear();
+    dnsReply_ = TLookupReply{};
+    dnsLookupReverse_ = true;
+    dnsLookupHandle_ = WSocket_WSAAsyncGetHostByAddr(window_, WM_ASYNCGETHOSTBYADDR,
+                                                     WSocket_inet_addr(HostAddr), &dnsReply_);
+    if (dnsLookupHandle_ == 0)
+        ReportErrorFmt("%s: can't start DNS lookup, error #%d", HostAddr.c_str(), WSocket_WSAGetLastError());
+}
+
+void TCustomWSocket::CancelDnsLookup() {
+    if (dnsLookupHandle_ == 0) return;
+    if (WSocket_WSACancelAsyncRequest(dnsLookupHandle_) != 0) {
+        dnsLookupHandle_ = 0;
+        ReportSocketError("WSACancelAsyncRequest");
+        return;
+    }
+    dnsLookupHandle_ = 0;
+    if (!destroying_) TriggerDnsLookupDone(platform::WSAEINTR);
+}
+
+void TCustomWSocket::WMAsyncGetHostByName(WPARAM WParam, LPARAM LParam) {
+    if (dnsLookupHandle_ == 0 || WParam != dnsLookupHandle_) return;
+    dnsLookupHandle_ = 0;
+    std::uint16_t error = platform::SelectError(LParam);
+    if (error == 0) {
+        for (std::uint32_t a : dnsReply_.Addresses) {
+            if (dnsResultList_.size() >= 256) break;
+            dnsResultList_.push_back(WSocket_inet_ntoa(a));
+        }
+        if (!dnsResultList_.empty()) dnsResult_ = dnsResultList_.front();
+    }
+    TriggerDnsLookupDone(error);
+}
+
+void TCustomWSocket::WMAsyncGetHostByAddr(WPARAM WParam, LPARAM LParam) {
+    if (dnsLookupHandle_ == 0 || WParam != dnsLookupHandle_) return;
+    dnsLookupHandle_ = 0;
+    std::uint16_t error = platform::SelectError(LParam);
+    if (error == 0) {
+        dnsResult_ = dnsReply_.Name;
+        dnsResultList_.assign(1, dnsReply_.Name);
+    }
+    TriggerDnsLookupDone(error);
+}
+
+// ---------------------------------------------------------------------------
+// Connecting, binding, listening
+
+void TCustomWSocket::Connect() {
+    if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+        ReportError("Connect: Socket already in use");
+        return;
+    }
+    if (!portAssigned_) {
+        ReportError("Connect: No Port Specified");
+        return;
+    }
+    if (!addrAssigned_) {
+        ReportError("Connect: No IP Address Specified");
+        return;
+    }
+    if (!protoAssigned_) {
+        ReportError("Connect: No Protocol Specified");
+        return;
+    }
+    try {
+        if (!protoResolved_) {
+            proto_ = WSocketResolveProto(protoStr_);
+            type_ = proto_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+            protoResolved_ = true;
+        }
+        if (!portResolved_) {
+            portNum_ = WSocketResolvePort(portStr_, protoStr_);
+            sin_.sin_port = WSocket_htons(portNum_);
+            portResolved_ = true;
+        }
+        if (!localPortResolved_) {
+            localPortNum_ = WSocketResolvePort(localPortStr_, protoStr_);
+            localPortResolved_ = true;
+        }
+        if (!addrResolved_) {
+            sin_.sin_addr = WSocketResolveHost(addrStr_);
+            addrResolved_ = true;
+        }
+    } catch (const std::exception& e) {
+        ReportError(std::string("connect: ") + e.what());
+        return;
+    }
+    sin_.sin_family = AF_INET;
+
+    ClearSendQueue();
+    hSocket_ = WSocket_socket(AF_INET, type_, proto_);
+    if (hSocket_ == INVALID_SOCKET) {
+        ReportSocketError("Connect (socket)");
+        return;
+    }
+    auto alive = alive_;
+    ChangeState(wsOpened);
+    if (!*alive) return;
+
+    int one = 1;
+    if (type_ == SOCK_DGRAM) {
+        if (!BindLocal()) return;
+        if (sin_.sin_addr == kAllOnes &&
+            WSocket_setsockopt(hSocket_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
+            ReportSocketError("setsockopt(SO_BROADCAST)");
+            return;
+        }
+    } else {
+        if ((localPortNum_ != 0 || localAddr_ != "0.0.0.0") && !BindLocal()) return;
+        if (!ApplyLinger()) return;
+        if (WSocket_setsockopt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
+            ReportSocketError("setsockopt(SO_KEEPALIVE)");
+            return;
+        }
+        if (WSocket_setsockopt(hSocket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+            ReportSocketError("setsockopt(SO_REUSEADDR)");
+            return;
+        }
+    }
+    if (!AsyncSelect(kConnectMask)) {
+        ReportSocketError("WSAAsyncSelect");
+        return;
+    }
+    if (type_ == SOCK_DGRAM) {
+        ChangeState(wsConnected);
+        if (*alive) TriggerSessionConnected(0);
+        return;
+    }
+    if (WSocket_connect(hSocket_, sin_) != 0) {
+        int code = WSocket_WSAGetLastError();
+        if (code != platform::WSAEWOULDBLOCK) {
+            lastError_ = code;
+            ReportSocketError("Connect");
+            return;
+        }
+    }
+    ChangeState(wsConnecting);
+}
+
+bool TCustomWSocket::BindLocal() {
+    TSockAddrIn local;
+    local.sin_port = WSocket_htons(localPortNum_);
+    local.sin_addr = WSocketResolveHost(localAddr_);
+    if (WSocket_bind(hSocket_, local) != 0) {
+        ReportErrorFmt("winsock.bind failed, error #%d", WSocket_WSAGetLastError());
+        return false;
+    }
+    if (WSocket_getsockname(hSocket_, local) != 0) {
+        ReportErrorFmt("winsock.getsockname failed, error #%d", WSocket_WSAGetLastError());
+        return false;
+    }
+    localPortNum_ = WSocket_ntohs(local.sin_port);
+    localPortStr_ = std::to_string(localPortNum_);
+    return true;
+}
+
+bool TCustomWSocket::ApplyLinger() {
+    if (lingerOnOff_ == wsLingerNoSet) return true;
+    if (hSocket_ == INVALID_SOCKET) {
+        ReportError("Cannot set linger option at this time");
+        return false;
+    }
+    linger l{};
+    l.l_onoff = lingerOnOff_ == wsLingerOn ? 1 : 0;
+    l.l_linger = lingerTimeout_ & 0xFFFF;
+    if (WSocket_setsockopt(hSocket_, SOL_SOCKET, SO_LINGER, &l, sizeof l) != 0) {
+        ReportSocketError("setsockopt(SO_LINGER)");
+        return false;
+    }
+    return true;
+}
+
+void TCustomWSocket::Listen() {
+    if (!portAssigned_) {
+        WSocket_WSASetLastError(platform::WSAEINVAL);
+        ReportSocketError("listen: port not assigned");
+        return;
+    }
+    if (!protoAssigned_) {
+        WSocket_WSASetLastError(platform::WSAEINVAL);
+        ReportSocketError("listen: protocol not assigned");
+        return;
+    }
+    if (!addrAssigned_) {
+        WSocket_WSASetLastError(platform::WSAEINVAL);
+        ReportSocketError("listen: address not assigned");
+        return;
+    }
+    try {
+        if (!protoResolved_) {
+            proto_ = WSocketResolveProto(protoStr_);
+            type_ = proto_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+            protoResolved_ = true;
+        }
+        if (!portResolved_) {
+            portNum_ = WSocketResolvePort(portStr_, protoStr_);
+            sin_.sin_port = WSocket_htons(portNum_);
+            portResolved_ = true;
+        }
+        if (!addrResolved_) {
+            sin_.sin_addr = WSocketResolveHost(addrStr_);
+            addrResolved_ = true;
+        }
+    } catch (const std::exception& e) {
+        ReportError(std::string("listen: ") + e.what());
+        return;
+    }
+    sin_.sin_family = AF_INET;
+
+    ClearSendQueue();
+    hSocket_ = WSocket_socket(AF_INET, type_, proto_);
+    if (hSocket_ == INVALID_SOCKET) {
+        ReportSocketError("socket");
+        return;
+    }
+    if (WSocket_bind(hSocket_, sin_) != 0) {
+        // The handle is released before the report: the socket is still
+        // closed, and a close would not look at it.
+        int code = WSocket_WSAGetLastError();
+        WSocket_closesocket(hSocket_);
+        hSocket_ = INVALID_SOCKET;
+        WSocket_WSASetLastError(code);
+        ReportSocketError("Bind");
+        return;
+    }
+    auto alive = alive_;
+    ChangeState(wsBound);
+    if (!*alive) return;
+    if (type_ == SOCK_DGRAM) {
+        ChangeState(wsListening);
+        if (!*alive) return;
+        ChangeState(wsConnected);
+        if (!*alive) return;
+        TriggerSessionConnected(0);
+        if (!*alive || hSocket_ == INVALID_SOCKET) return;
+    } else {
+        if (WSocket_listen(hSocket_, 5) != 0) {
+            ReportSocketError("Listen");
+            return;
+        }
+        ChangeState(wsListening);
+        if (!*alive) return;
+    }
+    if (!AsyncSelect(kListenMask)) ReportSocketError("WSAASyncSelect");
+}
+
+TSocket TCustomWSocket::Accept() {
+    if (state_ != wsListening) {
+        WSocket_WSASetLastError(platform::WSAEINVAL);
+        ReportSocketError("not a listening socket");
+        return INVALID_SOCKET;
+    }
+    TSocket s = WSocket_accept(hSocket_, &peerSin_);
+    if (s == INVALID_SOCKET) {
+        ReportSocketError("Accept");
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+void TCustomWSocket::Dup(TSocket NewHSocket) {
+    if (NewHSocket == INVALID_SOCKET || NewHSocket < 0) {
+        WSocket_WSASetLastError(platform::WSAEINVAL);
+        ReportSocketError("Dup");
+        return;
+    }
+    auto alive = alive_;
+    if (state_ != wsClosed) {
+        if (hSocket_ != INVALID_SOCKET && WSocket_closesocket(hSocket_) != 0) {
+            ReportSocketError("Dup (closesocket)");
+            return;
+        }
+        hSocket_ = INVALID_SOCKET;
+        ChangeState(wsClosed);
+        if (!*alive) return;
+    }
+    hSocket_ = NewHSocket;
+    if (!ApplyLinger()) return;
+    if (!AsyncSelect(kConnectedMask)) {
+        ReportSocketError("WSAAsyncSelect");
+        return;
+    }
+    ChangeState(wsConnected);
+}
+
+void TCustomWSocket::Shutdown(int How) {
+    if (hSocket_ != INVALID_SOCKET) WSocket_shutdown(hSocket_, How);
+}
+
+void TCustomWSocket::PauseNotifications() {
+    paused_ = true;
+    if (hSocket_ != INVALID_SOCKET) AsyncSelect(0);
+}
+
+void TCustomWSocket::ResumeNotifications() {
+    paused_ = false;
+    if (hSocket_ != INVALID_SOCKET) AsyncSelect(kConnectedMask);
+}
+
+// ---------------------------------------------------------------------------
+// Closing
+
+void TCustomWSocket::DoClose(bool DoShutdown, std::uint16_t Error) {
+    auto alive = alive_;
+    if (hSocket_ == INVALID_SOCKET) {
+        if (state_ != wsClosed) {
+            ChangeState(wsClosed);
+            if (!*alive) return;
+            ResetDefaults();
+        }
+        return;
+    }
+    if (state_ == wsClosed) return;
+    if (DoShutdown) Shutdown(1);
+    TSocket handle = hSocket_;
+    hSocket_ = INVALID_SOCKET;
+    while (WSocket_closesocket(handle) != 0) {
+        int code = WSocket_WSAGetLastError();
+        if (code == platform::WSAEWOULDBLOCK) {
+            lastError_ = code;
+            PumpMessages();
+            if (!*alive) return;
+            continue;
+        }
+        if (code == platform::WSANOTINITIALISED) break;
+        lastError_ = code;
+        ReportSocketError("Disconnect (closesocket)");
+        return;
+    }
+    ChangeState(wsClosed);
+    if (!*alive) return;
+    if (!destroying_ && !closeInvoked_) {
+        closeInvoked_ = true;
+        TriggerSessionClosed(Error);
+        if (!*alive) return;
+    }
+    // A handler that opened a new connection keeps it; otherwise the next
+    // connection starts from the defaults.
+    if (hSocket_ != INVALID_SOCKET || state_ != wsClosed) return;
+    try {
+        ResetDefaults();
+    } catch (...) {
+        // resetting cannot fail in a way the closed socket could report
+    }
+}
+
+void TCustomWSocket::Close() {
+    DoClose(true, 0);
+}
+
+void TCustomWSocket::CloseLater() {
+    platform::PostMessage(window_, WM_CLOSE_DELAYED, 0, 0);
+}
+
+void TCustomWSocket::FreeLater() {
+    platform::PostMessage(window_, WM_WSOCKET_RELEASE, 0, 0);
+}
+
+void TCustomWSocket::AbortSocket() {
+    auto alive = alive_;
+    try {
+        CancelDnsLookup();
+    } catch (...) {
+        // aborting goes on without the lookup
+    }
+    if (!*alive) return;
+    ClearSendQueue();
+    if (state_ == wsConnected && proto_ == IPPROTO_TCP) {
+        // The platform finishes the close in the background.
+        lingerOnOff_ = wsLingerOff;
+        ApplyLinger();
+    }
+    DoClose(false, 0);
+}
+
+void TCustomWSocket::WaitForClose() {
+    auto alive = alive_;
+    while (*alive && hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+        unsigned long count = 0;
+        if (WSocket_ioctlsocket_FIONREAD(hSocket_, &count) == 0 && count > 0) {
+            ReceiveLoop(0);
+            continue;
+        }
+        WaitRound();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Receiving
+
+int TCustomWSocket::RawReceive(void* Buffer, int BufferSize) {
+    ++receiveCalls_;
+    return WSocket_recv(hSocket_, Buffer, BufferSize, 0);
+}
+
+int TCustomWSocket::RawReceiveFrom(void* Buffer, int BufferSize, TSockAddrIn& From) {
+    ++receiveCalls_;
+    return WSocket_recvfrom(hSocket_, Buffer, BufferSize, 0, &From);
+}
+
+int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
+    int n = RawReceive(Buffer, BufferSize);
+    if (n < 0)
+        lastError_ = WSocket_WSAGetLastError();
+    else
+        readCount_ += n;
+    return n;
+}
+
+std::string TCustomWSocket::ReceiveText() {
+    int n = RcvdCount();
+    if (n <= 0) return std::string();
+    std::string s(static_cast<std::size_t>(n), '\0');
+    int got = RawReceive(s.data(), n);
+    if (got <= 0) return std::string();
+    s.resize(static_cast<std::size_t>(got));
+    return s;
+}
+
+int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, TSockAddrIn& From) {
+    int n = RawReceiveFrom(Buffer, BufferSize, From);
+    if (n < 0)
+        lastError_ = WSocket_WSAGetLastError();
+    else
+        readCount_ += n;
+    return n;
+}
+
+int TCustomWSocket::RcvdCount() {
+    if (hSocket_ == INVALID_SOCKET) return 0;
+    unsigned long count = 0;
+    if (WSocket_ioctlsocket_FIONREAD(hSocket_, &count) != 0) {
+        ReportSocketError("ioctlSocket");
+        return -1;
+    }
+    return static_cast<int>(count);
+}
+
+// ---------------------------------------------------------------------------
+// Sending: the chain of blocks
+
+int TCustomWSocket::Send(const void* Data, int Len) {
+    if (state_ != wsConnected) {
+        WSocket_WSASetLastError(platform::WSAENOTCONN);
+        ReportSocketError("Send");
+        return -1;
+    }
+    allSent_ = false;
+    int result = 0;
+    if (Len > 0) {
+        result = Len;
+        QueueSendData(Data, Len);
+    }
+    auto alive = alive_;
+    TryToSend();
+    // OnDataSent always comes from the loop, never from inside Send.
+    if (*alive && allSent_ && hSocket_ != INVALID_SOCKET)
+        platform::PostMessage(window_, WM_ASYNCSELECT, static_cast<WPARAM>(hSocket_),
+                              platform::MakeSelectReply(platform::FD_WRITE, 0));
+    return result;
+}
+
+int TCustomWSocket::SendText(const std::string& Str) {
+    return Send(Str.data(), static_cast<int>(Str.size()));
+}
+
+int TCustomWSocket::SendTo(const TSockAddrIn& Dest, const void* Data, int Len) {
+    int n = WSocket_sendto(hSocket_, Data, Len, sendFlags_, Dest);
+    if (n > 0) base::Fire(OnSendData, this, n);
+    return n;
+}
+
+void TCustomWSocket::QueueSendData(const void* Data, int Len) {
+    if (Len <= 0) return;
+    if (bufList_.empty()) bufList_.push_back(std::make_unique<TBuffer>(bufSize_));
+    const char* p = static_cast<const char*>(Data);
+    while (true) {
+        int n = bufList_.back()->Append(p, Len);
+        if (n >= Len) break;
+        p += n;
+        Len -= n;
+        bufList_.push_back(std::make_unique<TBuffer>(bufSize_));
+    }
+}
+
+void TCustomWSocket::TryToSend() {
+    if (hSocket_ == INVALID_SOCKET) return;
+    // An empty chain has nothing left to send.
+    if (bufList_.empty()) {
+        allSent_ = true;
+        return;
+    }
+    // OnSendData may call Send: the outer drain sends the new bytes, a nested
+    // one would hand the same block to the platform twice.
+    if (inTryToSend_) return;
+    inTryToSend_ = true;
+    auto alive = alive_;
+    while (true) {
+        TBuffer* first = bufList_.front().get();
+        std::int32_t n = 0;
+        const char* p = first->PeekData(n);
+        if (n <= 0) {
+            if (bufList_.size() > 1) {
+                bufList_.pop_front();
+                continue;
+            }
+            allSent_ = true;
+            break;
+        }
+        int count = RawSend(p, n);
+        if (!*alive) return;
+        if (count == 0) break;
+        if (count < 0) {
+            int code = WSocket_WSAGetLastError();
+            inTryToSend_ = false;
+            if (IsDisconnectCode(code)) {
+                // The application learns the real code; the close itself fires nothing.
+                closeInvoked_ = true;
+                Close();
+                if (*alive) TriggerSessionClosed(static_cast<std::uint16_t>(code));
+                return;
+            }
+            if (code == platform::WSAEWOULDBLOCK) return;  // the write notification resumes
+            ReportSocketError("TryToSend failed");
+            return;
+        }
+        if (bufList_.empty() || bufList_.front().get() != first) break;  // a handler cleared the chain
+        first->Consume(count);
+        if (count < n) break;
+    }
+    inTryToSend_ = false;
+}
+
+int TCustomWSocket::RawSend(const void* Data, int Len) {
+    int n;
+    if (type_ == SOCK_DGRAM)
+        n = WSocket_sendto(hSocket_, Data, Len, sendFlags_, sin_);
+    else
+        n = WSocket_send(hSocket_, Data, Len, sendFlags_);
+    if (n > 0) base::Fire(OnSendData, this, n);
+    return n;
+}
+
+void TCustomWSocket::ClearSendQueue() {
+    bufList_.clear();
+}
+
+void TCustomWSocket::Flush() {
+    auto alive = alive_;
+    while (*alive && hSocket_ != INVALID_SOCKET && !allSent_) {
+        TryToSend();
+        if (!*alive || hSocket_ == INVALID_SOCKET || allSent_) break;
+        WaitRound();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Message pumps
+
+void TCustomWSocket::PumpMessages() {
+    if (multiThreaded_)
+        PumpOwnMessages();
+    else
+        platform::Application().ProcessMessages();
+}
+
+void TCustomWSocket::PumpOwnMessages() {
+    platform::PumpOwnMessages();
+    if (platform::QuitSeen()) terminated_ = true;
+}
+
+void TCustomWSocket::WaitRound() {
+    if (multiThreaded_) {
+        if (!platform::PumpOwnMessages()) platform::WaitMessage(-1);
+        if (platform::QuitSeen()) terminated_ = true;
+    } else {
+        platform::Application().HandleMessage();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TCustomSocksWSocket
+
+TCustomSocksWSocket::TCustomSocksWSocket(base::TObject* AOwner) : TCustomWSocket(AOwner) {
+    TCustomSocksWSocket::ResetDefaults();
+}
+
+void TCustomSocksWSocket::ResetDefaults() {
+    TCustomWSocket::ResetDefaults();
+    socksServer_.clear();
+    socksServerAssigned_ = false;
+    socksPort_.clear();
+    socksPortAssigned_ = false;
+    socksLevel_ = "5";
+    socksState_ = 0;
+    socksRcvCnt_ = 0;
+    socksLeftOver_ = 0;
+    socksLeftPos_ = 0;
+}
+
+void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
+    if (state_ != wsClosed) {
+        ReportError("Can't change socks server if not closed");
+        return;
+    }
+    socksServer_ = base::Trim(Value);
+    socksServerAssigned_ = !socksServer_.empty();
+}
+
+void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
+    if (state_ != wsClosed) {
+        ReportError("Can't change socks port if not closed");
+        return;
+    }
+    socksPort_ = base::Trim(Value);
+    socksPortAssigned_ = !socksPort_.empty();
+}
+
+void TCustomSocksWSocket::SetSocksLevel(const std::string& Value) {
+    if (state_ != wsClosed) {
+        ReportError("Can't change socks level if not closed");
+        return;
+    }
+    if (Value == "4" || Value == "5" || Value == "4A" || Value == "4a") {
+        socksLevel_ = base::UpperCase(Value);
+        return;
+    }
+    ReportError("Invalid socks level. Must be 4, 4A or 5.");
+}
+
+void TCustomSocksWSocket::Connect() {
+    TCustomWSocket::Connect();
+}
+
+void TCustomSocksWSocket::Listen() {
+    if (socksServerAssigned_) {
+        ReportError("listening is not supported thru socks server");
+        return;
+    }
+    TCustomWSocket::Listen();
+}
+
+int TCustomSocksWSocket::RcvdCount() {
+    if (socksLeftOver_ > 0) return socksLeftOver_;
+    return TCustomWSocket::RcvdCount();
+}
+
+int TCustomSocksWSocket::RawReceive(void* Buffer, int BufferSize) {
+    if (socksLeftOver_ > 0 && BufferSize > 0) {
+        int n = std::min(BufferSize, socksLeftOver_);
+        std::memcpy(Buffer, socksRcvBuf_ + socksLeftPos_, static_cast<std::size_t>(n));
+        socksLeftPos_ += n;
+        socksLeftOver_ -= n;
+        ++receiveCalls_;
+        return n;
+    }
+    return TCustomWSocket::RawReceive(Buffer, BufferSize);
+}
+
+bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
+    return TCustomWSocket::TriggerDataAvailable(Error);
+}
+
+void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error) {
+    TCustomWSocket::TriggerSessionConnected(Error);
+}
+
+void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {
+    TCustomWSocket::TriggerSessionClosed(Error);
+}
+
+void TCustomSocksWSocket::TriggerSocksConnected(std::uint16_t Error) {
+    base::Fire(OnSocksConnected, this, Error);
+}
+
+void TCustomSocksWSocket::TriggerSocksError(int Error, const std::string& Msg) {
+    base::Fire(OnSocksError, this, Error, Msg);
+}
+
+void TCustomSocksWSocket::TriggerSocksAuthState(TSocksAuthState AuthState) {
+    base::Fire(OnSocksAuthState, this, AuthState);
+}
+
+// ---------------------------------------------------------------------------
+// TCustomLineWSocket
+
+TCustomLineWSocket::TCustomLineWSocket(base::TObject* AOwner) : TCustomSocksWSocket(AOwner) {}
+
+TCustomLineWSocket::~TCustomLineWSocket() {
+    lineBuf_.clear();
+    curLineLength_ = 0;
+}
+
+int TCustomLineWSocket::RcvdCount() {
+    if (lineMode_) return curLineLength_;
+    if (!lineBuf_.empty()) return static_cast<int>(lineBuf_.size());
+    return TCustomSocksWSocket::RcvdCount();
+}
+
+void TCustomLineWSocket::SetLineMode(bool Value) {
+    if (Value == lineMode_) return;
+    lineMode_ = Value;
+    if (!lineBuf_.empty() || curLineLength_ > 0)
+        platform::PostMessage(window_, WM_TRIGGER_DATA_AVAILABLE, 0, 0);
+}
+
+LRESULT TCustomLineWSocket::DispatchNotification(UINT Msg, WPARAM WParam, LPARAM LParam) {
+    if (Msg != WM_TRIGGER_DATA_AVAILABLE)
+        return TCustomSocksWSocket::DispatchNotification(Msg, WParam, LParam);
+    auto alive = alive_;
+    try {
+        while (*alive && !lineBuf_.empty()) {
+            std::size_t before = lineBuf_.size();
+            TriggerDataAvailable(0);
+            if (*alive && lineBuf_.size() == before) break;  // nobody took anything
+        }
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e);
+    }
+    return 0;
+}
+
+int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize) {
+    if (lineMode_ && curLineLength_ > 0) {
+        int n = std::min(BufferSize, curLineLength_);
+        if (n <= 0) return 0;
+        std::memcpy(Buffer, lineBuf_.data(), static_cast<std::size_t>(n));
+        lineBuf_.erase(0, static_cast<std::size_t>(n));
+        curLineLength_ -= n;
+        ++receiveCalls_;
+        return n;
+    }
+    if (!lineMode_ && !lineBuf_.empty()) {
+        int n = std::min(BufferSize, static_cast<int>(lineBuf_.size()));
+        if (n <= 0) return 0;
+        std::memcpy(Buffer, lineBuf_.data(), static_cast<std::size_t>(n));
+        lineBuf_.erase(0, static_cast<std::size_t>(n));
+        ++receiveCalls_;
+        return n;
+    }
+    return TCustomSocksWSocket::RawReceive(Buffer, BufferSize);
+}
+
+bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
+    return TCustomSocksWSocket::TriggerDataAvailable(Error);
+}
+
+void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error) {
+    lineBuf_.clear();
+    curLineLength_ = 0;
+    TCustomSocksWSocket::TriggerSessionClosed(Error);
+}
+
+void TCustomLineWSocket::EditLine(int& /*Len*/) {}
+
+// ---------------------------------------------------------------------------
+// TCustomSyncWSocket
+
+TCustomSyncWSocket::TCustomSyncWSocket(base::TObject* AOwner) : TCustomLineWSocket(AOwner) {}
+
+int TCustomSyncWSocket::RunAndWait(const std::function<void()>& Proc, bool& Flag) {
+    Flag = false;
+    if (Proc) Proc();
+    return WaitUntilSet(Flag);
+}
+
+int TCustomSyncWSocket::WaitUntilSet(const bool& Flag) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::milliseconds(Timeout);
+    auto alive = alive_;
+    int result = 0;
+    while (!Flag) {
+        if (Timeout > 0) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                result = 12001;
+                break;
+            }
+            // A timer of the socket's own wakes the wait at the deadline.
+            platform::SetTimer(window_, kWaitTimerId, static_cast<UINT>(left));
+        }
+        if (platform::Application().Terminated() || terminated_) {
+            result = 12001;
+            break;
+        }
+        WaitRound();
+        if (!*alive) return Flag ? 0 : 12001;
+    }
+    if (Timeout > 0) platform::KillTimer(window_, kWaitTimerId);
+    return result;
+}
+
+}  // namespace net

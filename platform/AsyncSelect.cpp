@@ -1,0 +1,281 @@
+#include "platform/AsyncSelect.h"
+
+#include <sys/epoll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <unordered_map>
+
+#include "platform/SocketErrors.h"
+
+namespace platform {
+namespace {
+
+constexpr UINT kSelectMsg = WM_USER + 1;
+
+// What one registered socket wants to hear and what it has already heard.
+struct Registration {
+    int fd = -1;
+    std::uint32_t id = 0;  // new for every registration of a descriptor
+    HWND wnd = 0;
+    UINT msg = 0;
+    long mask = 0;
+    bool datagram = false;
+    bool listening = false;
+    bool connecting = false;  // connect started, outcome not delivered yet
+    bool failed = false;      // the connect failed: nothing more is delivered
+    bool readEnabled = true;  // read/accept armed until the next receive/accept
+    bool readDone = false;    // close delivered: the reading side has ended
+    bool writeArmed = false;
+    bool watched = false;
+    std::uint32_t watchedEvents = 0;
+};
+
+struct Registry {
+    std::unordered_map<int, Registration> byFd;
+    std::unordered_map<std::uint32_t, int> fdOfId;
+    HWND target = 0;
+    std::uint32_t lastId = 0;
+};
+
+Registry& R() {
+    static Registry* registry = new Registry();  // lives as long as the loop
+    return *registry;
+}
+
+void OnReady(int fd, std::uint32_t id, std::uint32_t events);
+
+// Forwards a collected event to the socket's own target, unless the socket
+// has been closed (or asked for nothing) since it was collected.
+LRESULT TargetProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg != kSelectMsg) return 0;
+    auto idIt = R().fdOfId.find(static_cast<std::uint32_t>(wParam));
+    if (idIt == R().fdOfId.end()) return 0;
+    int fd = idIt->second;
+    const Registration& reg = R().byFd.at(fd);
+    if (reg.mask == 0) return 0;
+    HWND wnd = reg.wnd;
+    UINT userMsg = reg.msg;
+    return SendMessage(wnd, userMsg, static_cast<WPARAM>(fd), lParam);
+}
+
+void Post(const Registration& reg, long event, int error) {
+    if ((reg.mask & event) == 0) return;
+    PostMessage(R().target, kSelectMsg, reg.id,
+                MakeSelectReply(static_cast<std::uint16_t>(event), static_cast<std::uint16_t>(error)));
+}
+
+// Brings the epoll interest in line with what the socket may hear next.
+// With nothing wanted the descriptor leaves epoll altogether: epoll reports
+// errors and hang-ups even without interest, and a level-triggered report
+// nobody consumes would spin the loop.
+void Update(Registration& reg) {
+    std::uint32_t want = 0;
+    if (reg.mask != 0 && !reg.failed) {
+        if (reg.connecting) {
+            want = EPOLLOUT;
+        } else {
+            if (reg.readEnabled && !reg.readDone && (reg.mask & (FD_READ | FD_ACCEPT | FD_CLOSE)))
+                want |= EPOLLIN;
+            if (reg.writeArmed && (reg.mask & FD_WRITE)) want |= EPOLLOUT;
+        }
+    }
+    if (want == 0) {
+        if (reg.watched) UnwatchFd(reg.fd);
+        reg.watched = false;
+        reg.watchedEvents = 0;
+        return;
+    }
+    if (!reg.watched) {
+        int fd = reg.fd;
+        std::uint32_t id = reg.id;
+        reg.watched = WatchFd(fd, want, [fd, id](std::uint32_t events) { OnReady(fd, id, events); });
+        reg.watchedEvents = reg.watched ? want : 0;
+    } else if (want != reg.watchedEvents) {
+        ModifyFd(reg.fd, want);
+        reg.watchedEvents = want;
+    }
+}
+
+int PendingError(int fd) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    return err;
+}
+
+void ConnectDone(Registration& reg, std::uint32_t events) {
+    // The outcome is in SO_ERROR: a refused connect raises in, out, error and
+    // hang-up together and must still give one connect message only.
+    int err = PendingError(reg.fd);
+    if (err == 0 && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
+    reg.connecting = false;
+    if (err != 0) {
+        reg.failed = true;
+        Post(reg, FD_CONNECT, SocketErrorFromErrno(err));
+        return;
+    }
+    Post(reg, FD_CONNECT, 0);
+    Post(reg, FD_WRITE, 0);
+    reg.writeArmed = false;
+    reg.readEnabled = true;
+}
+
+void Readable(Registration& reg, std::uint32_t events) {
+    if (reg.listening) {
+        reg.readEnabled = false;
+        Post(reg, FD_ACCEPT, 0);
+        return;
+    }
+    if (reg.datagram) {
+        int code = (events & EPOLLERR) ? SocketErrorFromErrno(PendingError(reg.fd)) : 0;
+        reg.readEnabled = false;
+        Post(reg, FD_READ, code);
+        return;
+    }
+    // A stream is readable for data, for the peer's close and for a reset;
+    // a peek tells them apart, so close comes only once the data is read.
+    char c;
+    ssize_t n = recv(reg.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        reg.readEnabled = false;
+        Post(reg, FD_READ, 0);
+        return;
+    }
+    int err = 0;
+    if (n < 0) {
+        err = errno;
+        if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
+            if ((events & (EPOLLERR | EPOLLHUP)) == 0) return;
+            err = PendingError(reg.fd);
+        }
+    }
+    reg.readDone = true;
+    reg.readEnabled = false;
+    Post(reg, FD_CLOSE, SocketErrorFromErrno(err));
+}
+
+void OnReady(int fd, std::uint32_t id, std::uint32_t events) {
+    auto it = R().byFd.find(fd);
+    if (it == R().byFd.end() || it->second.id != id) return;
+    Registration& reg = it->second;
+    if (reg.connecting) {
+        ConnectDone(reg, events);
+    } else {
+        if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && reg.writeArmed) {
+            reg.writeArmed = false;
+            Post(reg, FD_WRITE, 0);
+        }
+        if ((events & (EPOLLIN | EPOLLERR | EPOLLHUP)) && reg.readEnabled && !reg.readDone)
+            Readable(reg, events);
+    }
+    Update(reg);
+}
+
+Registration* Find(int fd) {
+    auto it = R().byFd.find(fd);
+    return it == R().byFd.end() ? nullptr : &it->second;
+}
+
+bool IsConnected(int fd) {
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    return getpeername(fd, reinterpret_cast<sockaddr*>(&ss), &len) == 0;
+}
+
+}  // namespace
+
+int AsyncSelect(int fd, HWND wnd, UINT msg, long mask) {
+    int type = 0;
+    socklen_t len = sizeof type;
+    if (fd < 0) return WSAENOTSOCK;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) return SocketErrorFromErrno(errno);
+    if (mask != 0 && !IsWindow(wnd)) return WSAEINVAL;
+    Registry& r = R();
+    if (r.target == 0) r.target = AllocateHWnd(TargetProc);
+    Registration* reg = Find(fd);
+    if (reg == nullptr) {
+        Registration fresh;
+        fresh.fd = fd;
+        fresh.id = ++r.lastId;
+        if (fresh.id == 0) fresh.id = ++r.lastId;
+        r.fdOfId[fresh.id] = fd;
+        reg = &r.byFd.emplace(fd, fresh).first->second;
+    }
+    reg->wnd = wnd;
+    reg->msg = msg;
+    reg->mask = mask;
+    reg->datagram = type == SOCK_DGRAM;
+    int acc = 0;
+    len = sizeof acc;
+    reg->listening = getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &acc, &len) == 0 && acc != 0;
+    if (mask != 0) {
+        reg->readEnabled = true;
+        // Asking again announces a socket that can already send, as a fresh
+        // connection does.
+        if (!reg->connecting && !reg->failed && !reg->listening && (mask & FD_WRITE) &&
+            (reg->datagram || IsConnected(fd)))
+            reg->writeArmed = true;
+    }
+    Update(*reg);
+    return 0;
+}
+
+void AsyncSelectNoteConnecting(int fd) {
+    if (Registration* reg = Find(fd)) {
+        reg->connecting = true;
+        reg->failed = false;
+        reg->readDone = false;
+        reg->writeArmed = false;
+        Update(*reg);
+    }
+}
+
+void AsyncSelectNoteReceived(int fd) {
+    Registration* reg = Find(fd);
+    if (reg && !reg->readEnabled && !reg->listening) {
+        reg->readEnabled = true;
+        Update(*reg);
+    }
+}
+
+void AsyncSelectNoteAccepted(int fd) {
+    Registration* reg = Find(fd);
+    if (reg && !reg->readEnabled) {
+        reg->readEnabled = true;
+        Update(*reg);
+    }
+}
+
+void AsyncSelectNoteSendBlocked(int fd) {
+    if (Registration* reg = Find(fd)) {
+        reg->writeArmed = true;
+        Update(*reg);
+    }
+}
+
+void AsyncSelectNoteListening(int fd) {
+    if (Registration* reg = Find(fd)) {
+        reg->listening = true;
+        Update(*reg);
+    }
+}
+
+void AsyncSelectForget(int fd) {
+    Registry& r = R();
+    auto it = r.byFd.find(fd);
+    if (it == r.byFd.end()) return;
+    if (it->second.watched) UnwatchFd(fd);
+    r.fdOfId.erase(it->second.id);
+    r.byFd.erase(it);
+    if (r.byFd.empty() && r.target != 0) {
+        DeallocateHWnd(r.target);
+        r.target = 0;
+    }
+}
+
+int AsyncSelectCount() {
+    return static_cast<int>(R().byFd.size());
+}
+
+}  // namespace platform
