@@ -37,7 +37,9 @@ void TApplication::HandleMessage() {
     if (!platform::ProcessMessages()) platform::WaitMessage(-1);
 }
 
-void TApplication::ShowException(const std::exception& e) { ShowErrorText(e.what()); }
+void TApplication::ShowException(const std::exception& e) {
+    ShowErrorText(e.what());
+}
 
 void TApplication::ShowErrorText(const std::string& message) {
     std::string text = base::ErrorReportText(message);
@@ -62,9 +64,18 @@ void TApplication::Guard(const std::function<void()>& fn) {
     try {
         fn();
     } catch (const std::exception& e) {
-        ShowException(e);
+        HandleException(e);
     }
 }
+
+// ---- Application-wide events ----
+void TApplication::HandleException(const std::exception& e) {
+    if (OnException)
+        OnException(this, e);
+    else
+        ShowException(e);
+}
+// ---- end of application-wide events ----
 
 TApplication& Application() {
     static TApplication app;

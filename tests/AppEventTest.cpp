@@ -1,0 +1,256 @@
+// The application event relay: the order of the instances, the chaining
+// and handled rules, the handlers that were there before, installation and
+// clearing, the mirrored settings, and the events that Qt's own reports
+// produce.
+#include <gtest/gtest.h>
+
+#include <QApplicationStateChangeEvent>
+#include <QEventLoop>
+#include <QFont>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "DesktopTestApp.h"
+#include "base/Exception.h"
+#include "desktop/AppEvent.h"
+#include "desktop/AppUtils.h"
+#include "platform/Application.h"
+
+using namespace desktop;
+using desktoptest::App;
+
+namespace {
+
+platform::TApplication& PApp() {
+    return platform::Application();
+}
+
+class AppEventTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        ClearSlots();
+        platform::TApplication::Host host;
+        host.showError = [this](const std::string&, const std::string& text) { shown.push_back(text); };
+        PApp().SetHost(host);
+    }
+    void TearDown() override {
+        PApp().ClearHost();
+        ClearSlots();
+    }
+    static void ClearSlots() {
+        PApp().OnMinimize = nullptr;
+        PApp().OnRestore = nullptr;
+        PApp().OnException = nullptr;
+        PApp().OnHelp = nullptr;
+        PApp().OnMessage = nullptr;
+        PApp().OnIdle = nullptr;
+        PApp().OnActivate = nullptr;
+    }
+    std::vector<std::string> shown;
+    std::vector<std::string> calls;
+};
+
+TEST_F(AppEventTest, NewestFirstThenOlderThenThePreviousHandler) {
+    PApp().OnMinimize = [this](base::TObject* s) {
+        calls.push_back("previous");
+        EXPECT_EQ(s, &PApp());
+    };
+    struct Case {
+        const char* what;
+        bool newerChained;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"both chained", true, {"B", "A", "previous"}},
+        {"newer unchained keeps the rest out", false, {"B"}},
+    };
+    for (const Case& c : cases) {
+        calls.clear();
+        {
+            TAppEvents a, b;
+            a.OnMinimize = [this](base::TObject* s) {
+                calls.push_back("A");
+                EXPECT_EQ(s, &PApp()) << "the application is the sender";
+            };
+            b.OnMinimize = [this](base::TObject*) { calls.push_back("B"); };
+            b.SetChained(c.newerChained);
+            PApp().OnMinimize(&PApp());
+        }
+        EXPECT_EQ(calls, c.expected) << c.what;
+        PApp().OnMinimize = [this](base::TObject*) { calls.push_back("previous"); };
+    }
+}
+
+TEST_F(AppEventTest, AnInstanceWithoutAHandlerPassesTheEventOn) {
+    PApp().OnRestore = [this](base::TObject*) { calls.push_back("previous restore"); };
+    TAppEvents a;
+    a.OnMinimize = [this](base::TObject*) { calls.push_back("minimise"); };
+    PApp().OnMinimize(&PApp());
+    PApp().OnRestore(&PApp());
+    EXPECT_EQ(calls, (std::vector<std::string>{"minimise", "previous restore"}));
+}
+
+TEST_F(AppEventTest, HandledStopsTheWalkAfterAChainedInstance) {
+    PApp().OnMessage = [this](platform::TAppMessage&, bool&) { calls.push_back("previous"); };
+    TAppEvents a, b;
+    a.OnMessage = [this](platform::TAppMessage&, bool&) { calls.push_back("A"); };
+    b.OnMessage = [this](platform::TAppMessage& m, bool& handled) {
+        calls.push_back("B");
+        handled = m.Message == 1;
+    };
+    platform::TAppMessage msg{nullptr, 1, nullptr};
+    bool handled = false;
+    PApp().OnMessage(msg, handled);
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(calls, (std::vector<std::string>{"B"}));
+    calls.clear();
+    msg.Message = 2;
+    handled = false;
+    PApp().OnMessage(msg, handled);
+    EXPECT_EQ(calls, (std::vector<std::string>{"B", "A", "previous"}));
+}
+
+TEST_F(AppEventTest, FirstInstanceInstallsLastOneClears) {
+    PApp().OnMinimize = [this](base::TObject*) { calls.push_back("previous"); };
+    auto a = std::make_unique<TAppEvents>();
+    EXPECT_TRUE(TAppEventList::Instance().Installed());
+    auto b = std::make_unique<TAppEvents>();
+    a.reset();
+    EXPECT_TRUE(TAppEventList::Instance().Installed()) << "one instance is left";
+    ASSERT_TRUE(PApp().OnMinimize);
+    PApp().OnMinimize(&PApp());
+    EXPECT_EQ(calls, (std::vector<std::string>{"previous"}));
+    b.reset();
+    EXPECT_FALSE(TAppEventList::Instance().Installed());
+    EXPECT_FALSE(PApp().OnMinimize) << "the previous handler is not put back";
+    EXPECT_FALSE(PApp().OnRestore);
+
+    // A new first instance remembers what the slots hold then.
+    PApp().OnMinimize = [this](base::TObject*) { calls.push_back("later"); };
+    TAppEvents c;
+    calls.clear();
+    PApp().OnMinimize(&PApp());
+    EXPECT_EQ(calls, (std::vector<std::string>{"later"}));
+}
+
+TEST_F(AppEventTest, HandlerDestroyingAnInstanceDuringTheWalk) {
+    auto a = std::make_unique<TAppEvents>();
+    TAppEvents b;
+    a->OnMinimize = [this](base::TObject*) { calls.push_back("A"); };
+    b.OnMinimize = [&](base::TObject*) {
+        calls.push_back("B");
+        a.reset();
+    };
+    PApp().OnMinimize(&PApp());
+    EXPECT_EQ(calls, (std::vector<std::string>{"B"}));
+}
+
+TEST_F(AppEventTest, UnhandledExceptionIsShownAsUsual) {
+    TAppEvents a;
+    PApp().Guard([] { throw base::Exception("Disk is full"); });
+    EXPECT_EQ(shown, (std::vector<std::string>{"Disk is full."}));
+
+    shown.clear();
+    a.OnException = [this](base::TObject*, const std::exception& e) { calls.push_back(e.what()); };
+    PApp().Guard([] { throw base::Exception("Again"); });
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(calls, (std::vector<std::string>{"Again"}));
+}
+
+TEST_F(AppEventTest, PreviousExceptionHandlerCountsAsCalled) {
+    PApp().OnException = [this](base::TObject*, const std::exception&) { calls.push_back("previous"); };
+    TAppEvents a;
+    PApp().HandleException(std::runtime_error("x"));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(calls, (std::vector<std::string>{"previous"}));
+}
+
+TEST_F(AppEventTest, HelpAnswersWithTheLastHandlerCalled) {
+    bool callHelp = true;
+    {
+        TAppEvents a;
+        EXPECT_FALSE(PApp().OnHelp(1, 0, callHelp)) << "nobody answered";
+    }
+    PApp().OnHelp = [](std::uint16_t, std::intptr_t, bool&) { return false; };
+    TAppEvents a, b;
+    a.OnHelp = [](std::uint16_t, std::intptr_t, bool&) { return true; };
+    b.OnHelp = [](std::uint16_t, std::intptr_t, bool&) { return true; };
+    EXPECT_FALSE(PApp().OnHelp(1, 0, callHelp)) << "the previous handler came last";
+    b.SetChained(false);
+    EXPECT_TRUE(PApp().OnHelp(1, 0, callHelp));
+}
+
+TEST_F(AppEventTest, MirroredSettingsWriteThroughAndReadTheApplication) {
+    TAppEvents a;
+    EXPECT_TRUE(a.ShowMainForm());
+    EXPECT_EQ(a.HintHidePause(), 2500);
+    EXPECT_EQ(a.HintColor(), 0x80000018u);
+    EXPECT_EQ(a.MouseDragThreshold(), 5);
+    a.SetShowMainForm(false);
+    EXPECT_FALSE(PApp().ShowMainForm);
+    PApp().ShowMainForm = true;
+    EXPECT_TRUE(a.ShowMainForm()) << "reads the application's value";
+    a.SetMouseDragThreshold(12);
+    EXPECT_EQ(QApplication::startDragDistance(), 12);
+    a.SetBiDiMode(platform::bdRightToLeft);
+    EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::RightToLeft);
+    a.SetBiDiMode(platform::bdLeftToRight);
+    a.SetMouseDragThreshold(5);
+    a.SetShowMainForm(true);
+}
+
+TEST_F(AppEventTest, MinimisingAndRestoringTheMainWindow) {
+    QWidget form;
+    SetMainForm(&form);
+    TAppEvents a;
+    a.OnMinimize = [this](base::TObject*) { calls.push_back("minimize"); };
+    a.OnRestore = [this](base::TObject*) { calls.push_back("restore"); };
+    form.show();
+    form.showMinimized();
+    form.showMinimized();
+    EXPECT_EQ(calls, (std::vector<std::string>{"minimize"}));
+    RestoreApplication();
+    EXPECT_FALSE(form.isMinimized());
+    EXPECT_FALSE(form.isMaximized()) << "back to its normal size";
+    EXPECT_EQ(calls, (std::vector<std::string>{"minimize", "restore"}));
+
+    // Another window's state is its own business.
+    QWidget other;
+    other.show();
+    other.showMinimized();
+    EXPECT_EQ(calls.size(), 2u);
+    SetMainForm(nullptr);
+}
+
+TEST_F(AppEventTest, ActivationIdleAndSettingsComeFromQt) {
+    TAppEvents a;
+    int settings = 0, idle = 0;
+    a.OnActivate = [this](base::TObject*) { calls.push_back("activate"); };
+    a.OnDeactivate = [this](base::TObject*) { calls.push_back("deactivate"); };
+    a.OnSettingsChanged = [&](base::TObject* s) { settings += s == &a; };
+    a.OnIdle = [&](base::TObject*, bool& done) {
+        ++idle;
+        done = true;
+    };
+    QApplicationStateChangeEvent active(Qt::ApplicationActive), inactive(Qt::ApplicationInactive);
+    QApplication::sendEvent(qApp, &active);
+    QApplication::sendEvent(qApp, &inactive);
+    EXPECT_EQ(calls, (std::vector<std::string>{"activate", "deactivate"}));
+
+    QFont font = QApplication::font();
+    font.setPointSize(font.pointSize() + 1);
+    QApplication::setFont(font);
+    EXPECT_GE(settings, 1);
+
+    // The loop falls idle when it is about to sleep.
+    QEventLoop loop;
+    QTimer::singleShot(50, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_GT(idle, 0);
+}
+
+}  // namespace
