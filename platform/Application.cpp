@@ -37,9 +37,7 @@ void TApplication::HandleMessage() {
     if (!platform::ProcessMessages()) platform::WaitMessage(-1);
 }
 
-void TApplication::ShowException(const std::exception& e) {
-    ShowErrorText(e.what());
-}
+void TApplication::ShowException(const std::exception& e) { ShowErrorText(e.what()); }
 
 void TApplication::ShowErrorText(const std::string& message) {
     std::string text = base::ErrorReportText(message);
