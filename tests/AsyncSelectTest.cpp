@@ -1,0 +1,255 @@
+// Socket readiness as notifications: the order of connect, write, read and
+// close, the re-enabling rules (read again only after a receive, write only
+// after a send that would block, accept after each accept), a refused
+// connect as one notification, a reset as 10054, and nothing delivered for
+// a socket that has been forgotten.
+#include "platform/AsyncSelect.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "SocketPeer.h"
+#include "platform/SocketErrors.h"
+
+using namespace platform;
+using namespace sockettest;
+
+namespace {
+
+constexpr UINT kMsg = WM_USER + 1;
+
+struct Note {
+    std::uint16_t event;
+    std::uint16_t error;
+    bool operator==(const Note& o) const { return event == o.event && error == o.error; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Note& n) {
+    return os << "{" << n.event << "," << n.error << "}";
+}
+
+// A client socket registered for every event, with the notifications it got.
+class Client {
+public:
+    Client() {
+        wnd_ = AllocateHWnd([this](UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+            if (msg == kMsg && static_cast<int>(w) == fd) {
+                notes.push_back({SelectEvent(l), SelectError(l)});
+                if (onNote) onNote(notes.back());
+            }
+            return 0;
+        });
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    }
+    ~Client() {
+        if (fd >= 0) {
+            AsyncSelectForget(fd);
+            close(fd);
+        }
+        DeallocateHWnd(wnd_);
+    }
+    void Select(long mask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE | FD_ACCEPT) {
+        ASSERT_EQ(AsyncSelect(fd, wnd_, kMsg, mask), 0);
+    }
+    void Connect(std::uint16_t port) {
+        sockaddr_in sin = Loopback(port);
+        int rc = connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+        ASSERT_TRUE(rc == 0 || errno == EINPROGRESS);
+        AsyncSelectNoteConnecting(fd);
+    }
+    std::string Recv(int max = 65536) {
+        std::string buf(static_cast<std::size_t>(max), '\0');
+        ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+        AsyncSelectNoteReceived(fd);
+        buf.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return buf;
+    }
+    int Count(std::uint16_t event) const {
+        int c = 0;
+        for (auto& n : notes) c += n.event == event;
+        return c;
+    }
+    HWND Wnd() const { return wnd_; }
+
+    int fd = -1;
+    std::vector<Note> notes;
+    std::function<void(const Note&)> onNote;
+
+private:
+    HWND wnd_ = 0;
+};
+
+}  // namespace
+
+TEST(AsyncSelect, ConnectThenOneWriteThenReadOnlyAfterEachReceive) {
+    Listener server;
+    {
+        Client c;
+        c.Select();
+        c.Connect(server.Port());
+        int peer = server.Accept();
+        ASSERT_GE(peer, 0);
+        ASSERT_TRUE(RunUntil([&] { return c.notes.size() >= 2; }));
+        RunFor(50);
+        EXPECT_EQ(c.notes, (std::vector<Note>{{FD_CONNECT, 0}, {FD_WRITE, 0}}));
+
+        SendAll(peer, "abc");
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+        SendAll(peer, "def");
+        RunFor(50);
+        EXPECT_EQ(c.Count(FD_READ), 1) << "read stays off until the socket is read";
+
+        EXPECT_EQ(c.Recv(2), "ab");
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 2; })) << "data remains: read again";
+        EXPECT_EQ(c.Recv(), "cdef");
+        RunFor(50);
+        EXPECT_EQ(c.Count(FD_READ), 2);
+
+        close(peer);
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_CLOSE) == 1; }));
+        RunFor(50);
+        EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, 0}));
+        EXPECT_EQ(c.Count(FD_CLOSE), 1);
+        EXPECT_EQ(c.Count(FD_WRITE), 1);
+    }
+    EXPECT_EQ(AsyncSelectCount(), 0);
+    EXPECT_EQ(Counts().watches, 0);
+    EXPECT_EQ(Counts().targets, 0);
+}
+
+TEST(AsyncSelect, CloseComesOnlyAfterTheDataSentBeforeIt) {
+    Listener server;
+    Client c;
+    c.Select();
+    c.Connect(server.Port());
+    int peer = server.Accept();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+    SendAll(peer, "last words");
+    close(peer);
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+    RunFor(50);
+    EXPECT_EQ(c.Count(FD_CLOSE), 0);
+    EXPECT_EQ(c.Recv(), "last words");
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_CLOSE) == 1; }));
+    EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, 0}));
+}
+
+TEST(AsyncSelect, RefusedConnectIsOneConnectNotificationAndNothingElse) {
+    Client c;
+    c.Select();
+    c.Connect(ClosedPort());
+    ASSERT_TRUE(RunUntil([&] { return !c.notes.empty(); }));
+    RunFor(100);
+    EXPECT_EQ(c.notes, (std::vector<Note>{{FD_CONNECT, WSAECONNREFUSED}}));
+}
+
+TEST(AsyncSelect, ResetByThePeerIsClose10054) {
+    Listener server;
+    Client c;
+    c.Select();
+    c.Connect(server.Port());
+    int peer = server.Accept();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+    Reset(peer);
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_CLOSE) == 1; }));
+    RunFor(50);
+    EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, WSAECONNRESET}));
+    EXPECT_EQ(c.Count(FD_CLOSE), 1);
+}
+
+TEST(AsyncSelect, AcceptComesAgainAfterEachAccept) {
+    Client listener;
+    sockaddr_in sin = Loopback(0);
+    ASSERT_EQ(bind(listener.fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+    ASSERT_EQ(listen(listener.fd, 5), 0);
+    listener.Select(FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE);
+    std::uint16_t port = LocalPort(listener.fd);
+    Client a, b;
+    a.Connect(port);
+    b.Connect(port);
+    ASSERT_TRUE(RunUntil([&] { return listener.Count(FD_ACCEPT) == 1; }));
+    RunFor(50);
+    EXPECT_EQ(listener.notes, (std::vector<Note>{{FD_ACCEPT, 0}}));
+    int s1 = accept(listener.fd, nullptr, nullptr);
+    AsyncSelectNoteAccepted(listener.fd);
+    ASSERT_TRUE(RunUntil([&] { return listener.Count(FD_ACCEPT) == 2; }));
+    int s2 = accept(listener.fd, nullptr, nullptr);
+    AsyncSelectNoteAccepted(listener.fd);
+    RunFor(50);
+    EXPECT_EQ(listener.Count(FD_ACCEPT), 2);
+    close(s1);
+    close(s2);
+}
+
+TEST(AsyncSelect, WriteComesBackOnlyAfterASendThatWouldBlock) {
+    Listener server;
+    Client c;
+    SmallBuffers(c.fd);
+    c.Select();
+    c.Connect(server.Port());
+    int peer = server.Accept();
+    SmallBuffers(peer);
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+    std::string chunk(4096, 'x');
+    std::size_t sent = 0;
+    while (true) {
+        ssize_t n = send(c.fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+        if (n < 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    RunFor(50);
+    EXPECT_EQ(c.Count(FD_WRITE), 1) << "no write before a send has blocked";
+    AsyncSelectNoteSendBlocked(c.fd);
+    RunFor(50);
+    EXPECT_EQ(c.Count(FD_WRITE), 1) << "still full";
+    std::size_t got = 0;
+    ASSERT_TRUE(RunUntil([&] {
+        got += ReadAvailable(peer).size();
+        return c.Count(FD_WRITE) == 2;
+    }));
+    RunFor(50);
+    got += ReadAvailable(peer).size();
+    EXPECT_EQ(c.Count(FD_WRITE), 2);
+    EXPECT_GT(got, 0u);
+    close(peer);
+}
+
+TEST(AsyncSelect, NotificationsOfAForgottenSocketAreDropped) {
+    Listener server;
+    Client c;
+    c.Select();
+    // The connect and write notifications are queued together; the socket is
+    // closed while handling the first, so the second must never arrive.
+    c.onNote = [&](const Note&) {
+        AsyncSelectForget(c.fd);
+        close(c.fd);
+        c.fd = -1;
+    };
+    c.Connect(server.Port());
+    int peer = server.Accept();
+    ASSERT_TRUE(RunUntil([&] { return !c.notes.empty(); }));
+    RunFor(50);
+    EXPECT_EQ(c.notes, (std::vector<Note>{{FD_CONNECT, 0}}));
+    EXPECT_EQ(AsyncSelectCount(), 0);
+    close(peer);
+}
+
+TEST(AsyncSelect, AskingForNothingStopsTheNotifications) {
+    Listener server;
+    Client c;
+    c.Select();
+    c.Connect(server.Port());
+    int peer = server.Accept();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+    c.Select(0);
+    SendAll(peer, "quiet");
+    RunFor(50);
+    EXPECT_EQ(c.Count(FD_READ), 0);
+    EXPECT_EQ(Counts().watches, 0) << "a socket that wants nothing is not watched";
+    c.Select();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+    close(peer);
+}
