@@ -243,7 +243,9 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* res = nullptr;
-    if (name.empty() || getaddr(name.c_str(), nullptr, &hints, &res) != 0 || res == nullptr) {
+    // Names under the reserved "invalid" domain never resolve; no server is asked.
+    if (name.empty() || platform::IsReservedInvalidName(name) ||
+        getaddr(name.c_str(), nullptr, &hints, &res) != 0 || res == nullptr) {
         if (res) freeaddr(res);
         throw ESocketException("WSocketResolveHost: Cannot convert host address '" + name + "'");
     }

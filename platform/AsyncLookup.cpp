@@ -154,7 +154,9 @@ LRESULT TargetProc(UINT msg, WPARAM wParam, LPARAM) {
     return SendMessage(wnd, userMsg, id, MakeSelectReply(0, static_cast<std::uint16_t>(error)));
 }
 
-bool IsReservedInvalid(const std::string& name) {
+}  // namespace
+
+bool IsReservedInvalidName(const std::string& name) {
     std::string n = name;
     while (!n.empty() && n.back() == '.') n.pop_back();
     std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -163,6 +165,8 @@ bool IsReservedInvalid(const std::string& name) {
     return n.size() > tld.size() && n.compare(n.size() - tld.size(), tld.size(), tld) == 0 &&
            n[n.size() - tld.size() - 1] == '.';
 }
+
+namespace {
 
 Request* Start(HWND wnd, UINT msg, LookupReply* reply, bool forward, int* error) {
     Lookups& l = L();
@@ -202,7 +206,7 @@ std::uint32_t AsyncGetHostByName(HWND wnd, UINT msg, const std::string& name, Lo
     Request* req = Start(wnd, msg, reply, true, error);
     if (req == nullptr) return 0;
     std::uint32_t id = req->id;
-    if (IsReservedInvalid(name)) {
+    if (IsReservedInvalidName(name)) {
         Finish(*req, WSAHOST_NOT_FOUND);
         return id;
     }

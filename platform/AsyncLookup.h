@@ -34,6 +34,10 @@ std::uint32_t AsyncGetHostByAddr(HWND wnd, UINT msg, std::uint32_t addr, LookupR
 // 0 when the lookup was pending and is now cancelled (no notification will
 // come); 10022 when no such lookup is pending.
 int CancelAsyncRequest(std::uint32_t handle);
+// Whether a name lies under the reserved "invalid" domain, which no
+// server is asked about.
+bool IsReservedInvalidName(const std::string& name);
+
 // Lookups in progress (for leak tests).
 int LookupCount();
 
