@@ -1,0 +1,219 @@
+#include "desktop/TovikTrayIcon.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <algorithm>
+#include <cstring>
+
+namespace desktop {
+
+namespace {
+
+constexpr std::uint32_t NIF_MESSAGE = 1, NIF_ICON = 2, NIF_TIP = 4;
+constexpr platform::LPARAM WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN = 0x201, WM_LBUTTONUP = 0x202,
+                           WM_LBUTTONDBLCLK = 0x203, WM_RBUTTONDOWN = 0x204, WM_RBUTTONUP = 0x205,
+                           WM_RBUTTONDBLCLK = 0x206, WM_MBUTTONDOWN = 0x207, WM_MBUTTONUP = 0x208;
+
+[[noreturn]] void AssertionFailed(int line) {
+    throw base::Exception(std::string("Assertion failed (") + __FILE__ + ", line " + std::to_string(line) +
+                          ")");
+}
+
+QIcon StandardApplicationIcon() {
+    QIcon icon = QApplication::windowIcon();
+    if (icon.isNull() && qApp) icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+    return icon;
+}
+
+}  // namespace
+
+TTovikTrayIcon::TTovikTrayIcon(QObject* owner) : QObject(owner) {
+    icon_ = StandardApplicationIcon();
+    tray_ = new QSystemTrayIcon(this);
+    QObject::connect(tray_, &QSystemTrayIcon::activated, this,
+                     [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
+}
+
+TTovikTrayIcon::~TTovikTrayIcon() {
+    // Removing the icon cannot fail here; a destructor reports nothing.
+    try {
+        if (Visible()) DeleteTrayIcon();
+    } catch (const std::exception&) {
+    }
+    if (wnd_) platform::DeallocateHWnd(wnd_);
+    wnd_ = 0;
+}
+
+void TTovikTrayIcon::SetVisible(bool v) {
+    if (v == Visible()) return;
+    if (v)
+        AddTrayIcon();
+    else
+        DeleteTrayIcon();
+    ChangeNotify();
+}
+
+void TTovikTrayIcon::SetIcon(const QIcon& icon) {
+    icon_ = icon;
+    if (Visible()) ModifyTrayIcon();
+    IconChangedHandler();
+}
+
+void TTovikTrayIcon::SetTip(const std::string& tip) {
+    if (tip == tip_) return;
+    tip_ = tip;
+    if (Visible()) ModifyTrayIcon();
+    ChangeNotify();
+}
+
+void TTovikTrayIcon::IconChangedHandler() {
+    if (Visible()) ModifyTrayIcon();
+}
+
+void TTovikTrayIcon::FillTip() {
+    // The record holds 63 characters and a terminator; a longer tip is cut.
+    std::memset(data_.szTip, 0, sizeof data_.szTip);
+    std::memcpy(data_.szTip, tip_.data(), std::min(tip_.size(), sizeof data_.szTip - 1));
+}
+
+void TTovikTrayIcon::AddTrayIcon() {
+    if (wnd_) return;
+    wnd_ = platform::AllocateHWnd([this](platform::UINT msg, platform::WPARAM w, platform::LPARAM l) {
+        return TrayMessageHandler(msg, w, l);
+    });
+    if (!wnd_) throw ETrayIconError("TRAY001: Error creating window");
+    try {
+        data_ = NotifyIconData{};
+        data_.cbSize = 88;
+        data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        data_.uCallbackMessage = WM_TOOLTRAYICON;
+        data_.hWnd = wnd_;
+        if (icon_.isNull()) AssertionFailed(__LINE__);
+        data_.hIcon = &icon_;
+        FillTip();
+        if (!ShellNotifyIcon(NIM_ADD)) throw ETrayIconError("TRAY002: Could not allocate tray icon");
+    } catch (...) {
+        platform::DeallocateHWnd(wnd_);
+        wnd_ = 0;
+        throw;
+    }
+}
+
+void TTovikTrayIcon::ModifyTrayIcon() {
+    if (!wnd_) AssertionFailed(__LINE__);
+    data_.cbSize = 88;
+    data_.hWnd = wnd_;
+    data_.uFlags = NIF_ICON | NIF_TIP;
+    data_.uCallbackMessage = WM_TOOLTRAYICON;
+    data_.hIcon = &icon_;
+    FillTip();
+    if (!ShellNotifyIcon(NIM_MODIFY)) throw ETrayIconError("TRAY004: Could not modify tray icon");
+}
+
+void TTovikTrayIcon::DeleteTrayIcon() {
+    if (!wnd_) return;
+    if (!ShellNotifyIcon(NIM_DELETE)) throw ETrayIconError("TRAY003: Error deleteing tray icon");
+    platform::DeallocateHWnd(wnd_);
+    wnd_ = 0;
+}
+
+// The notification area of this desktop. Without one, QSystemTrayIcon
+// accepts everything and shows nothing, which is what we want there.
+bool TTovikTrayIcon::ShellNotifyIcon(NotifyCommand command) {
+    switch (command) {
+        case NIM_ADD:
+        case NIM_MODIFY:
+            if (data_.uFlags & NIF_ICON) tray_->setIcon(*data_.hIcon);
+            if (data_.uFlags & NIF_TIP) tray_->setToolTip(QString::fromLatin1(data_.szTip));
+            if (command == NIM_ADD) tray_->show();
+            return true;
+        case NIM_DELETE: tray_->hide(); return true;
+    }
+    return false;
+}
+
+void TTovikTrayIcon::Activated(int reason) {
+    // Each message goes through the hidden target, which is gone once a
+    // handler has hidden the icon; a handler may also destroy us.
+    QPointer<TTovikTrayIcon> self(this);
+    auto send = [&](platform::LPARAM mouse) {
+        if (self && wnd_) platform::SendMessage(wnd_, WM_TOOLTRAYICON, 0, mouse);
+    };
+    switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            send(WM_LBUTTONDOWN);
+            send(WM_LBUTTONUP);
+            break;
+        case QSystemTrayIcon::Context:
+            send(WM_RBUTTONDOWN);
+            send(WM_RBUTTONUP);
+            break;
+        case QSystemTrayIcon::DoubleClick:
+            send(WM_LBUTTONDBLCLK);
+            send(WM_LBUTTONUP);
+            break;
+        case QSystemTrayIcon::MiddleClick:
+            send(WM_MBUTTONDOWN);
+            send(WM_MBUTTONUP);
+            break;
+        default: break;
+    }
+}
+
+platform::LRESULT TTovikTrayIcon::TrayMessageHandler(platform::UINT msg, platform::WPARAM,
+                                                     platform::LPARAM lParam) {
+    if (msg != WM_TOOLTRAYICON) return 0;  // the default procedure does nothing with them
+    switch (lParam) {
+        case WM_MOUSEMOVE: MouseMoveNotify(); break;
+        case WM_LBUTTONDOWN: LeftDownNotify(); break;
+        case WM_LBUTTONUP: LeftUpNotify(); break;
+        case WM_LBUTTONDBLCLK: LeftDoubleClickNotify(); break;
+        case WM_RBUTTONDOWN: RightDownNotify(); break;
+        case WM_RBUTTONUP: RightUpNotify(); break;
+        case WM_RBUTTONDBLCLK: RightDoubleClickNotify(); break;
+        default: return 0;
+    }
+    return 0;
+}
+
+void TTovikTrayIcon::PopupAtCursor(QMenu* menu) {
+    menu->popup(QCursor::pos());
+}
+
+void TTovikTrayIcon::MouseMoveNotify() {
+    base::Fire(OnMouseMove, this);
+}
+void TTovikTrayIcon::LeftDownNotify() {
+    base::Fire(OnMouseLBtnDown, this);
+}
+void TTovikTrayIcon::RightDownNotify() {
+    base::Fire(OnRBtnDown, this);
+}
+void TTovikTrayIcon::LeftDoubleClickNotify() {
+    base::Fire(OnMouseLBtnDblClk, this);
+}
+void TTovikTrayIcon::RightDoubleClickNotify() {
+    base::Fire(OnMouseRBtnDblClk, this);
+}
+void TTovikTrayIcon::ChangeNotify() {
+    base::Fire(OnChange, this);
+}
+
+void TTovikTrayIcon::LeftUpNotify() {
+    if (leftMenu_)
+        PopupAtCursor(leftMenu_);
+    else
+        base::Fire(OnMouseLBtnUp, this);
+}
+
+void TTovikTrayIcon::RightUpNotify() {
+    if (rightMenu_)
+        PopupAtCursor(rightMenu_);
+    else
+        base::Fire(OnMouseRBtnUp, this);
+}
+
+}  // namespace desktop

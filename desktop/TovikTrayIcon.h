@@ -1,0 +1,118 @@
+// TTovikTrayIcon shows one icon with a tooltip in the desktop's
+// notification area, reports mouse actions on it as events, and pops up a
+// menu when a button is released. Visible is true exactly while the icon's
+// hidden notification target exists; the icon itself is a QSystemTrayIcon.
+// Where the desktop has no notification area, showing the icon does nothing
+// visible and raises nothing: the program goes on as if it were there.
+//
+// What the desktop reports (QSystemTrayIcon::activated) is turned into the
+// mouse messages of the notification area and sent to the hidden target,
+// whose handler picks the notification: a click is a press and a release, a
+// context click a right press and release, a double click a double-click
+// message and a release. The desktop reports no pointer moves and no right
+// double clicks; those notifications are reached only through the messages.
+//
+// The owner owns the component; the component owns its icon, its hidden
+// target and its QSystemTrayIcon. The menus are references that empty
+// themselves when the menu is destroyed. GUI thread only. Every event is
+// fired last in its step; a handler may hide or destroy the component.
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+#include <cstdint>
+#include <string>
+
+#include "base/Events.h"
+#include "base/Exception.h"
+#include "platform/MessageLoop.h"
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace desktop {
+
+class ETrayIconError : public base::Exception {
+public:
+    using base::Exception::Exception;
+};
+
+class TTovikTrayIcon : public QObject, public base::TObject {
+public:
+    // The callback message of the notification area: the first application
+    // message number plus 256.
+    static constexpr platform::UINT WM_TOOLTRAYICON = platform::WM_USER + 0x100;
+
+    explicit TTovikTrayIcon(QObject* owner = nullptr);
+    ~TTovikTrayIcon() override;
+
+    const QIcon& Icon() const { return icon_; }
+    void SetIcon(const QIcon& icon);
+    QMenu* RightMenu() const { return rightMenu_; }
+    void SetRightMenu(QMenu* menu) { rightMenu_ = menu; }
+    QMenu* LeftMenu() const { return leftMenu_; }
+    void SetLeftMenu(QMenu* menu) { leftMenu_ = menu; }
+    const std::string& Tip() const { return tip_; }
+    void SetTip(const std::string& tip);
+    bool Visible() const { return wnd_ != 0; }
+    // Raises ETrayIconError when the icon cannot be added or removed.
+    void SetVisible(bool v);
+
+    base::TNotifyEvent OnChange;
+    base::TNotifyEvent OnMouseMove;
+    base::TNotifyEvent OnMouseLBtnDown;
+    base::TNotifyEvent OnRBtnDown;
+    base::TNotifyEvent OnMouseLBtnUp;
+    base::TNotifyEvent OnMouseRBtnUp;
+    base::TNotifyEvent OnMouseLBtnDblClk;
+    base::TNotifyEvent OnMouseRBtnDblClk;
+
+    // The hidden target (0 while hidden) and the desktop's icon.
+    platform::HWND Handle() const { return wnd_; }
+    QSystemTrayIcon* Tray() const { return tray_; }
+
+protected:
+    virtual void MouseMoveNotify();
+    virtual void LeftUpNotify();
+    virtual void RightUpNotify();
+    virtual void LeftDownNotify();
+    virtual void RightDownNotify();
+    virtual void LeftDoubleClickNotify();
+    virtual void RightDoubleClickNotify();
+    virtual void ChangeNotify();
+
+private:
+    // What the notification area is told on each add, modify and delete.
+    struct NotifyIconData {
+        std::uint32_t cbSize = 88;
+        platform::HWND hWnd = 0;
+        std::uint32_t uID = 0;
+        std::uint32_t uFlags = 0;
+        std::uint32_t uCallbackMessage = 0;
+        const QIcon* hIcon = nullptr;
+        char szTip[64] = {};
+    };
+    enum NotifyCommand { NIM_ADD = 0, NIM_MODIFY = 1, NIM_DELETE = 2 };
+
+    void AddTrayIcon();
+    void ModifyTrayIcon();
+    void DeleteTrayIcon();
+    void IconChangedHandler();
+    void FillTip();
+    bool ShellNotifyIcon(NotifyCommand command);
+    platform::LRESULT TrayMessageHandler(platform::UINT msg, platform::WPARAM wParam,
+                                         platform::LPARAM lParam);
+    void Activated(int reason);
+    static void PopupAtCursor(QMenu* menu);
+
+    QIcon icon_;
+    QPointer<QMenu> rightMenu_;
+    QPointer<QMenu> leftMenu_;
+    std::string tip_ = "";
+    platform::HWND wnd_ = 0;
+    NotifyIconData data_;
+    QSystemTrayIcon* tray_ = nullptr;
+};
+
+}  // namespace desktop
