@@ -1,0 +1,323 @@
+#include "net/TlsSession.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+
+namespace net {
+
+namespace {
+
+// The client context every session starts from. Loading the trust store
+// costs more than a handshake, so it is built once and kept while the
+// variables that point OpenSSL at the store keep their values; a change
+// (tests trust their own authority through SSL_CERT_FILE) builds a new one.
+// Sessions hold their own reference, so replacing it never pulls the rug
+// from under a running connection. Freed at exit, before OpenSSL's own
+// clean-up, which was registered earlier.
+struct ClientContextCache {
+    std::string certFile;
+    std::string certDir;
+    SSL_CTX* ctx = nullptr;
+    ~ClientContextCache() { SSL_CTX_free(ctx); }
+};
+
+std::string EnvValue(const char* name) {
+    const char* value = std::getenv(name);
+    // A marker no real value holds tells "unset" from "set to empty".
+    return value ? std::string(value) : std::string("\x01");
+}
+
+// Returns a new reference to the shared client context, or null with the
+// reason in error.
+SSL_CTX* AcquireClientContext(std::string& error) {
+    static ClientContextCache cache;
+    std::string certFile = EnvValue(X509_get_default_cert_file_env());
+    std::string certDir = EnvValue(X509_get_default_cert_dir_env());
+    if (cache.ctx == nullptr || cache.certFile != certFile || cache.certDir != certDir) {
+        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+        if (ctx == nullptr) {
+            error = "cannot create the TLS context";
+            return nullptr;
+        }
+        SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        if (SSL_CTX_set_default_verify_paths(ctx) != 1) {
+            SSL_CTX_free(ctx);
+            error = "cannot load the trust store";
+            return nullptr;
+        }
+        SSL_CTX_free(cache.ctx);
+        cache.ctx = ctx;
+        cache.certFile = std::move(certFile);
+        cache.certDir = std::move(certDir);
+    }
+    SSL_CTX_up_ref(cache.ctx);
+    return cache.ctx;
+}
+
+// The reason text of an OpenSSL error code, as its error strings give it.
+std::string ReasonOf(unsigned long code) {
+    if (const char* reason = ERR_reason_error_string(code)) return reason;
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
+
+bool IsAddressLiteral(const std::string& host) {
+    unsigned char addr[16];
+    return inet_pton(AF_INET, host.c_str(), addr) == 1 || inet_pton(AF_INET6, host.c_str(), addr) == 1;
+}
+
+}  // namespace
+
+void TlsInit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    });
+}
+
+TTlsSession::~TTlsSession() {
+    Free();
+}
+
+void TTlsSession::Free() {
+    SSL_free(ssl_);  // frees both memory BIOs with it
+    ssl_ = nullptr;
+    in_ = nullptr;
+    out_ = nullptr;
+}
+
+void TTlsSession::Reset() {
+    Free();
+    state_ = tlsIdle;
+    handshakeDone_ = false;
+    peerClosedCleanly_ = false;
+    shutdownWanted_ = false;
+    pending_.clear();
+    errorText_.clear();
+}
+
+bool TTlsSession::Start(const std::string& hostName) {
+    Reset();
+    TlsInit();
+    ERR_clear_error();
+    state_ = tlsHandshaking;
+
+    std::string host = hostName;
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host.empty()) {
+        // OpenSSL would take an empty name as "check no name at all".
+        FailWith("TLS: no host name to verify");
+        return false;
+    }
+
+    std::string error;
+    SSL_CTX* ctx = AcquireClientContext(error);
+    if (ctx == nullptr) {
+        FailWith("TLS: " + error);
+        return false;
+    }
+    ssl_ = SSL_new(ctx);
+    SSL_CTX_free(ctx);  // the session keeps its own reference
+    in_ = BIO_new(BIO_s_mem());
+    out_ = BIO_new(BIO_s_mem());
+    if (ssl_ == nullptr || in_ == nullptr || out_ == nullptr) {
+        BIO_free(in_);
+        BIO_free(out_);
+        in_ = out_ = nullptr;
+        FailWith("TLS: cannot create the session");
+        return false;
+    }
+    // An empty input means "wait for more" until the peer has closed.
+    BIO_set_mem_eof_return(in_, -1);
+    SSL_set_bio(ssl_, in_, out_);
+    SSL_set_connect_state(ssl_);
+
+    X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    bool named = IsAddressLiteral(host) ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
+                                        : SSL_set_tlsext_host_name(ssl_, host.c_str()) == 1 &&
+                                              SSL_set1_host(ssl_, host.c_str()) == 1;
+    if (!named) {
+        FailWith("TLS: cannot use the host name " + host);
+        return false;
+    }
+    Handshake();
+    return state_ != tlsFailed;
+}
+
+void TTlsSession::Handshake() {
+    ERR_clear_error();
+    int result = SSL_do_handshake(ssl_);
+    if (result == 1) {
+        handshakeDone_ = true;
+        state_ = tlsOpen;
+        FlushPending();
+        return;
+    }
+    int error = SSL_get_error(ssl_, result);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return;
+    Fail(error);
+}
+
+void TTlsSession::FlushPending() {
+    if (!pending_.empty()) {
+        std::string data;
+        data.swap(pending_);
+        Write(data.data(), data.size());
+    }
+    if (shutdownWanted_ && state_ == tlsOpen) Shutdown();
+}
+
+void TTlsSession::Feed(const char* data, std::size_t len) {
+    if (state_ != tlsHandshaking && state_ != tlsOpen && state_ != tlsShuttingDown) return;
+    while (len > 0) {
+        int chunk = len > INT_MAX ? INT_MAX : static_cast<int>(len);
+        int written = BIO_write(in_, data, chunk);
+        if (written <= 0) {
+            FailWith("TLS: cannot buffer the received data");
+            return;
+        }
+        data += written;
+        len -= static_cast<std::size_t>(written);
+    }
+    if (state_ == tlsHandshaking) Handshake();
+}
+
+void TTlsSession::FeedEof() {
+    if (state_ != tlsHandshaking && state_ != tlsOpen && state_ != tlsShuttingDown) return;
+    BIO_set_mem_eof_return(in_, 0);
+    if (state_ == tlsHandshaking) Handshake();
+}
+
+std::size_t TTlsSession::Read(char* buffer, std::size_t size) {
+    if ((state_ != tlsOpen && state_ != tlsShuttingDown) || size == 0) return 0;
+    ERR_clear_error();
+    std::size_t got = 0;
+    int result = SSL_read_ex(ssl_, buffer, size, &got);
+    if (result == 1) return got;
+    int error = SSL_get_error(ssl_, result);
+    switch (error) {
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE: return 0;
+        case SSL_ERROR_ZERO_RETURN: PeerEnded(true); return 0;
+        case SSL_ERROR_SYSCALL:
+            // The memory input reported its end with nothing in OpenSSL's queue.
+            if (ERR_peek_error() == 0) {
+                PeerEnded(false);
+                return 0;
+            }
+            break;
+        case SSL_ERROR_SSL:
+            if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+                PeerEnded(false);
+                return 0;
+            }
+            break;
+        default: break;
+    }
+    Fail(error);
+    return 0;
+}
+
+void TTlsSession::PeerEnded(bool clean) {
+    ERR_clear_error();
+    peerClosedCleanly_ = clean;
+    bool answered = state_ == tlsShuttingDown;
+    state_ = tlsClosed;
+    // A peer that said goodbye properly gets ours in return.
+    if (clean && !answered) SSL_shutdown(ssl_);
+    ERR_clear_error();
+}
+
+void TTlsSession::Write(const char* data, std::size_t len) {
+    if (len == 0) return;
+    if (state_ == tlsHandshaking) {
+        pending_.append(data, len);
+        return;
+    }
+    if (state_ != tlsOpen) return;
+    ERR_clear_error();
+    // The output is memory that grows, so a write never stops half-way.
+    std::size_t written = 0;
+    int result = SSL_write_ex(ssl_, data, len, &written);
+    if (result != 1) Fail(SSL_get_error(ssl_, result));
+}
+
+void TTlsSession::Shutdown() {
+    if (state_ == tlsHandshaking) {
+        shutdownWanted_ = true;
+        return;
+    }
+    if (state_ != tlsOpen) return;
+    ERR_clear_error();
+    SSL_shutdown(ssl_);
+    ERR_clear_error();
+    state_ = tlsShuttingDown;
+}
+
+bool TTlsSession::HasOutput() const {
+    return out_ != nullptr && BIO_ctrl_pending(out_) > 0;
+}
+
+std::size_t TTlsSession::TakeOutput(std::string& out) {
+    if (out_ == nullptr) return 0;
+    std::size_t total = 0;
+    while (std::size_t pending = BIO_ctrl_pending(out_)) {
+        int chunk = pending > INT_MAX ? INT_MAX : static_cast<int>(pending);
+        std::size_t old = out.size();
+        out.resize(old + static_cast<std::size_t>(chunk));
+        int got = BIO_read(out_, out.data() + old, chunk);
+        out.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+        if (got <= 0) break;
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
+}
+
+std::string TTlsSession::Protocol() const {
+    return handshakeDone_ && ssl_ ? SSL_get_version(ssl_) : "";
+}
+
+void TTlsSession::Fail(int sslError) {
+    // The TLS library's own entry names the cause; entries of the crypto
+    // library before it are its details (a key that did not match, say).
+    unsigned long code = 0;
+    unsigned long last = 0;
+    while (unsigned long e = ERR_get_error()) {
+        last = e;
+        if (ERR_GET_LIB(e) == ERR_LIB_SSL) code = e;
+    }
+    if (code == 0) code = last;
+    std::string text;
+    if (code == 0) {
+        // Nothing queued: with memory input that is the peer's end arriving
+        // in the middle of a handshake or record.
+        text = sslError == SSL_ERROR_SYSCALL
+                   ? ReasonOf(ERR_PACK(ERR_LIB_SSL, 0, SSL_R_UNEXPECTED_EOF_WHILE_READING))
+                   : "error " + std::to_string(sslError);
+    } else {
+        text = ReasonOf(code);
+        if (ERR_GET_LIB(code) == ERR_LIB_SSL && ERR_GET_REASON(code) == SSL_R_CERTIFICATE_VERIFY_FAILED) {
+            long verify = SSL_get_verify_result(ssl_);
+            if (verify != X509_V_OK) text += std::string(": ") + X509_verify_cert_error_string(verify);
+        }
+    }
+    FailWith("TLS: " + text);
+}
+
+void TTlsSession::FailWith(const std::string& text) {
+    state_ = tlsFailed;
+    errorText_ = text;
+    pending_.clear();
+}
+
+}  // namespace net
