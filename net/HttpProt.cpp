@@ -590,7 +590,7 @@ void THttpCli::BodyHandler() {
 }
 
 void THttpCli::RecordLocation(std::string_view value) {
-    if (value.empty()) return;  // names no target: the reply is taken as it is
+    if (base::Trim(value).empty()) return;  // names no target: the reply is taken as it is
     redirectPending_ = true;
     if (value[0] == '/') {
         requestPath_ = value;
@@ -629,7 +629,7 @@ void THttpCli::RecordLocation(std::string_view value) {
 void THttpCli::RecordLocationThroughProxy(std::string_view value) {
     // The connection stays with the proxy; only the absolute target and the
     // Host header move.
-    if (value.empty()) return;
+    if (base::Trim(value).empty()) return;
     redirectPending_ = true;
     TUrlParts cur = SplitUrl(requestPath_);
     if (value[0] == '/') {

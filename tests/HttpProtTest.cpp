@@ -1,0 +1,557 @@
+// The HTTP client against scripted servers on 127.0.0.1: the exact request
+// bytes, replies split at every byte, error replies, early closes, resets,
+// redirections, malformed headers, and the failures that must end a request
+// instead of leaving it hanging.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "base/Stream.h"
+#include "net/HttpProt.h"
+#include "net/WSocket.h"
+#include "support/ScriptedPeer.h"
+#include "support/Watchdog.h"
+
+using namespace net;
+using namespace testsupport;
+
+namespace {
+
+const char kAccept[] = "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n";
+const char kAgent[] = "User-Agent: Mozilla/3.0 (compatible)\r\n";
+
+struct Outcome {
+    bool raised = false;
+    std::string message;
+    int code = 0;
+};
+
+// Runs a blocking GET under a watchdog that aborts it.
+Outcome RunGet(THttpCli& c, int watchdogMs = 10000) {
+    TWatchdog dog(watchdogMs, [&c] { c.Abort(); });
+    try {
+        c.Get();
+    } catch (const EHttpException& e) {
+        return {true, e.what(), e.FailureCode};
+    } catch (const std::exception& e) {
+        return {true, e.what(), -1};
+    }
+    return {};
+}
+
+// Runs the loop until pred holds, at most ms.
+template <typename Pred>
+void PumpUntil(Pred pred, int ms = 5000) {
+    TWatchdog dog(ms, [] {});
+    while (!pred() && !dog.Fired()) {
+        if (!platform::ProcessMessages()) platform::WaitMessage(50);
+    }
+}
+
+struct HttpCliTest : ::testing::Test {
+    THttpCli cli;
+    base::TMemoryStream body;
+    HttpCliTest() { cli.ReceiveStream = &body; }
+};
+
+// --- text helpers --------------------------------------------------------------
+
+TEST(HttpText, Base64) {
+    EXPECT_EQ(Base64Encode(""), "");
+    EXPECT_EQ(Base64Encode("u:p"), "dTpw");
+    EXPECT_EQ(Base64Encode("ab"), "YWI=");
+    EXPECT_EQ(Base64Encode("a"), "YQ==");
+    EXPECT_EQ(Base64Encode("Aladdin:open sesame"), "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+    EXPECT_EQ(Base64Encode(std::string("\xff\xfe\x00", 3)), "//4A");
+}
+
+TEST(HttpText, Rfc1123Date) {
+    const double t = 35800 + (8 * 3600 + 9 * 60 + 10) / 86400.0;  // 1998-01-05 08:09:10
+    EXPECT_EQ(Rfc1123Date(t), "Mon, 05 Jan 1998 08:09:10");
+    EXPECT_EQ(Rfc1123Date(2), "Mon, 01 Jan 1900 00:00:00");
+    EXPECT_EQ(Rfc1123Date(36585.5), "Tue, 29 Feb 2000 12:00:00");
+}
+
+TEST(HttpText, ReplaceExtension) {
+    EXPECT_EQ(ReplaceExtension("setup.exe", "htm"), "setup.htm");
+    EXPECT_EQ(ReplaceExtension("a.b.c", "x"), "a.b.x");
+    EXPECT_EQ(ReplaceExtension("plain", "htm"), "plain.htm");
+}
+
+// --- the request ---------------------------------------------------------------
+
+TEST_F(HttpCliTest, BareHostSendsExactlyFiveLines) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\nhi")});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    ASSERT_EQ(peer.Requests().size(), 1u);
+    EXPECT_EQ(peer.Requests()[0],
+              std::string("GET / HTTP/1.0\r\n") + kAccept + kAgent + "Host: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(body.DataString(), "hi");
+    EXPECT_EQ(cli.DocumentName(), "document.htm");
+}
+
+TEST_F(HttpCliTest, PathAndPortWithHostHeaderWithoutPort) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\n")});
+    cli.URL = "localhost:" + std::to_string(peer.Port()) + "/status.html";
+    RunGet(cli);
+    ASSERT_EQ(peer.Requests().size(), 1u);
+    EXPECT_EQ(peer.Requests()[0],
+              std::string("GET /status.html HTTP/1.0\r\n") + kAccept + kAgent + "Host: localhost\r\n\r\n");
+    EXPECT_EQ(cli.DocumentName(), "status.html");
+}
+
+TEST_F(HttpCliTest, EveryOptionalHeaderInItsPlace) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\nContent-Range: bytes 100-199/1000\r\n\r\n"),
+                        Answer("HTTP/1.0 200 OK\r\n\r\n")});
+    cli.URL = "http://u:p@" + peer.HostPort() + "/a/b.html?x=1";
+    cli.Sender = "me@x";
+    cli.Reference = "http://ref/";
+    cli.NoCache = true;
+    cli.Cookie = "c=1";
+    cli.ModifiedSince = 35800 + (8 * 3600 + 9 * 60 + 10) / 86400.0;
+    std::vector<std::string> commands;
+    cli.OnCommand = [&](base::TObject*, const std::string& s) { commands.push_back(s); };
+    RunGet(cli);
+    EXPECT_EQ(cli.DocumentName(), "b.html");
+    EXPECT_EQ(cli.Username, "u");
+    EXPECT_EQ(cli.Password, "p");
+    ASSERT_EQ(peer.Requests().size(), 1u);
+    EXPECT_EQ(peer.Requests()[0], std::string("GET /a/b.html?x=1 HTTP/1.0\r\nFrom: me@x\r\n") + kAccept +
+                                      "Referer: http://ref/\r\n" + kAgent +
+                                      "Host: 127.0.0.1\r\nPragma: no-cache\r\n" +
+                                      "If-Modified-Since: Mon, 05 Jan 1998 08:09:10 GMT\r\n" +
+                                      "Authorization: Basic dTpw\r\nCookie: c=1\r\n\r\n");
+    EXPECT_EQ(commands.size(), 11u);
+    EXPECT_EQ(commands.back(), "");
+    EXPECT_EQ(cli.ContentRangeBegin, "100");
+    EXPECT_EQ(cli.ContentRangeEnd, "199");
+
+    // The credentials stay, and the received range is asked for next time.
+    cli.URL = peer.HostPort();
+    cli.Sender = cli.Reference = cli.Cookie = "";
+    cli.NoCache = false;
+    cli.ModifiedSince = 0;
+    RunGet(cli);
+    ASSERT_EQ(peer.Requests().size(), 2u);
+    EXPECT_EQ(peer.Requests()[1],
+              std::string("GET / HTTP/1.0\r\n") + kAccept + kAgent +
+                  "Host: 127.0.0.1\r\nAuthorization: Basic dTpw\r\nRange: bytes=100-199\r\n\r\n");
+    EXPECT_EQ(cli.ContentRangeBegin, "");
+}
+
+TEST_F(HttpCliTest, PostSendsHeaderAndBody) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\ndone")});
+    base::TMemoryStream post;
+    std::string data(20000, 'p');
+    post.WriteString(data);
+    post.SetPosition(0);
+    cli.PostStream = &post;
+    cli.URL = peer.HostPort() + "/form";
+    int sendEnds = 0;
+    cli.OnSendEnd = [&](base::TObject*) { ++sendEnds; };
+    TWatchdog dog(10000, [this] { cli.Abort(); });
+    cli.Post();
+    ASSERT_EQ(peer.Requests().size(), 1u);
+    EXPECT_EQ(peer.Requests()[0], std::string("POST /form HTTP/1.0\r\n") + kAccept +
+                                      "Content-Type: application/x-www-form-urlencoded\r\n" + kAgent +
+                                      "Host: 127.0.0.1\r\nContent-Length: 20000\r\n\r\n" + data);
+    EXPECT_EQ(cli.SentCount(), 20000);
+    EXPECT_EQ(sendEnds, 1);
+    EXPECT_EQ(body.DataString(), "done");
+}
+
+TEST_F(HttpCliTest, ProxyGetsTheAbsoluteTarget) {
+    TScriptedPeer proxy({Answer("HTTP/1.0 200 OK\r\n\r\n")});
+    cli.Proxy = proxy.HostPort();
+    cli.ProxyUsername = "pu";
+    cli.ProxyPassword = "pp";
+    cli.URL = "srv:81/x";
+    RunGet(cli);
+    cli.URL = "srv";
+    RunGet(cli);
+    ASSERT_EQ(proxy.Requests().size(), 2u);
+    EXPECT_EQ(proxy.Requests()[0], std::string("GET http://srv:81/x HTTP/1.0\r\n") + kAccept + kAgent +
+                                       "Host: srv\r\nProxy-Authorization: Basic cHU6cHA=\r\n\r\n");
+    EXPECT_EQ(proxy.Requests()[1].substr(0, 27), "GET http://srv HTTP/1.0\r\nAc");
+}
+
+// --- the reply -----------------------------------------------------------------
+
+TEST_F(HttpCliTest, ReplySplitAtEveryByteGivesTheSameResult) {
+    using namespace std::string_literals;
+    const std::string reply =
+        "HTTP/1.0 200 OK\r\nContent-Type: Text/HTML\r\nContent-Length: 11\r\nX-A: b\r\n\r\nline1\r\n\0\r\nz"s;
+    const std::string expected = "line1\r\n\0\r\nz"s;
+    std::vector<TPeerScript> scripts;
+    for (std::size_t i = 1; i < reply.size() + 0; ++i)
+        scripts.push_back({ReadRequest(), SendBytes(reply.substr(0, i)), PauseMs(3),
+                           SendBytes(reply.substr(i)), CloseConn()});
+    TScriptedPeer peer(scripts);
+    cli.URL = peer.HostPort();
+    for (std::size_t i = 1; i < reply.size(); ++i) {
+        SCOPED_TRACE("split at " + std::to_string(i));
+        body.Clear();
+        Outcome o = RunGet(cli);
+        EXPECT_FALSE(o.raised) << o.message;
+        EXPECT_EQ(body.DataString(), expected);
+        EXPECT_EQ(cli.StatusCode(), 200);
+        EXPECT_EQ(cli.ReasonPhrase(), "OK");
+        EXPECT_EQ(cli.ContentType(), "text/html");
+        EXPECT_EQ(cli.ContentLength(), 11);
+        EXPECT_EQ(cli.ReceivedCount(), 11);
+        EXPECT_EQ(cli.ResponseHeaderLines(),
+                  (std::vector<std::string>{"HTTP/1.0 200 OK", "Content-Type: Text/HTML",
+                                            "Content-Length: 11", "X-A: b"}));
+    }
+}
+
+TEST_F(HttpCliTest, ErrorReplyRaisesAfterStoringTheBodyOfTheSameRead) {
+    TScriptedPeer peer({Answer("HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>gone</p>")});
+    cli.URL = peer.HostPort() + "/missing";
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Not Found");
+    EXPECT_EQ(o.code, 404);
+    EXPECT_EQ(body.DataString(), "<p>gone</p>");
+    EXPECT_EQ(cli.LastRequestError(), 0);
+    EXPECT_EQ(cli.State(), hsIdle);
+}
+
+TEST_F(HttpCliTest, ServerClosingWithoutReplyEndsNormallyWithStatusZero) {
+    TScriptedPeer peer({{ReadRequest(), CloseConn()}});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(cli.StatusCode(), 0);
+    EXPECT_EQ(body.Size(), 0);
+}
+
+TEST_F(HttpCliTest, ResetInTheMiddleOfTheBodyKeepsWhatArrived) {
+    TScriptedPeer peer({{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst half"),
+                         PauseMs(100), ResetConn()}});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "first half");
+    EXPECT_EQ(cli.ReceivedCount(), 10);
+    EXPECT_EQ(cli.ContentLength(), 100);
+}
+
+TEST_F(HttpCliTest, HeaderlessHtmlDocumentGoesToTheBody) {
+    TScriptedPeer peer({{ReadRequest(), SendBytes("<html><body>\r\nline2\r\npart"), PauseMs(50),
+                         SendBytes("ial\r\nend\n"), CloseConn()}});
+    cli.URL = peer.HostPort() + "/setup.exe";
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "<html><body>line2partial\r\nend\n");
+    EXPECT_EQ(cli.ContentType(), "text/html");
+    EXPECT_TRUE(cli.ResponseHeaderLines().empty());
+    EXPECT_EQ(cli.StatusCode(), 0);
+}
+
+TEST_F(HttpCliTest, ExeAnsweredAsHtmlIsNamedHtm) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n")});
+    cli.URL = peer.HostPort() + "/dir/setup.exe";
+    RunGet(cli);
+    EXPECT_EQ(cli.DocumentName(), "setup.htm");
+}
+
+TEST_F(HttpCliTest, NumbersThatAreNoNumbersHaveNoEffect) {
+    struct {
+        const char* reply;
+        int status;
+        int length;
+        const char* why;
+    } cases[] = {
+        {"HTTP/1.0 2x0 Odd\r\nContent-Length: 5\r\n\r\nbody!", 0, 5, "status code with a letter"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 219  \r\n\r\nbody!", 200, -1, "trailing blanks"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 12ab\r\nX: y\r\n\r\nbody!", 200, -1, "letters after digits"},
+        {"HTTP/2 200 OK\r\n\r\nbody!", 0, -1, "HTTP/2 is no status line"},
+    };
+    std::vector<TPeerScript> scripts;
+    for (auto& c : cases) scripts.push_back(Answer(c.reply));
+    TScriptedPeer peer(scripts);
+    cli.URL = peer.HostPort();
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        body.Clear();
+        Outcome o = RunGet(cli);
+        EXPECT_FALSE(o.raised) << o.message;
+        EXPECT_EQ(cli.StatusCode(), c.status);
+        EXPECT_EQ(cli.ContentLength(), c.length);
+        EXPECT_EQ(body.DataString(), "body!") << "the rest of the reply is handled as usual";
+    }
+}
+
+TEST_F(HttpCliTest, HeaderLineLongerThanTheBufferEndsTheRequestAtOnce) {
+    // The server sends one endless header line and keeps the connection open.
+    TScriptedPeer peer({{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nX-Long: " + std::string(9000, 'a')),
+                         WaitForClose(8000)}});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli, 6000);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "HTTP line too long");
+    EXPECT_EQ(o.code, 4);
+    EXPECT_EQ(cli.State(), hsIdle);
+    EXPECT_FALSE(cli.Connected());
+    for (int i = 0; i < 200 && !peer.SawClientClose(); ++i) usleep(10000);
+    EXPECT_TRUE(peer.SawClientClose()) << "the connection is closed, not left open";
+}
+
+TEST_F(HttpCliTest, LineOfExactlyTheBufferSizeIsAccepted) {
+    std::string line = "X-Long: " + std::string(THttpLineBuffer::Capacity - 10, 'a');  // + CR LF = 8192
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n" + line + "\r\n\r\nok")});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "ok");
+    ASSERT_EQ(cli.ResponseHeaderLines().size(), 2u);
+    EXPECT_EQ(cli.ResponseHeaderLines()[1], line);
+}
+
+TEST_F(HttpCliTest, EventsInTheirOrder) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\nSet-Cookie: a=b\r\n\r\nxyz")});
+    cli.URL = peer.HostPort();
+    std::vector<std::string> seen;
+    auto note = [&](const char* what) { return [&seen, what](base::TObject*) { seen.push_back(what); }; };
+    cli.OnStateChange = [&](base::TObject*) { seen.push_back("state" + std::to_string(cli.State())); };
+    cli.OnSessionConnected = note("connected");
+    cli.OnRequestHeaderBegin = note("reqbegin");
+    cli.OnRequestHeaderEnd = note("reqend");
+    cli.OnHeaderBegin = note("hdrbegin");
+    cli.OnHeaderData = note("hdrdata");
+    cli.OnHeaderEnd = note("hdrend");
+    cli.OnCookie = [&](base::TObject*, const std::string& d, bool& accept) {
+        EXPECT_TRUE(accept);
+        seen.push_back("cookie " + d);
+    };
+    cli.OnDocBegin = note("docbegin");
+    cli.OnDocData = [&](base::TObject*, const char* b, int n) {
+        seen.push_back("data " + std::string(b, n));
+    };
+    cli.OnDocEnd = note("docend");
+    int done = 0;
+    cli.OnRequestDone = [&](base::TObject*, THttpRequest kind, std::uint16_t error) {
+        ++done;
+        EXPECT_EQ(kind, rqGet);
+        EXPECT_EQ(error, 0);
+    };
+    RunGet(cli);
+    PumpUntil([&] { return done > 0; });
+    EXPECT_EQ(done, 1);
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"state1", "state3", "state4", "state2", "connected", "state5",
+                                        "reqbegin", "reqend", "hdrbegin", "hdrdata", "cookie a=b", "hdrdata",
+                                        "state6", "hdrend", "docbegin", "data xyz", "docend", "state0"}));
+}
+
+// --- redirection -----------------------------------------------------------------
+
+TEST_F(HttpCliTest, RedirectionToAnotherServerDeliversOnlyTheFinalBody) {
+    TScriptedPeer second({Answer("HTTP/1.0 200 OK\r\n\r\nfinal")});
+    TScriptedPeer first({Answer("HTTP/1.0 302 Found\r\nContent-Type: text/plain\r\nLocation: http://" +
+                                second.HostPort() + "/new\r\n\r\nredirect body")});
+    cli.URL = first.HostPort() + "/old";
+    int moves = 0;
+    cli.OnLocationChange = [&](base::TObject*) { ++moves; };
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(moves, 1);
+    EXPECT_EQ(body.DataString(), "final");
+    EXPECT_EQ(cli.StatusCode(), 200);
+    EXPECT_EQ(cli.ContentType(), "text/plain") << "kept from the redirecting reply";
+    EXPECT_EQ(cli.EffectiveUrl(), "http://127.0.0.1/new") << "the port is not part of it";
+    ASSERT_EQ(second.Requests().size(), 1u);
+    EXPECT_EQ(second.Requests()[0].substr(0, 20), "GET /new HTTP/1.0\r\nA");
+    EXPECT_NE(second.Requests()[0].find("Host: 127.0.0.1\r\n"), std::string::npos);
+    EXPECT_EQ(cli.ResponseHeaderLines().size(), 4u) << "the lines of both hops";
+}
+
+TEST_F(HttpCliTest, LocationFormsAndTheirTargets) {
+    struct {
+        const char* location;
+        const char* request;
+        const char* effective;  // "{URL}": unchanged
+        const char* why;
+    } cases[] = {
+        {"/new", "GET /new HTTP/1.0", "http://127.0.0.1/new", "absolute path keeps the host"},
+        {"http://127.0.0.1:{PORT}", "GET / HTTP/1.0", "http://127.0.0.1",
+         "full URL without a path asks for /"},
+        {"http:/x", "GET /x HTTP/1.0", "http://127.0.0.1/x", "protocol and path only"},
+        {"127.0.0.1:{PORT}/y", "GET /y HTTP/1.0", "{URL}", "host and path, as a pool entry is written"},
+        {"page.html", "GET /page.html HTTP/1.0", "http://127.0.0.1/page.html",
+         "bare name beside the document"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        TScriptedPeer peer({Answer(std::string("HTTP/1.0 301 Moved\r\nLocation: ") + c.location + "\r\n\r\n"),
+                            Answer("HTTP/1.0 200 OK\r\n\r\nthere")});
+        cli.URL = peer.HostPort() + "/dir/doc";
+        body.Clear();
+        Outcome o = RunGet(cli);
+        EXPECT_FALSE(o.raised) << o.message;
+        EXPECT_EQ(body.DataString(), "there");
+        ASSERT_EQ(peer.Requests().size(), 2u);
+        const std::string second = peer.Requests()[1];
+        EXPECT_EQ(second.substr(0, second.find("\r\n")), c.request);
+        EXPECT_NE(second.find("Host: 127.0.0.1\r\n"), std::string::npos);
+        EXPECT_EQ(cli.EffectiveUrl(),
+                  std::string(c.effective) == "{URL}" ? cli.URL : std::string(c.effective));
+    }
+}
+
+TEST_F(HttpCliTest, EmptyLocationIsIgnored) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\nLocation: \r\nLocation:\r\n\r\nhere")});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "here");
+    EXPECT_EQ(peer.Connections(), 1);
+}
+
+TEST_F(HttpCliTest, ErrorReplyWithLocationIsNotFollowed) {
+    TScriptedPeer peer({Answer("HTTP/1.0 404 Not Found\r\nLocation: /else\r\n\r\n")});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_EQ(o.code, 404);
+    EXPECT_EQ(peer.Requests().size(), 1u);
+}
+
+TEST_F(HttpCliTest, RedirectionLoopEndsAfterTenHops) {
+    TScriptedPeer peer({Answer("HTTP/1.0 302 Found\r\nLocation: /loop\r\n\r\n")});
+    cli.URL = peer.HostPort();
+    int moves = 0;
+    cli.OnLocationChange = [&](base::TObject*) { ++moves; };
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Too many redirections");
+    EXPECT_EQ(moves, MaxRedirections);
+    EXPECT_EQ(peer.Requests().size(), 11u);
+    EXPECT_EQ(cli.State(), hsIdle);
+}
+
+TEST_F(HttpCliTest, SecureLocationFailsWithAClearReason) {
+    TScriptedPeer peer({Answer("HTTP/1.0 301 Moved\r\nLocation: https://127.0.0.1/\r\n\r\n")});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_NE(o.message.find("https"), std::string::npos) << o.message;
+    EXPECT_EQ(cli.LastRequestError(), httperrUnsupportedProtocol);
+    EXPECT_EQ(peer.Connections(), 1);
+
+    cli.URL = "https://" + peer.HostPort() + "/";
+    o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(peer.Connections(), 1) << "no plain request to a secure address";
+}
+
+// --- failures --------------------------------------------------------------------
+
+TEST_F(HttpCliTest, RefusedConnectionRaisesWithTheSocketText) {
+    cli.URL = "127.0.0.1:" + std::to_string(UnusedPort());
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Connection refused (Error #10061)");
+    EXPECT_EQ(o.code, 404);
+    EXPECT_EQ(cli.LastRequestError(), 10061);
+}
+
+TEST_F(HttpCliTest, LookupThatCannotStartLeavesTheClientIdle) {
+    cli.URL = "";
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "can't resolve hostname to IP address");
+    EXPECT_EQ(cli.State(), hsIdle);
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\nnext")});
+    cli.URL = peer.HostPort();
+    o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "next");
+}
+
+TEST_F(HttpCliTest, SlowServerTimesOut) {
+    TScriptedPeer peer({{ReadRequest(), WaitForClose(5000)}});
+    cli.URL = peer.HostPort();
+    cli.Timeout = 1;
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Connection timed out (Error #10060)");
+    EXPECT_EQ(cli.LastRequestError(), 10060);
+    EXPECT_FALSE(cli.Connected());
+    EXPECT_EQ(cli.Socket().State(), wsClosed);
+}
+
+TEST_F(HttpCliTest, BusyAndAbortFromInsideTheWait) {
+    TScriptedPeer peer({{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\n\r\n"), WaitForClose(5000)}});
+    cli.URL = peer.HostPort();
+    std::string inner;
+    std::vector<int> errors;
+    cli.OnRequestDone = [&](base::TObject*, THttpRequest, std::uint16_t e) { errors.push_back(e); };
+    cli.OnHeaderEnd = [&](base::TObject*) {
+        try {
+            cli.Get();
+        } catch (const EHttpException& e) {
+            inner = std::string(e.what()) + "/" + std::to_string(e.FailureCode);
+        }
+        cli.Abort();
+    };
+    Outcome o = RunGet(cli);
+    EXPECT_EQ(inner, "HTTP component is busy/1");
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Connection aborted on request");
+    EXPECT_EQ(cli.LastRequestError(), 3);
+    platform::ProcessMessages();
+    EXPECT_EQ(errors, std::vector<int>{3});
+}
+
+TEST_F(HttpCliTest, StoreFailureEndsTheRequestInsteadOfLosingTheBody) {
+    struct TFullDisk : base::TStream {
+        std::int64_t Write(const void*, std::int64_t) override { throw base::EInOutError(101); }
+        std::int64_t Read(void*, std::int64_t) override { return 0; }
+        std::int64_t Size() const override { return 0; }
+        std::int64_t Position() const override { return 0; }
+        void SetPosition(std::int64_t) override {}
+    } full;
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\nbody")});
+    cli.URL = peer.HostPort();
+    cli.ReceiveStream = &full;
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(cli.State(), hsIdle);
+}
+
+TEST_F(HttpCliTest, NextRequestRightAfterAFailureIsNotCutShort) {
+    // A refused connect ends a request twice over (the connect report, then
+    // the socket's close); nothing of that may reach the request after it.
+    TScriptedPeer peer(
+        {{ReadRequest(), PauseMs(200), SendBytes("HTTP/1.0 200 OK\r\n\r\nlate"), CloseConn()}});
+    for (int i = 0; i < 3; ++i) {
+        cli.URL = "127.0.0.1:" + std::to_string(UnusedPort());
+        EXPECT_TRUE(RunGet(cli).raised);
+        cli.URL = peer.HostPort();
+        body.Clear();
+        Outcome o = RunGet(cli);
+        EXPECT_FALSE(o.raised) << o.message;
+        EXPECT_EQ(body.DataString(), "late");
+    }
+}
+
+TEST_F(HttpCliTest, DocumentNameFromThePath) {
+    struct {
+        const char* path;
+        const char* name;
+    } cases[] = {{"/dir/", "dir"}, {"/a/b.html?x=1", "b.html"}, {"", "document.htm"}, {"/", "document.htm"}};
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\n")});
+    for (auto& c : cases) {
+        cli.URL = peer.HostPort() + c.path;
+        RunGet(cli);
+        EXPECT_EQ(cli.DocumentName(), c.name) << c.path;
+    }
+}
+
+}  // namespace
