@@ -1,0 +1,157 @@
+// The TLS session against a real nginx, driven over a plain blocking socket:
+// what nginx and OpenSSL's server do on the wire (its close_notify, its
+// record sizes, its alerts) is what the session must live with.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "net/TlsSession.h"
+#include "tests/support/NginxTls.h"
+#include "tests/support/TestCa.h"
+
+using net::TTlsSession;
+using testsupport::TCertFiles;
+using testsupport::TNginxTls;
+using testsupport::TTestCa;
+
+namespace {
+
+struct Fetched {
+    std::string reply;
+    std::string error;
+    bool cleanEnd = false;
+    bool timedOut = false;
+};
+
+// GET path over TLS from 127.0.0.1:port, naming host; every wait is bounded.
+Fetched Fetch(int port, const std::string& host, const std::string& path) {
+    Fetched f;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        f.error = "connect";
+        return f;
+    }
+    TTlsSession tls;
+    tls.Start(host);
+    std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\n\r\n";
+    tls.Write(request.data(), request.size());
+    char buffer[65536];
+    for (;;) {
+        std::string out;
+        tls.TakeOutput(out);
+        if (!out.empty()) send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+        while (std::size_t n = tls.Read(buffer, sizeof buffer)) f.reply.append(buffer, n);
+        if (tls.State() == net::tlsFailed || tls.State() == net::tlsClosed) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0) {
+            f.timedOut = true;
+            break;
+        }
+        ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        if (got > 0)
+            tls.Feed(buffer, static_cast<std::size_t>(got));
+        else
+            tls.FeedEof();
+    }
+    std::string out;
+    tls.TakeOutput(out);
+    if (!out.empty()) send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+    close(fd);
+    f.error = tls.ErrorText();
+    f.cleanEnd = tls.PeerClosedCleanly();
+    return f;
+}
+
+class TlsNginxTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ca = new TTestCa;
+        nginx = new TNginxTls;
+        good = nginx->AddTlsServer(ca->Issue("good", TTestCa::Localhost()));
+        wrongName = nginx->AddTlsServer(ca->Issue("wrongname", {"DNS:wrong.example"}));
+        expired = nginx->AddTlsServer(ca->Issue("expired", TTestCa::Localhost(), -30, -1));
+        selfSigned = nginx->AddTlsServer(ca->SelfSigned("selfsigned", TTestCa::Localhost()));
+        smallRecords =
+            nginx->AddTlsServer(ca->Issue("small", TTestCa::Localhost()), "    ssl_buffer_size 512;");
+        nginx->AddFile("/index.html", "<html>hello over TLS</html>\n");
+        big.reserve(3 << 20);
+        for (int i = 0; big.size() < (3u << 20); ++i) big += "row " + std::to_string(i) + "\n";
+        nginx->AddFile("/big.txt", big);
+        nginx->Start();
+    }
+    static void TearDownTestSuite() {
+        delete nginx;
+        delete ca;
+    }
+    void SetUp() override {
+        setenv("SSL_CERT_FILE", ca->CaFile().c_str(), 1);
+        setenv("SSL_CERT_DIR", ca->Dir().c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("SSL_CERT_FILE");
+        unsetenv("SSL_CERT_DIR");
+    }
+    static std::string Body(const std::string& reply) {
+        std::size_t at = reply.find("\r\n\r\n");
+        return at == std::string::npos ? "" : reply.substr(at + 4);
+    }
+
+    static inline TTestCa* ca = nullptr;
+    static inline TNginxTls* nginx = nullptr;
+    static inline int good = 0, wrongName = 0, expired = 0, selfSigned = 0, smallRecords = 0;
+    static inline std::string big;
+};
+
+TEST_F(TlsNginxTest, TrustedCertificateGivesThePage) {
+    Fetched f = Fetch(nginx->Port(good), "localhost", "/index.html");
+    EXPECT_EQ(f.error, "");
+    EXPECT_FALSE(f.timedOut);
+    EXPECT_EQ(f.reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << f.reply;
+    EXPECT_EQ(Body(f.reply), "<html>hello over TLS</html>\n");
+    EXPECT_TRUE(f.cleanEnd);  // nginx says goodbye with a close_notify
+}
+
+TEST_F(TlsNginxTest, BadCertificatesFailWithTheirReason) {
+    const struct {
+        const char* word;
+        int index;
+        const char* host;
+        const char* error;
+    } cases[] = {
+        {"name mismatch", wrongName, "localhost", "TLS: certificate verify failed: hostname mismatch"},
+        {"expired", expired, "localhost", "TLS: certificate verify failed: certificate has expired"},
+        {"self-signed", selfSigned, "localhost", "TLS: certificate verify failed: self-signed certificate"},
+        {"address not named", good, "127.0.0.2", "TLS: certificate verify failed: IP address mismatch"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        Fetched f = Fetch(nginx->Port(c.index), c.host, "/index.html");
+        EXPECT_EQ(f.error, c.error);
+        EXPECT_EQ(f.reply, "");
+        EXPECT_FALSE(f.timedOut);
+    }
+}
+
+TEST_F(TlsNginxTest, BodyInManySmallRecordsArrivesWhole) {
+    for (int index : {good, smallRecords}) {
+        Fetched f = Fetch(nginx->Port(index), "localhost", "/big.txt");
+        EXPECT_EQ(f.error, "");
+        std::string body = Body(f.reply);
+        EXPECT_EQ(body.size(), big.size());
+        EXPECT_TRUE(body == big);
+    }
+}
+
+}  // namespace
