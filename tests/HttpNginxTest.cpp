@@ -1,0 +1,218 @@
+// The HTTP client and sentrel-get against real servers started by the test:
+// nginx on a loopback port serving pages, a large file and redirections, and
+// tinyproxy carrying proxied requests.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "base/Stream.h"
+#include "net/HttpProt.h"
+#include "support/RealServers.h"
+#include "support/ScriptedPeer.h"
+#include "support/Watchdog.h"
+
+using namespace net;
+using namespace testsupport;
+
+namespace {
+
+struct Outcome {
+    bool raised = false;
+    std::string message;
+    int code = 0;
+};
+
+Outcome Fetch(THttpCli& c, THttpRequest kind = rqGet) {
+    TWatchdog dog(20000, [&c] { c.Abort(); });
+    try {
+        c.PerformRequest(kind);
+    } catch (const EHttpException& e) {
+        return {true, e.what(), e.FailureCode};
+    }
+    return {};
+}
+
+class NginxTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!TNginx::Available()) return;
+        nginx_ = new TNginx;
+        if (!nginx_->Start()) return;
+        std::mt19937 rng(7);
+        big_.resize(6 * 1024 * 1024 + 123);
+        for (char& ch : big_) ch = static_cast<char>(rng());
+        nginx_->WriteFile("big.bin", big_);
+    }
+    static void TearDownTestSuite() {
+        delete nginx_;
+        nginx_ = nullptr;
+    }
+    void SetUp() override {
+        if (!TNginx::Available()) GTEST_SKIP() << "nginx is not installed (" << TNginx::Binary << ")";
+        ASSERT_TRUE(nginx_ && nginx_->Port() > 0 && nginx_->Error().empty()) << nginx_->Error();
+        cli.ReceiveStream = &body;
+    }
+    std::string Url(const std::string& path) const { return "http://" + nginx_->HostPort() + path; }
+
+    static TNginx* nginx_;
+    static std::string big_;
+    THttpCli cli;
+    base::TMemoryStream body;
+};
+TNginx* NginxTest::nginx_ = nullptr;
+std::string NginxTest::big_;
+
+TEST_F(NginxTest, FetchesAPage) {
+    cli.URL = nginx_->HostPort();  // as a pool entry: no protocol, no path
+    Outcome o = Fetch(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(cli.StatusCode(), 200);
+    EXPECT_EQ(cli.ReasonPhrase(), "OK");
+    EXPECT_EQ(body.DataString(), "<html><body>Sentrel test page</body></html>\n");
+    EXPECT_EQ(cli.ContentType(), "text/html");
+    EXPECT_EQ(cli.ContentLength(), static_cast<int>(body.Size()));
+}
+
+TEST_F(NginxTest, LargeFileArrivesWhole) {
+    cli.URL = Url("/big.bin");
+    Outcome o = Fetch(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(cli.ReceivedCount(), static_cast<int>(big_.size()));
+    EXPECT_TRUE(body.DataString() == big_) << "body differs from the file";
+}
+
+TEST_F(NginxTest, HeadHasNoBody) {
+    cli.URL = Url("/big.bin");
+    Outcome o = Fetch(cli, rqHead);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(cli.StatusCode(), 200);
+    EXPECT_EQ(cli.ContentLength(), static_cast<int>(big_.size()));
+    EXPECT_EQ(body.Size(), 0);
+}
+
+TEST_F(NginxTest, MissingPageRaises404) {
+    cli.URL = Url("/nothing-here");
+    Outcome o = Fetch(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Not Found");
+    EXPECT_EQ(o.code, 404);
+}
+
+TEST_F(NginxTest, FollowsRedirections) {
+    for (const char* path : {"/redirect", "/absolute"}) {
+        SCOPED_TRACE(path);
+        body.Clear();
+        int moves = 0;
+        cli.OnLocationChange = [&](base::TObject*) { ++moves; };
+        cli.URL = Url(path);
+        Outcome o = Fetch(cli);
+        EXPECT_FALSE(o.raised) << o.message;
+        EXPECT_EQ(moves, 1);
+        EXPECT_EQ(cli.StatusCode(), 200);
+        EXPECT_EQ(body.DataString(), "<html><body>Sentrel test page</body></html>\n");
+    }
+}
+
+TEST_F(NginxTest, RedirectionLoopFails) {
+    cli.URL = Url("/loop");
+    Outcome o = Fetch(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Too many redirections");
+}
+
+TEST_F(NginxTest, ManyRequestsInARow) {
+    for (int i = 0; i < 200; ++i) {
+        body.Clear();
+        cli.URL = Url("/index.html");
+        Outcome o = Fetch(cli);
+        ASSERT_FALSE(o.raised) << i << ": " << o.message;
+        ASSERT_EQ(body.Size(), 44) << i;
+    }
+}
+
+TEST_F(NginxTest, ThroughTinyproxy) {
+    if (!TTinyproxy::Available()) GTEST_SKIP() << "tinyproxy is not installed (" << TTinyproxy::Binary << ")";
+    TTinyproxy proxy;
+    ASSERT_TRUE(proxy.Start()) << proxy.Error();
+    cli.Proxy = proxy.HostPort();
+    cli.URL = Url("/index.html");
+    Outcome o = Fetch(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "<html><body>Sentrel test page</body></html>\n");
+
+    body.Clear();
+    cli.URL = Url("/redirect");
+    o = Fetch(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "<html><body>Sentrel test page</body></html>\n");
+
+    cli.URL = Url("/nothing-here");
+    o = Fetch(cli);
+    EXPECT_EQ(o.code, 404);
+}
+
+// --- sentrel-get ---------------------------------------------------------------
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunTool(const std::string& args) {
+    const char* bin = std::getenv("SENTREL_BINARY_DIR");
+    std::string dir = bin ? bin : ".";
+    char outName[] = "/tmp/sentrel-get-outXXXXXX";
+    char errName[] = "/tmp/sentrel-get-errXXXXXX";
+    int o = mkstemp(outName), e = mkstemp(errName);
+    close(o);
+    close(e);
+    std::string cmd = "timeout 60 " + dir + "/sentrel-get " + args + " >" + outName + " 2>" + errName;
+    int st = std::system(cmd.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    auto slurp = [](const char* name) {
+        std::FILE* f = std::fopen(name, "rb");
+        std::string s;
+        char buf[4096];
+        for (size_t n; f && (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+        if (f) std::fclose(f);
+        std::remove(name);
+        return s;
+    };
+    r.out = slurp(outName);
+    r.err = slurp(errName);
+    return r;
+}
+
+TEST_F(NginxTest, ToolFetchesAndReports) {
+    ToolRun r = RunTool(Url("/index.html") + " " + nginx_->HostPort());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "<html><body>Sentrel test page</body></html>\n<html><body>Sentrel test page</body></html>\n");
+    EXPECT_EQ(r.err, "200 OK\n200 OK\n");
+}
+
+TEST_F(NginxTest, ToolFailuresExitWithOneAndTheReason) {
+    const std::string refused = "127.0.0.1:" + std::to_string(UnusedPort());
+    struct {
+        std::string url;
+        std::string reason;
+    } cases[] = {
+        {refused, "sentrel-get: " + refused + ": Connection refused (Error #10061)\n"},
+        {Url("/nothing-here"), "sentrel-get: " + Url("/nothing-here") + ": Not Found\n"},
+        {Url("/loop"), "sentrel-get: " + Url("/loop") + ": Too many redirections\n"},
+        {"''", "sentrel-get: : can't resolve hostname to IP address\n"},
+    };
+    for (auto& c : cases) {
+        ToolRun r = RunTool("-s " + c.url);
+        EXPECT_EQ(r.status, 1) << c.url;
+        EXPECT_EQ(r.err, c.reason);
+    }
+}
+
+}  // namespace
