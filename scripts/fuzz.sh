@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets of the HTTP client with clang's libFuzzer (and
+# AddressSanitizer) into fuzz-build/ and runs each for N seconds (default 30).
+#   scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+
+seconds=${1:-30}
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$root/fuzz-build
+mkdir -p "$out"
+
+cxx=${CXX_FUZZ:-clang++}
+flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$root")
+common=("$root/net/HttpReply.cpp" "$root/net/Url.cpp" "$root/base/Strings.cpp" "$root/base/Exception.cpp")
+
+seed() {  # seed DIR NAME CONTENT
+    printf '%b' "$3" >"$1/$2"
+}
+
+status=0
+for target in HeaderFuzz UrlFuzz; do
+    echo "== building $target"
+    "$cxx" "${flags[@]}" -o "$out/$target" "$root/tests/fuzz/$target.cpp" "${common[@]}"
+    corpus=$out/corpus-$target
+    mkdir -p "$corpus"
+    if [ "$target" = HeaderFuzz ]; then
+        seed "$corpus" ok 'AHTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Type: text/html\r\n\r\nhello'
+        seed "$corpus" range '\x07HTTP/1.1 206 Partial\r\nContent-Range: bytes 100-199/1000\r\nLocation: /x\r\n\r\n'
+        seed "$corpus" html '\x01<html><body>\r\nline\r\n'
+        seed "$corpus" odd '\x10HTTP/1.0 2x0 Odd\r\nContent-Length: 12ab\r\nX:   \r\n\r\n'
+    else
+        seed "$corpus" bare 'srv'
+        seed "$corpus" full 'HTTP://u:p@srv:81/x?y=1'
+        seed "$corpus" path '//srv/x'
+        seed "$corpus" mail 'mailto:name@srv'
+        seed "$corpus" v6 'http://[::1]:80/'
+    fi
+    echo "== running $target for $seconds s"
+    if ! "$out/$target" -max_total_time="$seconds" -max_len=20000 -print_final_stats=1 -artifact_prefix="$out/$target-" "$corpus" 2>"$out/$target.log"; then
+        echo "!! $target found a failure; see $out/$target.log"
+        tail -40 "$out/$target.log"
+        status=1
+    else
+        grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$out/$target.log" || true
+    fi
+done
+exit $status
