@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Benchmarks of sentrel-get (the monitor's HTTP client) side by side with curl
+# (--http1.0), against an nginx on a loopback port that this script starts
+# with a configuration it writes into a temporary folder:
+#   1. 500 sequential GETs of a small page in one process: total time, target
+#      sentrel-get at most 1.0x curl;
+#   2. one 256 MiB body to a file: throughput, target at least 0.9x curl, and
+#      the resident memory of sentrel-get under 32 MiB;
+#   3. a 5 s wait for a slow server: CPU time of sentrel-get under 50 ms.
+# Each timing is the best of a few runs, so a busy machine disturbs it less.
+#   bench/run.sh            (uses build/, configured as a Release build if absent)
+#   BUILD_DIR=... RUNS=5 bench/run.sh
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+runs=${RUNS:-5}
+requests=${REQUESTS:-500}
+big_mib=${BIG_MIB:-256}
+
+for tool in nginx curl; do
+    command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "bench: /usr/bin/time is missing (scripts/setup.sh installs it)"; exit 1; }
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+
+# --- the release build -----------------------------------------------------------
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+if grep -q '^SENTREL_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
+    echo "bench: $build is a sanitizer build; use a Release build (BUILD_DIR=...)"
+    exit 1
+fi
+grep -q '^CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" ||
+    echo "bench: note: $build is not configured as Release"
+cmake --build "$build" --target sentrel-get >/dev/null
+get=$build/sentrel-get
+
+# --- nginx -------------------------------------------------------------------------
+work=$(mktemp -d "${TMPDIR:-/tmp}/sentrel-bench-XXXXXX")
+nginx_pid=
+cleanup() {
+    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/www" "$work/tmp"
+printf '<html><body>Sentrel benchmark page</body></html>\n' >"$work/www/index.html"
+head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$work/www/big.bin"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+echo_module=/usr/lib/nginx/modules/ngx_http_echo_module.so
+load=""
+slow=""
+if [ -f "$echo_module" ]; then
+    load="load_module $echo_module;"
+    slow="location = /slow { echo_sleep 5; echo late; }"
+fi
+cat >"$work/nginx.conf" <<CONF
+$load
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/error.log warn;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path $work/tmp/body;
+    proxy_temp_path $work/tmp/proxy;
+    fastcgi_temp_path $work/tmp/fastcgi;
+    uwsgi_temp_path $work/tmp/uwsgi;
+    scgi_temp_path $work/tmp/scgi;
+    default_type application/octet-stream;
+    sendfile on;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/www;
+        $slow
+    }
+}
+CONF
+"$nginx_bin" -e "$work/error.log" -p "$work/" -c "$work/nginx.conf" &
+nginx_pid=$!
+for _ in $(seq 100); do
+    curl -s -o /dev/null "http://127.0.0.1:$port/index.html" && break
+    sleep 0.05
+done
+base="http://127.0.0.1:$port"
+
+now() { date +%s%N; }
+ms() { echo $((($2 - $1) / 1000000)); }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# --- 1. many small GETs ------------------------------------------------------------
+urls=()
+for _ in $(seq "$requests"); do urls+=("$base/index.html"); done
+best_get=999999
+best_curl=999999
+for _ in $(seq "$runs"); do
+    t0=$(now); "$get" -s "${urls[@]}" >/dev/null; t1=$(now)
+    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_get" ] && best_get=$t
+    t0=$(now); curl --http1.0 -s "${urls[@]}" >/dev/null; t1=$(now)
+    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_curl" ] && best_curl=$t
+done
+small_ratio=$(ratio "$best_get" "$best_curl")
+echo "1. $requests sequential GETs: sentrel-get ${best_get} ms, curl ${best_curl} ms, ratio ${small_ratio}x (target <= 1.0x)"
+
+# --- 2. one big body to a file -----------------------------------------------------
+size=$((big_mib * 1024 * 1024))
+best_get=999999
+best_curl=999999
+rss=0
+for _ in $(seq "$runs"); do
+    t0=$(now)
+    /usr/bin/time -f '%M' -o "$work/rss" "$get" -s -o "$work/out.bin" "$base/big.bin"
+    t1=$(now)
+    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_get" ] && best_get=$t
+    r=$(tail -1 "$work/rss"); [ "$r" -gt "$rss" ] && rss=$r
+    [ "$(stat -c %s "$work/out.bin")" -eq "$size" ] || { echo "bench: sentrel-get wrote a short file"; exit 1; }
+    rm -f "$work/out.bin"
+    t0=$(now); curl --http1.0 -s -o "$work/out.bin" "$base/big.bin"; t1=$(now)
+    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_curl" ] && best_curl=$t
+    rm -f "$work/out.bin"
+done
+mbps_get=$(awk -v s="$size" -v t="$best_get" 'BEGIN { printf "%.0f", s / 1048576 / (t / 1000) }')
+mbps_curl=$(awk -v s="$size" -v t="$best_curl" 'BEGIN { printf "%.0f", s / 1048576 / (t / 1000) }')
+big_ratio=$(ratio "$mbps_get" "$mbps_curl")
+echo "2. ${big_mib} MiB to a file: sentrel-get ${mbps_get} MiB/s (${best_get} ms), curl ${mbps_curl} MiB/s (${best_curl} ms), ratio ${big_ratio}x (target >= 0.9x)"
+echo "   sentrel-get maximum resident memory: $((rss / 1024)) MiB (${rss} kB; target < 32 MiB)"
+
+# --- 3. waiting for a slow server --------------------------------------------------
+if [ -n "$slow" ]; then
+    /usr/bin/time -f '%e %U %S' -o "$work/cpu" "$get" -s "$base/slow" >/dev/null
+    read -r wall user sys <"$work/cpu"
+    cpu_ms=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.0f", (u + s) * 1000 }')
+    /usr/bin/time -f '%e %U %S' -o "$work/cpu" curl --http1.0 -s "$base/slow" >/dev/null
+    read -r cwall cuser csys <"$work/cpu"
+    ccpu_ms=$(awk -v u="$cuser" -v s="$csys" 'BEGIN { printf "%.0f", (u + s) * 1000 }')
+    echo "3. ${wall} s wait for a slow server: sentrel-get CPU ${cpu_ms} ms, curl CPU ${ccpu_ms} ms (target < 50 ms)"
+else
+    echo "3. slow server: skipped (nginx echo module not found at $echo_module)"
+fi
+
+fail=0
+awk -v r="$small_ratio" 'BEGIN { exit !(r <= 1.0) }' || { echo "!! many GETs slower than curl"; fail=1; }
+awk -v r="$big_ratio" 'BEGIN { exit !(r >= 0.9) }' || { echo "!! big body throughput below 0.9x curl"; fail=1; }
+[ "$rss" -lt 32768 ] || { echo "!! resident memory 32 MiB or more"; fail=1; }
+if [ -n "$slow" ] && [ "$cpu_ms" -ge 50 ]; then echo "!! CPU during the wait 50 ms or more"; fail=1; fi
+[ "$fail" -eq 0 ] && echo "all targets met"
+exit "$fail"
