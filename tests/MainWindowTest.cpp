@@ -1,0 +1,124 @@
+// The main window bound to the controller, offscreen: its captions and
+// hints, Check Now lighting the last-check LED by the pool's outcome, View
+// Log showing the file, the configuration dialog saving on OK, and closing
+// the window writing the finishing line.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include "AppFakes.h"
+#include "app/MainWindow.h"
+#include "app/QtHost.h"
+#include "app/ServerFormDialog.h"
+#include "app/viewform.h"
+#include "desktop/ALed.h"
+#include "platform/Application.h"
+
+namespace {
+
+struct Gui {
+    WorkDir dir;
+    app::TServerForm settings;
+    ScriptedGetter http;
+    std::unique_ptr<app::Tqzform> form;
+    std::unique_ptr<app::TLogView> logView;
+    std::unique_ptr<app::TServerFormDialog> dialog;
+    explicit Gui(const std::string& ini) {
+        PutFile("sentrel.ini", ini);
+        form = std::make_unique<app::Tqzform>(settings, http);
+        logView = std::make_unique<app::TLogView>();
+        dialog = std::make_unique<app::TServerFormDialog>(settings, form.get());
+        form->SetLogView(logView.get());
+        form->SetServerDialog(dialog.get());
+        form->show();
+    }
+};
+
+QApplication* TheApp() {
+    static int argc = 1;
+    static char name[] = "app_window_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        auto* a = new QApplication(argc, argv);
+        app::InstallQtHost();
+        platform::Application().Title = "Kvo Sentrel";
+        return a;
+    }();
+    return app;
+}
+
+}  // namespace
+
+TEST(MainWindow, ShowsItsControlsAndStartsTheLog) {
+    TheApp();
+    Gui g("[main]\r\nserver1name=up\r\n");
+    EXPECT_EQ(g.form->windowTitle(), "Sentrel");
+    EXPECT_EQ(g.form->minimumSize(), QSize(488, 182));
+    EXPECT_EQ(g.form->MonitorButton->text(), "Monitor On");
+    EXPECT_EQ(g.form->MonitorButton->toolTip(), "Toggles the Automatic monitoring status");
+    EXPECT_EQ(g.form->ViewLogButton->toolTip(), "Loads the log file in a viewer");
+    EXPECT_EQ(g.form->StatusLED->LEDStyle(), desktop::LEDSqSmall);
+    EXPECT_TRUE(g.form->lasthost->isReadOnly());
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"header", "-Logging connectivity"}));
+}
+
+TEST(MainWindow, CheckNowLightsTheLedByThePoolsOutcomeAndViewLogShowsTheFile) {
+    TheApp();
+    Gui g("[main]\r\nserver1name=up\r\nserver2name=down\r\nserver2active=1\r\n");
+    g.http.answers["up"] = {"<html>", false};
+    g.http.answers["down"] = {"", true, "Connection refused (Error #10061)"};
+    g.form->CheckNowButton->click();
+    EXPECT_EQ(g.form->StatusLED->TrueColor(), app::kRed);
+    EXPECT_TRUE(g.form->StatusLED->Blink());
+    EXPECT_TRUE(g.form->StatusLED->Value());
+    EXPECT_EQ(g.form->statusBar()->currentMessage(), "At least one connection failed!");
+    EXPECT_EQ(g.form->lasthost->text(), "down");
+    EXPECT_EQ(g.form->lasthost->toolTip(), "down: Connection refused (Error #10061)");
+    EXPECT_TRUE(g.form->CheckNowButton->isEnabled());
+
+    g.http.answers["down"] = {"x", false};
+    g.form->CheckNowButton->click();
+    EXPECT_EQ(g.form->StatusLED->TrueColor(), app::kGreen);
+    EXPECT_FALSE(g.form->StatusLED->Blink());
+
+    g.form->ViewLogButton->click();
+    EXPECT_TRUE(g.logView->isVisible());
+    EXPECT_TRUE(g.logView->logtext->toPlainText().contains("All servers connected correctly"));
+    EXPECT_EQ(g.form->statusBar()->currentMessage(), "loading log into viewer");
+    g.logView->CloseButtonClick();
+}
+
+TEST(MainWindow, MonitorButtonTogglesCaptionAndActiveLed) {
+    TheApp();
+    Gui g("[main]\r\n");
+    g.form->MonitorButton->click();
+    EXPECT_EQ(g.form->MonitorButton->text(), "Monitor Off");
+    EXPECT_TRUE(g.form->activeLED->Value());
+    EXPECT_FALSE(g.form->CheckNowButton->isEnabled());
+    g.form->MonitorButton->click();
+    EXPECT_EQ(g.form->MonitorButton->text(), "Monitor On");
+    EXPECT_FALSE(g.form->activeLED->Value());
+}
+
+TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
+    TheApp();
+    Gui g("[form]\r\nTop=3\r\n");
+    QTimer::singleShot(0, [&] {
+        g.dialog->serverName[1]->setText("second");
+        g.dialog->active[1]->setChecked(true);
+        g.dialog->OkButton->click();
+    });
+    g.form->ConfigurationButton->click();
+    std::string ini = GetFile("sentrel.ini");
+    EXPECT_NE(ini.find("[form]\r\nTop=3\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("server2name=second\r\n"), std::string::npos);
+    EXPECT_EQ(g.form->Controller().HostList().size(), 2u);
+    g.form->close();
+    EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");
+    platform::Application().Reset();
+}
