@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 
 namespace net {
@@ -21,12 +22,55 @@ namespace {
 // Sessions hold their own reference, so replacing it never pulls the rug
 // from under a running connection. Freed at exit, before OpenSSL's own
 // clean-up, which was registered earlier.
+//
+// The cache also keeps the last session each server gave us, by the key the
+// owner chose (host and port), so that the next connection to it resumes
+// instead of doing the full handshake. Sessions only come from handshakes
+// that verified the server for that name, and are dropped with the context.
 struct ClientContextCache {
     std::string certFile;
     std::string certDir;
     SSL_CTX* ctx = nullptr;
-    ~ClientContextCache() { SSL_CTX_free(ctx); }
+    std::map<std::string, SSL_SESSION*> sessions;
+
+    void DropSessions() {
+        for (auto& [key, session] : sessions) SSL_SESSION_free(session);
+        sessions.clear();
+    }
+    ~ClientContextCache() {
+        DropSessions();
+        SSL_CTX_free(ctx);
+    }
 };
+
+// More servers than a pool holds, with room for redirections.
+constexpr std::size_t kMaxCachedSessions = 64;
+
+ClientContextCache& Cache() {
+    static ClientContextCache cache;
+    return cache;
+}
+
+// OpenSSL hands over each new session (TLS 1.3 sends them after the
+// handshake, as tickets); the session that asked for caching keeps it.
+int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
+    const auto* key = static_cast<const std::string*>(SSL_get_app_data(ssl));
+    if (key == nullptr || key->empty() || !SSL_SESSION_is_resumable(session)) return 0;
+    ClientContextCache& cache = Cache();
+    if (SSL_get_SSL_CTX(ssl) != cache.ctx) return 0;  // made by a context that was replaced
+    auto it = cache.sessions.find(*key);
+    if (it != cache.sessions.end()) {
+        SSL_SESSION_free(it->second);
+        it->second = session;
+    } else {
+        if (cache.sessions.size() >= kMaxCachedSessions) {
+            SSL_SESSION_free(cache.sessions.begin()->second);
+            cache.sessions.erase(cache.sessions.begin());
+        }
+        cache.sessions.emplace(*key, session);
+    }
+    return 1;  // the cache owns it now
+}
 
 std::string EnvValue(const char* name) {
     const char* value = std::getenv(name);
@@ -37,7 +81,7 @@ std::string EnvValue(const char* name) {
 // Returns a new reference to the shared client context, or null with the
 // reason in error.
 SSL_CTX* AcquireClientContext(std::string& error) {
-    static ClientContextCache cache;
+    ClientContextCache& cache = Cache();
     std::string certFile = EnvValue(X509_get_default_cert_file_env());
     std::string certDir = EnvValue(X509_get_default_cert_dir_env());
     if (cache.ctx == nullptr || cache.certFile != certFile || cache.certDir != certDir) {
@@ -53,6 +97,9 @@ SSL_CTX* AcquireClientContext(std::string& error) {
             error = "cannot load the trust store";
             return nullptr;
         }
+        SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+        SSL_CTX_sess_set_new_cb(ctx, KeepNewSession);
+        cache.DropSessions();
         SSL_CTX_free(cache.ctx);
         cache.ctx = ctx;
         cache.certFile = std::move(certFile);
@@ -105,8 +152,9 @@ void TTlsSession::Reset() {
     errorText_.clear();
 }
 
-bool TTlsSession::Start(const std::string& hostName) {
+bool TTlsSession::Start(const std::string& hostName, const std::string& sessionKey) {
     Reset();
+    sessionKey_ = sessionKey;
     TlsInit();
     ERR_clear_error();
     state_ = tlsHandshaking;
@@ -149,6 +197,11 @@ bool TTlsSession::Start(const std::string& hostName) {
     if (!named) {
         FailWith("TLS: cannot use the host name " + host);
         return false;
+    }
+    if (!sessionKey_.empty()) {
+        SSL_set_app_data(ssl_, &sessionKey_);
+        auto it = Cache().sessions.find(sessionKey_);
+        if (it != Cache().sessions.end()) SSL_set_session(ssl_, it->second);
     }
     Handshake();
     return state_ != tlsFailed;
@@ -281,6 +334,10 @@ std::size_t TTlsSession::TakeOutput(std::string& out) {
         total += static_cast<std::size_t>(got);
     }
     return total;
+}
+
+bool TTlsSession::Resumed() const {
+    return handshakeDone_ && ssl_ && SSL_session_reused(ssl_) == 1;
 }
 
 std::string TTlsSession::Protocol() const {

@@ -53,7 +53,9 @@ public:
     // a DNS name or an address (an IPv6 address may keep its brackets). The
     // first flight is ready in the output at once. Returns false, with
     // State tlsFailed, when the session cannot even be set up.
-    bool Start(const std::string& hostName);
+    // A sessionKey (host and port, say) lets a later connection with the
+    // same key resume this one's session, as browsers and curl do.
+    bool Start(const std::string& hostName, const std::string& sessionKey = {});
     // Bytes received from the peer. The handshake advances as far as they
     // allow; plaintext they carry waits for Read.
     void Feed(const char* data, std::size_t len);
@@ -86,6 +88,8 @@ public:
     bool PeerClosedCleanly() const { return peerClosedCleanly_; }
     // "TLS: " and the cause of the failure; empty unless State is tlsFailed.
     const std::string& ErrorText() const { return errorText_; }
+    // True when the handshake resumed a cached session.
+    bool Resumed() const;
     // The protocol agreed on ("TLSv1.3"), empty before the handshake ends.
     std::string Protocol() const;
 
@@ -105,6 +109,7 @@ private:
     bool handshakeDone_ = false;
     bool peerClosedCleanly_ = false;
     bool shutdownWanted_ = false;
+    std::string sessionKey_;
     std::string pending_;  // plaintext written before the session was open
     std::string errorText_;
 };

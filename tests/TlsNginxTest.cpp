@@ -28,10 +28,11 @@ struct Fetched {
     std::string error;
     bool cleanEnd = false;
     bool timedOut = false;
+    bool resumed = false;
 };
 
 // GET path over TLS from 127.0.0.1:port, naming host; every wait is bounded.
-Fetched Fetch(int port, const std::string& host, const std::string& path) {
+Fetched Fetch(int port, const std::string& host, const std::string& path, const std::string& key = "") {
     Fetched f;
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -44,7 +45,7 @@ Fetched Fetch(int port, const std::string& host, const std::string& path) {
         return f;
     }
     TTlsSession tls;
-    tls.Start(host);
+    tls.Start(host, key);
     std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\n\r\n";
     tls.Write(request.data(), request.size());
     char buffer[65536];
@@ -71,6 +72,7 @@ Fetched Fetch(int port, const std::string& host, const std::string& path) {
     close(fd);
     f.error = tls.ErrorText();
     f.cleanEnd = tls.PeerClosedCleanly();
+    f.resumed = tls.Resumed();
     return f;
 }
 
@@ -121,6 +123,38 @@ TEST_F(TlsNginxTest, TrustedCertificateGivesThePage) {
     EXPECT_EQ(f.reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << f.reply;
     EXPECT_EQ(Body(f.reply), "<html>hello over TLS</html>\n");
     EXPECT_TRUE(f.cleanEnd);  // nginx says goodbye with a close_notify
+}
+
+TEST_F(TlsNginxTest, SessionsResumeByKeyOnly) {
+    const std::string key = "localhost:" + std::to_string(nginx->Port(good));
+    const struct {
+        const char* word;
+        std::string key;
+        bool resumed;
+    } steps[] = {
+        {"first contact", key, false},       {"same key", key, true},
+        {"another key", key + "0", false},   {"no key never caches", "", false},
+        {"no key never resumes", "", false}, {"first key again", key, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.word);
+        Fetched f = Fetch(nginx->Port(good), "localhost", "/index.html", step.key);
+        EXPECT_EQ(f.resumed, step.resumed);
+        EXPECT_EQ(Body(f.reply), "<html>hello over TLS</html>\n");
+    }
+}
+
+TEST_F(TlsNginxTest, ResumptionNeverOutlivesTheTrustThatVerifiedIt) {
+    const std::string key = "localhost:trust";
+    Fetch(nginx->Port(good), "localhost", "/index.html", key);
+    ASSERT_TRUE(Fetch(nginx->Port(good), "localhost", "/index.html", key).resumed);
+    // The store no longer trusts the CA: a cached session must not let the
+    // server in without a look at its certificate.
+    TTestCa other;
+    setenv("SSL_CERT_FILE", other.CaFile().c_str(), 1);
+    Fetched f = Fetch(nginx->Port(good), "localhost", "/index.html", key);
+    EXPECT_FALSE(f.resumed);
+    EXPECT_EQ(f.error, "TLS: certificate verify failed: unable to get local issuer certificate");
 }
 
 TEST_F(TlsNginxTest, BadCertificatesFailWithTheirReason) {
