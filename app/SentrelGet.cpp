@@ -114,7 +114,10 @@ int main(int argc, char** argv) {
                 status = 1;
             }
         } catch (const net::EHttpException& e) {
-            if (!opt.silent && http.StatusCode() >= 400 && http.LastRequestError() == 0)
+            // A reply that carried an error status is shown like any other
+            // status; a local failure has only its text.
+            if (!opt.silent && e.FailureCode == http.StatusCode() && http.LastRequestError() == 0 &&
+                !http.ResponseHeaderLines().empty())
                 std::fprintf(stderr, "%d %s\n", http.StatusCode(), http.ReasonPhrase().c_str());
             std::fprintf(stderr, "sentrel-get: %s: %s\n", url.c_str(), e.what());
             status = 1;

@@ -541,6 +541,31 @@ TEST_F(HttpCliTest, NextRequestRightAfterAFailureIsNotCutShort) {
     }
 }
 
+TEST_F(HttpCliTest, OwnPumpWhenMultiThreaded) {
+    TScriptedPeer peer(
+        {{ReadRequest(), PauseMs(100), SendBytes("HTTP/1.0 200 OK\r\n\r\nown pump"), CloseConn()}});
+    cli.SetMultiThreaded(true);
+    EXPECT_TRUE(cli.Socket().MultiThreaded());
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "own pump");
+}
+
+TEST_F(HttpCliTest, AbortWhileIdleReportsNothing) {
+    int done = 0;
+    cli.OnRequestDone = [&](base::TObject*, THttpRequest, std::uint16_t) { ++done; };
+    cli.Abort();
+    platform::ProcessMessages();
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(cli.State(), hsIdle);
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\nstill fine")});
+    cli.URL = peer.HostPort();
+    EXPECT_FALSE(RunGet(cli).raised);
+    PumpUntil([&] { return done > 0; });
+    EXPECT_EQ(done, 1);
+}
+
 TEST_F(HttpCliTest, DocumentNameFromThePath) {
     struct {
         const char* path;
