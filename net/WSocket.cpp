@@ -32,6 +32,15 @@ constexpr long kConnectedMask =
 constexpr WPARAM kWaitTimerId = 1;
 constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
 
+// Calls an event through a copy of the handler: a handler may free the
+// socket, and with it the handler object that is running.
+template <typename Fn, typename... Args>
+void FireEvent(const Fn& event, Args&&... args) {
+    if (!event) return;
+    Fn handler = event;
+    handler(std::forward<Args>(args)...);
+}
+
 bool IsDisconnectCode(int code) {
     return code == platform::WSAEINVAL || code == platform::WSAENOTSOCK ||
            code == platform::WSAECONNABORTED || code == platform::WSAECONNRESET ||
@@ -95,7 +104,7 @@ void TCustomWSocket::HandleBgException(const std::exception& E) {
     bool canClose = true;
     if (OnBgException) {
         try {
-            OnBgException(this, E, canClose);
+            FireEvent(OnBgException, this, E, canClose);
         } catch (...) {
             // the application's own handler failed; the socket goes on
         }
@@ -252,30 +261,30 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t Error) {
 
 bool TCustomWSocket::TriggerDataAvailable(std::uint16_t Error) {
     if (!OnDataAvailable) return false;
-    OnDataAvailable(this, Error);
+    FireEvent(OnDataAvailable, this, Error);
     return true;
 }
 
 void TCustomWSocket::TriggerSessionAvailable(std::uint16_t Error) {
-    base::Fire(OnSessionAvailable, this, Error);
+    FireEvent(OnSessionAvailable, this, Error);
 }
 void TCustomWSocket::TriggerSessionConnected(std::uint16_t Error) {
-    base::Fire(OnSessionConnected, this, Error);
+    FireEvent(OnSessionConnected, this, Error);
 }
 void TCustomWSocket::TriggerSessionClosed(std::uint16_t Error) {
-    base::Fire(OnSessionClosed, this, Error);
+    FireEvent(OnSessionClosed, this, Error);
 }
 void TCustomWSocket::TriggerDataSent(std::uint16_t Error) {
-    base::Fire(OnDataSent, this, Error);
+    FireEvent(OnDataSent, this, Error);
 }
 void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
-    base::Fire(OnChangeState, this, OldState, NewState);
+    FireEvent(OnChangeState, this, OldState, NewState);
 }
 void TCustomWSocket::TriggerDnsLookupDone(std::uint16_t Error) {
-    base::Fire(OnDnsLookupDone, this, Error);
+    FireEvent(OnDnsLookupDone, this, Error);
 }
 void TCustomWSocket::TriggerError() {
-    base::Fire(OnError, this);
+    FireEvent(OnError, this);
 }
 
 // ---------------------------------------------------------------------------
@@ -929,7 +938,7 @@ int TCustomWSocket::SendText(const std::string& Str) {
 
 int TCustomWSocket::SendTo(const TSockAddrIn& Dest, const void* Data, int Len) {
     int n = WSocket_sendto(hSocket_, Data, Len, sendFlags_, Dest);
-    if (n > 0) base::Fire(OnSendData, this, n);
+    if (n > 0) FireEvent(OnSendData, this, n);
     return n;
 }
 
@@ -1000,7 +1009,7 @@ int TCustomWSocket::RawSend(const void* Data, int Len) {
         n = WSocket_sendto(hSocket_, Data, Len, sendFlags_, sin_);
     else
         n = WSocket_send(hSocket_, Data, Len, sendFlags_);
-    if (n > 0) base::Fire(OnSendData, this, n);
+    if (n > 0) FireEvent(OnSendData, this, n);
     return n;
 }
 
@@ -1133,15 +1142,15 @@ void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {
 }
 
 void TCustomSocksWSocket::TriggerSocksConnected(std::uint16_t Error) {
-    base::Fire(OnSocksConnected, this, Error);
+    FireEvent(OnSocksConnected, this, Error);
 }
 
 void TCustomSocksWSocket::TriggerSocksError(int Error, const std::string& Msg) {
-    base::Fire(OnSocksError, this, Error, Msg);
+    FireEvent(OnSocksError, this, Error, Msg);
 }
 
 void TCustomSocksWSocket::TriggerSocksAuthState(TSocksAuthState AuthState) {
-    base::Fire(OnSocksAuthState, this, AuthState);
+    FireEvent(OnSocksAuthState, this, AuthState);
 }
 
 // ---------------------------------------------------------------------------

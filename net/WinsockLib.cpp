@@ -79,6 +79,14 @@ int Fail(int err) {
     return -1;
 }
 
+// A failure of a call on a connected socket; a reset is remembered for the
+// close notification that follows.
+int FailOn(int s, int err) {
+    if (err == ECONNRESET || err == EPIPE) platform::AsyncSelectNoteReset(s);
+    lastError = platform::SocketErrorFromErrno(err);
+    return -1;
+}
+
 sockaddr_in ToNative(const TSockAddrIn& a) {
     sockaddr_in sin{};
     sin.sin_family = a.sin_family;
@@ -435,7 +443,7 @@ int WSocket_send(int S, const void* Buf, int Len, int Flags) {
     int err = errno;
     if ((n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) || (n >= 0 && n < Len))
         platform::AsyncSelectNoteSendBlocked(S);
-    return n < 0 ? Fail(err) : static_cast<int>(n);
+    return n < 0 ? FailOn(S, err) : static_cast<int>(n);
 }
 
 int WSocket_sendto(int S, const void* Buf, int Len, int Flags, const TSockAddrIn& To) {
@@ -445,7 +453,7 @@ int WSocket_sendto(int S, const void* Buf, int Len, int Flags, const TSockAddrIn
                    reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
     int err = errno;
     if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) platform::AsyncSelectNoteSendBlocked(S);
-    return n < 0 ? Fail(err) : static_cast<int>(n);
+    return n < 0 ? FailOn(S, err) : static_cast<int>(n);
 }
 
 int WSocket_recv(int S, void* Buf, int Len, int Flags) {
@@ -453,7 +461,7 @@ int WSocket_recv(int S, void* Buf, int Len, int Flags) {
     ssize_t n = fn(S, Buf, static_cast<size_t>(Len < 0 ? 0 : Len), Flags);
     int err = errno;
     platform::AsyncSelectNoteReceived(S);
-    return n < 0 ? Fail(err) : static_cast<int>(n);
+    return n < 0 ? FailOn(S, err) : static_cast<int>(n);
 }
 
 int WSocket_recvfrom(int S, void* Buf, int Len, int Flags, TSockAddrIn* From) {
@@ -464,7 +472,7 @@ int WSocket_recvfrom(int S, void* Buf, int Len, int Flags, TSockAddrIn* From) {
         fn(S, Buf, static_cast<size_t>(Len < 0 ? 0 : Len), Flags, reinterpret_cast<sockaddr*>(&sin), &len);
     int err = errno;
     platform::AsyncSelectNoteReceived(S);
-    if (n < 0) return Fail(err);
+    if (n < 0) return FailOn(S, err);
     if (From) FromNative(sin, *From);
     return static_cast<int>(n);
 }

@@ -27,6 +27,7 @@ struct Registration {
     bool readEnabled = true;  // read/accept armed until the next receive/accept
     bool readDone = false;    // close delivered: the reading side has ended
     bool writeArmed = false;
+    bool resetSeen = false;  // a receive or send already consumed the reset
     bool watched = false;
     std::uint32_t watchedEvents = 0;
 };
@@ -150,6 +151,7 @@ void Readable(Registration& reg, std::uint32_t events) {
             err = PendingError(reg.fd);
         }
     }
+    if (err == 0 && reg.resetSeen) err = ECONNRESET;
     reg.readDone = true;
     reg.readEnabled = false;
     Post(reg, FD_CLOSE, SocketErrorFromErrno(err));
@@ -226,6 +228,7 @@ void AsyncSelectNoteConnecting(int fd) {
         reg->connecting = true;
         reg->failed = false;
         reg->readDone = false;
+        reg->resetSeen = false;
         reg->writeArmed = false;
         Update(*reg);
     }
@@ -237,6 +240,10 @@ void AsyncSelectNoteReceived(int fd) {
         reg->readEnabled = true;
         Update(*reg);
     }
+}
+
+void AsyncSelectNoteReset(int fd) {
+    if (Registration* reg = Find(fd)) reg->resetSeen = true;
 }
 
 void AsyncSelectNoteAccepted(int fd) {

@@ -52,8 +52,11 @@ inline std::uint16_t SelectError(LPARAM lParam) {
 int AsyncSelect(int fd, HWND wnd, UINT msg, long mask);
 
 // Hooks of the socket calls.
-void AsyncSelectNoteConnecting(int fd);   // a non-blocking connect has started
-void AsyncSelectNoteReceived(int fd);     // recv/recvfrom was called
+void AsyncSelectNoteConnecting(int fd);  // a non-blocking connect has started
+void AsyncSelectNoteReceived(int fd);    // recv/recvfrom was called
+// A call on the socket failed with a reset: the close that follows says so,
+// even though the platform reports the reset only once.
+void AsyncSelectNoteReset(int fd);
 void AsyncSelectNoteAccepted(int fd);     // accept was called
 void AsyncSelectNoteSendBlocked(int fd);  // a send would block, or took part only
 void AsyncSelectNoteListening(int fd);    // listen succeeded

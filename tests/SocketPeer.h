@@ -11,8 +11,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/MessageLoop.h"
@@ -54,6 +57,34 @@ inline std::uint16_t LocalPort(int fd) {
     return ntohs(sin.sin_port);
 }
 
+// A watchdog for waits that do not return to the test's own runner (Flush,
+// WaitUntilSet): when the time is up it records a failure and runs an
+// action that ends the wait.
+class Watchdog {
+public:
+    Watchdog(int ms, std::function<void()> onExpiry) : onExpiry_(std::move(onExpiry)) {
+        wnd_ = platform::AllocateHWnd([this](platform::UINT msg, platform::WPARAM, platform::LPARAM) {
+            if (msg == platform::WM_TIMER && !fired_) {
+                fired_ = true;
+                platform::KillTimer(wnd_, 1);
+                ADD_FAILURE() << "watchdog expired: the test hung";
+                if (onExpiry_) onExpiry_();
+            }
+            return platform::LRESULT{0};
+        });
+        platform::SetTimer(wnd_, 1, static_cast<platform::UINT>(ms));
+    }
+    ~Watchdog() { platform::DeallocateHWnd(wnd_); }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    bool Fired() const { return fired_; }
+
+private:
+    std::function<void()> onExpiry_;
+    platform::HWND wnd_ = 0;
+    bool fired_ = false;
+};
+
 // A port on 127.0.0.1 where nothing listens: a connect there is refused.
 inline std::uint16_t ClosedPort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -64,11 +95,20 @@ inline std::uint16_t ClosedPort() {
     return port;
 }
 
+inline void SmallBuffers(int fd) {
+    int size = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+}
+
 // A listening socket of the test; Accept waits (bounded) for a connection.
 class Listener {
 public:
-    Listener() {
+    // small: accepted connections get small buffers (set before the
+    // handshake, so the window is small from the start).
+    explicit Listener(bool small = false) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (small) SmallBuffers(fd_);
         int one = 1;
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in sin = Loopback(0);
@@ -126,12 +166,6 @@ inline void Reset(int fd) {
     linger l{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     close(fd);
-}
-
-inline void SmallBuffers(int fd) {
-    int size = 4096;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
 }
 
 }  // namespace sockettest
