@@ -50,7 +50,11 @@ mkdir -p "$work/www" "$work/tmp"
 printf '<html><body>Sentrel benchmark page</body></html>\n' >"$work/www/index.html"
 head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$work/www/big.bin"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+# A loopback port nothing listens on.
+while :; do
+    port=$((20000 + RANDOM % 40000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+done
 echo_module=/usr/lib/nginx/modules/ngx_http_echo_module.so
 load=""
 slow=""
@@ -84,10 +88,12 @@ http {
 CONF
 "$nginx_bin" -e "$work/error.log" -p "$work/" -c "$work/nginx.conf" &
 nginx_pid=$!
+up=0
 for _ in $(seq 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/index.html" && break
+    curl -s -o /dev/null "http://127.0.0.1:$port/index.html" && { up=1; break; }
     sleep 0.05
 done
+[ "$up" -eq 1 ] || { echo "bench: nginx did not start:"; cat "$work/error.log"; exit 1; }
 base="http://127.0.0.1:$port"
 
 now() { date +%s%N; }
