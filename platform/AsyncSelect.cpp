@@ -22,10 +22,11 @@ struct Registration {
     long mask = 0;
     bool datagram = false;
     bool listening = false;
-    bool connecting = false;  // connect started, outcome not delivered yet
-    bool failed = false;      // the connect failed: nothing more is delivered
-    bool readEnabled = true;  // read/accept armed until the next receive/accept
-    bool readDone = false;    // close delivered: the reading side has ended
+    bool established = false;  // a connected stream, or a datagram socket
+    bool connecting = false;   // connect started, outcome not delivered yet
+    bool failed = false;       // the connect failed: nothing more is delivered
+    bool readEnabled = true;   // read/accept armed until the next receive/accept
+    bool readDone = false;     // close delivered: the reading side has ended
     bool writeArmed = false;
     bool resetSeen = false;  // a receive or send already consumed the reset
     bool watched = false;
@@ -75,7 +76,9 @@ void Update(Registration& reg) {
     if (reg.mask != 0 && !reg.failed) {
         if (reg.connecting) {
             want = EPOLLOUT;
-        } else {
+        } else if (reg.established || reg.listening) {
+            // A stream that is neither connected nor listening reports a
+            // hang-up; it has nothing to tell until it connects.
             if (reg.readEnabled && !reg.readDone && (reg.mask & (FD_READ | FD_ACCEPT | FD_CLOSE)))
                 want |= EPOLLIN;
             if (reg.writeArmed && (reg.mask & FD_WRITE)) want |= EPOLLOUT;
@@ -116,6 +119,7 @@ void ConnectDone(Registration& reg, std::uint32_t events) {
         Post(reg, FD_CONNECT, SocketErrorFromErrno(err));
         return;
     }
+    reg.established = true;
     Post(reg, FD_CONNECT, 0);
     Post(reg, FD_WRITE, 0);
     reg.writeArmed = false;
@@ -211,13 +215,12 @@ int AsyncSelect(int fd, HWND wnd, UINT msg, long mask) {
     int acc = 0;
     len = sizeof acc;
     reg->listening = getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &acc, &len) == 0 && acc != 0;
+    if (!reg->connecting && !reg->listening && (reg->datagram || IsConnected(fd))) reg->established = true;
     if (mask != 0) {
         reg->readEnabled = true;
         // Asking again announces a socket that can already send, as a fresh
         // connection does.
-        if (!reg->connecting && !reg->failed && !reg->listening && (mask & FD_WRITE) &&
-            (reg->datagram || IsConnected(fd)))
-            reg->writeArmed = true;
+        if (!reg->failed && reg->established && (mask & FD_WRITE)) reg->writeArmed = true;
     }
     Update(*reg);
     return 0;

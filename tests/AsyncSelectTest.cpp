@@ -253,3 +253,13 @@ TEST(AsyncSelect, AskingForNothingStopsTheNotifications) {
     ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
     close(peer);
 }
+
+TEST(AsyncSelect, AStreamNotYetConnectingHearsNothing) {
+    // epoll reports a hang-up for a stream that is not connected; a socket
+    // whose connect failed at once must not hear a close from it.
+    Client c;
+    c.Select();
+    RunFor(50);
+    EXPECT_TRUE(c.notes.empty());
+    EXPECT_EQ(Counts().watches, 0);
+}
