@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/Strings.h"
+#include "net/HttpLocation.h"
 #include "net/Url.h"
 #include "net/WSocket.h"
 #include "net/WinsockLib.h"
@@ -31,14 +32,6 @@ std::string DocumentNameFromPath(std::string path) {
     path = path.substr(static_cast<std::size_t>(LastPos("/", path))).substr(0, 255);
     if (std::size_t q = path.find('?'); q != std::string::npos) path.resize(q);
     return path;
-}
-
-std::string AbsoluteTarget(const std::string& protocol, const std::string& host, const std::string& port,
-                           std::string_view path) {
-    std::string r = (protocol.empty() ? std::string("http") : protocol) + "://" + host;
-    if (!port.empty()) r += ":" + port;
-    r += path;
-    return r;
 }
 
 }  // namespace
@@ -237,13 +230,13 @@ void THttpCli::StartRequest(THttpRequest kind) {
     contentType_.clear();
     sendingPostData_ = false;
     redirectPending_ = false;
-    effectiveUrl_ = URL;
+    target_.EffectiveUrl = URL;
 
     if (Proxy.empty())
         AddressDirect();
     else
         AddressThroughProxy();
-    if (requestPath_.empty()) requestPath_ = "/";
+    if (target_.RequestPath.empty()) target_.RequestPath = "/";
     documentName_ = DocumentNameFromPath(documentName_);
 
     if (Timeout > 0) {
@@ -256,42 +249,42 @@ void THttpCli::StartRequest(THttpRequest kind) {
 
 void THttpCli::AddressDirect() {
     TUrlParts u = SplitUrl(URL);
-    hostName_ = u.Host;
-    requestPath_ = u.Path;
+    target_.HostName = u.Host;
+    target_.RequestPath = u.Path;
     documentName_ = u.Path;
     if (!u.User.empty()) Username = u.User;
     if (!u.Password.empty()) Password = u.Password;
-    targetHost_ = u.Host;
-    targetPort_ = u.Port.empty() ? "80" : u.Port;
-    hopProtocol_ = u.Protocol;
+    target_.Host = u.Host;
+    target_.Port = u.Port.empty() ? "80" : u.Port;
+    target_.Protocol = u.Protocol;
 }
 
 void THttpCli::AddressThroughProxy() {
     TUrlParts u = SplitUrl(URL);
-    hostName_ = u.Host;
+    target_.HostName = u.Host;
     documentName_ = u.Path;
     if (!u.User.empty()) Username = u.User;
     if (!u.Password.empty()) Password = u.Password;
-    requestPath_ = AbsoluteTarget(u.Protocol, u.Host, u.Port, u.Path);
+    target_.RequestPath = AbsoluteTarget(u.Protocol, u.Host, u.Port, u.Path);
     TUrlParts p = SplitUrl(Proxy);
-    targetHost_ = p.Host;
-    targetPort_ = p.Port.empty() ? ProxyPort : p.Port;
-    hopProtocol_ = u.Protocol;
+    target_.Host = p.Host;
+    target_.Port = p.Port.empty() ? ProxyPort : p.Port;
+    target_.Protocol = u.Protocol;
 }
 
 void THttpCli::StartLookup() {
     resolvedAddress_.clear();
     SetState(hsResolving);
     if (state_ != hsResolving) return;
-    if (TransportForProtocol(hopProtocol_) != THttpTransport::htPlain) {
+    if (TransportForProtocol(target_.Protocol) != THttpTransport::htPlain) {
         // Encrypted transport is not built in: the hop fails instead of
         // sending plain text to a server that expects TLS.
-        FailRequest("Unsupported protocol \"" + hopProtocol_ + "\": secure connections are not available",
+        FailRequest("Unsupported protocol \"" + target_.Protocol + "\": secure connections are not available",
                     httperrUnsupportedProtocol, 0);
         return;
     }
     try {
-        socket_->DnsLookup(targetHost_);
+        socket_->DnsLookup(target_.Host);
     } catch (const ESocketException&) {
         // The socket would not even start the lookup (an empty host name):
         // the request ends as a failed lookup rather than staying busy.
@@ -320,7 +313,7 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
     if (state_ != hsResolved) return;
     try {
         socket_->SetAddr(resolvedAddress_);
-        socket_->SetPort(targetPort_);
+        socket_->SetPort(target_.Port);
         socket_->SetProto("tcp");
         socket_->Connect();
     } catch (const std::exception& e) {
@@ -377,13 +370,13 @@ void THttpCli::SendRequest(const std::string& method) {
     requestBuffer_.clear();
     NotifyRequestHeaderBegin();
     const bool post = method == "POST";
-    SendHeaderLine(method + " " + requestPath_ + " HTTP/1.0");
+    SendHeaderLine(method + " " + target_.RequestPath + " HTTP/1.0");
     if (!Sender.empty()) SendHeaderLine("From: " + Sender);
     if (!Accept.empty()) SendHeaderLine("Accept: " + Accept);
     if (!Reference.empty()) SendHeaderLine("Referer: " + Reference);
     if (post && !ContentTypePost.empty()) SendHeaderLine("Content-Type: " + ContentTypePost);
     if (!Agent.empty()) SendHeaderLine("User-Agent: " + Agent);
-    SendHeaderLine("Host: " + hostName_);
+    SendHeaderLine("Host: " + target_.HostName);
     if (NoCache) SendHeaderLine("Pragma: no-cache");
     if (post) SendHeaderLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
     if (ModifiedSince != 0.0) SendHeaderLine("If-Modified-Since: " + Rfc1123Date(ModifiedSince) + " GMT");
@@ -518,10 +511,7 @@ void THttpCli::HeaderLineHandler() {
     } else if (h.Kind == THeaderLineKind::hlField) {
         const std::string& name = h.Name;
         if (name == "location") {
-            if (Proxy.empty())
-                RecordLocation(h.Value);
-            else
-                RecordLocationThroughProxy(h.Value);
+            if (FollowLocation(h.Value, !Proxy.empty(), target_)) redirectPending_ = true;
         } else if (name == "content-length") {
             if (auto v = HeaderNumber(h.Value)) contentLength_ = *v;
         } else if (name == "content-range") {
@@ -587,72 +577,6 @@ void THttpCli::BodyHandler() {
         }
     }
     NotifyDocData(currentLine_.data(), static_cast<int>(len));
-}
-
-void THttpCli::RecordLocation(std::string_view value) {
-    if (base::Trim(value).empty()) return;  // names no target: the reply is taken as it is
-    redirectPending_ = true;
-    if (value[0] == '/') {
-        requestPath_ = value;
-        effectiveUrl_ = "http://" + targetHost_ + std::string(value);
-        return;
-    }
-    TUrlParts u = SplitUrl(value);
-    if (!u.Protocol.empty() && !u.Host.empty()) {
-        targetHost_ = u.Host;
-        hostName_ = u.Host;
-        targetPort_ = u.Port.empty() ? "80" : u.Port;
-        requestPath_ = u.Path.empty() ? "/" : u.Path;
-        effectiveUrl_ = u.Protocol + "://" + u.Host + u.Path;
-        hopProtocol_ = u.Protocol;
-    } else if (u.Host.empty() && !u.Path.empty()) {
-        if (!u.Port.empty()) targetPort_ = u.Port;
-        requestPath_ = u.Path;
-        const std::string protocol = u.Protocol.empty() ? "http" : u.Protocol;
-        effectiveUrl_ = protocol + "://" + hostName_ + u.Path;
-        hopProtocol_ = protocol;
-    } else if (u.Protocol.empty() && !u.Host.empty() && !u.Path.empty()) {
-        // Host and path, as a pool entry is written.
-        targetHost_ = u.Host;
-        hostName_ = u.Host;
-        if (!u.Port.empty()) targetPort_ = u.Port;
-        requestPath_ = u.Path;
-        hopProtocol_ = "http";
-    } else {
-        // A bare name ("page.html"): a document beside the current one, on
-        // the same host.
-        effectiveUrl_ = "http://" + hostName_ + "/" + u.Host;
-        requestPath_ = "/" + std::string(value);
-    }
-}
-
-void THttpCli::RecordLocationThroughProxy(std::string_view value) {
-    // The connection stays with the proxy; only the absolute target and the
-    // Host header move.
-    if (base::Trim(value).empty()) return;
-    redirectPending_ = true;
-    TUrlParts cur = SplitUrl(requestPath_);
-    if (value[0] == '/') {
-        requestPath_ = AbsoluteTarget(cur.Protocol, cur.Host, cur.Port, value);
-    } else {
-        TUrlParts u = SplitUrl(value);
-        if (!u.Protocol.empty() && !u.Host.empty()) {
-            hostName_ = u.Host;
-            requestPath_ = AbsoluteTarget(u.Protocol, u.Host, u.Port, u.Path);
-            hopProtocol_ = u.Protocol;
-        } else if (u.Host.empty() && !u.Path.empty()) {
-            const std::string protocol = u.Protocol.empty() ? cur.Protocol : u.Protocol;
-            requestPath_ = AbsoluteTarget(protocol, cur.Host, u.Port.empty() ? cur.Port : u.Port, u.Path);
-            hopProtocol_ = protocol;
-        } else if (u.Protocol.empty() && !u.Host.empty() && !u.Path.empty()) {
-            hostName_ = u.Host;
-            requestPath_ = AbsoluteTarget("http", u.Host, u.Port, u.Path);
-            hopProtocol_ = "http";
-        } else {
-            requestPath_ = AbsoluteTarget(cur.Protocol, cur.Host, cur.Port, "/" + std::string(value));
-        }
-    }
-    effectiveUrl_ = requestPath_;
 }
 
 void THttpCli::Redirect() {

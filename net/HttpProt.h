@@ -27,6 +27,7 @@
 #include "base/Events.h"
 #include "base/Exception.h"
 #include "base/Stream.h"
+#include "net/HttpLocation.h"
 #include "net/HttpReply.h"
 #include "platform/MessageLoop.h"
 
@@ -134,7 +135,7 @@ public:
     const std::vector<std::string>& ResponseHeaderLines() const { return responseHeaderLines_; }
     const std::vector<std::string>& AuthenticateChallenges() const { return authenticateChallenges_; }
     const std::string& DocumentName() const { return documentName_; }
-    const std::string& EffectiveUrl() const { return effectiveUrl_; }
+    const std::string& EffectiveUrl() const { return target_.EffectiveUrl; }
     std::int32_t ReceivedCount() const { return receivedCount_; }
     std::int32_t SentCount() const { return sentCount_; }
     THttpClientState State() const { return state_; }
@@ -222,8 +223,6 @@ private:
     void HeaderLineHandler();
     void BodyHandler();
     void HeaderEnded();
-    void RecordLocation(std::string_view value);
-    void RecordLocationThroughProxy(std::string_view value);
     void Redirect();
     // Ends the request at once with a local failure, as Abort does.
     void AbortWith(const std::string& reason, int error, std::uint16_t failureCode);
@@ -247,7 +246,6 @@ private:
     std::vector<std::string> responseHeaderLines_;
     std::vector<std::string> authenticateChallenges_;
     std::string documentName_;
-    std::string effectiveUrl_;
     std::int32_t receivedCount_ = 0;
     std::int32_t sentCount_ = 0;
     THttpClientState state_ = hsIdle;
@@ -256,12 +254,8 @@ private:
     THttpRequest requestKind_ = rqNone;
     std::int32_t lastRequestError_ = 0;
 
-    std::string targetHost_;
-    std::string targetPort_;
-    std::string hostName_;
-    std::string requestPath_;
+    THttpTarget target_;  // TargetHost, TargetPort, HostName, RequestPath of the current hop
     std::string resolvedAddress_;
-    std::string hopProtocol_;  // protocol of the current hop's target
     int headerLineCount_ = 0;
     int bodyChunkCount_ = 0;
     LineHandler nextLineHandler_ = nullptr;

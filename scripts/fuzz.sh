@@ -11,7 +11,7 @@ mkdir -p "$out"
 
 cxx=${CXX_FUZZ:-clang++}
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$root")
-common=("$root/net/HttpReply.cpp" "$root/net/Url.cpp" "$root/base/Strings.cpp" "$root/base/Exception.cpp")
+common=("$root/net/HttpReply.cpp" "$root/net/HttpLocation.cpp" "$root/net/Url.cpp" "$root/base/Strings.cpp" "$root/base/Exception.cpp")
 
 seed() {  # seed DIR NAME CONTENT
     printf '%b' "$3" >"$1/$2"
@@ -27,6 +27,7 @@ for target in HeaderFuzz UrlFuzz; do
         seed "$corpus" ok 'AHTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Type: text/html\r\n\r\nhello'
         seed "$corpus" range '\x07HTTP/1.1 206 Partial\r\nContent-Range: bytes 100-199/1000\r\nLocation: /x\r\n\r\n'
         seed "$corpus" html '\x01<html><body>\r\nline\r\n'
+        seed "$corpus" moves '\x03HTTP/1.0 302 Found\r\nLocation: http://a:1/b\r\nLocation: page.html\r\nLocation: /x\r\n\r\n'
         seed "$corpus" odd '\x10HTTP/1.0 2x0 Odd\r\nContent-Length: 12ab\r\nX:   \r\n\r\n'
     else
         seed "$corpus" bare 'srv'

@@ -1,7 +1,9 @@
 // Fuzzes the reading of reply headers: the bytes are cut into reads of sizes
 // the input chooses, fed through the 8192-byte line buffer exactly as the
 // client feeds it, and every line is read as a header line until the header
-// ends. Nothing may read or write outside the buffer, whatever arrives.
+// ends; location values move a request target, directly and through a
+// proxy, hop after hop. Nothing may read or write outside the buffer,
+// whatever arrives.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "net/HttpLocation.h"
 #include "net/HttpReply.h"
 
 using net::THeaderLineKind;
@@ -32,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     THttpLineBuffer buf;
     bool body = false;
     std::string begin, end;
+    net::THttpTarget direct{"srv", "8080", "srv", "/dir/doc", "srv:8080/dir/doc", ""};
+    net::THttpTarget proxied{"gate", "3128", "srv", "http://srv:8080/dir/doc", "srv:8080/dir/doc", ""};
     std::size_t read = 0;
     unsigned step = 0;
     while (left > 0 && !body) {
@@ -58,6 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     Check(h.Value.size() < line.size());
                     if (h.Name == "content-range") net::ParseContentRange(h.Value, begin, end);
                     if (h.Name == "content-length") (void)net::HeaderNumber(h.Value);
+                    if (h.Name == "location") {
+                        // Each hop starts from where the previous one went.
+                        bool moved = net::FollowLocation(h.Value, false, direct);
+                        Check(moved == net::FollowLocation(h.Value, true, proxied));
+                        Check(!moved || !direct.RequestPath.empty());
+                    }
                     break;
                 case THeaderLineKind::hlOther: break;
             }
