@@ -32,6 +32,7 @@ struct Request {
 };
 
 struct Lookups {
+    LookupOptions options;
     std::map<std::uint32_t, std::unique_ptr<Request>> requests;
     HWND target = 0;
     std::uint32_t lastId = 0;
@@ -191,9 +192,26 @@ bool OpenChannel(Request* req, int* error) {
     ares_options opts{};
     opts.sock_state_cb = SockState;
     opts.sock_state_cb_data = Tag(req->id);
-    int status = ares_init_options(&req->channel, &opts, ARES_OPT_SOCK_STATE_CB);
-    if (status == ARES_SUCCESS) return true;
-    req->channel = nullptr;
+    int mask = ARES_OPT_SOCK_STATE_CB;
+    const LookupOptions& o = L().options;
+    if (o.TimeoutMs > 0) {
+        opts.timeout = o.TimeoutMs;
+        mask |= ARES_OPT_TIMEOUTMS;
+    }
+    if (o.Tries > 0) {
+        opts.tries = o.Tries;
+        mask |= ARES_OPT_TRIES;
+    }
+    ares_channel channel = nullptr;
+    int status = ares_init_options(&channel, &opts, mask);
+    if (status == ARES_SUCCESS && !o.Servers.empty()) {
+        status = ares_set_servers_ports_csv(channel, o.Servers.c_str());
+        if (status != ARES_SUCCESS) ares_destroy(channel);
+    }
+    if (status == ARES_SUCCESS) {
+        req->channel = channel;
+        return true;
+    }
     if (error) *error = status == ARES_ENOMEM ? WSAENOBUFS : WSASYSNOTREADY;
     Drop(Take(req->id));
     return false;
@@ -234,6 +252,10 @@ int CancelAsyncRequest(std::uint32_t handle) {
     if (!req) return WSAEINVAL;
     Drop(std::move(req));
     return 0;
+}
+
+void SetLookupOptions(const LookupOptions& options) {
+    L().options = options;
 }
 
 int LookupCount() {

@@ -34,6 +34,17 @@ std::uint32_t AsyncGetHostByAddr(HWND wnd, UINT msg, std::uint32_t addr, LookupR
 // 0 when the lookup was pending and is now cancelled (no notification will
 // come); 10022 when no such lookup is pending.
 int CancelAsyncRequest(std::uint32_t handle);
+// Where and how lookups ask: servers as "host:port,host:port" (empty: the
+// system's resolver configuration), the time-out of one try in milliseconds
+// and the number of tries (0: the resolver's defaults). Applies to lookups
+// started afterwards; tests point it at a name server of their own.
+struct LookupOptions {
+    std::string Servers;
+    int TimeoutMs = 0;
+    int Tries = 0;
+};
+void SetLookupOptions(const LookupOptions& options);
+
 // Whether a name lies under the reserved "invalid" domain, which no
 // server is asked about.
 bool IsReservedInvalidName(const std::string& name);

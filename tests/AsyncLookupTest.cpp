@@ -1,0 +1,220 @@
+// Name lookups against a name server the test runs on 127.0.0.1: every
+// address of an answer in order, the lookup codes of the failures, the
+// time-out through the loop's timer, and a cancelled lookup whose answer
+// arrives late and is dropped.
+#include "platform/AsyncLookup.h"
+
+#include <gtest/gtest.h>
+#include <sys/epoll.h>
+
+#include <string>
+#include <vector>
+
+#include "SocketPeer.h"
+#include "net/WSocket.h"
+#include "platform/AsyncSelect.h"
+
+using namespace sockettest;
+
+namespace {
+
+// A scripted name server on UDP 127.0.0.1: it answers every query for an A
+// record with the addresses and the response code it is given, or keeps
+// the query unanswered until Release().
+class NameServer {
+public:
+    NameServer() {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in sin = Loopback(0);
+        bind(fd_, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+        port_ = LocalPort(fd_);
+        platform::WatchFd(fd_, EPOLLIN, [this](std::uint32_t) { OnQuery(); });
+    }
+    ~NameServer() {
+        platform::UnwatchFd(fd_);
+        close(fd_);
+    }
+    std::string Servers() const { return "127.0.0.1:" + std::to_string(port_); }
+
+    std::vector<std::string> Addresses;  // dotted
+    int Rcode = 0;
+    bool Silent = false;  // never answer
+    bool Hold = false;    // keep the query until Release()
+    int Queries = 0;
+
+    void Release() {
+        if (!held_.empty()) Answer(held_, heldFrom_);
+        held_.clear();
+    }
+
+private:
+    void OnQuery() {
+        char buf[512];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n < 12) return;
+        ++Queries;
+        std::string query(buf, static_cast<std::size_t>(n));
+        if (Silent) return;
+        if (Hold) {
+            held_ = query;
+            heldFrom_ = from;
+            return;
+        }
+        Answer(query, from);
+    }
+
+    void Answer(const std::string& query, const sockaddr_in& to) {
+        // The question ends after its name (labels up to a zero byte) and
+        // four bytes of type and class.
+        std::size_t p = 12;
+        while (p < query.size() && query[p] != 0) p += 1 + static_cast<unsigned char>(query[p]);
+        p += 5;
+        std::string out = query.substr(0, 2);
+        out += static_cast<char>(0x81);  // a response, recursion desired
+        out += static_cast<char>(0x80 | Rcode);
+        out += std::string("\0\1", 2);  // one question
+        std::uint16_t an = Rcode == 0 ? static_cast<std::uint16_t>(Addresses.size()) : 0;
+        out += static_cast<char>(an >> 8);
+        out += static_cast<char>(an & 0xFF);
+        out += std::string(4, '\0');
+        out += query.substr(12, p - 12);
+        for (std::uint16_t i = 0; i < an; ++i) {
+            out += std::string("\xC0\x0C\0\1\0\1\0\0\0\x3C\0\4", 12);  // the name, A, IN, TTL 60
+            in_addr a{};
+            inet_pton(AF_INET, Addresses[i].c_str(), &a);
+            out.append(reinterpret_cast<const char*>(&a), 4);
+        }
+        sendto(fd_, out.data(), out.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+    std::string held_;
+    sockaddr_in heldFrom_{};
+};
+
+// Points lookups at the test's server for the length of a test.
+class AsyncLookupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::LookupOptions o;
+        o.Servers = dns.Servers();
+        o.TimeoutMs = 200;
+        o.Tries = 1;
+        platform::SetLookupOptions(o);
+    }
+    void TearDown() override {
+        platform::SetLookupOptions({});
+        RunFor(10);
+        EXPECT_EQ(platform::LookupCount(), 0);
+        EXPECT_EQ(platform::Counts().timers, 0);
+        EXPECT_EQ(platform::Counts().watches, 1) << "only the name server's own";
+    }
+
+    struct Outcome {
+        int calls = 0;
+        std::uint16_t error = 0xFFFF;
+        std::vector<std::string> list;
+        std::string result;
+    };
+
+    // Looks the name up with a socket and waits (bounded) for the outcome.
+    Outcome Lookup(const std::string& name) {
+        Outcome out;
+        net::TWSocket s;
+        s.OnDnsLookupDone = [&](base::TObject*, std::uint16_t e) {
+            ++out.calls;
+            out.error = e;
+            out.list = s.DnsResultList();
+            out.result = s.DnsResult();
+        };
+        s.DnsLookup(name);
+        EXPECT_TRUE(RunUntil([&] { return out.calls > 0; }));
+        return out;
+    }
+
+    NameServer dns;
+};
+
+}  // namespace
+
+TEST_F(AsyncLookupTest, AnAnswerGivesEveryAddressInOrder) {
+    dns.Addresses = {"10.1.2.3", "10.1.2.4", "192.0.2.77"};
+    Outcome o = Lookup("pool.sentrel.test");
+    EXPECT_EQ(o.error, 0);
+    EXPECT_EQ(o.result, "10.1.2.3");
+    EXPECT_EQ(o.list, (std::vector<std::string>{"10.1.2.3", "10.1.2.4", "192.0.2.77"}));
+}
+
+TEST_F(AsyncLookupTest, FailuresGiveTheLookupCodes) {
+    struct Row {
+        int rcode;
+        std::vector<std::string> addresses;
+        std::uint16_t code;
+        const char* why;
+    } rows[] = {
+        {3, {}, 11001, "no such name"},
+        {0, {}, 11004, "the name has no address"},
+        {2, {}, 11002, "server failure: try again"},
+        {5, {}, 11002, "refused: the resolver gives up as on a failing server"},
+    };
+    for (const Row& r : rows) {
+        dns.Rcode = r.rcode;
+        dns.Addresses = r.addresses;
+        Outcome o = Lookup("nothing.sentrel.test");
+        EXPECT_EQ(o.error, r.code) << r.why;
+        EXPECT_EQ(o.calls, 1) << r.why;
+        EXPECT_TRUE(o.list.empty()) << r.why;
+    }
+}
+
+TEST_F(AsyncLookupTest, ASilentServerTimesOutThroughTheLoopTimer) {
+    dns.Silent = true;
+    Outcome o = Lookup("silent.sentrel.test");
+    EXPECT_GE(dns.Queries, 1);
+    EXPECT_EQ(o.error, 11002);
+}
+
+TEST_F(AsyncLookupTest, ACancelledLookupsLateAnswerIsDropped) {
+    dns.Hold = true;
+    dns.Addresses = {"10.9.9.9"};
+    net::TWSocket s;
+    std::vector<std::uint16_t> done;
+    s.OnDnsLookupDone = [&](base::TObject*, std::uint16_t e) { done.push_back(e); };
+    s.DnsLookup("late.sentrel.test");
+    ASSERT_TRUE(RunUntil([&] { return dns.Queries == 1; }));
+    s.CancelDnsLookup();
+    EXPECT_EQ(done, (std::vector<std::uint16_t>{10004}));
+    dns.Release();  // the answer arrives after all
+    RunFor(100);
+    EXPECT_EQ(done, (std::vector<std::uint16_t>{10004}));
+    EXPECT_EQ(s.DnsResult(), "");
+}
+
+TEST_F(AsyncLookupTest, LookupsRunSideBySideAndEndIndependently) {
+    dns.Hold = true;
+    dns.Addresses = {"10.0.0.7"};
+    platform::LookupReply a, b;
+    std::vector<std::pair<platform::WPARAM, std::uint16_t>> seen;
+    platform::HWND wnd = platform::AllocateHWnd([&](platform::UINT, platform::WPARAM w, platform::LPARAM l) {
+        seen.push_back({w, platform::SelectError(l)});
+        return platform::LRESULT{0};
+    });
+    int err = 0;
+    std::uint32_t ha = platform::AsyncGetHostByName(wnd, platform::WM_USER + 2, "a.sentrel.test", &a, &err);
+    std::uint32_t hb =
+        platform::AsyncGetHostByName(wnd, platform::WM_USER + 2, "b.sentrel.invalid", &b, &err);
+    ASSERT_NE(ha, 0u);
+    ASSERT_NE(hb, 0u);
+    EXPECT_NE(ha, hb);
+    ASSERT_TRUE(RunUntil([&] { return seen.size() == 1 && dns.Queries == 1; }));
+    EXPECT_EQ(seen[0], (std::pair<platform::WPARAM, std::uint16_t>{hb, 11001}));
+    dns.Release();
+    ASSERT_TRUE(RunUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen[1], (std::pair<platform::WPARAM, std::uint16_t>{ha, 0}));
+    ASSERT_EQ(a.Addresses.size(), 1u);
+    EXPECT_EQ(platform::CancelAsyncRequest(ha), 10022) << "nothing pending any more";
+    platform::DeallocateHWnd(wnd);
+}
