@@ -61,7 +61,10 @@ void SetWindowPlacement(QWidget* window, const TWindowPlacement& p) {
     const TRect& r = p.NormalPosition;
     const QRect rect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
     const Qt::WindowStates state = window->windowState();
-    if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
+    if (r == GetWindowPlacement(window).NormalPosition) {
+        // Already there: a maximised window is not taken through the
+        // normal state for nothing.
+    } else if (state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
         // The normal rectangle of a window in another state is set by
         // passing through the normal state.
         window->setWindowState(Qt::WindowNoState);
