@@ -7,3 +7,13 @@ if(TARGET sentrel_desktop)
     endif()
   endforeach()
 endif()
+
+# A window with the LEDs, for screenshots (see LedDemo.cpp); the test only
+# proves it draws and saves offscreen.
+if(TARGET sentrel_desktop)
+  add_executable(desktop_led_demo LedDemo.cpp)
+  target_link_libraries(desktop_led_demo PRIVATE sentrel_desktop)
+  add_test(NAME desktop_led_demo COMMAND desktop_led_demo --grab ${CMAKE_BINARY_DIR}/desktop_leds.png)
+  set_tests_properties(desktop_led_demo PROPERTIES TIMEOUT 60
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")
+endif()
