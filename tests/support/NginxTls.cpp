@@ -78,6 +78,15 @@ int TNginxTls::AddTlsServer(const TCertFiles& files, const std::string& extra) {
     return static_cast<int>(servers_.size()) - 1;
 }
 
+int TNginxTls::AddPlainServer(const std::string& extra) {
+    Server s;
+    s.port = FreeLoopbackPort();
+    s.block = "  server {\n    listen 127.0.0.1:" + std::to_string(s.port) + ";\n    root " + dir_ +
+              "/html;\n" + extra + "\n  }\n";
+    servers_.push_back(s);
+    return static_cast<int>(servers_.size()) - 1;
+}
+
 int TNginxTls::AddRedirectToTls(int tlsIndex, const std::string& host) {
     Server s;
     s.port = FreeLoopbackPort();

@@ -29,6 +29,8 @@ public:
     // A plain-HTTP server that answers every request with a 301 to the TLS
     // server tlsIndex, at https://host:port and the same request target.
     int AddRedirectToTls(int tlsIndex, const std::string& host = "localhost");
+    // A plain-HTTP server of the same documents; extra as for AddTlsServer.
+    int AddPlainServer(const std::string& extra = "");
     // A document every server serves, at path (which starts with "/").
     void AddFile(const std::string& path, const std::string& content);
 
