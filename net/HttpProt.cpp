@@ -322,8 +322,12 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
         statusCode_ = 404;
         reasonPhrase_ = "can't connect: " + SocketErrorText(code) + " (Error #" + std::to_string(code) + ")";
         // The connect failed before it reached the network (a port that is
-        // no number nor service): say what was wrong instead of "No Error".
-        if (code == 0) reasonPhrase_ = "can't connect: " + std::string(e.what());
+        // no number nor service): say what was wrong instead of "No Error",
+        // and report an error code, not the 0 of success.
+        if (code == 0) {
+            reasonPhrase_ = "can't connect: " + std::string(e.what());
+            lastRequestError_ = 10022;
+        }
         socket_->Close();
         SessionClosed(0);
     }

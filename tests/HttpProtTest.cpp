@@ -461,6 +461,15 @@ TEST_F(HttpCliTest, RefusedConnectionRaisesWithTheSocketText) {
     EXPECT_EQ(cli.LastRequestError(), 10061);
 }
 
+TEST_F(HttpCliTest, PortThatIsNoNumberFailsWithAnErrorCode) {
+    cli.URL = "127.0.0.1:abc";
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message.substr(0, 14), "can't connect:");
+    EXPECT_NE(o.message.find("abc"), std::string::npos) << o.message;
+    EXPECT_NE(cli.LastRequestError(), 0) << "a failure is not reported as success";
+}
+
 TEST_F(HttpCliTest, LookupThatCannotStartLeavesTheClientIdle) {
     cli.URL = "";
     Outcome o = RunGet(cli);
