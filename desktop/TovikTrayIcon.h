@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <cstdint>
@@ -28,7 +29,6 @@
 #include "base/Exception.h"
 #include "platform/MessageLoop.h"
 
-class QMenu;
 class QSystemTrayIcon;
 
 namespace desktop {

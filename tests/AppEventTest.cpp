@@ -18,6 +18,7 @@
 #include "base/Exception.h"
 #include "desktop/AppEvent.h"
 #include "desktop/AppUtils.h"
+#include "desktop/TovikTrayIcon.h"
 #include "platform/Application.h"
 
 using namespace desktop;
@@ -223,6 +224,27 @@ TEST_F(AppEventTest, MinimisingAndRestoringTheMainWindow) {
     other.show();
     other.showMinimized();
     EXPECT_EQ(calls.size(), 2u);
+    SetMainForm(nullptr);
+}
+
+// The main window's wiring: minimising shows the tray icon, restoring
+// (from the taskbar or through the tray menu) hides it again.
+TEST_F(AppEventTest, MinimiseShowsTheTrayIconAndRestoreHidesIt) {
+    QWidget form;
+    SetMainForm(&form);
+    auto* trayicon = new TTovikTrayIcon(&form);
+    auto* events = new TAppEvents(&form);
+    events->OnMinimize = [trayicon](base::TObject*) { trayicon->SetVisible(true); };
+    events->OnRestore = [trayicon](base::TObject*) { trayicon->SetVisible(false); };
+    form.show();
+    EXPECT_FALSE(trayicon->Visible());
+    form.showMinimized();
+    EXPECT_TRUE(trayicon->Visible());
+    form.showNormal();
+    EXPECT_FALSE(trayicon->Visible());
+    form.showMinimized();
+    RestoreApplication();
+    EXPECT_FALSE(trayicon->Visible());
     SetMainForm(nullptr);
 }
 
