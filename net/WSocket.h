@@ -322,13 +322,17 @@ protected:
     virtual void TriggerSocksConnected(std::uint16_t Error);
     virtual void TriggerSocksError(int Error, const std::string& Msg);
     void TriggerSocksAuthState(TSocksAuthState AuthState);
+    // The negotiation, one function per reply awaited.
+    void SocksSendRequest(const std::string& Request);
     void SocksDoConnect();
     void SocksDoAuthenticate();
     void SocksFail(int Error, const std::string& Msg);
-    bool DataAvailableMethodReply(std::uint16_t Error);
-    bool DataAvailableAuthReply(std::uint16_t Error);
-    bool DataAvailableConnectReply(std::uint16_t Error);
-    bool ReadSocksReply();
+    bool DataAvailableMethodReply();
+    bool DataAvailableAuthReply();
+    bool DataAvailableConnectReply();
+    // Reads what has arrived behind the reply bytes already collected.
+    void ReadSocksReply();
+    bool SocksOn() const { return socksServerAssigned_; }
 
     std::string socksServer_;
     bool socksServerAssigned_ = false;
@@ -338,6 +342,7 @@ protected:
     int socksState_ = 0;  // 0 none/finished, 1 method reply, 2 auth reply, 3 connect reply
     std::uint8_t socksAuthMethod_ = 0;
     std::uint16_t socksDestPort_ = 0;  // host order
+    // The longest reply: a SOCKS 5 connect reply with a 255-byte name.
     unsigned char socksRcvBuf_[262] = {};
     int socksRcvCnt_ = 0;
     int socksLeftOver_ = 0;
@@ -366,10 +371,16 @@ protected:
     bool TriggerDataAvailable(std::uint16_t Error) override;
     void TriggerSessionClosed(std::uint16_t Error) override;
     int RawReceive(void* Buffer, int BufferSize) override;
-    virtual void EditLine(int& Len);
+    // Applies backspaces and tabs to the Count new bytes behind the Held
+    // ones; both counts change when bytes are erased.
+    virtual void EditLine(int& Held, int& Count);
+    // Hands every complete line of the buffer, from Start on, to the handler.
+    bool DeliverLines(std::size_t Start);
+    // Offers held bytes again after a change of mode (notification 1044).
+    void RescanHeld();
 
     bool lineMode_ = false;
-    std::string lineBuf_;  // bytes held
+    std::string lineBuf_;  // bytes held; the line on offer is at the front
     int curLineLength_ = 0;
 };
 
