@@ -97,7 +97,12 @@ QPoint WindowFrameSize(const QWidget* window) {
 std::string ResolutionTag() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize size = screen ? screen->geometry().size() : QSize(0, 0);
-    return "(" + std::to_string(size.width()) + "x" + std::to_string(size.height()) + ")";
+    std::string tag = "(";
+    tag += std::to_string(size.width());
+    tag += 'x';
+    tag += std::to_string(size.height());
+    tag += ')';
+    return tag;
 }
 
 int ScreenPixelsPerInch() {

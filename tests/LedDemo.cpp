@@ -5,6 +5,9 @@
 //   desktop_led_demo --grab leds.png     the window, drawn by itself
 //   desktop_led_demo --screen screen.png the whole screen (under Xvfb: the
 //                                        window on the X server's root)
+//   desktop_led_demo --shot screen.png   the whole screen without a window of
+//                                        its own: a screenshot of another
+//                                        program running on the same display
 //   desktop_led_demo                     stays open until closed
 #include <QApplication>
 #include <QGridLayout>
@@ -22,6 +25,13 @@ using namespace desktop;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--shot") == 0) {
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+        const bool ok = shot.save(QString::fromLocal8Bit(argv[2]), "PNG");
+        std::fprintf(ok ? stdout : stderr, "%s %s (%dx%d)\n", ok ? "saved" : "could not save", argv[2],
+                     shot.width(), shot.height());
+        return ok ? 0 : 1;
+    }
     QWidget window;
     window.setWindowTitle("Sentrel LEDs");
     auto* grid = new QGridLayout(&window);
