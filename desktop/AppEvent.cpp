@@ -57,10 +57,11 @@ public:
             case QEvent::ToolTip: return ShowHint(obj, e);
             case QEvent::ApplicationFontChange:
             case QEvent::ApplicationPaletteChange:
-                if (obj == QCoreApplication::instance()) return SettingsChanged(e);
+                if (obj == QCoreApplication::instance()) return ToMainWindowFilters(e);
                 break;
             case QEvent::ThemeChange:
-                if (obj == MainForm()) return SettingsChanged(e);
+            case QEvent::Paint:
+                if (obj == MainForm()) return ToMainWindowFilters(e);
                 break;
             default: break;
         }
@@ -149,7 +150,8 @@ private:
         return true;
     }
 
-    static bool SettingsChanged(QEvent* e) { return TAppEventList::Instance().MainWindowFilters(e); }
+    // The main window's filter chain: every instance's MainWindowFilter.
+    static bool ToMainWindowFilters(QEvent* e) { return TAppEventList::Instance().MainWindowFilters(e); }
 
     static void FocusChanged(QWidget* old, QWidget* now) {
         if (App().Screen.OnActiveControlChange) Deliver([] { App().Screen.OnActiveControlChange(&App()); });
@@ -273,6 +275,10 @@ void TAppEvents::SetMouseDragThreshold(int v) {
 
 bool TAppEvents::MainWindowFilter(QEvent* event) {
     switch (event->type()) {
+        case QEvent::Paint:
+            if (!OnPaintIcon || !IsApplicationMinimized()) return false;
+            PaintMinimizedIcon();
+            return true;
         case QEvent::ApplicationFontChange:
         case QEvent::ApplicationPaletteChange:
         case QEvent::ThemeChange: try { SettingsChangedNotify();
@@ -282,6 +288,10 @@ bool TAppEvents::MainWindowFilter(QEvent* event) {
             return false;
         default: return false;
     }
+}
+
+void TAppEvents::PaintMinimizedIcon() {
+    base::Fire(OnPaintIcon, this);
 }
 
 void TAppEvents::SettingsChangedNotify() {

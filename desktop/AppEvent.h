@@ -17,8 +17,9 @@
 // font or palette changes of the application (OnSettingsChanged). Exceptions
 // reach OnException through platform::Application().HandleException, which
 // the application's Guard uses. The toolkit has no source for OnHelp,
-// OnActionExecute, OnActionUpdate or OnPaintIcon (the window manager draws
-// minimised windows); their relays work when the slots are called.
+// OnActionExecute or OnActionUpdate, and OnPaintIcon fires only if the
+// window system paints a minimised main window, which X11 managers do not;
+// the relays work when the slots are called.
 //
 // The owner (a window, through QObject parenthood) owns each instance. GUI
 // thread only. A handler may destroy any instance, its own included; the
@@ -95,11 +96,14 @@ public:
 
     // The main window's filter: a change of the application's settings
     // fires OnSettingsChanged (an exception from it goes to the
-    // application's exception handler). Returns whether the event was
-    // handled; it never is.
+    // application's exception handler) and is not handled; a paint of the
+    // minimised main window, while OnPaintIcon is assigned, is painted by
+    // OnPaintIcon and handled.
     virtual bool MainWindowFilter(QEvent* event);
 
 protected:
+    // Fires OnPaintIcon for a paint of the minimised main window.
+    virtual void PaintMinimizedIcon();
     virtual void SettingsChangedNotify();
 
 private:

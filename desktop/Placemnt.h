@@ -22,6 +22,10 @@
 // widget part is whole, so the component must be the window's child (made
 // with the window as owner), as every component of a window is.
 //
+// Its properties take effect as they are set (a window here is built by
+// code, with no loading phase), so PreventResize set after construction is
+// what PreventResize read at load was.
+//
 // The settings file is opened for one save or restore and closed after it;
 // writes go to the file when it is closed, whole and atomically. A failure
 // on the window's own paths goes to the application's exception handler and

@@ -91,7 +91,6 @@ void TTovikTrayIcon::AddTrayIcon() {
         data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         data_.uCallbackMessage = WM_TOOLTRAYICON;
         data_.hWnd = wnd_;
-        if (icon_.isNull()) AssertionFailed(__LINE__);
         data_.hIcon = &icon_;
         FillTip();
         if (!ShellNotifyIcon(NIM_ADD)) throw ETrayIconError("TRAY002: Could not allocate tray icon");
@@ -126,7 +125,10 @@ bool TTovikTrayIcon::ShellNotifyIcon(NotifyCommand command) {
     switch (command) {
         case NIM_ADD:
         case NIM_MODIFY:
-            if (data_.uFlags & NIF_ICON) tray_->setIcon(*data_.hIcon);
+            // An empty icon would leave an invisible spot in the area: the
+            // standard application icon stands in for it.
+            if (data_.uFlags & NIF_ICON)
+                tray_->setIcon(data_.hIcon->isNull() ? StandardApplicationIcon() : *data_.hIcon);
             if (data_.uFlags & NIF_TIP) tray_->setToolTip(QString::fromLatin1(data_.szTip));
             if (command == NIM_ADD) tray_->show();
             return true;

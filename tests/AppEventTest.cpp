@@ -7,6 +7,7 @@
 #include <QApplicationStateChangeEvent>
 #include <QEventLoop>
 #include <QFont>
+#include <QPaintEvent>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -245,6 +246,22 @@ TEST_F(AppEventTest, MinimiseShowsTheTrayIconAndRestoreHidesIt) {
     form.showMinimized();
     RestoreApplication();
     EXPECT_FALSE(trayicon->Visible());
+    SetMainForm(nullptr);
+}
+
+TEST_F(AppEventTest, MinimisedMainWindowIsPaintedByOnPaintIcon) {
+    QWidget form;
+    SetMainForm(&form);
+    TAppEvents a;
+    int painted = 0;
+    a.OnPaintIcon = [&](base::TObject* s) { painted += s == &a; };
+    form.show();
+    QPaintEvent paint(QRect(0, 0, 10, 10));
+    QApplication::sendEvent(&form, &paint);
+    EXPECT_EQ(painted, 0) << "a normal window paints itself";
+    form.showMinimized();
+    QApplication::sendEvent(&form, &paint);
+    EXPECT_EQ(painted, 1);
     SetMainForm(nullptr);
 }
 

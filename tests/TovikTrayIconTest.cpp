@@ -79,6 +79,8 @@ TEST(TrayIconTest, TipIsKeptWhileHiddenAndCutTo63Characters) {
     QIcon other = QApplication::style()->standardIcon(QStyle::SP_TrashIcon);
     icon.SetIcon(other);
     EXPECT_EQ(icon.Tray()->icon().cacheKey(), other.cacheKey());
+    icon.SetIcon(QIcon());
+    EXPECT_FALSE(icon.Tray()->icon().isNull()) << "an empty icon shows the standard one";
 }
 
 TEST(TrayIconTest, MouseMessagesPickTheirNotifications) {
