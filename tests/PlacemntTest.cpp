@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <QCloseEvent>
+#include <QLineEdit>
+#include <QScreen>
 #include <QWidget>
 #include <filesystem>
 #include <fstream>
@@ -238,6 +240,52 @@ TEST_F(PlacementTest, QuotedValuesComeBackAsTheyWere) {
         w.placement->WriteSectionString("form", "Caption", c.in);
         EXPECT_EQ(w.placement->ReadSectionString("form", "Caption", "?"), c.in) << c.in;
     }
+}
+
+TEST_F(PlacementTest, StateAndFocusedControlWhenAsked) {
+    WriteFile("sentrel.ini", "[form]\r\nShowCmd=3\r\nActiveControl=second\r\n");
+    {
+        Window w(QRect(10, 10, 300, 200));
+        w.placement->Options = {fpState, fpPosition, fpActiveControl};
+        auto* first = new QLineEdit(w.form.get());
+        first->setObjectName("first");
+        auto* second = new QLineEdit(w.form.get());
+        second->setObjectName("second");
+        w.form->show();
+        EXPECT_TRUE(w.form->isMaximized());
+        EXPECT_EQ(w.form->focusWidget(), second);
+        first->setFocus();
+        w.form->close();
+    }
+    EXPECT_EQ(Value("ActiveControl"), "first");
+    EXPECT_EQ(Value("ShowCmd"), "3");
+
+    // A main window stored minimised comes up and then minimises.
+    WriteFile("sentrel.ini", "[form]\r\nShowCmd=2\r\n");
+    Window w(QRect(10, 10, 300, 200));
+    SetMainForm(w.form.get());
+    w.placement->Options = {fpState};
+    w.form->show();
+    EXPECT_TRUE(desktoptest::RunUntil([&] { return w.form->isMinimized(); }));
+    SetMainForm(nullptr);
+}
+
+TEST(PlacementNamesTest, DefaultNamesAndResolutionTag) {
+    App();
+    EXPECT_EQ(DefaultIniFileName(), "desktop_placemnt_test.INI");
+    EXPECT_EQ(DefaultRegistryKey(), "Software\\desktop_placemnt_test");
+    RegistryCompanyKey = "Kvo";
+    UseApplicationTitleForKey = true;
+    platform::Application().Title = "Kvo Sentrel";
+    EXPECT_EQ(DefaultRegistryKey(), "Software\\Kvo\\Kvo Sentrel");
+    RegistryCompanyKey.clear();
+    UseApplicationTitleForKey = false;
+    GetDefaultIniName = [] { return std::string("other.ini"); };
+    EXPECT_EQ(DefaultIniFileName(), "other.ini");
+    GetDefaultIniName = nullptr;
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    EXPECT_EQ(ResolutionTag(),
+              "(" + std::to_string(screen.width()) + "x" + std::to_string(screen.height()) + ")");
 }
 
 TEST(PlacementWordsTest, WordsAreRunsBetweenCommasAndBlanks) {
