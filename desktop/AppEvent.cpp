@@ -306,11 +306,17 @@ TAppEventList& TAppEventList::Instance() {
 }
 
 TAppEventList::TAppEventList() {
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-        auto* source = new ApplicationEventSource(app);
-        app->installEventFilter(source);
-        source_ = source;
-    }
+    WatchApplication();
+}
+
+// The filter that turns Qt's reports into application events; put on the
+// application as soon as there is one.
+void TAppEventList::WatchApplication() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (source_ || !app) return;
+    auto* source = new ApplicationEventSource(app);
+    app->installEventFilter(source);
+    source_ = source;
 }
 
 TAppEventList::~TAppEventList() {
@@ -318,6 +324,7 @@ TAppEventList::~TAppEventList() {
 }
 
 void TAppEventList::AddEventsInstance(TAppEvents* instance) {
+    WatchApplication();
     for (const auto& p : list_)
         if (p == instance) return;
     list_.emplace_back(instance);

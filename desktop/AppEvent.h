@@ -157,6 +157,7 @@ public:
 
 private:
     TAppEventList();
+    void WatchApplication();
     void InstallRelays();
     void ClearApplicationHandlers();
     // Calls visit on each live instance from the newest to the oldest;
