@@ -7,24 +7,37 @@ namespace net {
 
 namespace {
 
+bool Secure(std::string_view protocol) {
+    return base::SameText(protocol, "https");
+}
+
+// The scheme a target on the current hop's host is reported with.
+std::string SchemeOf(const THttpTarget& t) {
+    return Secure(t.Protocol) ? "https://" : "http://";
+}
+
 void FollowDirect(std::string_view value, THttpTarget& t) {
     if (value[0] == '/') {
         t.RequestPath = value;
-        t.EffectiveUrl = "http://" + t.Host + std::string(value);
+        t.EffectiveUrl = SchemeOf(t) + t.Host + std::string(value);
         return;
     }
     TUrlParts u = SplitUrl(value);
     if (!u.Protocol.empty() && !u.Host.empty()) {
         t.Host = u.Host;
         t.HostName = u.Host;
-        t.Port = u.Port.empty() ? "80" : u.Port;
+        t.Port = u.Port.empty() ? DefaultPortForProtocol(u.Protocol) : u.Port;
         t.RequestPath = u.Path.empty() ? "/" : u.Path;
         t.EffectiveUrl = u.Protocol + "://" + u.Host + u.Path;
         t.Protocol = u.Protocol;
     } else if (u.Host.empty() && !u.Path.empty()) {
-        if (!u.Port.empty()) t.Port = u.Port;
+        std::string protocol = u.Protocol.empty() ? "http" : u.Protocol;
+        if (!u.Port.empty())
+            t.Port = u.Port;
+        else if (Secure(protocol) != Secure(t.Protocol))
+            t.Port = DefaultPortForProtocol(protocol);  // the same host, on the other protocol's port
         t.RequestPath = u.Path;
-        t.Protocol = u.Protocol.empty() ? "http" : u.Protocol;
+        t.Protocol = protocol;
         t.EffectiveUrl = t.Protocol + "://" + t.HostName + u.Path;
     } else if (u.Protocol.empty() && !u.Host.empty() && !u.Path.empty()) {
         // Host and path, as a pool entry is written.
@@ -36,7 +49,7 @@ void FollowDirect(std::string_view value, THttpTarget& t) {
     } else {
         // A bare name ("page.html"): a document beside the current one, on
         // the same host.
-        t.EffectiveUrl = "http://" + t.HostName + "/" + u.Host;
+        t.EffectiveUrl = SchemeOf(t) + t.HostName + "/" + u.Host;
         t.RequestPath = "/" + std::string(value);
     }
 }
@@ -67,6 +80,10 @@ void FollowThroughProxy(std::string_view value, THttpTarget& t) {
 }
 
 }  // namespace
+
+std::string DefaultPortForProtocol(std::string_view protocol) {
+    return Secure(protocol) ? "443" : "80";
+}
 
 std::string AbsoluteTarget(const std::string& protocol, const std::string& host, const std::string& port,
                            std::string_view path) {

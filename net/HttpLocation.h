@@ -28,6 +28,10 @@ struct THttpTarget {
 // (empty or blanks only) is ignored: false, and target is unchanged.
 bool FollowLocation(std::string_view value, bool viaProxy, THttpTarget& target);
 
+// The port a protocol uses when a URL names none: "443" for https (in any
+// case), "80" for everything else.
+std::string DefaultPortForProtocol(std::string_view protocol);
+
 // protocol (or "http") + "://" + host + (":" + port when given) + path.
 std::string AbsoluteTarget(const std::string& protocol, const std::string& host, const std::string& port,
                            std::string_view path);

@@ -20,6 +20,9 @@ namespace {
 // thousand reads instead of one per 8 KiB, and the bytes are written to the
 // stream from where they landed.
 constexpr int kBodyBufferSize = 256 * 1024;
+// TLS input is read from the socket in pieces this big, decrypted, and
+// handed on in pieces as big as the reader takes.
+constexpr int kTlsInputSize = 256 * 1024;
 constexpr platform::WPARAM kTimeoutTimer = 1;
 
 // Codes OnRequestDone reports for failures of the client itself.
@@ -255,7 +258,7 @@ void THttpCli::AddressDirect() {
     if (!u.User.empty()) Username = u.User;
     if (!u.Password.empty()) Password = u.Password;
     target_.Host = u.Host;
-    target_.Port = u.Port.empty() ? "80" : u.Port;
+    target_.Port = u.Port.empty() ? DefaultPortForProtocol(u.Protocol) : u.Port;
     target_.Protocol = u.Protocol;
 }
 
@@ -276,13 +279,6 @@ void THttpCli::StartLookup() {
     resolvedAddress_.clear();
     SetState(hsResolving);
     if (state_ != hsResolving) return;
-    if (TransportForProtocol(target_.Protocol) != THttpTransport::htPlain) {
-        // Encrypted transport is not built in: the hop fails instead of
-        // sending plain text to a server that expects TLS.
-        FailRequest("Unsupported protocol \"" + target_.Protocol + "\": secure connections are not available",
-                    httperrUnsupportedProtocol, 0);
-        return;
-    }
     try {
         socket_->DnsLookup(target_.Host);
     } catch (const ESocketException&) {
@@ -345,6 +341,15 @@ void THttpCli::SessionConnected(std::uint16_t error) {
     connected_ = true;
     SetState(hsConnected);
     if (state_ != hsConnected) return;
+    if (TransportForProtocol(target_.Protocol) == THttpTransport::htTls) {
+        StartSecureChannel();
+        return;
+    }
+    ChannelReady();
+}
+
+void THttpCli::ChannelReady() {
+    // The connection carries HTTP now (for https, once TLS is up).
     NotifySessionConnected();
     if (state_ != hsConnected) return;
     nextLineHandler_ = &THttpCli::HeaderLineHandler;
@@ -374,7 +379,10 @@ void THttpCli::SendRequest(const std::string& method) {
     requestBuffer_.clear();
     NotifyRequestHeaderBegin();
     const bool post = method == "POST";
-    SendHeaderLine(method + " " + target_.RequestPath + " HTTP/1.0");
+    // Inside a proxy's tunnel the request goes to the server itself: the
+    // target in origin form, and the proxy's credentials stay with the proxy.
+    const bool tunnelled = channel_ == chTls && !Proxy.empty();
+    SendHeaderLine(method + " " + (tunnelled ? tunnelPath_ : target_.RequestPath) + " HTTP/1.0");
     if (!Sender.empty()) SendHeaderLine("From: " + Sender);
     if (!Accept.empty()) SendHeaderLine("Accept: " + Accept);
     if (!Reference.empty()) SendHeaderLine("Referer: " + Reference);
@@ -385,7 +393,7 @@ void THttpCli::SendRequest(const std::string& method) {
     if (post) SendHeaderLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
     if (ModifiedSince != 0.0) SendHeaderLine("If-Modified-Since: " + Rfc1123Date(ModifiedSince) + " GMT");
     if (!Username.empty()) SendHeaderLine("Authorization: Basic " + Base64Encode(Username + ":" + Password));
-    if (!Proxy.empty() && !ProxyUsername.empty())
+    if (!Proxy.empty() && !ProxyUsername.empty() && !tunnelled)
         SendHeaderLine("Proxy-Authorization: Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
     if (!Cookie.empty()) SendHeaderLine("Cookie: " + Cookie);
     if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
@@ -396,7 +404,7 @@ void THttpCli::SendRequest(const std::string& method) {
     acceptRanges_.clear();
     NotifyRequestHeaderEnd();
     SendHeaderLine("");
-    socket_->Send(requestBuffer_.data(), static_cast<int>(requestBuffer_.size()));
+    Transmit(requestBuffer_.data(), static_cast<int>(requestBuffer_.size()));
     requestBuffer_.clear();
 }
 
@@ -418,10 +426,19 @@ void THttpCli::DataSent(std::uint16_t) {
         static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
     NotifySendData(sendBuffer_, static_cast<int>(n));
     if (!sendingPostData_) return;
-    socket_->Send(sendBuffer_, static_cast<int>(n));
+    Transmit(sendBuffer_, static_cast<int>(n));
 }
 
 void THttpCli::DataAvailable(std::uint16_t error) {
+    switch (channel_) {
+        case chPlain: ReadReply(error); return;
+        case chTunnelReply: TunnelReplyAvailable(); return;
+        case chTlsHandshake:
+        case chTls: TlsDataAvailable(error); return;
+    }
+}
+
+void THttpCli::ReadReply(std::uint16_t error) {
     if (state_ == hsReceivingBody) {
         ReceiveBody();
         return;
@@ -431,7 +448,7 @@ void THttpCli::DataAvailable(std::uint16_t error) {
         return;
     }
     char* into = lineBuffer_.WritePtr();
-    int n = socket_->Receive(into, lineBuffer_.Free());
+    int n = ReceiveBytes(into, lineBuffer_.Free());
     if (requestKind_ == rqNone || n <= 0) return;
     lineBuffer_.Commit(n);
 
@@ -460,7 +477,7 @@ void THttpCli::ReceiveBody() {
     // in the same piece as the bytes that complete it.
     const int held = lineBuffer_.Length();
     if (held > 0) std::memcpy(bodyBuffer_.get(), lineBuffer_.Bytes().data(), static_cast<std::size_t>(held));
-    int n = socket_->Receive(bodyBuffer_.get() + held, kBodyBufferSize - held);
+    int n = ReceiveBytes(bodyBuffer_.get() + held, kBodyBufferSize - held);
     if (requestKind_ == rqNone || n <= 0) return;
     lineBuffer_.Clear();
     currentLine_ = std::string_view(bodyBuffer_.get(), static_cast<std::size_t>(held + n));
@@ -470,10 +487,14 @@ void THttpCli::ReceiveBody() {
         PostMsg(MsgSetIdle);
 }
 
-void THttpCli::SessionClosed(std::uint16_t) {
+void THttpCli::SessionClosed(std::uint16_t error) {
     // The end of the request, whichever way it came: the peer closed, a
     // failure closed it, or nothing was ever connected.
     if (endHandled_) return;
+    // A connection that ends before its tunnel or handshake is done fails.
+    if (channel_ == chTunnelReply || channel_ == chTlsHandshake) ChannelLost(error);
+    channel_ = chPlain;
+    if (tls_) tls_->Reset();
     endHandled_ = true;
     platform::KillTimer(window_, kTimeoutTimer);
     connected_ = false;
@@ -597,6 +618,7 @@ void THttpCli::Redirect() {
     headerLineCount_ = 0;
     bodyChunkCount_ = 0;
     resumeOnClose_ = true;
+    ShutdownTls();
     socket_->Close();
 }
 
@@ -608,9 +630,220 @@ void THttpCli::ResumeAfterRedirect(std::uint16_t) {
     Fire(OnLocationChange, this);
 }
 
+// --- the secure channel of an https hop ---------------------------------------------
+//
+// The socket stays a plain TCP socket. Its data events feed the TLS session
+// with what arrived, and the reply reader takes the decrypted bytes through
+// ReceiveBytes; the request goes out through Transmit, which encrypts it.
+// Through a proxy, the connection first asks for a tunnel with CONNECT and
+// TLS starts once the proxy has said yes.
+
+void THttpCli::StartSecureChannel() {
+    if (!tls_) tls_ = std::make_unique<TTlsSession>();
+    if (!tlsInput_) tlsInput_.reset(new char[kTlsInputSize]);
+    if (Proxy.empty()) {
+        tlsHost_ = target_.Host;
+        tlsPort_ = target_.Port;
+        StartTls();
+        return;
+    }
+    // The request target is absolute in proxy mode: it names the server.
+    TUrlParts u = SplitUrl(target_.RequestPath);
+    tlsHost_ = u.Host;
+    tlsPort_ = u.Port.empty() ? DefaultPortForProtocol(u.Protocol) : u.Port;
+    tunnelPath_ = u.Path.empty() ? "/" : u.Path;
+    tunnelStatus_ = -1;
+    tunnelReason_.clear();
+    tunnelLines_.clear();
+    lineBuffer_.Clear();
+    channel_ = chTunnelReply;
+    SendTunnelRequest();
+}
+
+void THttpCli::SendTunnelRequest() {
+    std::string request = "CONNECT " + tlsHost_ + ":" + tlsPort_ + " HTTP/1.0\r\n";
+    if (!ProxyUsername.empty())
+        request += "Proxy-Authorization: Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword) + "\r\n";
+    request += "\r\n";
+    try {
+        socket_->Send(request.data(), static_cast<int>(request.size()));
+    } catch (const std::exception& e) {
+        channel_ = chPlain;
+        FailRequest(e.what(), socket_->LastError(), 0);
+    }
+}
+
+void THttpCli::TunnelReplyAvailable() {
+    if (lineBuffer_.Free() <= 0) {
+        channel_ = chPlain;
+        LineTooLong();
+        return;
+    }
+    int n = socket_->Receive(lineBuffer_.WritePtr(), lineBuffer_.Free());
+    if (n <= 0) return;
+    lineBuffer_.Commit(n);
+    std::string_view line;
+    while (channel_ == chTunnelReply && lineBuffer_.NextLine(line)) {
+        if (tunnelStatus_ < 0) {
+            THeaderLine h = ParseHeaderLine(line);
+            tunnelStatus_ = h.Kind == THeaderLineKind::hlStatus && h.StatusCode ? *h.StatusCode : 0;
+            tunnelReason_ = h.ReasonPhrase;
+            tunnelLines_.emplace_back(line);
+            continue;
+        }
+        if (!line.empty()) {
+            tunnelLines_.emplace_back(line);
+            continue;
+        }
+        // The empty line ends the proxy's answer. A TLS server never speaks
+        // first, so nothing of the server's can be behind it yet.
+        lineBuffer_.Clear();
+        if (tunnelStatus_ >= 200 && tunnelStatus_ < 300) {
+            StartTls();
+            return;
+        }
+        // Refused: the request fails with the proxy's own status and reason,
+        // and its answer is kept with the reply lines.
+        channel_ = chPlain;
+        responseHeaderLines_.insert(responseHeaderLines_.end(), tunnelLines_.begin(), tunnelLines_.end());
+        const bool status = tunnelStatus_ >= 400;
+        const std::string reason =
+            status ? tunnelReason_ : "Proxy refused the tunnel: " + tunnelLines_.front();
+        FailRequest(reason, httperrTunnelRefused, 0);
+        if (status) statusCode_ = tunnelStatus_;
+        return;
+    }
+}
+
+void THttpCli::StartTls() {
+    channel_ = chTlsHandshake;
+    if (!tls_->Start(tlsHost_, tlsHost_ + ":" + tlsPort_)) {
+        TlsFailed();
+        return;
+    }
+    FlushTls();
+}
+
+void THttpCli::TlsDataAvailable(std::uint16_t error) {
+    int n = socket_->Receive(tlsInput_.get(), kTlsInputSize);
+    if (n > 0)
+        tls_->Feed(tlsInput_.get(), static_cast<std::size_t>(n));
+    else if (n == 0)
+        tls_->FeedEof();
+    // (Less than 0: nothing more has arrived, or the socket failed and its
+    // close follows.)
+    if (channel_ == chTlsHandshake) {
+        FlushTls();  // the handshake's next flight, or the alert of a failure
+        if (channel_ != chTlsHandshake) return;
+        if (tls_->State() == tlsFailed) {
+            TlsFailed();
+            return;
+        }
+        if (!tls_->HandshakeDone()) return;
+        channel_ = chTls;
+        ChannelReady();
+        if (channel_ != chTls) return;
+    }
+    DeliverPlaintext(error);
+}
+
+void THttpCli::DeliverPlaintext(std::uint16_t error) {
+    // Hand on everything TLS has decrypted: the socket only calls again when
+    // more arrives, and bytes left inside TLS would be lost at the close.
+    while (channel_ == chTls && (state_ == hsReceivingHeader || state_ == hsReceivingBody)) {
+        tlsGotPlain_ = false;
+        ReadReply(error);
+        if (!tlsGotPlain_) break;
+    }
+    if (channel_ != chTls) return;  // the reply ended the connection (a redirection, an error status)
+    if (tls_->State() == tlsFailed) {
+        TlsFailed();
+        return;
+    }
+    // The server said goodbye properly: ours answers before the socket closes.
+    if (tls_->State() == tlsClosed) {
+        try {
+            FlushTls();
+        } catch (const std::exception&) {
+            // the server may be gone already; its close ends the request
+        }
+    }
+}
+
+int THttpCli::ReceiveBytes(char* buffer, int size) {
+    if (channel_ != chTls) return socket_->Receive(buffer, size);
+    std::size_t got = 0;
+    while (got < static_cast<std::size_t>(size)) {
+        std::size_t n = tls_->Read(buffer + got, static_cast<std::size_t>(size) - got);
+        if (n == 0) break;
+        got += n;
+    }
+    tlsGotPlain_ = got > 0;
+    return static_cast<int>(got);
+}
+
+void THttpCli::Transmit(const char* data, int len) {
+    if (channel_ != chTls) {
+        socket_->Send(data, len);
+        return;
+    }
+    if (len > 0) tls_->Write(data, static_cast<std::size_t>(len));
+    FlushTls();
+}
+
+void THttpCli::FlushTls() {
+    tlsOutput_.clear();
+    tls_->TakeOutput(tlsOutput_);
+    if (!tlsOutput_.empty() && socket_->State() == wsConnected)
+        socket_->Send(tlsOutput_.data(), static_cast<int>(tlsOutput_.size()));
+}
+
+void THttpCli::ShutdownTls() {
+    if (channel_ == chPlain) return;
+    if (channel_ == chTls) {
+        // A proper goodbye before the socket closes.
+        tls_->Shutdown();
+        try {
+            FlushTls();
+        } catch (const std::exception&) {
+            // the connection is closing anyway
+        }
+    }
+    channel_ = chPlain;
+    tls_->Reset();
+}
+
+void THttpCli::TlsFailed() {
+    const std::string reason = tls_->ErrorText();
+    try {
+        FlushTls();  // the alert that tells the server why
+    } catch (const std::exception&) {
+        // the failure stands whether or not the server hears of it
+    }
+    channel_ = chPlain;
+    tls_->Reset();
+    FailRequest(reason, httperrTlsFailed, 0);
+}
+
+void THttpCli::ChannelLost(std::uint16_t error) {
+    statusCode_ = 404;
+    if (error != 0) {
+        lastRequestError_ = error;
+        reasonPhrase_ = SocketErrorText(error) + " (Error #" + std::to_string(error) + ")";
+    } else if (channel_ == chTunnelReply) {
+        lastRequestError_ = httperrTunnelRefused;
+        reasonPhrase_ = "Proxy closed the connection before the tunnel was open";
+    } else {
+        tls_->FeedEof();
+        lastRequestError_ = httperrTlsFailed;
+        reasonPhrase_ = tls_->State() == tlsFailed ? tls_->ErrorText() : "TLS: unexpected eof while reading";
+    }
+}
+
 // --- ending ----------------------------------------------------------------------
 
 void THttpCli::CloseConnection() {
+    ShutdownTls();
     socket_->Close();
     connected_ = false;
 }

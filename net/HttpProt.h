@@ -10,6 +10,14 @@
 // the new target (at most 10 hops), and with Proxy set every request is
 // addressed to that HTTP proxy with an absolute request target.
 //
+// An https target (any case; port 443 unless named) runs the same request
+// over TLS: a TTlsSession sits between the client and its socket, fed by the
+// socket's data events and sending through the socket's Send, so plain HTTP
+// goes out exactly as before. Each hop uses the protocol of its target.
+// Through a Proxy, an https hop first opens a tunnel with CONNECT. A failed
+// handshake or verification fails the request (404, LastRequestError
+// httperrTlsFailed) with OpenSSL's reason after "TLS: ".
+//
 // Ownership: the client owns its socket, its notification target and its
 // buffers. ReceiveStream and PostStream stay the caller's; the client writes
 // to ReceiveStream only while a request runs. Everything runs on the thread
@@ -29,6 +37,7 @@
 #include "base/Stream.h"
 #include "net/HttpLocation.h"
 #include "net/HttpReply.h"
+#include "net/TlsSession.h"
 #include "platform/MessageLoop.h"
 
 namespace net {
@@ -64,6 +73,10 @@ constexpr int httperrAborted = 3;
 constexpr int httperrLineTooLong = 4;
 constexpr int httperrTooManyRedirections = 5;
 constexpr int httperrUnsupportedProtocol = 6;
+// TLS failed: handshake, verification, or a damaged record.
+constexpr int httperrTlsFailed = 8;
+// The proxy did not open the tunnel an https request asked for.
+constexpr int httperrTunnelRefused = 9;
 
 // The private messages the client posts to its own target.
 constexpr platform::UINT MsgRequestDone = 0x401;
@@ -79,8 +92,7 @@ using TDocDataEvent = std::function<void(base::TObject* Sender, const char* Buff
 using THttpRequestDone = std::function<void(base::TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
 using TStrayLineEvent = std::function<void(base::TObject* Sender, std::uint16_t Error)>;
 
-// How the bytes of one hop travel. Only plain TCP exists today; the protocol
-// of each hop picks its transport, so TLS slots in here.
+// How the bytes of one hop travel: the protocol of each hop picks it.
 enum class THttpTransport : std::uint8_t { htPlain, htTls };
 // The transport a protocol text asks for ("https" in any case is TLS).
 THttpTransport TransportForProtocol(std::string_view protocol);
@@ -214,11 +226,29 @@ private:
     void DataSent(std::uint16_t error);
     void SessionClosed(std::uint16_t error);  // the end handling
 
+    // The secure channel of an https hop, between the socket and the reply.
+    void StartSecureChannel();
+    void SendTunnelRequest();
+    void TunnelReplyAvailable();
+    void StartTls();
+    void TlsDataAvailable(std::uint16_t error);
+    void DeliverPlaintext(std::uint16_t error);
+    void ChannelReady();
+    void ChannelLost(std::uint16_t error);
+    void TlsFailed();
+    void FlushTls();
+    void ShutdownTls();
+    // Reads reply bytes: from the socket, or the plaintext TLS has decrypted.
+    int ReceiveBytes(char* buffer, int size);
+    // Sends request bytes: to the socket, or through TLS.
+    void Transmit(const char* data, int len);
+
     // Request start and addressing.
     void AddressDirect();
     void AddressThroughProxy();
     void SendRequest(const std::string& method);
     // Reply handling.
+    void ReadReply(std::uint16_t error);
     void ReceiveBody();
     void HeaderLineHandler();
     void BodyHandler();
@@ -271,6 +301,22 @@ private:
     // Numbers the requests: a posted message of an earlier request finds a
     // different number and is dropped.
     platform::WPARAM serial_ = 0;
+
+    // What the connection of the current hop carries, in order: plain HTTP
+    // from the start, or (https) the proxy's answer to CONNECT, then the TLS
+    // handshake, then the request and reply inside TLS.
+    enum TChannelState : std::uint8_t { chPlain, chTunnelReply, chTlsHandshake, chTls };
+    TChannelState channel_ = chPlain;
+    std::unique_ptr<TTlsSession> tls_;
+    std::unique_ptr<char[]> tlsInput_;  // ciphertext as read from the socket
+    std::string tlsOutput_;             // ciphertext on its way to the socket
+    std::string tlsHost_;               // the name the certificate must carry
+    std::string tlsPort_;
+    std::string tunnelPath_;  // the request target inside a tunnel (origin form)
+    int tunnelStatus_ = -1;   // status of the proxy's answer; -1 before its first line
+    std::string tunnelReason_;
+    std::vector<std::string> tunnelLines_;
+    bool tlsGotPlain_ = false;  // the last ReceiveBytes took plaintext from TLS
 };
 
 }  // namespace net

@@ -44,7 +44,7 @@ TEST(FollowLocation, Direct) {
          "full URL: port 80"},
         {"http://other:81", {"other", "81", "other", "/", "http://other", "http"}, "full URL without path"},
         {"https://other/x",
-         {"other", "80", "other", "/x", "https://other/x", "https"},
+         {"other", "443", "other", "/x", "https://other/x", "https"},
          "protocol picks the transport"},
         {"http:/x", {"srv", "8080", "srv", "/x", "http://srv/x", "http"}, "protocol and path"},
         {"other/x", {"other", "8080", "other", "/x", "srv:8080/dir/doc", "http"}, "host and path, as typed"},
