@@ -4,9 +4,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
@@ -16,6 +18,10 @@
 #include "app/ViewLog.h"
 #include "app/viewform.h"
 #include "desktop/ALed.h"
+#include "desktop/AppEvent.h"
+#include "desktop/AppUtils.h"
+#include "desktop/Placemnt.h"
+#include "desktop/TovikTrayIcon.h"
 #include "platform/Application.h"
 
 namespace app {
@@ -32,6 +38,8 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     setWindowTitle("Sentrel");
     setMinimumSize(488, 182);
     resize(488, 182);
+    // The window's icon, which the tray icon shows too: a lit LED.
+    setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedResourceImage(desktop::LEDLarge, false))));
 
     auto* central = new QWidget(this);
     auto* top = new QVBoxLayout(central);
@@ -64,9 +72,11 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     StatusLED = new desktop::ThhALed(central);
     StatusLED->setObjectName("StatusLED");
     StatusLED->SetLEDStyle(desktop::LEDSqSmall);
+    StatusLED->SetBlink(false);
     StatusLED->setToolTip("Green means last check was good, blinking red means last check was bad");
     activeLED = new desktop::ThhALed(central);
     activeLED->setObjectName("activeLED");
+    activeLED->SetBlink(false);
     activeLED->setToolTip("Lights up if actively monitoring");
     lasthost = new QLineEdit(central);
     lasthost->setObjectName("lasthost");
@@ -105,6 +115,20 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     Maximize1 = PopupMenu1->addAction("Maximize");
     connect(Exit1, &QAction::triggered, this, [this] { Run([this] { Exit1Click(); }); });
     connect(Maximize1, &QAction::triggered, this, [this] { Run([this] { Maximize1Click(); }); });
+
+    // The desktop components: this is the application's main window.
+    desktop::SetMainForm(this);
+    trayicon = new desktop::TTovikTrayIcon(this);
+    if (!windowIcon().isNull()) trayicon->SetIcon(windowIcon());
+    trayicon->SetLeftMenu(PopupMenu1);
+    trayicon->SetRightMenu(PopupMenu1);
+    AppEvents1 = new desktop::TAppEvents(this);
+    AppEvents1->OnMinimize = [this](base::TObject*) { Run([this] { AppEvents1Minimize(); }); };
+    AppEvents1->OnRestore = [this](base::TObject*) { Run([this] { AppEvents1Restore(); }); };
+    FormPlacement1 = new desktop::TFormPlacement(this);
+    FormPlacement1->IniFileName = ".\\sentrel.ini";
+    FormPlacement1->IniSection = "form";
+    FormPlacement1->Options = {desktop::fpPosition};
 
     controller_ = std::make_unique<TQzController>(*this, settings_, http);
     connect(MonitorButton, &QPushButton::clicked, this,
@@ -182,12 +206,15 @@ void Tqzform::Exit1Click() {
 }
 
 void Tqzform::Maximize1Click() {
-    showNormal();
-    activateWindow();
+    desktop::RestoreApplication();
 }
 
-void Tqzform::AppEvents1Minimize() {}
-void Tqzform::AppEvents1Restore() {}
+void Tqzform::AppEvents1Minimize() {
+    trayicon->SetVisible(true);
+}
+void Tqzform::AppEvents1Restore() {
+    trayicon->SetVisible(false);
+}
 
 void Tqzform::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);

@@ -78,6 +78,8 @@ public:
     QAction* Exit1 = nullptr;
     QAction* Maximize1 = nullptr;
     desktop::TTovikTrayIcon* trayicon = nullptr;
+    desktop::TAppEvents* AppEvents1 = nullptr;
+    desktop::TFormPlacement* FormPlacement1 = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;

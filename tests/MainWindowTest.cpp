@@ -17,12 +17,13 @@
 #include "app/ServerFormDialog.h"
 #include "app/viewform.h"
 #include "desktop/ALed.h"
+#include "desktop/TovikTrayIcon.h"
 #include "platform/Application.h"
+#include "platform/IniFile.h"
 
 namespace {
 
 struct Gui {
-    WorkDir dir;
     app::TServerForm settings;
     ScriptedGetter http;
     std::unique_ptr<app::Tqzform> form;
@@ -56,6 +57,7 @@ QApplication* TheApp() {
 
 TEST(MainWindow, ShowsItsControlsAndStartsTheLog) {
     TheApp();
+    WorkDir dir;
     Gui g("[main]\r\nserver1name=up\r\n");
     EXPECT_EQ(g.form->windowTitle(), "Sentrel");
     EXPECT_EQ(g.form->minimumSize(), QSize(488, 182));
@@ -69,6 +71,7 @@ TEST(MainWindow, ShowsItsControlsAndStartsTheLog) {
 
 TEST(MainWindow, CheckNowLightsTheLedByThePoolsOutcomeAndViewLogShowsTheFile) {
     TheApp();
+    WorkDir dir;
     Gui g("[main]\r\nserver1name=up\r\nserver2name=down\r\nserver2active=1\r\n");
     g.http.answers["up"] = {"<html>", false};
     g.http.answers["down"] = {"", true, "Connection refused (Error #10061)"};
@@ -95,6 +98,7 @@ TEST(MainWindow, CheckNowLightsTheLedByThePoolsOutcomeAndViewLogShowsTheFile) {
 
 TEST(MainWindow, MonitorButtonTogglesCaptionAndActiveLed) {
     TheApp();
+    WorkDir dir;
     Gui g("[main]\r\n");
     g.form->MonitorButton->click();
     EXPECT_EQ(g.form->MonitorButton->text(), "Monitor Off");
@@ -107,6 +111,7 @@ TEST(MainWindow, MonitorButtonTogglesCaptionAndActiveLed) {
 
 TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
     TheApp();
+    WorkDir dir;
     Gui g("[form]\r\nTop=3\r\n");
     QTimer::singleShot(0, [&] {
         g.dialog->serverName[1]->setText("second");
@@ -121,4 +126,39 @@ TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
     g.form->close();
     EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");
     platform::Application().Reset();
+}
+
+TEST(MainWindow, KeepsItsPositionBetweenRunsInTheFormSection) {
+    TheApp();
+    WorkDir dir;
+    std::string main = "[main]\r\nserver1name=up\r\n";
+    QRect where;
+    {
+        Gui g(main);
+        g.form->setGeometry(130, 140, 520, 200);
+        where = g.form->geometry();
+        g.form->close();
+        platform::Application().Reset();
+    }
+    platform::TIniFile ini("sentrel.ini");
+    std::vector<std::string> keys = ini.ReadSection("form");
+    ASSERT_FALSE(keys.empty()) << GetFile("sentrel.ini");
+    EXPECT_EQ(ini.ReadString("main", "server1name", ""), "up");  // the pool's section is untouched
+    Gui again(GetFile("sentrel.ini"));
+    EXPECT_EQ(again.form->geometry(), where);
+    again.form->close();
+    platform::Application().Reset();
+}
+
+TEST(MainWindow, MinimisingShowsTheTrayIconAndRestoringHidesIt) {
+    TheApp();
+    WorkDir dir;
+    Gui g("[main]\r\n");
+    ASSERT_NE(g.form->trayicon, nullptr);
+    g.form->AppEvents1Minimize();
+    EXPECT_TRUE(g.form->trayicon->Visible());
+    g.form->Maximize1Click();
+    g.form->AppEvents1Restore();
+    EXPECT_FALSE(g.form->trayicon->Visible());
+    EXPECT_FALSE(g.form->isMinimized());
 }
