@@ -114,11 +114,11 @@ public:
             }
             timers_[fd] = Timer{wnd, id, gen};
         }
-        itimerspec spec{};
-        spec.it_value.tv_sec = ms / 1000;
-        spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-        spec.it_interval = spec.it_value;
-        timerfd_settime(fd, 0, &spec, nullptr);
+        itimerspec when{};
+        when.it_value.tv_sec = ms / 1000;
+        when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+        when.it_interval = when.it_value;
+        timerfd_settime(fd, 0, &when, nullptr);
         return true;
     }
 
