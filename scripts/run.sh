@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSENTREL_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSENTREL_SANITIZE=OFF -DSENTREL_TESTS=OFF >/dev/null
 cmake --build "$root/build" --target sentrel sentrel-get
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
   echo "run: no display; starting without a window (QT_QPA_PLATFORM=offscreen)" >&2
