@@ -27,7 +27,9 @@ void Usage() {
         "  -m SECONDS   give each request at most SECONDS (0: no limit, the default)\n"
         "  -I           send HEAD instead of GET\n"
         "  -s           silent: no status lines on stderr\n"
-        "  -h           this help\n",
+        "  -h           this help\n"
+        "URLs may be http or https; https servers are verified against the system's\n"
+        "trust store (SSL_CERT_FILE and SSL_CERT_DIR point it elsewhere).\n",
         stderr);
 }
 
