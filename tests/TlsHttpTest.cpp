@@ -16,6 +16,7 @@
 #include "support/RealServers.h"
 #include "support/ScriptedPeer.h"
 #include "support/TestCa.h"
+#include "support/TlsThreadPeer.h"
 #include "support/Watchdog.h"
 
 using namespace net;
@@ -170,6 +171,63 @@ TEST_F(TlsHttpTest, ManyRequestsInARow) {
         ASSERT_FALSE(o.raised) << i << ": " << o.message;
         ASSERT_EQ(body.DataString(), kPage) << i;
     }
+}
+
+TEST_F(TlsHttpTest, ConnectionsEndWithAProperShutdown) {
+    TCertFiles files = ca->Issue("peer", TTestCa::Localhost());
+    const std::string ok = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + std::string(40000, 'b');
+    const struct {
+        const char* word;
+        std::vector<TTlsExchange> exchanges;
+        std::string body;  // empty: the request fails
+        std::vector<bool> clientCloseNotify;
+    } cases[] = {
+        {"server says goodbye: ours answers",
+         {{ok, TTlsEnding::CloseNotify}},
+         std::string(40000, 'b'),
+         {true}},
+        {"server closes without close_notify after the body: still the end of the body",
+         {{ok, TTlsEnding::NoCloseNotify}},
+         std::string(40000, 'b'),
+         {false}},
+        {"error status: the client closes, properly",
+         {{"HTTP/1.0 404 Not Found\r\n\r\n", TTlsEnding::WaitForClient}},
+         "",
+         {true}},
+        {"redirection: the first connection ends properly before the next hop",
+         {{"HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\nmoved", TTlsEnding::WaitForClient},
+          {"HTTP/1.0 200 OK\r\n\r\nfinal", TTlsEnding::CloseNotify}},
+         "final",
+         {true, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        body.Clear();
+        TTlsThreadPeer peer(files, c.exchanges);
+        cli.URL = "https://localhost:" + std::to_string(peer.Port());
+        Outcome o = Fetch(cli);
+        EXPECT_EQ(o.raised, c.body.empty()) << o.message;
+        EXPECT_TRUE(body.DataString() == c.body) << body.Size();
+        ASSERT_TRUE(peer.WaitDone());
+        EXPECT_EQ(peer.ClientCloseNotify(), c.clientCloseNotify);
+    }
+}
+
+TEST_F(TlsHttpTest, RequestInsideTlsIsThePlainRequestByteForByte) {
+    TTlsThreadPeer peer(ca->Issue("peer", TTestCa::Localhost()),
+                        {{"HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n", TTlsEnding::WaitForClient},
+                         {"HTTP/1.0 200 OK\r\n\r\n", TTlsEnding::CloseNotify}});
+    cli.URL = "https://localhost:" + std::to_string(peer.Port());
+    Outcome o = Fetch(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    ASSERT_TRUE(peer.WaitDone());
+    const std::string header =
+        "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
+        "User-Agent: Mozilla/3.0 (compatible)\r\n"
+        "Host: localhost\r\n\r\n";
+    ASSERT_EQ(peer.Requests().size(), 2u);
+    EXPECT_EQ(peer.Requests()[0], "GET / HTTP/1.0\r\n" + header);
+    EXPECT_EQ(peer.Requests()[1], "GET /next HTTP/1.0\r\n" + header);
 }
 
 TEST_F(TlsHttpTest, TinyproxyCarriesTheTunnel) {

@@ -1,7 +1,8 @@
 # HTTPS for the HTTP client: the TLS session over memory, and (with nginx and
 # tinyproxy started by the tests) the client over real TLS peers.
 if(TARGET sentrel_net AND OpenSSL_FOUND)
-  add_library(sentrel_tls_support STATIC support/TestCa.cpp support/TlsPeer.cpp support/NginxTls.cpp)
+  add_library(sentrel_tls_support STATIC support/TestCa.cpp support/TlsPeer.cpp support/NginxTls.cpp
+              support/TlsThreadPeer.cpp)
   target_include_directories(sentrel_tls_support PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(sentrel_tls_support PUBLIC sentrel_net OpenSSL::SSL OpenSSL::Crypto)
 
