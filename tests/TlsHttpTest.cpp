@@ -230,6 +230,44 @@ TEST_F(TlsHttpTest, RequestInsideTlsIsThePlainRequestByteForByte) {
     EXPECT_EQ(peer.Requests()[1], "GET /next HTTP/1.0\r\n" + header);
 }
 
+TEST_F(TlsHttpTest, PostBodyGoesThroughTlsInChunks) {
+    TTlsThreadPeer peer(ca->Issue("peer", TTestCa::Localhost()),
+                        {{"HTTP/1.0 200 OK\r\n\r\nposted", TTlsEnding::CloseNotify}});
+    std::string data;
+    for (int i = 0; data.size() < 30000; ++i) data += "field" + std::to_string(i) + "=x&";
+    base::TMemoryStream post;
+    post.Write(data.data(), static_cast<std::int64_t>(data.size()));
+    post.SetPosition(0);
+    cli.PostStream = &post;
+    cli.URL = "https://localhost:" + std::to_string(peer.Port()) + "/form";
+    TWatchdog dog(20000, [this] { cli.Abort(); });
+    EXPECT_NO_THROW(cli.Post());
+    EXPECT_EQ(body.DataString(), "posted");
+    EXPECT_EQ(cli.SentCount(), static_cast<int>(data.size()));
+    ASSERT_TRUE(peer.WaitDone());
+    ASSERT_EQ(peer.Requests().size(), 1u);
+    const std::string request = peer.Requests()[0];
+    EXPECT_EQ(request.rfind("POST /form HTTP/1.0\r\n", 0), 0u);
+    EXPECT_EQ(request.substr(request.find("\r\n\r\n") + 4), data);
+}
+
+TEST_F(TlsHttpTest, AbortDuringTheBodyEndsAtOnce) {
+    cli.URL = Url(tls, "/big.bin");
+    cli.OnDocData = [this](base::TObject*, const char*, int) { cli.Abort(); };
+    Outcome o = Fetch(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Connection aborted on request");
+    EXPECT_EQ(cli.LastRequestError(), httperrAborted);
+    EXPECT_LT(body.Size(), static_cast<std::int64_t>(big.size()));
+    // The client is ready for the next request at once.
+    cli.OnDocData = nullptr;
+    body.Clear();
+    cli.URL = Url(tls, "/index.html");
+    o = Fetch(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), kPage);
+}
+
 TEST_F(TlsHttpTest, TinyproxyCarriesTheTunnel) {
     if (!TTinyproxy::Available()) GTEST_SKIP() << "tinyproxy is not installed";
     TTinyproxy proxy;

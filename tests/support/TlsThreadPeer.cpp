@@ -107,6 +107,22 @@ void TTlsThreadPeer::Play(int fd, const TTlsExchange& exchange) {
             if (e != SSL_ERROR_WANT_READ && !(e == SSL_ERROR_SYSCALL && errno == EAGAIN)) break;
             ERR_clear_error();
         }
+        // A body announced by Content-Length (a POST) is part of the request.
+        std::size_t headerEnd = request.find("\r\n\r\n");
+        std::size_t at = request.find("Content-Length: ");
+        if (headerEnd != std::string::npos && at != std::string::npos && at < headerEnd) {
+            std::size_t want = headerEnd + 4 + std::stoul(request.substr(at + 16));
+            while (request.size() < want && timeLeft()) {
+                int n = SSL_read(ssl, buffer, sizeof buffer);
+                if (n > 0) {
+                    request.append(buffer, static_cast<std::size_t>(n));
+                    continue;
+                }
+                int e = SSL_get_error(ssl, n);
+                if (e != SSL_ERROR_WANT_READ && !(e == SSL_ERROR_SYSCALL && errno == EAGAIN)) break;
+                ERR_clear_error();
+            }
+        }
         if (!exchange.Reply.empty())
             SSL_write(ssl, exchange.Reply.data(), static_cast<int>(exchange.Reply.size()));
         if (exchange.Ending == TTlsEnding::CloseNotify) SSL_shutdown(ssl);
