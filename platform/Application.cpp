@@ -28,16 +28,18 @@ void TApplication::WaitMessage() {
 }
 
 void TApplication::HandleMessage() {
+    // Sleep only when this round found nothing to do: what it ran may have
+    // been the very message the caller waits for.
     if (host_.processMessages) {
-        // The host's own wait processes what arrives as it wakes.
-        host_.processMessages();
-        WaitMessage();
+        if (!host_.processMessages()) WaitMessage();
         return;
     }
     if (!platform::ProcessMessages()) platform::WaitMessage(-1);
 }
 
-void TApplication::ShowException(const std::exception& e) { ShowErrorText(e.what()); }
+void TApplication::ShowException(const std::exception& e) {
+    ShowErrorText(e.what());
+}
 
 void TApplication::ShowErrorText(const std::string& message) {
     std::string text = base::ErrorReportText(message);

@@ -54,8 +54,8 @@ public:
     // What a host provides. Each hook may be left empty to keep the default.
     struct Host {
         // Dispatch everything pending without blocking (Qt: processEvents,
-        // which also drains the platform loop).
-        std::function<void()> processMessages;
+        // which also drains the platform loop); true when anything ran.
+        std::function<bool()> processMessages;
         // Sleep until something is pending.
         std::function<void()> waitMessage;
         // Show one error report; text already carries its final full stop.

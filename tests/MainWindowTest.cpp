@@ -11,7 +11,11 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <sys/resource.h>
+#include <QEventLoop>
+
 #include "AppFakes.h"
+#include "app/HttpGetter.h"
 #include "app/MainWindow.h"
 #include "app/QtHost.h"
 #include "app/ServerFormDialog.h"
@@ -20,6 +24,7 @@
 #include "desktop/TovikTrayIcon.h"
 #include "platform/Application.h"
 #include "platform/IniFile.h"
+#include "support/ScriptedPeer.h"
 
 namespace {
 
@@ -161,4 +166,48 @@ TEST(MainWindow, MinimisingShowsTheTrayIconAndRestoringHidesIt) {
     g.form->AppEvents1Restore();
     EXPECT_FALSE(g.form->trayicon->Visible());
     EXPECT_FALSE(g.form->isMinimized());
+}
+
+// The real client inside the window: a check run by a button and one run by
+// a tick of the cycle timer both end, and the wait for a slow server sleeps.
+TEST(MainWindow, ChecksWithTheRealClientEndAndSleepWhileTheyWait) {
+    TheApp();
+    WorkDir dir;
+    testsupport::TScriptedPeer slow(
+        {{testsupport::ReadRequest(), testsupport::PauseMs(1500),
+          testsupport::SendBytes("HTTP/1.0 200 OK\r\n\r\n<html>"), testsupport::CloseConn()}});
+    PutFile("sentrel.ini", "[main]\r\nserver1name=" + slow.HostPort() + "\r\nfrequency=1\r\n");
+    app::TServerForm settings;
+    auto http = app::MakeHttpGetter();
+    app::Tqzform form(settings, *http);
+    form.show();
+
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    form.CheckNowButton->click();  // returns when the pass has ended
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    auto cpuMs = [](const rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 +
+               (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
+    };
+    EXPECT_EQ(form.statusBar()->currentMessage(), "All servers connected correctly");
+    EXPECT_LT(cpuMs(after) - cpuMs(before), 500.0);  // a spinning wait would burn the whole 1.5 s
+
+    // Now from a tick: the pass runs inside the loop's own notification.
+    form.MonitorButton->click();
+    QEventLoop loop;
+    int passes = 0;
+    form.Controller().OnStatus = [&](const std::string& text) {
+        if (text == "All servers connected correctly" && ++passes == 1) loop.quit();
+    };
+    QTimer::singleShot(15000, &loop, [&] {
+        ADD_FAILURE() << "the ticked pass never ended";
+        loop.quit();
+    });
+    loop.exec();
+    EXPECT_EQ(passes, 1);
+    form.MonitorButton->click();
+    form.close();
+    platform::Application().Reset();
 }

@@ -1,5 +1,5 @@
 if(TARGET sentrel_gui)
-  sentrel_add_test(app_window_test SOURCES MainWindowTest.cpp LIBS sentrel_gui)
+  sentrel_add_test(app_window_test SOURCES MainWindowTest.cpp support/ScriptedPeer.cpp LIBS sentrel_gui)
 endif()
 
 if(TARGET sentrel)
