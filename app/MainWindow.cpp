@@ -103,12 +103,14 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     state->addSpacing(8);
     state->addWidget(new QLabel("Last Host:", central));
     state->addWidget(lasthost, 1);
-    state->addWidget(LoadDalmor);
-    state->addWidget(emaildalmor);
     top->addLayout(state);
     setCentralWidget(central);
     statusBar()->setObjectName("StatusBar");
     statusBar()->setSizeGripEnabled(false);
+    // The two speed buttons sit at the right end of the status bar, so the
+    // "Last Host:" field keeps the width of the window.
+    statusBar()->addPermanentWidget(LoadDalmor);
+    statusBar()->addPermanentWidget(emaildalmor);
 
     PopupMenu1 = new QMenu(this);
     Exit1 = PopupMenu1->addAction("E&xit");
