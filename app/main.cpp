@@ -46,7 +46,7 @@ int RunWindow(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) return Usage(argv[i]);  // what Qt did not take is not ours either
     QApplication::setQuitOnLastWindowClosed(false);
     platform::Application().Title = "Kvo Sentrel";
-    QApplication::setApplicationDisplayName("Kvo Sentrel");
+    QApplication::setApplicationName("Kvo Sentrel");  // not the display name: Qt would append it to every caption
     app::InstallQtHost();
 
     app::TServerForm settings;
