@@ -324,53 +324,45 @@ void TCustomWSocket::ReportSocketError(const std::string& FunctionName) {
 // ---------------------------------------------------------------------------
 // Property setters and getters
 
+bool TCustomWSocket::EnsureClosed(const char* Msg) {
+    if (state_ == wsClosed) return true;
+    ReportError(Msg);
+    return false;
+}
+
+void TCustomWSocket::AssignTrimmed(const std::string& Value, std::string& Str, bool& Assigned) {
+    Str = base::Trim(Value);
+    Assigned = !Str.empty();
+}
+
+void TCustomWSocket::SetEndpoint(const std::string& Value, std::string& Str, bool& Assigned, bool& Resolved,
+                                 const char* NotClosedMsg) {
+    if (Value == Str && Assigned) return;  // the same value again is no change, open or not
+    if (!EnsureClosed(NotClosedMsg)) return;
+    AssignTrimmed(Value, Str, Assigned);
+    Resolved = false;
+}
+
 void TCustomWSocket::SetAddr(const std::string& Value) {
-    if (Value == addrStr_ && addrAssigned_) return;
-    if (state_ != wsClosed) {
-        ReportError("Cannot change Addr if not closed");
-        return;
-    }
-    addrStr_ = base::Trim(Value);
-    addrAssigned_ = !addrStr_.empty();
-    addrResolved_ = false;
+    SetEndpoint(Value, addrStr_, addrAssigned_, addrResolved_, "Cannot change Addr if not closed");
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
-    if (Value == portStr_ && portAssigned_) return;
-    if (state_ != wsClosed) {
-        ReportError("Cannot change Port if not closed");
-        return;
-    }
-    portStr_ = base::Trim(Value);
-    portAssigned_ = !portStr_.empty();
-    portResolved_ = false;
+    SetEndpoint(Value, portStr_, portAssigned_, portResolved_, "Cannot change Port if not closed");
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
-    if (Value == protoStr_ && protoAssigned_) return;
-    if (state_ != wsClosed) {
-        ReportError("Cannot change Proto if not closed");
-        return;
-    }
-    protoStr_ = base::Trim(Value);
-    protoAssigned_ = !protoStr_.empty();
-    protoResolved_ = false;
+    SetEndpoint(Value, protoStr_, protoAssigned_, protoResolved_, "Cannot change Proto if not closed");
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& Value) {
-    if (state_ != wsClosed) {
-        ReportError("Cannot change LocalPort if not closed");
-        return;
-    }
+    if (!EnsureClosed("Cannot change LocalPort if not closed")) return;
     localPortStr_ = Value;
     localPortResolved_ = false;
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& Value) {
-    if (state_ != wsClosed) {
-        ReportError("Cannot change LocalAddr if not closed");
-        return;
-    }
+    if (!EnsureClosed("Cannot change LocalAddr if not closed")) return;
     std::string v = Value.empty() ? "0.0.0.0" : Value;
     std::uint32_t a = WSocket_inet_addr(v);
     if (a == kAllOnes) {
@@ -1071,28 +1063,17 @@ void TCustomSocksWSocket::ResetDefaults() {
 }
 
 void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
-    if (state_ != wsClosed) {
-        ReportError("Can't change socks server if not closed");
-        return;
-    }
-    socksServer_ = base::Trim(Value);
-    socksServerAssigned_ = !socksServer_.empty();
+    if (EnsureClosed("Can't change socks server if not closed"))
+        AssignTrimmed(Value, socksServer_, socksServerAssigned_);
 }
 
 void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
-    if (state_ != wsClosed) {
-        ReportError("Can't change socks port if not closed");
-        return;
-    }
-    socksPort_ = base::Trim(Value);
-    socksPortAssigned_ = !socksPort_.empty();
+    if (EnsureClosed("Can't change socks port if not closed"))
+        AssignTrimmed(Value, socksPort_, socksPortAssigned_);
 }
 
 void TCustomSocksWSocket::SetSocksLevel(const std::string& Value) {
-    if (state_ != wsClosed) {
-        ReportError("Can't change socks level if not closed");
-        return;
-    }
+    if (!EnsureClosed("Can't change socks level if not closed")) return;
     if (Value == "4" || Value == "5" || Value == "4A" || Value == "4a") {
         socksLevel_ = base::UpperCase(Value);
         return;

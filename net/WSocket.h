@@ -201,6 +201,11 @@ protected:
     virtual int RawReceiveFrom(void* Buffer, int BufferSize, TSockAddrIn& From);
     void ReportErrorFmt(const char* Fmt, ...);
     virtual void ReportError(const std::string& Msg);
+    // Settings that a connection is made with change only while the socket
+    // is closed: true then; otherwise Msg is reported and the answer is false.
+    bool EnsureClosed(const char* Msg);
+    // Stores a setting trimmed; Assigned says whether anything is left of it.
+    static void AssignTrimmed(const std::string& Value, std::string& Str, bool& Assigned);
     virtual void ReportSocketError(const std::string& FunctionName);
     virtual void HandleBgException(const std::exception& E);
     virtual bool TriggerDataAvailable(std::uint16_t Error);
@@ -288,6 +293,13 @@ protected:
     bool multiThreaded_ = false;
     TSocketLingerOnOff lingerOnOff_ = wsLingerOn;
     int lingerTimeout_ = 0;
+
+private:
+    // Addr, Port and Proto: an assigned value set again is no change, open or
+    // not; anything else needs a closed socket, is stored trimmed and is
+    // resolved again at the next connect.
+    void SetEndpoint(const std::string& Value, std::string& Str, bool& Assigned, bool& Resolved,
+                     const char* NotClosedMsg);
 };
 
 // SOCKS 4, 4A and 5 client negotiation. Transparent while SocksServer is empty.
