@@ -15,7 +15,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "platform/MessageLoop.h"
@@ -56,34 +55,6 @@ inline std::uint16_t LocalPort(int fd) {
     getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
     return ntohs(sin.sin_port);
 }
-
-// A watchdog for waits that do not return to the test's own runner (Flush,
-// WaitUntilSet): when the time is up it records a failure and runs an
-// action that ends the wait.
-class Watchdog {
-public:
-    Watchdog(int ms, std::function<void()> onExpiry) : onExpiry_(std::move(onExpiry)) {
-        wnd_ = platform::AllocateHWnd([this](platform::UINT msg, platform::WPARAM, platform::LPARAM) {
-            if (msg == platform::WM_TIMER && !fired_) {
-                fired_ = true;
-                platform::KillTimer(wnd_, 1);
-                ADD_FAILURE() << "watchdog expired: the test hung";
-                if (onExpiry_) onExpiry_();
-            }
-            return platform::LRESULT{0};
-        });
-        platform::SetTimer(wnd_, 1, static_cast<platform::UINT>(ms));
-    }
-    ~Watchdog() { platform::DeallocateHWnd(wnd_); }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-    bool Fired() const { return fired_; }
-
-private:
-    std::function<void()> onExpiry_;
-    platform::HWND wnd_ = 0;
-    bool fired_ = false;
-};
 
 // A port on 127.0.0.1 where nothing listens: a connect there is refused.
 inline std::uint16_t ClosedPort() {

@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "SocketPeer.h"
 #include "platform/AsyncLookup.h"
 #include "platform/AsyncSelect.h"
+#include "support/Watchdog.h"
 
 using namespace net;
 using namespace sockettest;
@@ -450,7 +452,7 @@ TEST_F(WSocketTest, FlushReturnsOnceEverythingHasBeenSent) {
     std::string data(1 << 20, 'f');
     s.Send(data.data(), static_cast<int>(data.size()));
     EXPECT_FALSE(s.AllSent());
-    Watchdog dog(10000, [&] { s.AbortSocket(); });
+    testsupport::TWatchdog dog(10000, [&] { s.AbortSocket(); });
     s.Flush();
     EXPECT_TRUE(s.AllSent());
     EXPECT_EQ(s.FirstUnsent(), 0);
@@ -848,7 +850,7 @@ TEST_F(WSocketTest, WaitUntilSetSleepsInsteadOfSpinning) {
         return platform::LRESULT{0};
     });
     platform::SetTimer(w, 1, 50);
-    Watchdog dog(5000, [&] { flag = true; });
+    testsupport::TWatchdog dog(5000, [&] { flag = true; });
     EXPECT_EQ(s.RunAndWait(nullptr, flag), 0);
     platform::DeallocateHWnd(w);
 }
