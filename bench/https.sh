@@ -22,7 +22,7 @@ big_mib=${BIG_MIB:-256}
 for tool in nginx curl openssl; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
 done
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+. "$root/scripts/nginx-lib.sh"
 
 # --- the release build -----------------------------------------------------------
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -37,43 +37,19 @@ grep -q '^CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" ||
 cmake --build "$build" --target sentrel-get >/dev/null
 get=$build/sentrel-get
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/sentrel-https-bench-XXXXXX")
-nginx_pid=
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+nginx_workdir sentrel-https-bench
 
 # --- certificates ----------------------------------------------------------------
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
-    -keyout "$work/ca.key" -out "$work/ca.pem" -subj "/CN=Sentrel bench CA $$" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" 2>/dev/null
-openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes \
-    -keyout "$work/server.key" -out "$work/server.csr" -subj "/CN=localhost" 2>/dev/null
-printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >"$work/ext"
-openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
-    -days 2 -extfile "$work/ext" -out "$work/server.pem" 2>/dev/null
+make_ca "Sentrel bench CA $$"
+make_cert server "DNS:localhost,IP:127.0.0.1" localhost
 
 # --- nginx -------------------------------------------------------------------------
-mkdir -p "$work/www" "$work/tmp"
 printf '<html><body>Sentrel benchmark page</body></html>\n' >"$work/www/index.html"
 head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$work/www/big.bin"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log warn;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    client_body_temp_path $work/tmp/body;
-    proxy_temp_path $work/tmp/proxy;
-    fastcgi_temp_path $work/tmp/fastcgi;
-    uwsgi_temp_path $work/tmp/uwsgi;
-    scgi_temp_path $work/tmp/scgi;
+port=$(free_port)
+{
+    nginx_conf_prologue 1024
+    cat <<CONF
     default_type application/octet-stream;
     server {
         listen 127.0.0.1:$port ssl;
@@ -85,12 +61,8 @@ http {
     }
 }
 CONF
-"$nginx_bin" -e "$work/error.log" -p "$work/" -c "$work/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 100); do
-    curl -s --cacert "$work/ca.pem" -o /dev/null "https://localhost:$port/index.html" && break
-    sleep 0.05
-done
+} >"$work/nginx.conf"
+start_nginx "https://localhost:$port/index.html" --cacert "$work/ca.pem"
 base="https://localhost:$port"
 export SSL_CERT_FILE=$work/ca.pem
 

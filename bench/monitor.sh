@@ -10,7 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 big_mib=${BIG_MIB:-1024}
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+. "$root/scripts/nginx-lib.sh"
 [ -x "$nginx_bin" ] || { echo "bench: nginx is not installed (scripts/setup.sh)"; exit 1; }
 [ -x /usr/bin/time ] || { echo "bench: /usr/bin/time is missing (scripts/setup.sh installs it)"; exit 1; }
 
@@ -20,43 +20,19 @@ fi
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSENTREL_TESTS=OFF >/dev/null
 cmake --build "$build" --target sentrel >/dev/null
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/sentrel-bench-XXXXXX")
-nginx_pid=
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/www" "$work/tmp" "$work/run"
+nginx_workdir sentrel-bench
+mkdir -p "$work/run"
 truncate -s $((big_mib * 1024 * 1024)) "$work/www/big.bin"
-while :; do
-    port=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
-done
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log warn;
-events { worker_connections 64; }
-http {
-    access_log off;
-    client_body_temp_path $work/tmp/body;
-    proxy_temp_path $work/tmp/proxy;
-    fastcgi_temp_path $work/tmp/fastcgi;
-    uwsgi_temp_path $work/tmp/uwsgi;
-    scgi_temp_path $work/tmp/scgi;
+port=$(free_port)
+{
+    nginx_conf_prologue 64
+    cat <<CONF
     sendfile on;
     server { listen 127.0.0.1:$port; root $work/www; }
 }
 CONF
-"$nginx_bin" -e "$work/error.log" -p "$work/" -c "$work/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" -r 0-0 && break
-    sleep 0.05
-done
+} >"$work/nginx.conf"
+start_nginx "http://127.0.0.1:$port/" -r 0-0
 url="http://127.0.0.1:$port/big.bin"
 
 cd "$work/run"

@@ -23,7 +23,7 @@ for tool in nginx curl; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "bench: /usr/bin/time is missing (scripts/setup.sh installs it)"; exit 1; }
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+. "$root/scripts/nginx-lib.sh"
 
 # --- the release build -----------------------------------------------------------
 if [ -f "$build/CMakeCache.txt" ] && grep -q '^SENTREL_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
@@ -44,23 +44,11 @@ fi
 get=$build/sentrel-get
 
 # --- nginx -------------------------------------------------------------------------
-work=$(mktemp -d "${TMPDIR:-/tmp}/sentrel-bench-XXXXXX")
-nginx_pid=
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/www" "$work/tmp"
+nginx_workdir sentrel-bench
 printf '<html><body>Sentrel benchmark page</body></html>\n' >"$work/www/index.html"
 head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$work/www/big.bin"
 
-# A loopback port nothing listens on.
-while :; do
-    port=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
-done
+port=$(free_port)
 echo_module=/usr/lib/nginx/modules/ngx_http_echo_module.so
 load=""
 slow=""
@@ -68,21 +56,10 @@ if [ -f "$echo_module" ]; then
     load="load_module $echo_module;"
     slow="location = /slow { echo_sleep 5; echo late; }"
 fi
-cat >"$work/nginx.conf" <<CONF
-$load
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log warn;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    client_body_temp_path $work/tmp/body;
-    proxy_temp_path $work/tmp/proxy;
-    fastcgi_temp_path $work/tmp/fastcgi;
-    uwsgi_temp_path $work/tmp/uwsgi;
-    scgi_temp_path $work/tmp/scgi;
+{
+    echo "$load"
+    nginx_conf_prologue 1024
+    cat <<CONF
     default_type application/octet-stream;
     sendfile on;
     server {
@@ -92,14 +69,8 @@ http {
     }
 }
 CONF
-"$nginx_bin" -e "$work/error.log" -p "$work/" -c "$work/nginx.conf" &
-nginx_pid=$!
-up=0
-for _ in $(seq 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/index.html" && { up=1; break; }
-    sleep 0.05
-done
-[ "$up" -eq 1 ] || { echo "bench: nginx did not start:"; cat "$work/error.log"; exit 1; }
+} >"$work/nginx.conf"
+start_nginx "http://127.0.0.1:$port/index.html"
 base="http://127.0.0.1:$port"
 
 now() { date +%s%N; }
