@@ -509,6 +509,27 @@ void TCustomWSocket::WMAsyncGetHostByAddr(WPARAM WParam, LPARAM LParam) {
 // ---------------------------------------------------------------------------
 // Connecting, binding, listening
 
+void TCustomWSocket::ResolveEndpoint(bool LocalPortToo) {
+    if (!protoResolved_) {
+        proto_ = WSocketResolveProto(protoStr_);
+        type_ = proto_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+        protoResolved_ = true;
+    }
+    if (!portResolved_) {
+        portNum_ = WSocketResolvePort(portStr_, protoStr_);
+        sin_.sin_port = WSocket_htons(portNum_);
+        portResolved_ = true;
+    }
+    if (LocalPortToo && !localPortResolved_) {
+        localPortNum_ = WSocketResolvePort(localPortStr_, protoStr_);
+        localPortResolved_ = true;
+    }
+    if (!addrResolved_) {
+        sin_.sin_addr = WSocketResolveHost(addrStr_);
+        addrResolved_ = true;
+    }
+}
+
 void TCustomWSocket::Connect() {
     if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
         ReportError("Connect: Socket already in use");
@@ -527,24 +548,7 @@ void TCustomWSocket::Connect() {
         return;
     }
     try {
-        if (!protoResolved_) {
-            proto_ = WSocketResolveProto(protoStr_);
-            type_ = proto_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-            protoResolved_ = true;
-        }
-        if (!portResolved_) {
-            portNum_ = WSocketResolvePort(portStr_, protoStr_);
-            sin_.sin_port = WSocket_htons(portNum_);
-            portResolved_ = true;
-        }
-        if (!localPortResolved_) {
-            localPortNum_ = WSocketResolvePort(localPortStr_, protoStr_);
-            localPortResolved_ = true;
-        }
-        if (!addrResolved_) {
-            sin_.sin_addr = WSocketResolveHost(addrStr_);
-            addrResolved_ = true;
-        }
+        ResolveEndpoint(true);
     } catch (const std::exception& e) {
         ReportError(std::string("connect: ") + e.what());
         return;
@@ -651,20 +655,7 @@ void TCustomWSocket::Listen() {
         return;
     }
     try {
-        if (!protoResolved_) {
-            proto_ = WSocketResolveProto(protoStr_);
-            type_ = proto_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-            protoResolved_ = true;
-        }
-        if (!portResolved_) {
-            portNum_ = WSocketResolvePort(portStr_, protoStr_);
-            sin_.sin_port = WSocket_htons(portNum_);
-            portResolved_ = true;
-        }
-        if (!addrResolved_) {
-            sin_.sin_addr = WSocketResolveHost(addrStr_);
-            addrResolved_ = true;
-        }
+        ResolveEndpoint(false);
     } catch (const std::exception& e) {
         ReportError(std::string("listen: ") + e.what());
         return;

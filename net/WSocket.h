@@ -300,6 +300,10 @@ private:
     // resolved again at the next connect.
     void SetEndpoint(const std::string& Value, std::string& Str, bool& Assigned, bool& Resolved,
                      const char* NotClosedMsg);
+    // Resolves what is not resolved yet of Proto, Port, LocalPort (when
+    // LocalPortToo, for a connect) and Addr, in that order; throws with the
+    // resolver's reason at the first that fails.
+    void ResolveEndpoint(bool LocalPortToo);
 };
 
 // SOCKS 4, 4A and 5 client negotiation. Transparent while SocksServer is empty.
