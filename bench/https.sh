@@ -23,6 +23,7 @@ for tool in nginx curl openssl; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
 done
 . "$root/scripts/nginx-lib.sh"
+. "$root/bench/timing.sh"
 
 # --- the release build -----------------------------------------------------------
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -66,10 +67,6 @@ start_nginx "https://localhost:$port/index.html" --cacert "$work/ca.pem"
 base="https://localhost:$port"
 export SSL_CERT_FILE=$work/ca.pem
 
-now() { date +%s%N; }
-ms() { echo $((($2 - $1) / 1000000)); }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-
 # --- 1. many small GETs ------------------------------------------------------------
 urls=()
 for _ in $(seq "$requests"); do urls+=("$base/index.html"); done
@@ -77,10 +74,8 @@ for _ in $(seq "$requests"); do urls+=("$base/index.html"); done
 best_get=999999
 best_curl=999999
 for _ in $(seq "$runs"); do
-    t0=$(now); "$get" -s "${urls[@]}" >/dev/null; t1=$(now)
-    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_get" ] && best_get=$t
-    t0=$(now); curl --http1.0 -s --cacert "$work/ca.pem" "${urls[@]}" >/dev/null; t1=$(now)
-    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_curl" ] && best_curl=$t
+    keep_best best_get "$get" -s "${urls[@]}" >/dev/null
+    keep_best best_curl curl --http1.0 -s --cacert "$work/ca.pem" "${urls[@]}" >/dev/null
 done
 small_ratio=$(ratio "$best_get" "$best_curl")
 echo "1. $requests sequential https GETs: sentrel-get ${best_get} ms, curl ${best_curl} ms, ratio ${small_ratio}x (target <= 1.1x)"
@@ -90,17 +85,15 @@ size=$((big_mib * 1024 * 1024))
 best_get=999999
 best_curl=999999
 for _ in $(seq "$runs"); do
-    t0=$(now); "$get" -s -o "$work/out.bin" "$base/big.bin"; t1=$(now)
-    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_get" ] && best_get=$t
+    keep_best best_get "$get" -s -o "$work/out.bin" "$base/big.bin"
     [ "$(stat -c %s "$work/out.bin")" -eq "$size" ] || { echo "bench: sentrel-get wrote a short file"; exit 1; }
     cmp -s "$work/out.bin" "$work/www/big.bin" || { echo "bench: sentrel-get wrote other bytes"; exit 1; }
     rm -f "$work/out.bin"
-    t0=$(now); curl --http1.0 -s --cacert "$work/ca.pem" -o "$work/out.bin" "$base/big.bin"; t1=$(now)
-    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_curl" ] && best_curl=$t
+    keep_best best_curl curl --http1.0 -s --cacert "$work/ca.pem" -o "$work/out.bin" "$base/big.bin"
     rm -f "$work/out.bin"
 done
-mbps_get=$(awk -v s="$size" -v t="$best_get" 'BEGIN { printf "%.0f", s / 1048576 / (t / 1000) }')
-mbps_curl=$(awk -v s="$size" -v t="$best_curl" 'BEGIN { printf "%.0f", s / 1048576 / (t / 1000) }')
+mbps_get=$(mib_per_s "$size" "$best_get")
+mbps_curl=$(mib_per_s "$size" "$best_curl")
 big_ratio=$(ratio "$mbps_get" "$mbps_curl")
 echo "2. ${big_mib} MiB over https to a file: sentrel-get ${mbps_get} MiB/s (${best_get} ms), curl ${mbps_curl} MiB/s (${best_curl} ms), ratio ${big_ratio}x (target >= 0.8x)"
 

@@ -24,6 +24,7 @@ for tool in nginx curl; do
 done
 [ -x /usr/bin/time ] || { echo "bench: /usr/bin/time is missing (scripts/setup.sh installs it)"; exit 1; }
 . "$root/scripts/nginx-lib.sh"
+. "$root/bench/timing.sh"
 
 # --- the release build -----------------------------------------------------------
 if [ -f "$build/CMakeCache.txt" ] && grep -q '^SENTREL_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
@@ -73,20 +74,14 @@ CONF
 start_nginx "http://127.0.0.1:$port/index.html"
 base="http://127.0.0.1:$port"
 
-now() { date +%s%N; }
-ms() { echo $((($2 - $1) / 1000000)); }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-
 # --- 1. many small GETs ------------------------------------------------------------
 urls=()
 for _ in $(seq "$requests"); do urls+=("$base/index.html"); done
 best_get=999999
 best_curl=999999
 for _ in $(seq "$runs"); do
-    t0=$(now); "$get" -s "${urls[@]}" >/dev/null; t1=$(now)
-    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_get" ] && best_get=$t
-    t0=$(now); curl --http1.0 -s "${urls[@]}" >/dev/null; t1=$(now)
-    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_curl" ] && best_curl=$t
+    keep_best best_get "$get" -s "${urls[@]}" >/dev/null
+    keep_best best_curl curl --http1.0 -s "${urls[@]}" >/dev/null
 done
 small_ratio=$(ratio "$best_get" "$best_curl")
 echo "1. $requests sequential GETs: sentrel-get ${best_get} ms, curl ${best_curl} ms, ratio ${small_ratio}x (target <= 1.0x)"
@@ -97,19 +92,15 @@ best_get=999999
 best_curl=999999
 rss=0
 for _ in $(seq "$runs"); do
-    t0=$(now)
-    /usr/bin/time -f '%M' -o "$work/rss" "$get" -s -o "$work/out.bin" "$base/big.bin"
-    t1=$(now)
-    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_get" ] && best_get=$t
+    keep_best best_get /usr/bin/time -f '%M' -o "$work/rss" "$get" -s -o "$work/out.bin" "$base/big.bin"
     r=$(tail -1 "$work/rss"); [ "$r" -gt "$rss" ] && rss=$r
     [ "$(stat -c %s "$work/out.bin")" -eq "$size" ] || { echo "bench: sentrel-get wrote a short file"; exit 1; }
     rm -f "$work/out.bin"
-    t0=$(now); curl --http1.0 -s -o "$work/out.bin" "$base/big.bin"; t1=$(now)
-    t=$(ms "$t0" "$t1"); [ "$t" -lt "$best_curl" ] && best_curl=$t
+    keep_best best_curl curl --http1.0 -s -o "$work/out.bin" "$base/big.bin"
     rm -f "$work/out.bin"
 done
-mbps_get=$(awk -v s="$size" -v t="$best_get" 'BEGIN { printf "%.0f", s / 1048576 / (t / 1000) }')
-mbps_curl=$(awk -v s="$size" -v t="$best_curl" 'BEGIN { printf "%.0f", s / 1048576 / (t / 1000) }')
+mbps_get=$(mib_per_s "$size" "$best_get")
+mbps_curl=$(mib_per_s "$size" "$best_curl")
 big_ratio=$(ratio "$mbps_get" "$mbps_curl")
 echo "2. ${big_mib} MiB to a file: sentrel-get ${mbps_get} MiB/s (${best_get} ms), curl ${mbps_curl} MiB/s (${best_curl} ms), ratio ${big_ratio}x (target >= 0.9x)"
 echo "   sentrel-get maximum resident memory: $((rss / 1024)) MiB (${rss} kB; target < 32 MiB)"
