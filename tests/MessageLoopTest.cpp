@@ -90,12 +90,12 @@ TEST(MessageLoop, TimerTicksAndRestartsItsCountOnAChange) {
     ASSERT_TRUE(RunUntil([&] { return ticks >= 2; }));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(75));
 
-    // Re-arming at 30 ms intervals keeps pushing the tick away.
+    // Re-arming every 30 ms keeps pushing the tick away.
     ticks = 0;
-    t.SetInterval(120);
+    t.SetInterval(400);
     for (int i = 0; i < 5; ++i) {
         RunUntil([] { return false; }, 30);
-        t.SetInterval(i % 2 ? 120 : 121);
+        t.SetInterval(i % 2 ? 400 : 401);
     }
     EXPECT_EQ(ticks, 0);
     t.SetEnabled(false);
