@@ -1,6 +1,7 @@
 #include "net/HttpReply.h"
 
 #include <cstring>
+#include <limits>
 
 #include "base/Strings.h"
 
@@ -62,7 +63,21 @@ std::string_view Sub(std::string_view s, long index, long count) {
 }  // namespace
 
 std::optional<std::int32_t> HeaderNumber(std::string_view text) {
-    return base::TryStrToInt(text);
+    // Decimal digits only, after an optional sign: a hexadecimal form such as
+    // "0x10" or "$10" is no status code nor length a server means.
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+    if (i >= text.size()) return std::nullopt;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        v = v * 10 + (text[i] - '0');
+        if (v > 2147483648LL) return std::nullopt;
+    }
+    if (negative) v = -v;
+    if (v > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    return static_cast<std::int32_t>(v);
 }
 
 THeaderLine ParseHeaderLine(std::string_view line) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,14 @@ TEST(HeaderNumber, OnlyWholeNumbers) {
     EXPECT_EQ(HeaderNumber("12ab"), std::nullopt) << "letters";
     EXPECT_EQ(HeaderNumber(""), std::nullopt) << "empty";
     EXPECT_EQ(HeaderNumber("99999999999"), std::nullopt) << "too big for 32 bits";
+    EXPECT_EQ(HeaderNumber("2147483648"), std::nullopt) << "one past the largest";
+    EXPECT_EQ(HeaderNumber("-2147483648"), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(HeaderNumber("-5"), -5) << "a sign is part of a decimal number";
+    EXPECT_EQ(HeaderNumber("+5"), 5);
+    EXPECT_EQ(HeaderNumber("-"), std::nullopt) << "sign alone";
+    EXPECT_EQ(HeaderNumber("0x10"), std::nullopt) << "hexadecimal is no decimal number";
+    EXPECT_EQ(HeaderNumber("$10"), std::nullopt) << "nor is the other hexadecimal form";
+    EXPECT_EQ(HeaderNumber(" 20"), std::nullopt) << "leading blank";
 }
 
 TEST(ParseContentRange, Bounds) {
