@@ -27,7 +27,9 @@ constexpr platform::WPARAM kTimeoutTimer = 1;
 
 // Codes OnRequestDone reports for failures of the client itself.
 constexpr int kTimedOut = 10060;
-constexpr int httperrStreamWrite = 7;
+// A stream of the caller failed: the body could not be stored, or the post
+// data could not be read.
+constexpr int httperrStreamFailed = 7;
 
 std::string DocumentNameFromPath(std::string path) {
     if (path.empty() || path == "/") return "document.htm";
@@ -368,10 +370,13 @@ void THttpCli::ChannelReady() {
                 break;
             case rqNone: break;
         }
-    } catch (const std::exception& e) {
-        // The request could not be sent (a socket or post stream failure):
-        // the host did not get it, so the request fails with that text.
+    } catch (const ESocketException& e) {
+        // The request could not be sent: the host did not get it, so the
+        // request fails with the socket's text and code.
         FailRequest(e.what(), socket_->LastError(), 0);
+    } catch (const std::exception& e) {
+        // The caller's post stream failed; its code is no socket's.
+        FailRequest(e.what(), httperrStreamFailed, 0);
     }
 }
 
@@ -416,7 +421,16 @@ void THttpCli::SendHeaderLine(const std::string& s) {
 
 void THttpCli::DataSent(std::uint16_t) {
     if (!sendingPostData_) return;
-    std::int64_t n = PostStream ? PostStream->Read(sendBuffer_, sizeof sendBuffer_) : 0;
+    std::int64_t n = 0;
+    try {
+        n = PostStream ? PostStream->Read(sendBuffer_, sizeof sendBuffer_) : 0;
+    } catch (const std::exception& e) {
+        // Post data that cannot be read fails the request: the server would
+        // wait for the rest of a body that never comes.
+        sendingPostData_ = false;
+        FailRequest(e.what(), httperrStreamFailed, 0);
+        return;
+    }
     if (n <= 0) {
         sendingPostData_ = false;
         NotifySendEnd();
@@ -597,7 +611,7 @@ void THttpCli::BodyHandler() {
             if (ReceiveStream->Write(currentLine_.data(), len) != len)
                 throw base::Exception("Stream write error");
         } catch (const std::exception& e) {
-            FailRequest(e.what(), httperrStreamWrite, 0);
+            FailRequest(e.what(), httperrStreamFailed, 0);
             return;
         }
     }

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -272,6 +273,7 @@ TEST_F(HttpCliTest, NumbersThatAreNoNumbersHaveNoEffect) {
         {"HTTP/1.0 200 OK\r\nContent-Length: 219  \r\n\r\nbody!", 200, -1, "trailing blanks"},
         {"HTTP/1.0 200 OK\r\nContent-Length: 12ab\r\nX: y\r\n\r\nbody!", 200, -1, "letters after digits"},
         {"HTTP/2 200 OK\r\n\r\nbody!", 0, -1, "HTTP/2 is no status line"},
+        {"HTTP/1.0 $C8 OK\r\nContent-Length: 0x10\r\n\r\nbody!", 0, -1, "hexadecimal is no decimal number"},
     };
     std::vector<TPeerScript> scripts;
     for (auto& c : cases) scripts.push_back(Answer(c.reply));
@@ -531,6 +533,42 @@ TEST_F(HttpCliTest, StoreFailureEndsTheRequestInsteadOfLosingTheBody) {
     Outcome o = RunGet(cli);
     EXPECT_TRUE(o.raised);
     EXPECT_EQ(cli.State(), hsIdle);
+}
+
+TEST_F(HttpCliTest, PostDataThatCannotBeReadFailsInsteadOfReportingSuccess) {
+    // The post stream fails after some chunks have gone out: at once (right
+    // after the header), or later, when the socket reports a chunk sent.
+    struct TBadPost : base::TStream {
+        int goodReads = 0;
+        std::int64_t Write(const void*, std::int64_t) override { return 0; }
+        std::int64_t Read(void* buf, std::int64_t n) override {
+            if (goodReads-- <= 0) throw base::EInOutError(5);
+            std::memset(buf, 'p', static_cast<std::size_t>(n));
+            return n;
+        }
+        std::int64_t Size() const override { return 1 << 20; }
+        std::int64_t Position() const override { return 0; }
+        void SetPosition(std::int64_t) override {}
+    };
+    for (int good : {0, 3}) {
+        SCOPED_TRACE(std::to_string(good) + " chunks before the failure");
+        TScriptedPeer peer({{ReadRequest(), WaitForClose(5000)}});
+        TBadPost bad;
+        bad.goodReads = good;
+        cli.URL = peer.HostPort();
+        cli.PostStream = &bad;
+        std::vector<int> errors;
+        cli.OnRequestDone = [&](base::TObject*, THttpRequest, std::uint16_t e) { errors.push_back(e); };
+        TWatchdog dog(10000, [this] { cli.Abort(); });
+        EXPECT_THROW(cli.Post(), EHttpException);
+        EXPECT_EQ(cli.StatusCode(), 404);
+        EXPECT_NE(cli.LastRequestError(), 0);
+        EXPECT_NE(cli.LastRequestError(), httperrAborted) << "ended by the failure, not by the watchdog";
+        PumpUntil([&] { return !errors.empty(); });
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0], 0) << "OnRequestDone must not report success";
+        cli.OnRequestDone = nullptr;
+    }
 }
 
 TEST_F(HttpCliTest, NextRequestRightAfterAFailureIsNotCutShort) {
