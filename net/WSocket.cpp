@@ -948,8 +948,24 @@ void TCustomWSocket::TryToSend() {
     // OnSendData may call Send: the outer drain sends the new bytes, a nested
     // one would hand the same block to the platform twice.
     if (inTryToSend_) return;
-    inTryToSend_ = true;
     auto alive = alive_;
+    // However the drain ends, an exception from OnSendData included, the next
+    // Send may drain again (unless a handler freed the socket).
+    struct DrainScope {
+        TCustomWSocket& socket;
+        std::shared_ptr<bool> alive;
+        ~DrainScope() {
+            if (*alive) socket.inTryToSend_ = false;
+        }
+    } scope{*this, alive};
+    inTryToSend_ = true;
+    const TSocket handle = hSocket_;
+    const std::uint32_t chain = chainEpoch_;
+    // A handler of OnSendData may close the socket or drop the chain; the
+    // drain then stops where it is.
+    auto chainKept = [&] {
+        return *alive && hSocket_ == handle && chainEpoch_ == chain && !bufList_.empty();
+    };
     while (true) {
         TBuffer* first = bufList_.front().get();
         std::int32_t n = 0;
@@ -962,12 +978,20 @@ void TCustomWSocket::TryToSend() {
             allSent_ = true;
             break;
         }
-        int count = RawSend(p, n);
+        int count = 0;
+        try {
+            count = RawSend(p, n);
+        } catch (...) {
+            // OnSendData failed after the platform had taken the bytes: they
+            // are sent and must not go out a second time.
+            if (chainKept() && bufList_.front().get() == first) first->Consume(rawSent_);
+            throw;
+        }
         if (!*alive) return;
         if (count == 0) break;
         if (count < 0) {
             int code = WSocket_WSAGetLastError();
-            inTryToSend_ = false;
+            inTryToSend_ = false;  // the handlers below may send on a new connection
             if (IsDisconnectCode(code)) {
                 // The application learns the real code; the close itself fires nothing.
                 closeInvoked_ = true;
@@ -979,11 +1003,10 @@ void TCustomWSocket::TryToSend() {
             ReportSocketError("TryToSend failed");
             return;
         }
-        if (bufList_.empty() || bufList_.front().get() != first) break;  // a handler cleared the chain
+        if (!chainKept()) break;
         first->Consume(count);
         if (count < n) break;
     }
-    inTryToSend_ = false;
 }
 
 int TCustomWSocket::RawSend(const void* Data, int Len) {
@@ -992,12 +1015,14 @@ int TCustomWSocket::RawSend(const void* Data, int Len) {
         n = WSocket_sendto(hSocket_, Data, Len, sendFlags_, sin_);
     else
         n = WSocket_send(hSocket_, Data, Len, sendFlags_);
+    rawSent_ = n > 0 ? n : 0;
     if (n > 0) FireEvent(OnSendData, this, n);
     return n;
 }
 
 void TCustomWSocket::ClearSendQueue() {
     bufList_.clear();
+    ++chainEpoch_;
 }
 
 void TCustomWSocket::Flush() {

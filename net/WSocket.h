@@ -283,6 +283,8 @@ protected:
     std::uint8_t sendFlags_ = wsSendNormal;
     bool allSent_ = true;
     bool inTryToSend_ = false;
+    std::uint32_t chainEpoch_ = 0;  // counts ClearSendQueue, so a drain sees its chain dropped
+    int rawSent_ = 0;               // what the last RawSend handed to the platform
 
     int lastError_ = 0;
     int readCount_ = 0;

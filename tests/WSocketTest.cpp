@@ -87,6 +87,14 @@ struct Recorder {
     }
 };
 
+// Processor time of the whole process, to tell a wait that sleeps from one that spins.
+double CpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
 std::string ErrorOf(const std::function<void()>& fn) {
     try {
         fn();
@@ -460,6 +468,41 @@ TEST_F(WSocketTest, FlushReturnsOnceEverythingHasBeenSent) {
     close(peer);
 }
 
+TEST_F(WSocketTest, FlushSleepsWhileThePeerIsSlowInsteadOfSpinning) {
+    Listener server(true);
+    Recorder rec;
+    ProbeSocket s;
+    rec.Attach(s);
+    int peer = ConnectTo(s, server, rec);
+    SmallBuffers(s.HSocket());
+    std::string data(1 << 20, 's');
+    s.Send(data.data(), static_cast<int>(data.size()));
+    ASSERT_FALSE(s.AllSent());
+    // The peer reads nothing for half a second, then everything.
+    std::string got;
+    bool reading = false;
+    platform::HWND later = 0;
+    later = platform::AllocateHWnd([&](platform::UINT msg, platform::WPARAM, platform::LPARAM) {
+        if (msg == platform::WM_TIMER && !reading) {
+            reading = true;
+            platform::KillTimer(later, 1);
+            platform::WatchFd(peer, EPOLLIN, [&](std::uint32_t) { got += ReadAvailable(peer); });
+        }
+        return platform::LRESULT{0};
+    });
+    platform::SetTimer(later, 1, 500);
+    testsupport::TWatchdog dog(10000, [&] { s.AbortSocket(); });
+    double cpu = CpuSeconds();
+    s.Flush();
+    EXPECT_LT(CpuSeconds() - cpu, 0.3) << "Flush spun while the platform could take nothing";
+    EXPECT_TRUE(s.AllSent());
+    EXPECT_TRUE(reading);
+    ASSERT_TRUE(RunUntil([&] { return got.size() == data.size(); }));
+    platform::UnwatchFd(peer);
+    platform::DeallocateHWnd(later);
+    close(peer);
+}
+
 TEST_F(WSocketTest, SendWhileConnectingReportsNotConnectedAndClosesTheSocket) {
     Listener server;
     Recorder rec;
@@ -524,6 +567,60 @@ TEST_F(WSocketTest, DataSentHandlerMaySendAgainWithoutDuplicatingBytes) {
     got += ReadAvailable(peer);
     EXPECT_EQ(got, "go01-234");
     close(peer);
+}
+
+TEST_F(WSocketTest, AFailingSendDataHandlerNeitherStallsTheChainNorSendsBytesTwice) {
+    Listener server;
+    Recorder rec;
+    TWSocket s;
+    rec.Attach(s);
+    int peer = ConnectTo(s, server, rec);
+    bool fail = true;
+    s.OnSendData = [&](base::TObject*, int) {
+        if (fail) {
+            fail = false;
+            throw base::Exception("byte counter full");
+        }
+    };
+    EXPECT_THROW(s.SendText("abc"), base::Exception) << "an event's exception reaches the caller";
+    EXPECT_EQ(s.SendText("def"), 3);
+    std::string got;
+    ASSERT_TRUE(RunUntil([&] {
+        got += ReadAvailable(peer);
+        return got.size() >= 6;
+    }));
+    RunFor(30);
+    got += ReadAvailable(peer);
+    EXPECT_EQ(got, "abcdef");
+    close(peer);
+}
+
+TEST_F(WSocketTest, ASendDataHandlerThatClosesTheSocketEndsTheDrainWithoutAReport) {
+    Listener server;
+    Recorder rec;
+    TWSocket s;
+    rec.Attach(s);
+    int peer = ConnectTo(s, server, rec);
+    s.OnSendData = [&](base::TObject*, int) { s.Close(); };
+    std::string data(3000, 'c');
+    EXPECT_EQ(ErrorOf([&] { s.Send(data.data(), 3000); }), "(no exception)");
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(rec.closed, 1);
+    EXPECT_EQ(rec.lastClose, 0);
+    close(peer);
+}
+
+TEST_F(WSocketTest, AConnectThatFailsAtOnceNamesTheFunctionAndLeavesTheSocketOpen) {
+    Recorder rec;
+    TWSocket s;
+    rec.Attach(s);
+    s.SetAddr("255.255.255.255");  // a stream cannot go to the broadcast address: no packet leaves
+    s.SetPort("80");
+    EXPECT_EQ(ErrorOf([&] { s.Connect(); }), "Error 10051 in function Connect\r\nNetwork is unreachable");
+    EXPECT_EQ(s.LastError(), 10051);
+    EXPECT_EQ(s.State(), wsOpened) << "the caller closes";
+    s.Close();
+    EXPECT_EQ(rec.log, (std::vector<std::string>{"state 7>1", "state 1>7", "closed 0"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -825,15 +922,6 @@ TEST_F(WSocketTest, FreeLaterDeletesTheSocketFromTheLoop) {
 
 // ---------------------------------------------------------------------------
 // Waiting
-
-namespace {
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-}  // namespace
 
 TEST_F(WSocketTest, WaitUntilSetSleepsInsteadOfSpinning) {
     TWSocket s;
