@@ -40,15 +40,15 @@ void FollowDirect(std::string_view value, THttpTarget& t) {
         t.Protocol = protocol;
         t.EffectiveUrl = t.Protocol + "://" + t.HostName + u.Path;
     } else if (u.Protocol.empty() && !u.Host.empty() && !u.Path.empty()) {
-        // Host and path, as a pool entry is written.
+        // Host and path, as a pool entry is written. The port stays unless
+        // the value names one, and so does the protocol that goes with it: an
+        // https hop on 443 does not turn into plain HTTP to port 443.
         t.Host = u.Host;
         t.HostName = u.Host;
         if (!u.Port.empty()) t.Port = u.Port;
         t.RequestPath = u.Path;
-        t.Protocol = "http";
     } else {
-        // A bare name ("page.html"): a document beside the current one, on
-        // the same host.
+        // A bare name ("page.html"): a document at the root of the same host.
         t.EffectiveUrl = SchemeOf(t) + t.HostName + "/" + u.Host;
         t.RequestPath = "/" + std::string(value);
     }
@@ -69,9 +69,10 @@ void FollowThroughProxy(std::string_view value, THttpTarget& t) {
             t.RequestPath = AbsoluteTarget(protocol, cur.Host, u.Port.empty() ? cur.Port : u.Port, u.Path);
             t.Protocol = protocol.empty() ? "http" : protocol;
         } else if (u.Protocol.empty() && !u.Host.empty() && !u.Path.empty()) {
+            // Host and path: the protocol of the current target goes on.
             t.HostName = u.Host;
-            t.RequestPath = AbsoluteTarget("http", u.Host, u.Port, u.Path);
-            t.Protocol = "http";
+            t.RequestPath = AbsoluteTarget(cur.Protocol, u.Host, u.Port, u.Path);
+            t.Protocol = cur.Protocol.empty() ? "http" : cur.Protocol;
         } else {
             t.RequestPath = AbsoluteTarget(cur.Protocol, cur.Host, cur.Port, "/" + std::string(value));
         }

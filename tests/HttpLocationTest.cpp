@@ -47,12 +47,31 @@ TEST(FollowLocation, Direct) {
          {"other", "443", "other", "/x", "https://other/x", "https"},
          "protocol picks the transport"},
         {"http:/x", {"srv", "8080", "srv", "/x", "http://srv/x", "http"}, "protocol and path"},
-        {"other/x", {"other", "8080", "other", "/x", "srv:8080/dir/doc", "http"}, "host and path, as typed"},
-        {"other:82/x", {"other", "82", "other", "/x", "srv:8080/dir/doc", "http"}, "host, port and path"},
+        {"other/x", {"other", "8080", "other", "/x", "srv:8080/dir/doc", ""}, "host and path, as typed"},
+        {"other:82/x", {"other", "82", "other", "/x", "srv:8080/dir/doc", ""}, "host, port and path"},
         {"page.html", {"srv", "8080", "srv", "/page.html", "http://srv/page.html", ""}, "bare name"},
         {"a:9", {"srv", "8080", "srv", "/a:9", "http://srv/a", ""}, "bare name with a colon"},
     };
     for (const Case& c : cases) Check(false, Direct(), c);
+}
+
+TEST(FollowLocation, SecureHopKeepsItsProtocolWithItsPort) {
+    const THttpTarget secure = {"srv", "443", "srv", "/dir/doc", "https://srv/dir/doc", "https"};
+    const Case cases[] = {
+        {"other/x",
+         {"other", "443", "other", "/x", "https://srv/dir/doc", "https"},
+         "host and path: still TLS"},
+        {"/new", {"srv", "443", "srv", "/new", "https://srv/new", "https"}, "path on the same host"},
+        {"http:/x", {"srv", "80", "srv", "/x", "http://srv/x", "http"}, "plain protocol named: its port"},
+        {"http://other/y", {"other", "80", "other", "/y", "http://other/y", "http"}, "full plain URL"},
+    };
+    for (const Case& c : cases) Check(false, secure, c);
+    const THttpTarget proxied = {"gate", "3128", "srv", "https://srv/dir/doc", "https://srv/dir/doc",
+                                 "https"};
+    Check(true, proxied,
+          {"other/x",
+           {"gate", "3128", "other", "https://other/x", "https://other/x", "https"},
+           "through a proxy: still TLS"});
 }
 
 TEST(FollowLocation, ThroughAProxy) {
@@ -70,6 +89,9 @@ TEST(FollowLocation, ThroughAProxy) {
          {"gate", "3128", "srv", "http://srv:8080/x", "http://srv:8080/x", "http"},
          "protocol and path"},
         {"other/x", {"gate", "3128", "other", "http://other/x", "http://other/x", "http"}, "host and path"},
+        {"other:82/x",
+         {"gate", "3128", "other", "http://other:82/x", "http://other:82/x", "http"},
+         "host, port and path"},
         {"page.html",
          {"gate", "3128", "srv", "http://srv:8080/page.html", "http://srv:8080/page.html", ""},
          "bare name"},

@@ -387,7 +387,7 @@ TEST_F(HttpCliTest, LocationFormsAndTheirTargets) {
         {"http:/x", "GET /x HTTP/1.0", "http://127.0.0.1/x", "protocol and path only"},
         {"127.0.0.1:{PORT}/y", "GET /y HTTP/1.0", "{URL}", "host and path, as a pool entry is written"},
         {"page.html", "GET /page.html HTTP/1.0", "http://127.0.0.1/page.html",
-         "bare name beside the document"},
+         "bare name at the root of the host"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -405,6 +405,17 @@ TEST_F(HttpCliTest, LocationFormsAndTheirTargets) {
         EXPECT_EQ(cli.EffectiveUrl(),
                   std::string(c.effective) == "{URL}" ? cli.URL : std::string(c.effective));
     }
+}
+
+TEST_F(HttpCliTest, SuccessfulReplyWithLocationIsRedirectedToo) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\nLocation: /moved\r\n\r\nfirst body"),
+                        Answer("HTTP/1.0 200 OK\r\n\r\nsecond body")});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "second body");
+    ASSERT_EQ(peer.Requests().size(), 2u);
+    EXPECT_EQ(peer.Requests()[1].substr(0, 21), "GET /moved HTTP/1.0\r\n");
 }
 
 TEST_F(HttpCliTest, EmptyLocationIsIgnored) {
