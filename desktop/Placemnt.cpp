@@ -81,8 +81,11 @@ TFormPlacement::TFormPlacement(QObject* owner) : QObject(owner) {
     winHook_->AfterMessage = [this](base::TObject*, TMessage& msg, bool&) { PlacementMessageFilter(msg); };
     if (!form_) return;
     // The class name is read now: while the window is being destroyed it
-    // no longer answers with its own.
+    // no longer answers with its own. The namespace the class is declared
+    // in is no part of its name here.
     defaultSection_ = form_->metaObject()->className();
+    if (const size_t scope = defaultSection_.rfind("::"); scope != std::string::npos)
+        defaultSection_.erase(0, scope + 2);
     winHadMaxButton_ = HasMaximizeButton(form_);
     handlerHook_ = new TRxWindowHook(this);
     handlerHook_->BeforeMessage = [this](base::TObject*, TMessage& msg, bool&) {
@@ -234,19 +237,23 @@ void TFormPlacement::PersistPlacement() {
     // A window that was never shown does not overwrite what is stored.
     if (!restored_ && Active) return;
     if (!form_) return;
-    OpenedIni ini(*this);
-    WriteInteger("FormVersion", Version);
-    SaveSectionKeys();
+    {
+        OpenedIni ini(*this);
+        WriteInteger("FormVersion", Version);
+        SaveSectionKeys();
+        // The keys reach the file before anyone hears they were saved; a
+        // save that could not be written is not one.
+        ini.Close();
+    }
     base::Fire(OnSavePlacement, this);
     saved_ = true;
-    ini.Close();
 }
 
 void TFormPlacement::SaveSectionKeys() {
     WritePlacementKeys();
     OpenedIni ini(*this);
     if (Options.count(fpActiveControl)) {
-        if (const QWidget* focused = form_->focusWidget(); focused && !focused->objectName().isEmpty()) {
+        if (const QWidget* focused = form_->focusWidget()) {
             ini_->WriteString(SectionName(), "ActiveControl", focused->objectName().toStdString());
             iniChanged_ = true;
         }

@@ -196,6 +196,24 @@ TEST_F(PlacementTest, SavesOnCloseOrOnDestroyOnce) {
     EXPECT_FALSE(fs::exists("sentrel.ini")) << "a window never shown writes nothing";
 }
 
+}  // namespace
+
+namespace kvo {
+// A window class declared in a namespace, as the program's main window is.
+class Tqzform : public QWidget {
+    Q_OBJECT
+};
+}  // namespace kvo
+
+namespace {
+
+TEST_F(PlacementTest, DefaultSectionIsTheClassNameWithoutItsNamespace) {
+    kvo::Tqzform form;
+    auto* placement = new TFormPlacement(&form);
+    EXPECT_EQ(placement->DefaultSectionName(), "Tqzform");
+    EXPECT_EQ(placement->SectionName(), "Tqzform");
+}
+
 TEST_F(PlacementTest, RefusedCloseSavesNothing) {
     class Stubborn : public QWidget {
     protected:
@@ -216,6 +234,33 @@ TEST_F(PlacementTest, WriteFailureIsReportedAndTheWindowStillCloses) {
     w.form->show();
     w.form->close();
     EXPECT_FALSE(w.form->isVisible());
+    EXPECT_EQ(shown, std::vector<std::string>{"Unable to write to missing/sentrel.ini."});
+}
+
+TEST_F(PlacementTest, OnSavePlacementFindsTheKeysInTheFile) {
+    Window w(QRect(10, 10, 200, 100));
+    std::string seen;
+    w.placement->OnSavePlacement = [&](base::TObject*) { seen = Value("Visible"); };
+    w.form->show();
+    w.form->close();
+    EXPECT_EQ(seen, "0");
+}
+
+// A save that could not be written is not a save: nobody hears of it, and
+// the window's destruction tries again.
+TEST_F(PlacementTest, FailedSaveIsNotAnnouncedAndIsTriedAgainOnDestroy) {
+    int announced = 0;
+    {
+        Window w(QRect(10, 10, 200, 100));
+        w.placement->IniFileName = "missing/sentrel.ini";
+        w.placement->OnSavePlacement = [&](base::TObject*) { ++announced; };
+        w.form->show();
+        w.form->close();
+        EXPECT_EQ(announced, 0);
+        w.placement->IniFileName = "sentrel.ini";
+    }
+    EXPECT_EQ(announced, 1);
+    EXPECT_EQ(Value("Visible"), "1");
     EXPECT_EQ(shown, std::vector<std::string>{"Unable to write to missing/sentrel.ini."});
 }
 
@@ -259,6 +304,15 @@ TEST_F(PlacementTest, StateAndFocusedControlWhenAsked) {
     }
     EXPECT_EQ(Value("ActiveControl"), "first");
     EXPECT_EQ(Value("ShowCmd"), "3");
+    {
+        Window w(QRect(10, 10, 300, 200));
+        w.placement->Options = {fpPosition, fpActiveControl};
+        auto* unnamed = new QLineEdit(w.form.get());
+        w.form->show();
+        unnamed->setFocus();
+        w.form->close();
+    }
+    EXPECT_EQ(Value("ActiveControl"), "") << "a focused control without a name";
 
     // A main window stored minimised comes up and then minimises.
     WriteFile("sentrel.ini", "[form]\r\nShowCmd=2\r\n");
@@ -339,3 +393,5 @@ TEST_F(PlacementTest, MinTrackWidthAloneLimitsOnlyTheWidth) {
 }
 
 }  // namespace
+
+#include "PlacemntTest.moc"
