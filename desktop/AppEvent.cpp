@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QTimer>
 #include <QToolTip>
 #include <QWidget>
@@ -16,6 +18,10 @@
 namespace desktop {
 
 namespace {
+
+// The desktop's background, the system colour a minimised window's icon
+// area is erased with.
+constexpr TColor clBackground = 0x80000001;
 
 platform::TApplication& App() {
     return platform::Application();
@@ -277,7 +283,9 @@ bool TAppEvents::MainWindowFilter(QEvent* event) {
     switch (event->type()) {
         case QEvent::Paint:
             if (!OnPaintIcon || !IsApplicationMinimized()) return false;
+            paintEvent_ = static_cast<QPaintEvent*>(event);
             PaintMinimizedIcon();
+            paintEvent_ = nullptr;
             return true;
         case QEvent::ApplicationFontChange:
         case QEvent::ApplicationPaletteChange:
@@ -291,6 +299,21 @@ bool TAppEvents::MainWindowFilter(QEvent* event) {
 }
 
 void TAppEvents::PaintMinimizedIcon() {
+    // The handler paints on Canvas(); a paint event asks for its whole
+    // region, so the region is first given the desktop's background. Qt
+    // refuses a painter outside its own painting, and then only the event
+    // is fired.
+    QWidget* form = MainForm();
+    std::unique_ptr<QPainter> canvas;
+    if (form && paintEvent_ && form->testAttribute(Qt::WA_WState_InPaintEvent)) {
+        canvas = std::make_unique<QPainter>(form);
+        canvas->fillRect(paintEvent_->rect(), ColorToQColor(clBackground));
+    }
+    canvas_ = canvas.get();
+    struct Release {
+        QPainter*& canvas;
+        ~Release() { canvas = nullptr; }
+    } release{canvas_};
     base::Fire(OnPaintIcon, this);
 }
 
@@ -490,11 +513,11 @@ void TAppEventList::DoActiveFormChange(base::TObject* sender) {
 }
 
 bool TAppEventList::MainWindowFilters(QEvent* event) {
-    bool handled = false;
     const std::vector<QPointer<TAppEvents>> snapshot(list_.rbegin(), list_.rend());
+    // The chain ends at the first filter that handles the message.
     for (const QPointer<TAppEvents>& p : snapshot)
-        if (p && p->MainWindowFilter(event)) handled = true;
-    return handled;
+        if (p && p->MainWindowFilter(event)) return true;
+    return false;
 }
 
 void RestoreApplication() {

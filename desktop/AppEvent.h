@@ -35,6 +35,8 @@
 #include "platform/Application.h"
 
 class QEvent;
+class QPaintEvent;
+class QPainter;
 
 namespace desktop {
 
@@ -101,12 +103,20 @@ public:
     // OnPaintIcon and handled.
     virtual bool MainWindowFilter(QEvent* event);
 
+    // Where OnPaintIcon paints: the main window, its update region already
+    // erased with the desktop's background. Null outside OnPaintIcon, and
+    // when the paint did not come from the window system's painting.
+    QPainter* Canvas() const { return canvas_; }
+
 protected:
-    // Fires OnPaintIcon for a paint of the minimised main window.
+    // Erases the region of a paint of the minimised main window and fires
+    // OnPaintIcon to paint on Canvas().
     virtual void PaintMinimizedIcon();
     virtual void SettingsChangedNotify();
 
 private:
+    QPaintEvent* paintEvent_ = nullptr;  // the paint being handled
+    QPainter* canvas_ = nullptr;         // open only during OnPaintIcon
     bool chained_ = true;
     // The stored values of the mirrored settings.
     std::uint32_t hintColor_ = 0x80000018;
@@ -151,8 +161,9 @@ public:
     void DoActiveControlChange(base::TObject* sender);
     void DoActiveFormChange(base::TObject* sender);
 
-    // Offers an event of the application or its main window to every
-    // instance's main-window filter; true when one handled it.
+    // Offers an event of the application or its main window to the
+    // instances' main-window filters, newest first, until one handles it;
+    // true when one did.
     bool MainWindowFilters(QEvent* event);
 
 private:

@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QFont>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -17,6 +18,7 @@
 
 #include "DesktopTestApp.h"
 #include "base/Exception.h"
+#include "desktop/ALed.h"
 #include "desktop/AppEvent.h"
 #include "desktop/AppUtils.h"
 #include "desktop/TovikTrayIcon.h"
@@ -262,7 +264,39 @@ TEST_F(AppEventTest, MinimisedMainWindowIsPaintedByOnPaintIcon) {
     form.showMinimized();
     QApplication::sendEvent(&form, &paint);
     EXPECT_EQ(painted, 1);
+
+    // The newest instance that paints ends the chain: the older one does
+    // not paint over it.
+    TAppEvents b;
+    int paintedByB = 0;
+    b.OnPaintIcon = [&](base::TObject*) { ++paintedByB; };
+    QApplication::sendEvent(&form, &paint);
+    EXPECT_EQ(paintedByB, 1);
+    EXPECT_EQ(painted, 1);
     SetMainForm(nullptr);
+}
+
+TEST_F(AppEventTest, MinimisedPaintErasesWithTheDesktopBackgroundUnderTheIcon) {
+    QWidget form;
+    form.resize(40, 30);
+    QPalette own = form.palette();
+    own.setColor(QPalette::Window, Qt::red);
+    form.setPalette(own);
+    SetMainForm(&form);
+    TAppEvents a;
+    bool hadCanvas = false;
+    a.OnPaintIcon = [&](base::TObject*) {
+        hadCanvas = a.Canvas() != nullptr;
+        if (hadCanvas) a.Canvas()->fillRect(QRect(0, 0, 4, 4), Qt::blue);
+    };
+    form.show();
+    form.showMinimized();
+    const QImage image = form.grab().toImage();
+    SetMainForm(nullptr);
+    EXPECT_TRUE(hadCanvas);
+    EXPECT_EQ(a.Canvas(), nullptr) << "only while OnPaintIcon runs";
+    EXPECT_EQ(image.pixelColor(1, 1), QColor(Qt::blue)) << "what the handler painted";
+    EXPECT_EQ(image.pixelColor(20, 20), ColorToQColor(0x80000001)) << "the desktop's background";
 }
 
 TEST_F(AppEventTest, ActivationIdleAndSettingsComeFromQt) {
