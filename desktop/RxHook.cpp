@@ -44,14 +44,7 @@ void TRxWindowHook::HookControl() {
 }
 
 void TRxWindowHook::UnhookControl() {
-    TControlHook* hook = controlHook_;
-    if (!hook) return;
-    hook->RemoveHook(this);
-    // A control hook that nobody uses any more is freed once the current
-    // event has finished (it may be the one running us now).
-    if (hook->HookCount() == 0)
-        platform::PostMessage(THookList::Instance().Handle(), THookList::CM_DESTROYHOOK, 0,
-                              reinterpret_cast<platform::LPARAM>(hook));
+    if (TControlHook* hook = controlHook_) hook->RemoveHook(this);
 }
 
 void TRxWindowHook::SetWinControl(QWidget* control) {
@@ -59,11 +52,18 @@ void TRxWindowHook::SetWinControl(QWidget* control) {
     const bool wasActive = active_;
     SetActive(false);
     active_ = wasActive;
+    // The old control's hook, when nobody uses it any more, is freed once
+    // the current event has finished (it may be the one running us now).
+    // An inactive hook keeps its control's hook listed for its return.
+    TControlHook* old = control_ ? THookList::Instance().Find(control_) : nullptr;
     QObject::disconnect(controlGone_);
     control_ = control;
     if (control)
         controlGone_ =
             QObject::connect(control, &QObject::destroyed, this, [this] { SetWinControl(nullptr); });
+    if (old && old->HookCount() == 0)
+        platform::PostMessage(THookList::Instance().Handle(), THookList::CM_DESTROYHOOK, 0,
+                              reinterpret_cast<platform::LPARAM>(old));
     if (wasActive) SetActive(true);
 }
 

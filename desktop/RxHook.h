@@ -16,7 +16,8 @@
 //
 // Ownership: a hook belongs to its owner; THookList (one per process) owns
 // the TControlHooks and frees one, by a posted message, when its last hook
-// has left. A handler's exception goes to the application's exception
+// has been moved off its control (a hook that only goes inactive leaves it
+// listed). A handler's exception goes to the application's exception
 // handler and the walk goes on. GUI thread only.
 #pragma once
 

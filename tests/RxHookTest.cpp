@@ -175,6 +175,11 @@ TEST(RxHookTest, ControlHookIsReleasedWhenItsLastHookLeaves) {
     a.reset();
     platform::ProcessMessages();
     EXPECT_EQ(THookList::Instance().Count(), before + 1);
+    b->SetActive(false);
+    platform::ProcessMessages();
+    EXPECT_EQ(THookList::Instance().Count(), before + 1) << "inactive: the widget's hook stays listed";
+    b->SetActive(true);
+    EXPECT_EQ(THookList::Instance().Count(), before + 1) << "and is used again";
     b->SetWinControl(nullptr);
     platform::ProcessMessages();
     EXPECT_EQ(THookList::Instance().Count(), before);
