@@ -113,11 +113,12 @@ void TControlHook::CallHandlers(bool before, TMessage& msg, bool& handled) {
     for (const QPointer<TRxWindowHook>& hook : snapshot) {
         if (!hook) continue;
         const THookMessageEvent& handler = before ? hook->BeforeMessage : hook->AfterMessage;
-        if (!handler) continue;
-        try {
-            handler(hook.data(), msg, handled);
-        } catch (const std::exception& e) {
-            platform::Application().HandleException(e);
+        if (handler) {
+            try {
+                handler(hook.data(), msg, handled);
+            } catch (const std::exception& e) {
+                platform::Application().HandleException(e);
+            }
         }
         if (handled) break;
     }
@@ -140,7 +141,8 @@ bool TControlHook::eventFilter(QObject* obj, QEvent* e) {
             failure = std::current_exception();
         }
     }
-    handled = false;
+    // The after-handlers hear whether the message was handled: one that a
+    // hook took before reaches only the newest hook's after-handler.
     if (!destroying_ && control_) CallHandlers(false, msg, handled);
     if (destroy) {
         UnhookWndProc();

@@ -5,11 +5,11 @@
 // procedure: it runs the before-handlers from the newest hook to the oldest,
 // stopping after one that sets handled; hands the event to the widget
 // unless it was handled; then runs the after-handlers in the same order and
-// by the same rule. The event that says the widget's native window is gone
-// (a window id change to none) always reaches the widget, and takes the
-// filter off: it is put back, through a message posted to THookList's
-// hidden target, once the current event has finished, so a recreated window
-// stays hooked.
+// by the same rule, the handled flag as the before-handlers left it. The
+// event that says the widget's native window is gone (a window id change to
+// none) always reaches the widget, and takes the filter off: it is put back,
+// through a message posted to THookList's hidden target, once the current
+// event has finished, so a recreated window stays hooked.
 //
 // The widget is handed the event directly (its event()), so event filters
 // installed on it before the hook are passed over while the hook is there.
