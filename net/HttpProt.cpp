@@ -505,6 +505,8 @@ void THttpCli::SessionClosed(std::uint16_t error) {
     // The end of the request, whichever way it came: the peer closed, a
     // failure closed it, or nothing was ever connected.
     if (endHandled_) return;
+    DeliverUnfinishedLine();
+    if (endHandled_) return;  // storing it failed, and that failure ended the request
     // A connection that ends before its tunnel or handshake is done fails.
     if (channel_ == chTunnelReply || channel_ == chTlsHandshake) ChannelLost(error);
     channel_ = chPlain;
@@ -514,6 +516,25 @@ void THttpCli::SessionClosed(std::uint16_t error) {
     connected_ = false;
     PostMsg(MsgSetIdle);
     if (bodyChunkCount_ > 0) NotifyDocEnd();
+}
+
+void THttpCli::DeliverUnfinishedLine() {
+    // A document sent without a header may end without a line end: its last
+    // line (or its only one) is still held when the server closes, and it is
+    // body, not to be dropped. A partial header line is dropped.
+    // Complete lines still held are the reading loop's: an error status
+    // closes the connection from inside that loop, and the loop goes on.
+    if (lineBuffer_.Length() == 0 || lineBuffer_.HasLine()) return;
+    const std::string_view held = lineBuffer_.Bytes();
+    if (state_ == hsReceivingHeader && ParseHeaderLine(held).Kind == THeaderLineKind::hlHtml) {
+        currentLine_ = held;
+        lineBuffer_.Clear();
+        HeaderLineHandler();
+    } else if (state_ == hsReceivingBody && nextLineHandler_ == &THttpCli::BodyHandler) {
+        currentLine_ = held;
+        lineBuffer_.Clear();
+        BodyHandler();
+    }
 }
 
 // --- the reply -----------------------------------------------------------------
@@ -892,6 +913,7 @@ void THttpCli::AbortWith(const std::string& reason, int error, std::uint16_t fai
 }
 
 void THttpCli::FailRequest(const std::string& reason, int error, std::uint16_t failureCode) {
+    lineBuffer_.Clear();  // nothing more of this reply is handled
     statusCode_ = 404;
     reasonPhrase_ = reason;
     lastRequestError_ = error;

@@ -253,6 +253,8 @@ private:
     void HeaderLineHandler();
     void BodyHandler();
     void HeaderEnded();
+    // At the end of the connection: what is held without a line end.
+    void DeliverUnfinishedLine();
     void Redirect();
     // Ends the request at once with a local failure, as Abort does.
     void AbortWith(const std::string& reason, int error, std::uint16_t failureCode);

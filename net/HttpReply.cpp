@@ -25,13 +25,29 @@ void THttpLineBuffer::Commit(int n) {
     data_[end_] = 0;
 }
 
+namespace {
+
+// Bytes before the first LF of the held text, or -1 when the text (which ends
+// at its first zero byte) holds none.
+long LineLength(const char* start, std::size_t held) {
+    const char* lf = static_cast<const char*>(std::memchr(start, '\n', held));
+    if (lf == nullptr) return -1;
+    auto k = static_cast<std::size_t>(lf - start);
+    if (std::memchr(start, '\0', k) != nullptr) return -1;
+    return static_cast<long>(k);
+}
+
+}  // namespace
+
+bool THttpLineBuffer::HasLine() const {
+    return LineLength(data_ + begin_, static_cast<std::size_t>(Length())) >= 0;
+}
+
 bool THttpLineBuffer::NextLine(std::string_view& line) {
     const char* start = data_ + begin_;
-    const auto held = static_cast<std::size_t>(Length());
-    const char* lf = static_cast<const char*>(std::memchr(start, '\n', held));
-    if (lf == nullptr) return false;
-    auto k = static_cast<std::size_t>(lf - start);  // bytes before the LF
-    if (std::memchr(start, '\0', k) != nullptr) return false;
+    const long found = LineLength(start, static_cast<std::size_t>(Length()));
+    if (found < 0) return false;
+    auto k = static_cast<std::size_t>(found);  // bytes before the LF
     std::size_t len = (k > 0 && start[k - 1] == '\r') ? k - 1 : k;
     line = std::string_view(start, len);
     begin_ += static_cast<int>(k + 1);

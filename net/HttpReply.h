@@ -36,6 +36,8 @@ public:
     // byte is not seen, and such a line waits for more data. false when no
     // complete line is held. The view stays valid until the next WritePtr().
     bool NextLine(std::string_view& line);
+    // Whether NextLine would take a line now.
+    bool HasLine() const;
     // Every byte held, unchanged (zero bytes included).
     std::string_view Bytes() const { return {data_ + begin_, static_cast<std::size_t>(Length())}; }
     void Clear() { begin_ = end_ = 0; }

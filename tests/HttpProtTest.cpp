@@ -255,6 +255,27 @@ TEST_F(HttpCliTest, HeaderlessHtmlDocumentGoesToTheBody) {
     EXPECT_EQ(cli.StatusCode(), 0);
 }
 
+TEST_F(HttpCliTest, HeaderlessDocumentsLastLineWithoutLineEndIsNotLost) {
+    struct {
+        const char* reply;
+        const char* stored;
+        const char* why;
+    } cases[] = {
+        {"<html><body>one line</body></html>", "<html><body>one line</body></html>", "the only line"},
+        {"<HTML>\r\n<body>last</body></HTML>", "<HTML><body>last</body></HTML>", "the last of two lines"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        TScriptedPeer peer({{ReadRequest(), SendBytes(c.reply), PauseMs(50), CloseConn()}});
+        cli.URL = peer.HostPort();
+        body.Clear();
+        Outcome o = RunGet(cli);
+        EXPECT_FALSE(o.raised) << o.message;
+        EXPECT_EQ(body.DataString(), c.stored);
+        EXPECT_EQ(cli.ReceivedCount(), static_cast<int>(body.Size()));
+    }
+}
+
 TEST_F(HttpCliTest, ExeAnsweredAsHtmlIsNamedHtm) {
     TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n")});
     cli.URL = peer.HostPort() + "/dir/setup.exe";

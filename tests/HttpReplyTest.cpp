@@ -71,6 +71,18 @@ TEST(HttpLineBuffer, ZeroByteHidesTheLineEndBehindIt) {
     EXPECT_EQ(rest, std::string("bad\0x\nnext\n", 11));
 }
 
+TEST(HttpLineBuffer, HasLineAgreesWithNextLine) {
+    const std::string inputs[] = {"", "abc", "abc\n", "\n", std::string("a\0b\n", 4), "a\r\nb"};
+    for (const std::string& in : inputs) {
+        THttpLineBuffer buf;
+        std::memcpy(buf.WritePtr(), in.data(), in.size());
+        buf.Commit(static_cast<int>(in.size()));
+        const bool has = buf.HasLine();
+        std::string_view line;
+        EXPECT_EQ(has, buf.NextLine(line)) << "[" << in << "]";
+    }
+}
+
 TEST(HttpLineBuffer, FullBufferWithoutLineEndHasNoRoomLeft) {
     THttpLineBuffer buf;
     std::string big(THttpLineBuffer::Capacity - 1, 'a');
