@@ -27,8 +27,10 @@
 // what PreventResize read at load was.
 //
 // The settings file is opened for one save or restore and closed after it;
-// writes go to the file when it is closed, whole and atomically. A failure
-// on the window's own paths goes to the application's exception handler and
+// writes go to the file when it is closed, whole and atomically, and
+// OnSavePlacement fires after that; a save that could not be written does
+// not count as one, so the window's destruction tries again. A failure on
+// the window's own paths goes to the application's exception handler and
 // the window is shown, closed or destroyed all the same. GUI thread only.
 #pragma once
 
