@@ -882,6 +882,8 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, TSockAddrIn& From)
 }
 
 int TCustomWSocket::RcvdCount() {
+    // A socket without a handle has nothing to read; a handler still running
+    // for a connection that has just closed may ask without a report.
     if (hSocket_ == INVALID_SOCKET) return 0;
     unsigned long count = 0;
     if (WSocket_ioctlsocket_FIONREAD(hSocket_, &count) != 0) {

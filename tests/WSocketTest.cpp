@@ -6,6 +6,7 @@
 #include "net/WSocket.h"
 
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -287,6 +288,41 @@ TEST_F(WSocketTest, CloseFiresSessionClosedOnceAndAClosedSocketIgnoresClose) {
     EXPECT_EQ(rec.closed, 1);
     EXPECT_EQ(s.State(), wsClosed);
     close(peer);
+}
+
+TEST_F(WSocketTest, CloseResetsTheConnectionWhileAbortLetsItEndInTheBackground) {
+    // With the default linger settings (on, 0 s) a close resets the
+    // connection after its half-close; an abort turns lingering off, so the
+    // peer sees an orderly end.
+    struct Row {
+        const char* how;
+        bool abort;
+        int peerState;
+    } rows[] = {
+        {"close", false, TCP_CLOSE},
+        {"abort", true, TCP_CLOSE_WAIT},
+    };
+    Listener server;
+    for (const Row& r : rows) {
+        Recorder rec;
+        TWSocket s;
+        rec.Attach(s);
+        int peer = ConnectTo(s, server, rec);
+        if (r.abort)
+            s.AbortSocket();
+        else
+            s.Close();
+        EXPECT_EQ(rec.closed, 1) << r.how;
+        auto peerState = [&] {
+            tcp_info info{};
+            socklen_t len = sizeof info;
+            getsockopt(peer, IPPROTO_TCP, TCP_INFO, &info, &len);
+            return static_cast<int>(info.tcpi_state);
+        };
+        EXPECT_TRUE(RunUntil([&] { return peerState() == r.peerState; }, 2000))
+            << r.how << ": the peer is in TCP state " << peerState();
+        close(peer);
+    }
 }
 
 TEST_F(WSocketTest, AbortDropsQueuedDataAndClosesAtOnce) {
