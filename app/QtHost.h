@@ -4,8 +4,6 @@
 // standard error report is a message box captioned with the title.
 #pragma once
 
-class QSocketNotifier;
-
 namespace app {
 
 // Call once, after the QApplication exists.

@@ -53,9 +53,8 @@ ProgramRun Start(const Lines& args, int limitMs, bool terminate = false,
     if (pid == 0) {
         FILE* f = std::freopen(outName.c_str(), "w", stdout);
         (void)f;
-        std::vector<char*> argv{const_cast<char*>(Program().c_str())};
-        static std::string prog = Program();
-        argv[0] = prog.data();
+        std::string prog = Program();
+        std::vector<char*> argv{prog.data()};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
