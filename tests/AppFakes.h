@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/HttpGetter.h"
-#include "app/MainView.h"
+#include "app/core/HttpGetter.h"
+#include "app/core/MainView.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "AppFakes.h"
-#include "app/qz1.h"
+#include "app/core/qz1.h"
 #include "base/Exception.h"
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"

@@ -15,11 +15,11 @@
 #include <QEventLoop>
 
 #include "AppFakes.h"
-#include "app/HttpGetter.h"
-#include "app/MainWindow.h"
-#include "app/QtHost.h"
-#include "app/ServerFormDialog.h"
-#include "app/viewform.h"
+#include "app/core/HttpGetter.h"
+#include "app/gui/MainWindow.h"
+#include "app/gui/QtHost.h"
+#include "app/gui/ServerFormDialog.h"
+#include "app/gui/viewform.h"
 #include "desktop/ALed.h"
 #include "desktop/TovikTrayIcon.h"
 #include "platform/Application.h"

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "AppFakes.h"
-#include "app/HttpGetter.h"
-#include "app/qz1.h"
+#include "app/core/HttpGetter.h"
+#include "app/core/qz1.h"
 #include "support/RealServers.h"
 #include "support/ScriptedPeer.h"
 #include "support/Watchdog.h"

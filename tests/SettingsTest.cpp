@@ -2,7 +2,7 @@
 // defaults, the conversions, the 25 keys of a save in their order, the other
 // sections kept, and a failed save that changes nothing.
 #include "AppFakes.h"
-#include "app/sform.h"
+#include "app/core/sform.h"
 #include "base/Exception.h"
 #include "platform/IniFile.h"
 

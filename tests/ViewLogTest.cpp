@@ -16,9 +16,9 @@
 #include <QScrollBar>
 #include <QTextEdit>
 
-#include "app/ViewLog.h"
-#include "app/dStrings.h"
-#include "app/viewform.h"
+#include "app/core/ViewLog.h"
+#include "app/core/dStrings.h"
+#include "app/gui/viewform.h"
 #include "base/Exception.h"
 
 namespace {

@@ -1,6 +1,6 @@
 sentrel_add_test(app_controller_test SOURCES ControllerTest.cpp SettingsTest.cpp LIBS sentrel_core)
 
-if(TARGET sentrel AND EXISTS ${CMAKE_SOURCE_DIR}/tests/support/ScriptedPeer.cpp)
+if(SENTREL_GUI)
   sentrel_add_test(app_monitor_test SOURCES MonitorTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
                    LIBS sentrel_core)
   add_dependencies(app_monitor_test sentrel)

@@ -1,8 +1,6 @@
-if(TARGET sentrel_gui)
+if(SENTREL_GUI)
   sentrel_add_test(app_window_test SOURCES MainWindowTest.cpp support/ScriptedPeer.cpp LIBS sentrel_gui)
-endif()
 
-if(TARGET sentrel)
   add_test(NAME app_start_stop_test COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/StartStopTest.sh $<TARGET_FILE:sentrel>)
   set_tests_properties(app_start_stop_test PROPERTIES TIMEOUT 120
     ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")

@@ -1,37 +1,28 @@
 # HTTPS for the HTTP client: the TLS session over memory, and (with nginx and
 # tinyproxy started by the tests) the client over real TLS peers.
-if(TARGET sentrel_net AND OpenSSL_FOUND)
-  add_library(sentrel_tls_support STATIC support/TestCa.cpp support/TlsPeer.cpp support/NginxTls.cpp
-              support/TlsThreadPeer.cpp)
-  target_include_directories(sentrel_tls_support PUBLIC ${CMAKE_SOURCE_DIR})
-  target_link_libraries(sentrel_tls_support PUBLIC sentrel_net OpenSSL::SSL OpenSSL::Crypto)
+add_library(sentrel_tls_support STATIC support/TestCa.cpp support/TlsPeer.cpp support/NginxTls.cpp
+            support/TlsThreadPeer.cpp)
+target_include_directories(sentrel_tls_support PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(sentrel_tls_support PUBLIC sentrel_net OpenSSL::SSL OpenSSL::Crypto)
 
-  sentrel_add_test(tls_session SOURCES TlsSessionTest.cpp LIBS sentrel_tls_support)
-  # The client over TLS needs the socket layer's implementation.
-  if(EXISTS ${CMAKE_SOURCE_DIR}/net/WSocket.cpp)
-    sentrel_add_test(tls_http SOURCES TlsHttpTest.cpp support/RealServers.cpp support/ScriptedPeer.cpp
-                     LIBS sentrel_tls_support)
-  endif()
-  sentrel_add_test(tls_nginx_session SOURCES TlsNginxTest.cpp LIBS sentrel_tls_support)
-  sentrel_add_test(tls_fuzz_handshake SOURCES fuzz/tls_handshake_fuzz.cpp fuzz/tls_fuzz_driver.cpp
-                   LIBS sentrel_tls_support)
-  # With clang, the same target also builds for libFuzzer (not a test; run by hand).
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    add_executable(tls_handshake_fuzzer fuzz/tls_handshake_fuzz.cpp)
-    target_compile_options(tls_handshake_fuzzer PRIVATE -fsanitize=fuzzer)
-    target_link_options(tls_handshake_fuzzer PRIVATE -fsanitize=fuzzer)
-    target_link_libraries(tls_handshake_fuzzer PRIVATE sentrel_net)
-  endif()
+sentrel_add_test(tls_session SOURCES TlsSessionTest.cpp LIBS sentrel_tls_support)
+sentrel_add_test(tls_http SOURCES TlsHttpTest.cpp support/RealServers.cpp support/ScriptedPeer.cpp
+                 LIBS sentrel_tls_support)
+sentrel_add_test(tls_nginx_session SOURCES TlsNginxTest.cpp LIBS sentrel_tls_support)
+sentrel_add_test(tls_fuzz_handshake SOURCES fuzz/tls_handshake_fuzz.cpp fuzz/tls_fuzz_driver.cpp
+                 LIBS sentrel_tls_support)
+# With clang, the same target also builds for libFuzzer (not a test; run by hand).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_executable(tls_handshake_fuzzer fuzz/tls_handshake_fuzz.cpp)
+  target_compile_options(tls_handshake_fuzzer PRIVATE -fsanitize=fuzzer)
+  target_link_options(tls_handshake_fuzzer PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(tls_handshake_fuzzer PRIVATE sentrel_net)
 endif()
 
 # End to end: "sentrel --check" (and sentrel-get) against nginx with TLS.
-if(TARGET sentrel)
-  if(TARGET sentrel-get)
-    add_test(NAME tls_check_e2e COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tls_check.sh $<TARGET_FILE:sentrel>
-                                        $<TARGET_FILE:sentrel-get>)
-  else()
-    add_test(NAME tls_check_e2e COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tls_check.sh $<TARGET_FILE:sentrel>)
-  endif()
+if(SENTREL_GUI)
+  add_test(NAME tls_check_e2e COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tls_check.sh $<TARGET_FILE:sentrel>
+                                      $<TARGET_FILE:sentrel-get>)
   set_tests_properties(tls_check_e2e PROPERTIES TIMEOUT 300 ENVIRONMENT
     "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")
 endif()

@@ -1,4 +1,4 @@
-#include "app/viewform.h"
+#include "app/gui/viewform.h"
 
 #include <QCloseEvent>
 #include <QFont>

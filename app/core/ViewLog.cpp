@@ -1,4 +1,4 @@
-#include "app/ViewLog.h"
+#include "app/core/ViewLog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "app/dStrings.h"
+#include "app/core/dStrings.h"
 #include "base/Exception.h"
 
 namespace app {

@@ -11,7 +11,7 @@
 
 #include <QDialog>
 
-#include "app/ViewLog.h"
+#include "app/core/ViewLog.h"
 
 class QCloseEvent;
 class QPushButton;

@@ -1,7 +1,7 @@
 // One pass over the active host list: every host fetched in list order, each
 // outcome shown and logged, then the pool's summary. The body of each reply
 // is counted, not kept: only whether it is empty matters.
-#include "app/qz1.h"
+#include "app/core/qz1.h"
 #include "base/Stream.h"
 
 namespace app {

@@ -1,11 +1,11 @@
-#include "app/Headless.h"
+#include "app/core/Headless.h"
 
 #include <cstdio>
 
-#include "app/HttpGetter.h"
-#include "app/MainView.h"
-#include "app/qz1.h"
-#include "app/sform.h"
+#include "app/core/HttpGetter.h"
+#include "app/core/MainView.h"
+#include "app/core/qz1.h"
+#include "app/core/sform.h"
 #include "platform/Application.h"
 #include "platform/Signals.h"
 

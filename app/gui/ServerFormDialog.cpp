@@ -1,4 +1,4 @@
-#include "app/ServerFormDialog.h"
+#include "app/gui/ServerFormDialog.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -9,7 +9,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "app/sform.h"
+#include "app/core/sform.h"
 
 namespace app {
 

@@ -1,4 +1,4 @@
-#include "app/MainWindow.h"
+#include "app/gui/MainWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,9 +14,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/ServerFormDialog.h"
-#include "app/ViewLog.h"
-#include "app/viewform.h"
+#include "app/gui/ServerFormDialog.h"
+#include "app/core/ViewLog.h"
+#include "app/gui/viewform.h"
 #include "desktop/ALed.h"
 #include "desktop/AppEvent.h"
 #include "desktop/AppUtils.h"

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "app/HttpGetter.h"
-#include "app/MainView.h"
-#include "app/sform.h"
+#include "app/core/HttpGetter.h"
+#include "app/core/MainView.h"
+#include "app/core/sform.h"
 #include "eventlog/Kvolog.h"
 #include "platform/Timer.h"
 

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "app/Headless.h"
-#include "app/HttpGetter.h"
-#include "app/MainWindow.h"
-#include "app/QtHost.h"
-#include "app/ServerFormDialog.h"
-#include "app/sform.h"
-#include "app/viewform.h"
+#include "app/core/Headless.h"
+#include "app/core/HttpGetter.h"
+#include "app/gui/MainWindow.h"
+#include "app/gui/QtHost.h"
+#include "app/gui/ServerFormDialog.h"
+#include "app/core/sform.h"
+#include "app/gui/viewform.h"
 #include "platform/Application.h"
 #include "platform/Signals.h"
 

@@ -1,4 +1,4 @@
-#include "app/HttpGetter.h"
+#include "app/core/HttpGetter.h"
 
 #include "net/HttpProt.h"
 

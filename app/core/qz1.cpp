@@ -1,4 +1,4 @@
-#include "app/qz1.h"
+#include "app/core/qz1.h"
 
 #include "base/Exception.h"
 #include "base/Strings.h"

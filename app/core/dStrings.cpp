@@ -1,4 +1,4 @@
-#include "app/dStrings.h"
+#include "app/core/dStrings.h"
 
 namespace app {
 

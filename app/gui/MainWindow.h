@@ -14,8 +14,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/MainView.h"
-#include "app/qz1.h"
+#include "app/core/MainView.h"
+#include "app/core/qz1.h"
 
 class QPushButton;
 class QLineEdit;

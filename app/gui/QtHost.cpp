@@ -1,4 +1,4 @@
-#include "app/QtHost.h"
+#include "app/gui/QtHost.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/sform.h"
+#include "app/core/sform.h"
 
 #include <algorithm>
 
