@@ -1,0 +1,198 @@
+// The line level of the socket: received data delivered a line at a time.
+#include "net/WSocket.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/SocketErrors.h"
+
+namespace net {
+
+using platform::LPARAM;
+using platform::LRESULT;
+using platform::UINT;
+using platform::WPARAM;
+
+TCustomLineWSocket::TCustomLineWSocket(base::TObject* AOwner) : TCustomSocksWSocket(AOwner) {}
+
+TCustomLineWSocket::~TCustomLineWSocket() {
+    lineBuf_.clear();
+    curLineLength_ = 0;
+}
+
+int TCustomLineWSocket::RcvdCount() {
+    if (lineMode_) return curLineLength_;
+    if (!lineBuf_.empty()) return static_cast<int>(lineBuf_.size());
+    return TCustomSocksWSocket::RcvdCount();
+}
+
+void TCustomLineWSocket::SetLineMode(bool Value) {
+    if (Value == lineMode_) return;
+    lineMode_ = Value;
+    if (!lineBuf_.empty() || curLineLength_ > 0)
+        platform::PostMessage(window_, WM_TRIGGER_DATA_AVAILABLE, 0, 0);
+}
+
+LRESULT TCustomLineWSocket::DispatchNotification(UINT Msg, WPARAM WParam, LPARAM LParam) {
+    if (Msg != WM_TRIGGER_DATA_AVAILABLE)
+        return TCustomSocksWSocket::DispatchNotification(Msg, WParam, LParam);
+    auto alive = alive_;
+    try {
+        RescanHeld();
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e);
+    }
+    return 0;
+}
+
+void TCustomLineWSocket::RescanHeld() {
+    auto alive = alive_;
+    curLineLength_ = 0;
+    if (lineMode_ && !LineEnd.empty()) {
+        // Held bytes read in the other mode may hold complete lines already.
+        DeliverLines(0);
+        return;
+    }
+    // Outside line mode the handler reads the held bytes first; the loop
+    // ends when it stops taking them.
+    while (*alive && !lineBuf_.empty()) {
+        std::size_t before = lineBuf_.size();
+        if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !*alive || lineBuf_.size() == before) break;
+    }
+}
+
+int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize) {
+    if (lineMode_ && curLineLength_ > 0) {
+        int n = std::min(BufferSize, curLineLength_);
+        if (n <= 0) return 0;
+        std::memcpy(Buffer, lineBuf_.data(), static_cast<std::size_t>(n));
+        lineBuf_.erase(0, static_cast<std::size_t>(n));
+        curLineLength_ -= n;
+        ++receiveCalls_;
+        return n;
+    }
+    if (!lineMode_ && !lineBuf_.empty()) {
+        int n = std::min(BufferSize, static_cast<int>(lineBuf_.size()));
+        if (n <= 0) return 0;
+        std::memcpy(Buffer, lineBuf_.data(), static_cast<std::size_t>(n));
+        lineBuf_.erase(0, static_cast<std::size_t>(n));
+        curLineLength_ = std::max(0, curLineLength_ - n);
+        ++receiveCalls_;
+        return n;
+    }
+    return TCustomSocksWSocket::RawReceive(Buffer, BufferSize);
+}
+
+bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
+    // The proxy's replies are the SOCKS level's, whatever the mode.
+    if (!lineMode_ || LineEnd.empty() || socksState_ != 0)
+        return TCustomSocksWSocket::TriggerDataAvailable(Error);
+    auto alive = alive_;
+    int n = TCustomSocksWSocket::RcvdCount();
+    if (n <= 0) return true;
+    std::size_t heldBefore = lineBuf_.size();
+    lineBuf_.resize(heldBefore + static_cast<std::size_t>(n));
+    int got = TCustomSocksWSocket::RawReceive(lineBuf_.data() + heldBefore, n);
+    if (got < 0) lastError_ = WSocket_WSAGetLastError();
+    if (got <= 0) {
+        lineBuf_.resize(heldBefore);
+        return true;
+    }
+    readCount_ += got;
+    lineBuf_.resize(heldBefore + static_cast<std::size_t>(got));
+    int held = static_cast<int>(heldBefore);
+    int count = got;
+    if (LineEdit) {
+        EditLine(held, count);
+    } else if (LineEcho) {
+        Send(lineBuf_.data() + heldBefore, got);
+    }
+    if (!*alive) return true;
+    // A line end split across two reads is found: the search starts that
+    // far before the new bytes.
+    int start = std::max(0, held - static_cast<int>(LineEnd.size()));
+    return DeliverLines(static_cast<std::size_t>(start));
+}
+
+bool TCustomLineWSocket::DeliverLines(std::size_t Start) {
+    auto alive = alive_;
+    while (lineMode_ && !LineEnd.empty()) {
+        std::size_t pos = lineBuf_.find(LineEnd, Start);
+        if (pos == std::string::npos) return true;
+        curLineLength_ = static_cast<int>(pos + LineEnd.size());
+        while (lineMode_ && curLineLength_ > 0) {
+            int before = curLineLength_;
+            bool handled = TCustomSocksWSocket::TriggerDataAvailable(0);
+            if (!*alive) return true;
+            if (!handled || (curLineLength_ == before && lineMode_)) {
+                // Nobody reads lines, or the handler left its line unread
+                // (it would be offered it for ever): the line is dropped.
+                lineBuf_.erase(0, static_cast<std::size_t>(curLineLength_));
+                curLineLength_ = 0;
+            }
+        }
+        // Unread bytes of the line (line mode switched off in the handler)
+        // stay at the front, with the bytes that followed the line behind them.
+        Start = 0;
+    }
+    return true;
+}
+
+void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error) {
+    auto alive = alive_;
+    if (lineMode_ && !lineBuf_.empty()) {
+        // What is held is delivered as one last line, without a line end.
+        curLineLength_ = static_cast<int>(lineBuf_.size());
+        while (lineMode_ && curLineLength_ > 0) {
+            int before = curLineLength_;
+            if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !*alive || curLineLength_ == before) break;
+        }
+        if (!*alive) return;
+    }
+    lineBuf_.clear();
+    lineBuf_.shrink_to_fit();
+    curLineLength_ = 0;
+    TCustomSocksWSocket::TriggerSessionClosed(Error);
+}
+
+void TCustomLineWSocket::EditLine(int& Held, int& Count) {
+    const std::size_t end = static_cast<std::size_t>(Held + Count);
+    std::size_t w = static_cast<std::size_t>(Held);
+    std::size_t lowest = w;
+    bool edited = false;
+    std::string out;  // the edited bytes, made at the first backspace or tab
+    auto startEdit = [&] {
+        if (edited) return;
+        edited = true;
+        out.assign(lineBuf_, 0, w);
+    };
+    for (std::size_t r = static_cast<std::size_t>(Held); r < end; ++r) {
+        char c = lineBuf_[r];
+        if (c == '\b') {
+            startEdit();
+            if (LineEcho && w > 0) SendText("\b \b");
+            if (w > 0) {
+                --w;
+                out.resize(w);
+                lowest = std::min(lowest, w);
+            }
+        } else if (c == '\t') {
+            startEdit();
+            do {
+                out += ' ';
+                if (LineEcho) SendText(" ");
+                ++w;
+            } while (w % 8 != 0);
+        } else {
+            if (LineEcho) Send(&c, 1);
+            if (edited) out += c;
+            ++w;
+        }
+    }
+    if (!edited) return;
+    lineBuf_ = std::move(out);
+    Held = static_cast<int>(lowest);
+    Count = static_cast<int>(w - lowest);
+}
+
+}  // namespace net
