@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev
   nginx-light tinyproxy curl openssl time
   xvfb xauth
+  desktop-file-utils appstream man-db groff-base systemd dpkg-dev file
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "SentrelVersion.h"
 #include "base/Stream.h"
 #include "base/Strings.h"
 #include "net/HttpProt.h"
@@ -28,6 +29,7 @@ void Usage() {
         "  -I           send HEAD instead of GET\n"
         "  -s           silent: no status lines on stderr\n"
         "  -h           this help\n"
+        "  -V           the release\n"
         "URLs may be http or https; https servers are verified against the system's\n"
         "trust store (SSL_CERT_FILE and SSL_CERT_DIR point it elsewhere).\n",
         stderr);
@@ -39,6 +41,7 @@ struct Options {
     int timeout = 0;
     bool head = false;
     bool silent = false;
+    bool version = false;
     std::vector<std::string> urls;
 };
 
@@ -66,6 +69,8 @@ bool Parse(int argc, char** argv, Options& o) {
             o.silent = true;
         } else if (a == "-h" || a == "--help") {
             return false;
+        } else if (a == "-V" || a == "--version") {
+            o.version = true;
         } else if (a.size() > 1 && a[0] == '-') {
             std::fprintf(stderr, "sentrel-get: unknown option %s\n", a.c_str());
             return false;
@@ -73,7 +78,7 @@ bool Parse(int argc, char** argv, Options& o) {
             o.urls.push_back(a);
         }
     }
-    return !o.urls.empty();
+    return o.version || !o.urls.empty();
 }
 
 }  // namespace
@@ -83,6 +88,10 @@ int main(int argc, char** argv) {
     if (!Parse(argc, argv, opt)) {
         Usage();
         return 2;
+    }
+    if (opt.version) {
+        std::printf("sentrel-get %s\n", SENTREL_VERSION);
+        return 0;
     }
     platform::Application().Title = "sentrel-get";
 

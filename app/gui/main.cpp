@@ -4,6 +4,9 @@
 //   sentrel                  the monitor's window
 //   sentrel --headless       the monitor without a window; status lines on stdout
 //   sentrel --check [HOST..] one pass over the hosts (or the active pool); exit 0 if all passed
+//
+// Each may be preceded by the folder options of WorkFolder.h (-C DIR,
+// --user-folder), and --version prints the release.
 #include <QApplication>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +15,11 @@
 
 #include "app/core/Headless.h"
 #include "app/core/HttpGetter.h"
+#include "app/core/WorkFolder.h"
+#include "app/core/sform.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtHost.h"
 #include "app/gui/ServerFormDialog.h"
-#include "app/core/sform.h"
 #include "app/gui/viewform.h"
 #include "platform/Application.h"
 #include "platform/Signals.h"
@@ -23,17 +27,22 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: sentrel [--headless | --check [HOST...] | --help]\n"
+    "Usage: sentrel [-C DIR | --user-folder] [--headless | --check [HOST...]]\n"
+    "       sentrel --help | --version\n"
     "\n"
     "Watches whether a pool of web servers can be reached. Settings are read from\n"
     "sentrel.ini in the working directory; events go to the log file it names.\n"
     "\n"
+    "  -C DIR             work in DIR instead of the current directory\n"
+    "  --user-folder      work in $XDG_CONFIG_HOME/sentrel (~/.config/sentrel),\n"
+    "                     made when missing\n"
     "  (no option)        open the monitor's window\n"
     "  --headless         run the monitor without a window, printing each status\n"
     "                     line on stdout; SIGTERM or SIGINT end it\n"
     "  --check [HOST...]  check the given hosts (or the active pool) once, as\n"
     "                     \"Check Now\" does; exit 0 when all passed, 1 otherwise\n"
-    "  --help             show this text\n";
+    "  --help             show this text\n"
+    "  --version          show the release\n";
 
 int Usage(const std::string& bad) {
     std::fprintf(stderr, "sentrel: unknown option '%s'\nTry 'sentrel --help' for more information.\n",
@@ -46,7 +55,8 @@ int RunWindow(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) return Usage(argv[i]);  // what Qt did not take is not ours either
     QApplication::setQuitOnLastWindowClosed(false);
     platform::Application().Title = "Kvo Sentrel";
-    QApplication::setApplicationName("Kvo Sentrel");  // not the display name: Qt would append it to every caption
+    QApplication::setApplicationName(
+        "Kvo Sentrel");  // not the display name: Qt would append it to every caption
     app::InstallQtHost();
 
     app::TServerForm settings;
@@ -73,6 +83,7 @@ int RunWindow(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (int status = app::TakeFolderOptions("sentrel", args); status >= 0) return status;
     if (!args.empty()) {
         const std::string& first = args[0];
         if (first == "--help" || first == "-h") {
@@ -92,5 +103,10 @@ int main(int argc, char** argv) {
         if (first.size() > 1 && first[0] == '-' && first[1] == '-' && first != "--platform")
             return Usage(first);
     }
-    return RunWindow(argc, argv);
+    // What the folder options left goes to Qt, after the program's name.
+    std::vector<char*> rest{argv[0]};
+    for (int i = argc - static_cast<int>(args.size()); i < argc; ++i) rest.push_back(argv[i]);
+    const int restCount = static_cast<int>(rest.size());
+    rest.push_back(nullptr);
+    return RunWindow(restCount, rest.data());
 }

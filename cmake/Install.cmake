@@ -1,0 +1,115 @@
+# Installing and packaging, for whichever programs this build has.
+#
+#   cmake --install build [--prefix DIR]   the programs in bin/, the banner
+#       library in lib/sentrel/ (where an installed program looks for it,
+#       beside its own folder), and under share/: the menu entry, the icons,
+#       the AppStream metadata, the manual pages and the user service
+#   cpack -G DEB (in the build folder)     the Debian package, its
+#       dependencies taken from the libraries the programs link
+#
+# Included last from the top CMakeLists.txt, so every target is known here.
+include(GNUInstallDirs)
+
+set(SENTREL_APP_ID "io.github.sentrel.Sentrel" CACHE STRING
+    "Reverse-DNS id of the menu entry and the AppStream metadata")
+set(SENTREL_PACKAGE_MAINTAINER "Sentrel developers <sentrel@sentrel.invalid>" CACHE STRING
+    "Maintainer field of the Debian package")
+# The programs look for the banner library in ../lib/sentrel beside their
+# own folder, whatever the prefix: not CMAKE_INSTALL_LIBDIR, which may be
+# lib/x86_64-linux-gnu.
+set(SENTREL_PRIVATE_LIBDIR lib/sentrel)
+
+set(_programs)
+foreach(program sentrel sentrel-cli sentrel-get)
+  if(TARGET ${program})
+    list(APPEND _programs ${program})
+  endif()
+endforeach()
+install(TARGETS ${_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET adimage)
+  install(TARGETS adimage LIBRARY DESTINATION ${SENTREL_PRIVATE_LIBDIR})
+endif()
+
+# The user service runs the monitor without a window: the Qt-free program
+# when this build has it.
+if(TARGET sentrel-cli)
+  set(SENTREL_HEADLESS_PROGRAM sentrel-cli)
+else()
+  set(SENTREL_HEADLESS_PROGRAM sentrel)
+endif()
+
+# Manual pages, one per program.
+foreach(program ${_programs})
+  configure_file(${CMAKE_SOURCE_DIR}/data/man/${program}.1.in ${CMAKE_BINARY_DIR}/data/${program}.1 @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/data/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+# Icons: the lit LED, scalable and at the sizes menus ask for.
+install(FILES data/icons/sentrel.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 16 32 48 128 256)
+  install(FILES data/icons/sentrel-${size}.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME sentrel.png)
+endforeach()
+
+if(TARGET sentrel)
+  set(SENTREL_PROVIDES)
+  foreach(program ${_programs})
+    string(APPEND SENTREL_PROVIDES "    <binary>${program}</binary>\n")
+  endforeach()
+  configure_file(data/sentrel.metainfo.xml.in ${CMAKE_BINARY_DIR}/data/${SENTREL_APP_ID}.metainfo.xml @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/data/${SENTREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+endif()
+
+# The menu entry and the user service name their program by its absolute
+# path, so they are written when installing, for the prefix in use then
+# (cmake --install --prefix, or the package's /usr).
+set(_entries)
+if(TARGET sentrel)
+  list(APPEND _entries "data/sentrel.desktop.in=${SENTREL_APP_ID}.desktop=${CMAKE_INSTALL_DATADIR}/applications")
+endif()
+if(TARGET ${SENTREL_HEADLESS_PROGRAM})
+  # share/systemd/user is on the user manager's search path for /usr,
+  # /usr/local and ~/.local alike.
+  list(APPEND _entries "data/sentrel.service.in=sentrel.service=${CMAKE_INSTALL_DATADIR}/systemd/user")
+endif()
+install(CODE "
+  set(SENTREL_SOURCE_DIR \"${CMAKE_SOURCE_DIR}\")
+  set(SENTREL_ENTRY_DIR \"${CMAKE_BINARY_DIR}/data/entries\")
+  set(SENTREL_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+  set(SENTREL_HEADLESS_PROGRAM \"${SENTREL_HEADLESS_PROGRAM}\")
+  set(SENTREL_ENTRIES \"${_entries}\")")
+install(SCRIPT cmake/InstallEntries.cmake)
+
+# The Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME sentrel)
+set(CPACK_PACKAGE_VENDOR "Kvo")
+set(CPACK_PACKAGE_CONTACT "${SENTREL_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "watch whether a pool of web servers can be reached")
+set(CPACK_PACKAGE_DESCRIPTION "Sentrel fetches every host of a pool of up to ten web servers over HTTP
+or HTTPS once per cycle, writes each outcome to a plain-text event log and
+shows the pool's state in a window, a tray icon or on standard output.
+It runs as a window, as a user service without a window, or once from a
+script.")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
+
+# The check of all the above: install into a scratch root, validate, build
+# and unpack the package (tests/InstallTest.sh). It needs the whole build.
+if(SENTREL_TESTS)
+  if(TARGET adimage)
+    set(_banner yes)
+  else()
+    set(_banner no)
+  endif()
+  add_test(NAME install_check
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/InstallTest.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                   ${CMAKE_BINARY_DIR}/package-build ${PROJECT_VERSION} ${SENTREL_HEADLESS_PROGRAM} ${_banner} ${_programs})
+  set_tests_properties(install_check PROPERTIES TIMEOUT 1200
+    ENVIRONMENT "CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER};ASAN_OPTIONS=detect_leaks=1;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp")
+endif()

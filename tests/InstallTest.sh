@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch root as a user's `cmake --install` would
+# and checks what the desktop, the manual and the service manager read from
+# it; then builds the Debian package from a Release build of its own (a
+# sanitizer build would make a package that needs the sanitizer libraries),
+# unpacks it into another scratch root and starts the programs it holds.
+#   InstallTest.sh SOURCE_DIR BUILD_DIR PACKAGE_BUILD_DIR VERSION HEADLESS_PROGRAM BANNER PROGRAM...
+# BANNER is "yes" when the build has the banner library.
+# Set SENTREL_SKIP_PACKAGE=1 to leave out the package (it costs a build).
+set -euo pipefail
+src=$1 build=$2 package_build=$3 version=$4 headless=$5 banner=$6
+shift 6
+programs=("$@")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Every file the install must hold, relative to the prefix.
+expected=(share/applications/io.github.sentrel.Sentrel.desktop share/metainfo/io.github.sentrel.Sentrel.metainfo.xml
+          share/systemd/user/sentrel.service share/icons/hicolor/scalable/apps/sentrel.svg)
+for size in 16 32 48 128 256; do expected+=("share/icons/hicolor/${size}x$size/apps/sentrel.png"); done
+for p in "${programs[@]}"; do expected+=("bin/$p" "share/man/man1/$p.1"); done
+[ "$banner" = no ] || expected+=(lib/sentrel/libadimage.so)
+
+# check_programs ROOT: the installed programs start from ROOT/usr, find
+# their banner library there, and the folder options put the settings and
+# log where they say.
+check_programs() {
+    local bin=$1/usr/bin out status
+    for p in "${programs[@]}"; do
+        out=$("$bin/$p" --version) || fail "$p --version failed"
+        [[ "$out" == "$p $version"* ]] || fail "$p --version printed '$out'"
+    done
+    if [ -f "$1/usr/lib/sentrel/libadimage.so" ]; then
+        out=$("$bin/sentrel" --version)
+        [[ "$out" == *"banner library: $bin/../lib/sentrel/libadimage.so"* ]] ||
+            fail "sentrel --version does not find its banner library: '$out'"
+    fi
+    status=0
+    XDG_CONFIG_HOME=$work/config "$bin/$headless" --user-folder --check http://127.0.0.1:9/ >/dev/null || status=$?
+    [ "$status" -eq 1 ] && grep -q 'Error accessing host: http://127.0.0.1:9/' "$work/config/sentrel/status.log" ||
+        fail "--user-folder: status $status, log not in \$XDG_CONFIG_HOME/sentrel"
+    rm -rf "$work/config"
+    status=0
+    "$bin/$headless" -C "$work/missing" --check >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 2 ] || fail "-C with a missing folder: status $status, expected 2"
+}
+
+echo "== cmake --install into a scratch root"
+root=$work/root
+DESTDIR=$root cmake --install "$build" --prefix /usr >/dev/null
+for f in "${expected[@]}"; do [ -e "$root/usr/$f" ] || fail "not installed: $f"; done
+
+desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop-file-validate"
+grep -qx 'Exec=/usr/bin/sentrel --user-folder' "$root"/usr/share/applications/*.desktop ||
+    fail "the menu entry does not start /usr/bin/sentrel --user-folder"
+appstreamcli validate-tree --no-net "$root" >"$work/appstream.txt" 2>&1 || { cat "$work/appstream.txt"; fail "appstreamcli"; }
+
+for page in "$root"/usr/share/man/man1/*.1; do
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "man -l ${page##*/}: $warnings"
+done
+
+unit=$root/usr/share/systemd/user/sentrel.service
+grep -qx "ExecStart=/usr/bin/$headless --user-folder --headless" "$unit" || fail "the unit's ExecStart"
+if command -v systemd-analyze >/dev/null; then
+    # The unit names /usr/bin; verify a copy that names the scratch root.
+    sed "s|^ExecStart=|ExecStart=$root|" "$unit" >"$work/sentrel.service"
+    MANPATH=$root/usr/share/man systemd-analyze verify "$work/sentrel.service" || fail "systemd-analyze verify"
+else
+    echo "systemd-analyze is not installed: the unit is not verified"
+fi
+check_programs "$root"
+
+if [ -n "${SENTREL_SKIP_PACKAGE:-}" ]; then
+    echo "SENTREL_SKIP_PACKAGE is set: the Debian package is not built"
+    exit 0
+fi
+echo "== the Debian package, from a Release build in $package_build"
+start=$SECONDS
+deb=$("$src/scripts/package.sh" "$package_build" | tail -1) || fail "scripts/package.sh"
+echo "built $deb in $((SECONDS - start)) s"
+dpkg-deb --contents "$deb" | awk '{print $NF}' >"$work/contents.txt"
+for f in "${expected[@]}"; do grep -qx "./usr/$f" "$work/contents.txt" || fail "not in the package: $f"; done
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ "$depends" == *libc6* && "$depends" == *libc-ares2* ]] || fail "Depends does not come from the linked libraries: '$depends'"
+dpkg -x "$deb" "$work/deb"
+check_programs "$work/deb"
+echo "ok"
