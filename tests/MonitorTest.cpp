@@ -1,6 +1,7 @@
 // The monitor end to end against servers on 127.0.0.1 that the test starts:
 // a pass with the real HTTP client over every per-host outcome, then the
-// program itself, as a user runs it, with --check and --headless.
+// command-line program itself (sentrel-cli), as a user runs it, with --check
+// and --headless, and the window program's runs without a window.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,12 @@ namespace {
 
 const char* const kNotFound =
     "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>no such page</html>";
+#ifdef SENTREL_WINDOW_PROGRAM
+const char* const kWindowProgram = "sentrel";
+#else
+const char* const kWindowProgram = "";
+#endif
+
 const char* const kPage = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>hello</html>";
 
 std::string Ini(const Lines& hosts, const std::string& extra = "") {
@@ -34,9 +41,9 @@ std::string Ini(const Lines& hosts, const std::string& extra = "") {
     return ini + extra;
 }
 
-std::string Program() {
+std::string Program(const char* name) {
     const char* bin = std::getenv("SENTREL_BINARY_DIR");
-    return std::string(bin ? bin : ".") + "/sentrel";
+    return std::string(bin ? bin : ".") + "/" + name;
 }
 
 struct ProgramRun {
@@ -47,13 +54,13 @@ struct ProgramRun {
 // Runs the program in the working folder with a time limit; its stdout is
 // kept. With terminate, it is sent SIGTERM once done() holds or the time is up.
 ProgramRun Start(const Lines& args, int limitMs, bool terminate = false,
-                 const std::function<bool()>& done = nullptr) {
+                 const std::function<bool()>& done = nullptr, const char* program = "sentrel-cli") {
     std::string outName = (fs::current_path() / "stdout.txt").string();
     pid_t pid = fork();
     if (pid == 0) {
         FILE* f = std::freopen(outName.c_str(), "w", stdout);
         (void)f;
-        std::string prog = Program();
+        std::string prog = Program(program);
         std::vector<char*> argv{prog.data()};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -208,9 +215,26 @@ TEST(MonitorProgram, HeadlessChecksOnceACycleAndEndsOnSigterm) {
 
 TEST(MonitorProgram, UnknownOptionIsAnError) {
     WorkDir dir;
-    ProgramRun r = Start({"--bogus"}, 10000);
-    EXPECT_EQ(r.status, 2);
-    r = Start({"--help"}, 10000);
+    for (const char* program : {"sentrel-cli", kWindowProgram}) {
+        if (!*program) continue;
+        SCOPED_TRACE(program);
+        ProgramRun r = Start({"--bogus"}, 10000, false, nullptr, program);
+        EXPECT_EQ(r.status, 2);
+        r = Start({"--help"}, 10000, false, nullptr, program);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("--check"), std::string::npos);
+    }
+}
+
+// The window program runs the same check without opening a window.
+TEST(MonitorProgram, WindowProgramChecksWithoutAWindow) {
+    if (!*kWindowProgram) GTEST_SKIP() << "built without the window program";
+    TScriptedPeer a({Answer(kPage)});
+    WorkDir dir;
+    PutFile("sentrel.ini", Ini({a.HostPort()}));
+    ProgramRun r = Start({"--check"}, 30000, false, nullptr, kWindowProgram);
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("--check"), std::string::npos);
+    EXPECT_EQ(r.out, "Checking connectivity Now\nChecking \"" + a.HostPort() +
+                         "\" Now\nSuccessful connection to: " + a.HostPort() +
+                         "\nAll servers connected correctly\n");
 }
