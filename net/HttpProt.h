@@ -23,6 +23,27 @@
 // to ReceiveStream only while a request runs. Everything runs on the thread
 // that created the client. Events fire last in a step; a handler may call
 // Abort, and the client checks its state again after every event it fires.
+//
+// Inside, one request moves through these phases (State() is the caller's
+// coarser view and keeps its own values):
+//
+//   phase        event                                   next phase
+//   phIdle       StartRequest                            phLookup
+//   phLookup     host found, connect started             phConnect
+//   phConnect    connected: plain hop                    phHeader (request sent)
+//                connected: https through a proxy        phTunnel (CONNECT sent)
+//                connected: https                        phHandshake
+//   phTunnel     the proxy's 2xx answer                  phHandshake
+//   phHandshake  handshake done                          phHeader (request sent)
+//   phHeader     the empty line of a reply with Location phRedirect (socket closing)
+//                the empty line, or a "<HTML>" first line phBody
+//   phRedirect   the socket's close                      phLookup (MsgRelocate looks up)
+//   any above    the peer's close, a failure, Abort,     phEnded (MsgSetIdle posted)
+//                the time limit
+//   phEnded      MsgSetIdle (Abort: at once)             phIdle
+//
+// Only phHeader and phBody read reply bytes; a close in phRedirect starts the
+// next hop, and a close in phIdle or phEnded ends nothing.
 #pragma once
 
 #include <cstdint>
@@ -213,7 +234,17 @@ protected:
     virtual void NotifySendEnd();
 
 private:
-    using LineHandler = void (THttpCli::*)();
+    enum TPhase : std::uint8_t {
+        phIdle,
+        phLookup,
+        phConnect,
+        phTunnel,
+        phHandshake,
+        phHeader,
+        phBody,
+        phRedirect,
+        phEnded,
+    };
 
     platform::LRESULT WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
     void SetState(THttpClientState state);
@@ -224,7 +255,9 @@ private:
     void SessionConnected(std::uint16_t error);
     void DataAvailable(std::uint16_t error);
     void DataSent(std::uint16_t error);
-    void SessionClosed(std::uint16_t error);  // the end handling
+    void SessionClosed(std::uint16_t error);  // the connection ended, or none was made
+    // The request is over: the end every way shares.
+    void EndRequest();
 
     // The secure channel of an https hop, between the socket and the reply.
     void StartSecureChannel();
@@ -290,25 +323,21 @@ private:
     std::string resolvedAddress_;
     int headerLineCount_ = 0;
     int bodyChunkCount_ = 0;
-    LineHandler nextLineHandler_ = nullptr;
-    // The socket's session-closed event resumes a redirection while this is set,
-    // and ends the request otherwise.
-    bool resumeOnClose_ = false;
-    bool redirectPending_ = false;
+    TPhase phase_ = phIdle;
+    // The last non-empty Location value of the reply being read; the request
+    // moves there at the end of the header.
+    std::string location_;
     bool sendingPostData_ = false;
     int redirectCount_ = 0;
-    bool endHandled_ = false;
     // The code Get raises with when it is not the status code.
     std::uint16_t failureCode_ = 0;
     // Numbers the requests: a posted message of an earlier request finds a
     // different number and is dropped.
     platform::WPARAM serial_ = 0;
 
-    // What the connection of the current hop carries, in order: plain HTTP
-    // from the start, or (https) the proxy's answer to CONNECT, then the TLS
-    // handshake, then the request and reply inside TLS.
-    enum TChannelState : std::uint8_t { chPlain, chTunnelReply, chTlsHandshake, chTls };
-    TChannelState channel_ = chPlain;
+    // The request and reply of this hop travel inside TLS (set once the
+    // handshake is done, cleared when the session is shut down).
+    bool tlsUp_ = false;
     std::unique_ptr<TTlsSession> tls_;
     std::unique_ptr<char[]> tlsInput_;  // ciphertext as read from the socket
     std::string tlsOutput_;             // ciphertext on its way to the socket
