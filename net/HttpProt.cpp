@@ -214,6 +214,8 @@ void THttpCli::StartRequest(THttpRequest kind) {
         throw EHttpException("HTTP component has nothing to post", 2);
 
     ++serial_;
+    // A long header from an earlier host gives its memory back.
+    if (responseHeaderLines_.capacity() > 256) std::vector<std::string>().swap(responseHeaderLines_);
     responseHeaderLines_.clear();
     authenticateChallenges_.clear();
     requestKind_ = kind;
@@ -229,6 +231,8 @@ void THttpCli::StartRequest(THttpRequest kind) {
     receivedCount_ = 0;
     sentCount_ = 0;
     headerLineCount_ = 0;
+    headerBytes_ = 0;
+    bodyLeft_ = -1;
     bodyChunkCount_ = 0;
     lineBuffer_.Clear();  // bytes left from an earlier connection are dropped
     contentLength_ = -1;
@@ -471,6 +475,7 @@ void THttpCli::ReadReply(std::uint16_t error) {
     int n = ReceiveBytes(into, lineBuffer_.Free());
     if (requestKind_ == rqNone || n <= 0) return;
     lineBuffer_.Commit(n);
+    if (phase_ == phHeader) headerBytes_ += n;
 
     // A handler may change the phase or empty the buffer: both are read anew
     // for every line.
@@ -489,12 +494,22 @@ void THttpCli::ReadReply(std::uint16_t error) {
     // lines that came with the status line (and any body bytes behind them)
     // are still taken.
     if (statusCode_ >= 400) {
-        CloseConnection();
+        FinishReply();
         return;
     }
-    // A header line that fills the whole buffer can never end: the request
-    // ends now instead of waiting for a server that keeps sending.
-    if (phase_ == phHeader && lineBuffer_.Free() <= 0) LineTooLong();
+    if (phase_ != phHeader) return;
+    if (lineBuffer_.ZeroInLine()) {
+        FailRequest("Invalid HTTP header", httperrInvalidHeader, 0);
+    } else if (headerLineCount_ == 0 && !CanStartReply(lineBuffer_.Bytes(), false)) {
+        FailRequest("Invalid HTTP reply", httperrInvalidReply, 0);
+    } else if (headerBytes_ > MaxHeaderSection) {
+        // Endless short lines would hold memory without bound.
+        FailRequest("HTTP header too large", httperrHeaderTooLarge, 0);
+    } else if (lineBuffer_.Free() <= 0) {
+        // A header line that fills the whole buffer can never end: the
+        // request ends now instead of waiting for a server that keeps sending.
+        LineTooLong();
+    }
 }
 
 void THttpCli::ReceiveBody() {
@@ -514,8 +529,27 @@ void THttpCli::SessionClosed(std::uint16_t error) {
     // The connection ended (the peer closed it, or we did), or none was ever
     // made (a failed lookup or connect).
     if (phase_ == phIdle || phase_ == phEnded) return;
+    if (error != 0 && (phase_ == phHeader || phase_ == phBody)) {
+        // A reset before the reply is complete: what arrived is not the reply.
+        lineBuffer_.Clear();
+        SetFailure(SocketErrorText(error) + " (Error #" + std::to_string(error) + ")", error, 0);
+        EndRequest();
+        return;
+    }
     DeliverUnfinishedLine();
     if (phase_ == phEnded) return;  // storing it failed, and that failure ended the request
+    if (phase_ == phHeader && headerLineCount_ == 0) {
+        // Not one line of a reply: nothing came at all (or only interim
+        // replies), or bytes that are no HTTP.
+        if (lineBuffer_.Length() == 0)
+            SetFailure("Empty reply from server", httperrEmptyReply, 0);
+        else
+            SetFailure("Invalid HTTP reply", httperrInvalidReply, 0);
+    } else if (phase_ == phBody && bodyLeft_ > 0) {
+        SetFailure("transfer closed with " + std::to_string(bodyLeft_) + " bytes remaining",
+                   httperrTransferClosed, 0);
+    }
+    lineBuffer_.Clear();
     // A connection that ends before its tunnel or handshake is done fails.
     if (phase_ == phTunnel || phase_ == phHandshake) ChannelLost(error);
     EndRequest();
@@ -554,6 +588,10 @@ void THttpCli::DeliverUnfinishedLine() {
 
 void THttpCli::HeaderLineHandler() {
     if (headerLineCount_ == 0) {
+        if (!CanStartReply(currentLine_, true)) {
+            FailRequest("Invalid HTTP reply", httperrInvalidReply, 0);
+            return;
+        }
         NotifyHeaderBegin();
         if (state_ != hsReceivingHeader) return;
     }
@@ -604,6 +642,14 @@ void THttpCli::HeaderLineHandler() {
 }
 
 void THttpCli::HeaderEnded() {
+    if (statusCode_ >= 100 && statusCode_ < 200) {
+        // An interim reply ("100 Continue"): the real one follows on the
+        // same connection, and its status line starts a reply anew.
+        headerLineCount_ = 0;
+        statusCode_ = 0;
+        location_.clear();
+        return;
+    }
     // An error reply is not followed: its connection ends with this read.
     if (!location_.empty() && statusCode_ < 400) {
         FollowLocation(location_, !Proxy.empty(), target_);
@@ -615,16 +661,26 @@ void THttpCli::HeaderEnded() {
     if (dot > 0 && base::LowerCase(documentName_.substr(static_cast<std::size_t>(dot - 1))) == ".exe" &&
         contentType_ == "text/html")
         documentName_ = ReplaceExtension(documentName_, "htm");
+    // Content-Length bytes end the body; a HEAD reply and the statuses that
+    // carry none have no body whatever they announce.
+    if (requestKind_ == rqHead || statusCode_ == 204 || statusCode_ == 304)
+        bodyLeft_ = 0;
+    else
+        bodyLeft_ = contentLength_;
     phase_ = phBody;
     SetState(hsReceivingBody);
     if (state_ != hsReceivingBody) return;
     NotifyHeaderEnd();
     if (state_ != hsReceivingBody) return;
+    if (bodyLeft_ == 0) {
+        FinishReply();
+        return;
+    }
     // Bytes behind the empty line came in the same read: they are body.
     if (lineBuffer_.Length() > 0) {
         currentLine_ = lineBuffer_.Bytes();
+        lineBuffer_.Clear();  // the view stays valid: nothing is read meanwhile
         BodyHandler();
-        lineBuffer_.Clear();
     }
 }
 
@@ -634,7 +690,11 @@ void THttpCli::BodyHandler() {
         if (state_ != hsReceivingBody) return;
     }
     ++bodyChunkCount_;
+    // Bytes beyond Content-Length are not part of the body.
+    if (bodyLeft_ >= 0 && static_cast<std::int64_t>(currentLine_.size()) > bodyLeft_)
+        currentLine_ = currentLine_.substr(0, static_cast<std::size_t>(bodyLeft_));
     const auto len = static_cast<std::int64_t>(currentLine_.size());
+    if (bodyLeft_ > 0) bodyLeft_ -= len;
     receivedCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(receivedCount_) +
                                                static_cast<std::uint32_t>(len));
     if (ReceiveStream != nullptr) {
@@ -649,6 +709,9 @@ void THttpCli::BodyHandler() {
         }
     }
     NotifyDocData(currentLine_.data(), static_cast<int>(len));
+    // The whole body is here: the request completes without waiting for
+    // the server to close.
+    if (bodyLeft_ == 0 && phase_ == phBody) FinishReply();
 }
 
 void THttpCli::Redirect() {
@@ -663,6 +726,7 @@ void THttpCli::Redirect() {
     // The redirecting reply's own body is never delivered.
     lineBuffer_.Clear();
     headerLineCount_ = 0;
+    headerBytes_ = 0;
     bodyChunkCount_ = 0;
     phase_ = phRedirect;
     ShutdownTls();
@@ -912,12 +976,22 @@ void THttpCli::AbortWith(const std::string& reason, int error, std::uint16_t fai
     SetState(hsIdle);
 }
 
-void THttpCli::FailRequest(const std::string& reason, int error, std::uint16_t failureCode) {
-    lineBuffer_.Clear();  // nothing more of this reply is handled
+void THttpCli::SetFailure(const std::string& reason, int error, std::uint16_t failureCode) {
     statusCode_ = 404;
     reasonPhrase_ = reason;
     lastRequestError_ = error;
     failureCode_ = failureCode;
+}
+
+void THttpCli::FinishReply() {
+    phase_ = phEnded;  // our own close below ends nothing more
+    CloseConnection();
+    EndRequest();
+}
+
+void THttpCli::FailRequest(const std::string& reason, int error, std::uint16_t failureCode) {
+    lineBuffer_.Clear();  // nothing more of this reply is handled
+    SetFailure(reason, error, failureCode);
     const bool ended = phase_ == phIdle || phase_ == phEnded;
     phase_ = phEnded;  // the close below is this failure's, not an end of its own
     if (socket_->State() != wsClosed) CloseConnection();

@@ -5,8 +5,12 @@
 // until the request is over, so every other handler of the thread (timers,
 // buttons, the window closing) can run meanwhile, including Abort.
 //
-// The server ends a reply by closing the connection; Content-Length is kept
-// but never ends the body. A "location" header moves the running request to
+// A reply is a success only when it is one: a reset, a close before the
+// first byte, bytes that are not HTTP, a header line with a zero byte, a
+// header section over 256 KiB and a body short of its Content-Length all
+// fail the request. The body ends when Content-Length bytes have arrived (the
+// request completes at once) or, without one, when the server closes. Interim
+// 1xx replies are skipped. A "location" header moves the running request to
 // the new target (at most 10 hops), and with Proxy set every request is
 // addressed to that HTTP proxy with an absolute request target.
 //
@@ -98,6 +102,23 @@ constexpr int httperrUnsupportedProtocol = 6;
 constexpr int httperrTlsFailed = 8;
 // The proxy did not open the tunnel an https request asked for.
 constexpr int httperrTunnelRefused = 9;
+// "HTTP header too large": the header section passed MaxHeaderSection.
+constexpr int httperrHeaderTooLarge = 10;
+// "Empty reply from server": the connection ended before any reply came.
+constexpr int httperrEmptyReply = 11;
+// "Invalid HTTP reply": the reply begins neither with a status line nor
+// with a document sent without a header.
+constexpr int httperrInvalidReply = 12;
+// "Invalid HTTP header": a header line holds a zero byte.
+constexpr int httperrInvalidHeader = 13;
+// "transfer closed with N bytes remaining": the connection ended before
+// Content-Length bytes of body had come.
+constexpr int httperrTransferClosed = 14;
+// "Invalid redirection": a Location value with control characters.
+constexpr int httperrInvalidRedirection = 15;
+
+// The bytes one reply's header section may take, interim replies included.
+constexpr int MaxHeaderSection = 256 * 1024;
 
 // The private messages the client posts to its own target.
 constexpr platform::UINT MsgRequestDone = 0x401;
@@ -258,6 +279,11 @@ private:
     void SessionClosed(std::uint16_t error);  // the connection ended, or none was made
     // The request is over: the end every way shares.
     void EndRequest();
+    // Ends the request with what has been read: the reply is complete, or an
+    // error status needs no more of it.
+    void FinishReply();
+    // Records a local failure as the request's outcome.
+    void SetFailure(const std::string& reason, int error, std::uint16_t failureCode);
 
     // The secure channel of an https hop, between the socket and the reply.
     void StartSecureChannel();
@@ -321,7 +347,9 @@ private:
 
     THttpTarget target_;  // TargetHost, TargetPort, HostName, RequestPath of the current hop
     std::string resolvedAddress_;
-    int headerLineCount_ = 0;
+    int headerLineCount_ = 0;       // lines of the reply being read; 0 before its first
+    std::int64_t headerBytes_ = 0;  // bytes read in this hop's header section
+    std::int64_t bodyLeft_ = -1;    // body bytes still due by Content-Length; -1: up to the close
     int bodyChunkCount_ = 0;
     TPhase phase_ = phIdle;
     // The last non-empty Location value of the reply being read; the request
