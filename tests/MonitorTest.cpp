@@ -108,15 +108,16 @@ TEST(MonitorPass, EveryOutcomeWithTheRealClient) {
     EXPECT_EQ(LogLines(),
               (Lines{"header", "-Logging connectivity", " Checking connectivity Now",
                      " Checking \"" + hosts[0] + "\" Now", ">Successful connection to: " + hosts[0],
-                     " Checking \"" + hosts[1] + "\" Now", "!Error accessing host: " + refused,
+                     "!Error accessing host: " + hosts[1], "!Error accessing host: " + refused,
                      "!Error accessing host: " + hosts[3], ">Successful connection to: " + hosts[3],
                      "?At least one connection failed!"}));
     EXPECT_EQ(c.HostIndex(), 4);
     EXPECT_EQ(view.lastHost, hosts[3]);
     EXPECT_EQ(view.ledColor, app::kRed);
-    ASSERT_EQ(c.Failures().size(), 2u);
-    EXPECT_EQ(c.Failures()[0].second, "Connection refused (Error #10061)");
-    EXPECT_EQ(c.Failures()[1].second, "Not Found");
+    ASSERT_EQ(c.Failures().size(), 3u);
+    EXPECT_EQ(c.Failures()[0].second, "Empty reply from server");
+    EXPECT_EQ(c.Failures()[1].second, "Connection refused (Error #10061)");
+    EXPECT_EQ(c.Failures()[2].second, "Not Found");
     EXPECT_TRUE(view.AllCommandsEnabled());
     c.FormClose();
 }
