@@ -308,6 +308,14 @@ private:
     void ResolveEndpoint(bool LocalPortToo);
 };
 
+// Where a SOCKS negotiation stands: the reply the socket waits for.
+enum class TSocksPhase : std::uint8_t {
+    Idle,          // no negotiation, or it is over
+    MethodReply,   // the proxy's connection, then (SOCKS 5) its method choice
+    AuthReply,     // the answer to the user/password request
+    ConnectReply,  // the answer to the connect request
+};
+
 // SOCKS 4, 4A and 5 client negotiation. Transparent while SocksServer is empty.
 class TCustomSocksWSocket : public TCustomWSocket {
 public:
@@ -357,7 +365,7 @@ protected:
     std::string socksPort_;
     bool socksPortAssigned_ = false;
     std::string socksLevel_ = "5";
-    int socksState_ = 0;  // 0 none/finished, 1 method reply, 2 auth reply, 3 connect reply
+    TSocksPhase socksPhase_ = TSocksPhase::Idle;
     std::uint8_t socksAuthMethod_ = 0;
     std::uint16_t socksDestPort_ = 0;  // host order
     // The longest reply: a SOCKS 5 connect reply with a 255-byte name.

@@ -85,7 +85,7 @@ int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize) {
 
 bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
     // The proxy's replies are the SOCKS level's, whatever the mode.
-    if (!lineMode_ || LineEnd.empty() || socksState_ != 0)
+    if (!lineMode_ || LineEnd.empty() || socksPhase_ != TSocksPhase::Idle)
         return TCustomSocksWSocket::TriggerDataAvailable(Error);
     auto alive = alive_;
     int n = TCustomSocksWSocket::RcvdCount();

@@ -26,7 +26,7 @@ void TCustomSocksWSocket::ResetDefaults() {
     socksPort_.clear();
     socksPortAssigned_ = false;
     socksLevel_ = "5";
-    socksState_ = 0;
+    socksPhase_ = TSocksPhase::Idle;
     socksRcvCnt_ = 0;
     socksLeftOver_ = 0;
     socksLeftPos_ = 0;
@@ -72,7 +72,7 @@ void TCustomSocksWSocket::Connect() {
         ReportError(std::string("connect: ") + e.what());
         return;
     }
-    socksState_ = 1;
+    socksPhase_ = TSocksPhase::MethodReply;
     socksRcvCnt_ = 0;
     TCustomWSocket::Connect();
 }
@@ -103,7 +103,7 @@ int TCustomSocksWSocket::RawReceive(void* Buffer, int BufferSize) {
 }
 
 void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error) {
-    if (socksState_ != 1) {
+    if (socksPhase_ != TSocksPhase::MethodReply) {
         TCustomWSocket::TriggerSessionConnected(Error);
         return;
     }
@@ -123,7 +123,7 @@ void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error) {
 }
 
 void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {
-    if (socksState_ == 2) {
+    if (socksPhase_ == TSocksPhase::AuthReply) {
         auto alive = alive_;
         TriggerSocksAuthState(socksAuthRejected);
         if (!*alive) return;
@@ -132,22 +132,24 @@ void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {
 }
 
 bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
-    if (socksState_ == 0) return TCustomWSocket::TriggerDataAvailable(Error);
+    if (socksPhase_ == TSocksPhase::Idle) return TCustomWSocket::TriggerDataAvailable(Error);
     if (Error != 0) {
         SocksFail(Error, "data receive error");
         return false;
     }
-    switch (socksState_) {
-        case 1:
+    switch (socksPhase_) {
+        case TSocksPhase::MethodReply:
             if (socksLevel_ != "5") {
                 SocksFail(20001, "TWSocket logic error");
                 return true;
             }
             return DataAvailableMethodReply();
-        case 2: return DataAvailableAuthReply();
-        case 3: return DataAvailableConnectReply();
-        default: SocksFail(20013, "internal error"); return false;
+        case TSocksPhase::AuthReply: return DataAvailableAuthReply();
+        case TSocksPhase::ConnectReply: return DataAvailableConnectReply();
+        case TSocksPhase::Idle: break;
     }
+    SocksFail(20013, "internal error");
+    return false;
 }
 
 void TCustomSocksWSocket::ReadSocksReply() {
@@ -187,7 +189,7 @@ bool TCustomSocksWSocket::DataAvailableMethodReply() {
 }
 
 void TCustomSocksWSocket::SocksDoAuthenticate() {
-    socksState_ = 2;
+    socksPhase_ = TSocksPhase::AuthReply;
     auto alive = alive_;
     TriggerSocksAuthState(socksAuthBegin);
     if (!*alive) return;
@@ -227,7 +229,7 @@ bool TCustomSocksWSocket::DataAvailableAuthReply() {
 }
 
 void TCustomSocksWSocket::SocksDoConnect() {
-    socksState_ = 3;
+    socksPhase_ = TSocksPhase::ConnectReply;
     socksRcvCnt_ = 0;
     std::string port{static_cast<char>(socksDestPort_ >> 8), static_cast<char>(socksDestPort_ & 0xFF)};
     std::string req;
@@ -315,7 +317,7 @@ bool TCustomSocksWSocket::DataAvailableConnectReply() {
     }
     // Connected through the proxy. Bytes that came behind the reply are the
     // application's and are read first.
-    socksState_ = 0;
+    socksPhase_ = TSocksPhase::Idle;
     socksLeftOver_ = socksRcvCnt_ - replyLen;
     socksLeftPos_ = replyLen;
     socksRcvCnt_ = 0;
@@ -327,7 +329,7 @@ bool TCustomSocksWSocket::DataAvailableConnectReply() {
 
 void TCustomSocksWSocket::SocksFail(int Error, const std::string& Msg) {
     // The negotiation is over; the close that follows is an ordinary one.
-    socksState_ = 0;
+    socksPhase_ = TSocksPhase::Idle;
     auto alive = alive_;
     auto code = static_cast<std::uint16_t>(Error);
     TriggerSocksError(Error, Msg);
