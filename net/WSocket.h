@@ -241,8 +241,31 @@ protected:
     // One round of a wait: dispatch what is pending, or sleep until something arrives.
     void WaitRound();
 
-    // A flag that turns false when the socket is destroyed: code that fires
-    // an event holds a copy and checks it before touching the socket again.
+    // A handler may free its socket, or close it and connect again, from any
+    // event. Every call-out is written the same way: take a guard before it
+    // and ask the guard afterwards, before touching the socket again:
+    //     CallOutGuard guard(*this);
+    //     TriggerSessionConnected(Error);
+    //     if (!guard.Alive()) return;                  // the socket is gone
+    //     if (guard.SameHandle()) ...                  // still the connection it was
+    class CallOutGuard {
+    public:
+        explicit CallOutGuard(const TCustomWSocket& Socket)
+            : socket_(Socket), alive_(Socket.alive_), handle_(Socket.hSocket_) {}
+        // The socket still exists.
+        bool Alive() const { return *alive_; }
+        // It exists and still has the handle it had when the guard was taken
+        // (not closed, nor closed and connected again, meanwhile).
+        bool SameHandle() const { return *alive_ && socket_.hSocket_ == handle_; }
+
+    private:
+        const TCustomWSocket& socket_;
+        std::shared_ptr<bool> alive_;
+        TSocket handle_;
+    };
+    friend class CallOutGuard;
+
+    // Turns false when the socket is destroyed; read through CallOutGuard.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool destroying_ = false;
 

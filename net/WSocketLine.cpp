@@ -36,17 +36,17 @@ void TCustomLineWSocket::SetLineMode(bool Value) {
 LRESULT TCustomLineWSocket::DispatchNotification(UINT Msg, WPARAM WParam, LPARAM LParam) {
     if (Msg != WM_TRIGGER_DATA_AVAILABLE)
         return TCustomSocksWSocket::DispatchNotification(Msg, WParam, LParam);
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     try {
         RescanHeld();
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e);
+        if (guard.Alive()) HandleBgException(e);
     }
     return 0;
 }
 
 void TCustomLineWSocket::RescanHeld() {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     curLineLength_ = 0;
     if (lineMode_ && !LineEnd.empty()) {
         // Held bytes read in the other mode may hold complete lines already.
@@ -55,9 +55,10 @@ void TCustomLineWSocket::RescanHeld() {
     }
     // Outside line mode the handler reads the held bytes first; the loop
     // ends when it stops taking them.
-    while (*alive && !lineBuf_.empty()) {
+    while (guard.Alive() && !lineBuf_.empty()) {
         std::size_t before = lineBuf_.size();
-        if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !*alive || lineBuf_.size() == before) break;
+        if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !guard.Alive() || lineBuf_.size() == before)
+            break;
     }
 }
 
@@ -87,7 +88,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
     // The proxy's replies are the SOCKS level's, whatever the mode.
     if (!lineMode_ || LineEnd.empty() || socksPhase_ != TSocksPhase::Idle)
         return TCustomSocksWSocket::TriggerDataAvailable(Error);
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     int n = TCustomSocksWSocket::RcvdCount();
     if (n <= 0) return true;
     std::size_t heldBefore = lineBuf_.size();
@@ -107,7 +108,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
     } else if (LineEcho) {
         Send(lineBuf_.data() + heldBefore, got);
     }
-    if (!*alive) return true;
+    if (!guard.Alive()) return true;
     // A line end split across two reads is found: the search starts that
     // far before the new bytes.
     int start = std::max(0, held - static_cast<int>(LineEnd.size()));
@@ -115,7 +116,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
 }
 
 bool TCustomLineWSocket::DeliverLines(std::size_t Start) {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     while (lineMode_ && !LineEnd.empty()) {
         std::size_t pos = lineBuf_.find(LineEnd, Start);
         if (pos == std::string::npos) return true;
@@ -123,7 +124,7 @@ bool TCustomLineWSocket::DeliverLines(std::size_t Start) {
         while (lineMode_ && curLineLength_ > 0) {
             int before = curLineLength_;
             bool handled = TCustomSocksWSocket::TriggerDataAvailable(0);
-            if (!*alive) return true;
+            if (!guard.Alive()) return true;
             if (!handled || (curLineLength_ == before && lineMode_)) {
                 // Nobody reads lines, or the handler left its line unread
                 // (it would be offered it for ever): the line is dropped.
@@ -139,15 +140,16 @@ bool TCustomLineWSocket::DeliverLines(std::size_t Start) {
 }
 
 void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error) {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     if (lineMode_ && !lineBuf_.empty()) {
         // What is held is delivered as one last line, without a line end.
         curLineLength_ = static_cast<int>(lineBuf_.size());
         while (lineMode_ && curLineLength_ > 0) {
             int before = curLineLength_;
-            if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !*alive || curLineLength_ == before) break;
+            if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !guard.Alive() || curLineLength_ == before)
+                break;
         }
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     lineBuf_.clear();
     lineBuf_.shrink_to_fit();

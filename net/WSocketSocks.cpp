@@ -107,9 +107,9 @@ void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error) {
         TCustomWSocket::TriggerSessionConnected(Error);
         return;
     }
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     TriggerSocksConnected(Error);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     if (Error != 0) {
         TCustomWSocket::TriggerSessionConnected(Error);
         return;
@@ -124,9 +124,9 @@ void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error) {
 
 void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {
     if (socksPhase_ == TSocksPhase::AuthReply) {
-        auto alive = alive_;
+        CallOutGuard guard(*this);
         TriggerSocksAuthState(socksAuthRejected);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     TCustomWSocket::TriggerSessionClosed(Error);
 }
@@ -177,9 +177,9 @@ bool TCustomSocksWSocket::DataAvailableMethodReply() {
     std::uint8_t method = socksRcvBuf_[1];
     socksRcvCnt_ = 0;
     if (method == 0) {
-        auto alive = alive_;
+        CallOutGuard guard(*this);
         if (SocksAuthentication == socksAuthenticateUsercode) TriggerSocksAuthState(socksAuthNotNeeded);
-        if (*alive) SocksDoConnect();
+        if (guard.Alive()) SocksDoConnect();
     } else if (method == 2) {
         SocksDoAuthenticate();
     } else {
@@ -190,9 +190,9 @@ bool TCustomSocksWSocket::DataAvailableMethodReply() {
 
 void TCustomSocksWSocket::SocksDoAuthenticate() {
     socksPhase_ = TSocksPhase::AuthReply;
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     TriggerSocksAuthState(socksAuthBegin);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     std::string req{1};
     req += static_cast<char>(std::min<std::size_t>(SocksUsercode.size(), 255));
     req += SocksUsercode.substr(0, 255);
@@ -204,9 +204,9 @@ void TCustomSocksWSocket::SocksDoAuthenticate() {
 bool TCustomSocksWSocket::DataAvailableAuthReply() {
     ReadSocksReply();
     auto reject = [this](int code, const std::string& msg) {
-        auto alive = alive_;
+        CallOutGuard guard(*this);
         TriggerSocksAuthState(socksAuthRejected);
-        if (*alive) SocksFail(code, msg);
+        if (guard.Alive()) SocksFail(code, msg);
     };
     if (socksRcvCnt_ >= 1 && socksRcvBuf_[0] != 1) {
         reject(20002, "socks version error");
@@ -222,9 +222,9 @@ bool TCustomSocksWSocket::DataAvailableAuthReply() {
         return true;
     }
     socksRcvCnt_ = 0;
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     TriggerSocksAuthState(socksAuthPassed);
-    if (*alive) SocksDoConnect();
+    if (guard.Alive()) SocksDoConnect();
     return true;
 }
 
@@ -238,9 +238,9 @@ void TCustomSocksWSocket::SocksDoConnect() {
         try {
             addr = WSocketResolveHost(addrStr_);
         } catch (const std::exception& e) {
-            auto alive = alive_;
+            CallOutGuard guard(*this);
             TriggerSocksError(20017, std::string("ESocketException ") + e.what());
-            if (*alive) DoClose(true, 20017);
+            if (guard.Alive()) DoClose(true, 20017);
             return;
         }
         req = std::string{4, 1} + port + std::string(reinterpret_cast<const char*>(&addr), 4) + SocksUsercode;
@@ -321,21 +321,21 @@ bool TCustomSocksWSocket::DataAvailableConnectReply() {
     socksLeftOver_ = socksRcvCnt_ - replyLen;
     socksLeftPos_ = replyLen;
     socksRcvCnt_ = 0;
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     TCustomWSocket::TriggerSessionConnected(0);
-    if (!*alive || state_ != wsConnected) return true;
+    if (!guard.Alive() || state_ != wsConnected) return true;
     return TriggerDataAvailable(0);
 }
 
 void TCustomSocksWSocket::SocksFail(int Error, const std::string& Msg) {
     // The negotiation is over; the close that follows is an ordinary one.
     socksPhase_ = TSocksPhase::Idle;
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     auto code = static_cast<std::uint16_t>(Error);
     TriggerSocksError(Error, Msg);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     TCustomWSocket::TriggerSessionConnected(code);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     DoClose(true, code);
 }
 
