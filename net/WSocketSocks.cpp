@@ -115,8 +115,10 @@ void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error) {
         return;
     }
     if (socksLevel_ == "5") {
+        // With credentials both methods are offered, so a proxy that needs
+        // none is not refused: it answers "no authentication".
         socksAuthMethod_ = SocksAuthentication == socksAuthenticateUsercode ? 2 : 0;
-        SocksSendRequest(std::string{5, 1, static_cast<char>(socksAuthMethod_)});
+        SocksSendRequest(socksAuthMethod_ == 2 ? std::string{5, 2, 0, 2} : std::string{5, 1, 0});
     } else {
         SocksDoConnect();
     }
@@ -304,8 +306,11 @@ bool TCustomSocksWSocket::DataAvailableConnectReply() {
             return true;
         }
         if (socksRcvCnt_ < 4) return true;
+        // The address the proxy bound: IPv4, a name, or IPv6.
         if (socksRcvBuf_[3] == 1) {
             replyLen = 10;
+        } else if (socksRcvBuf_[3] == 4) {
+            replyLen = 22;
         } else if (socksRcvBuf_[3] == 3) {
             if (socksRcvCnt_ < 5) return true;
             replyLen = 7 + socksRcvBuf_[4];
