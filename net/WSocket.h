@@ -400,6 +400,13 @@ protected:
 
 // Line mode: received bytes are delivered one LineEnd-terminated line per
 // OnDataAvailable. Transparent while LineMode is false.
+//
+// The held bytes live in one buffer read from an offset: a line taken, whole
+// or in pieces, moves the offset, and the buffer is compacted only when the
+// bytes already taken outweigh those still held, so every byte is moved a
+// bounded number of times and scanned for LineEnd once. A line longer than
+// LineLimit is not kept: the connection is closed with 10040 and the error
+// is reported (OnError, or an ESocketException to OnBgException).
 class TCustomLineWSocket : public TCustomSocksWSocket {
 public:
     explicit TCustomLineWSocket(base::TObject* AOwner = nullptr);
@@ -412,7 +419,9 @@ public:
     std::string LineEnd = "\r\n";
     bool LineEcho = false;
     bool LineEdit = false;
-    int LineBufCount() const { return static_cast<int>(lineBuf_.size()); }
+    // The longest line accepted, its LineEnd included; 0 is no limit.
+    int LineLimit = 64 * 1024;
+    int LineBufCount() const { return static_cast<int>(lineBuf_.size() - lineStart_); }
 
 protected:
     platform::LRESULT DispatchNotification(platform::UINT Msg, platform::WPARAM WParam,
@@ -421,15 +430,26 @@ protected:
     void TriggerSessionClosed(std::uint16_t Error) override;
     int RawReceive(void* Buffer, int BufferSize) override;
     // Applies backspaces and tabs to the Count new bytes behind the Held
-    // ones; both counts change when bytes are erased.
+    // ones; both counts change when bytes are erased. The held bytes start
+    // at the front of the buffer while it runs.
     virtual void EditLine(int& Held, int& Count);
-    // Hands every complete line of the buffer, from Start on, to the handler.
+    // Hands every complete line of the held bytes, searching from Start
+    // (counted from the first held byte), to the handler.
     bool DeliverLines(std::size_t Start);
     // Offers held bytes again after a change of mode (notification 1044).
     void RescanHeld();
+    // Takes n held bytes off the front.
+    void ConsumeHeld(std::size_t n);
+    // Moves the held bytes to the front: always when Full, else only when
+    // the bytes already taken outweigh them.
+    void CompactHeld(bool Full);
+    // Drops what is held, closes with 10040 and reports the overlong line.
+    void LineTooLong();
+    bool OverLimit(std::size_t n) const { return LineLimit > 0 && n > static_cast<std::size_t>(LineLimit); }
 
     bool lineMode_ = false;
-    std::string lineBuf_;  // bytes held; the line on offer is at the front
+    std::string lineBuf_;        // held bytes from lineStart_ on; the line on offer is first
+    std::size_t lineStart_ = 0;  // bytes of lineBuf_ already taken
     int curLineLength_ = 0;
 };
 

@@ -282,3 +282,60 @@ TEST(LineMode, SwitchedOffInTheHandlerTheRestIsReadInOrder) {
     SendAll(p.peer, "abcd\r\nrest");
     ASSERT_TRUE(RunUntil([&] { return raw == "abcd\r\nrest"; }));
 }
+
+TEST(LineMode, ReadInPiecesEveryLineArrivesWholeAndInOrder) {
+    // Many lines in one burst, read in pieces of each size: the bytes come in
+    // order and no call gets bytes of two lines.
+    std::string burst;
+    for (int i = 0; i < 20000; ++i)
+        burst += "line " + std::to_string(i) + " " + std::string(i % 50, 'x') + "\r\n";
+    for (int piece : {1, 3, 64, 4096}) {
+        LinePair p;
+        std::string got;
+        int mixed = 0;
+        p.s.OnDataAvailable = [&](base::TObject*, std::uint16_t) {
+            char buf[4096];
+            int n = p.s.Receive(buf, piece);
+            if (n <= 0) return;
+            std::string chunk(buf, static_cast<std::size_t>(n));
+            std::size_t end = chunk.find("\r\n");
+            if (end != std::string::npos && end + 2 != chunk.size()) ++mixed;
+            got += chunk;
+        };
+        SendAll(p.peer, burst);
+        ASSERT_TRUE(RunUntil([&] { return got.size() >= burst.size(); })) << piece;
+        EXPECT_EQ(got, burst) << piece;
+        EXPECT_EQ(mixed, 0) << piece;
+        EXPECT_EQ(p.s.LineBufCount(), 0) << piece;
+    }
+}
+
+TEST(LineMode, ALineOverTheLimitClosesWithAnErrorAndKeepsNothing) {
+    struct Row {
+        const char* what;
+        std::string data;
+        bool closes;
+    } rows[] = {
+        {"exactly the limit, line end included", std::string(14, 'a') + "\r\n", false},
+        {"no line end in more than the limit", std::string(40, 'a'), true},
+        {"a line end in the same read, too late", std::string(20, 'a') + "\r\n", true},
+        {"held bytes at the limit with no line end", std::string(16, 'a'), true},
+    };
+    for (const Row& r : rows) {
+        LinePair p;
+        p.s.LineLimit = 16;
+        std::string bg;
+        p.s.OnBgException = [&](base::TObject*, const std::exception& e, bool&) { bg = e.what(); };
+        SendAll(p.peer, r.data);
+        if (!r.closes) {
+            ASSERT_TRUE(RunUntil([&] { return p.Lines().size() == 1; })) << r.what;
+            EXPECT_EQ(p.s.State(), wsConnected) << r.what;
+            continue;
+        }
+        ASSERT_TRUE(RunUntil([&] { return p.s.State() == wsClosed; })) << r.what;
+        EXPECT_EQ(p.ev.log.back(), "closed 10040") << r.what;
+        EXPECT_EQ(bg, "Line too long: no line end within 16 bytes") << r.what;
+        EXPECT_TRUE(p.Lines().empty()) << r.what << ": nothing of it is delivered";
+        EXPECT_EQ(p.s.LineBufCount(), 0) << r.what;
+    }
+}
