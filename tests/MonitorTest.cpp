@@ -122,6 +122,25 @@ TEST(MonitorPass, EveryOutcomeWithTheRealClient) {
     c.FormClose();
 }
 
+// A name with a control character is no host: it fails without a lookup,
+// instead of checking the part before a NUL and logging the whole.
+TEST(MonitorPass, HostNamesWithControlCharactersAreInvalid) {
+    WorkDir dir;
+    TScriptedPeer page({Answer(kPage)});
+    const Lines hosts{page.HostPort() + std::string("\0.invalid", 9), page.HostPort() + "\x1b[2J"};
+    RecordingView view;
+    app::TServerForm settings;
+    auto http = app::MakeHttpGetter();
+    app::TQzController c(view, settings, *http);
+    c.FormCreate();
+    c.SetHostList(hosts);
+    c.OpenLog();
+    TWatchdog dog(20000, [&] { http->Abort(); });
+    c.CheckNowButtonClick();
+    ASSERT_EQ(c.Failures().size(), 2u);
+    for (const auto& f : c.Failures()) EXPECT_EQ(f.second, "invalid host name");
+}
+
 TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
     if (!TNginx::Available()) GTEST_SKIP() << "nginx is not installed";
     TNginx nginx;
