@@ -44,9 +44,6 @@ import sys
 import tempfile
 import time
 
-CLK_TCK = os.sysconf("SC_CLK_TCK")
-
-
 def read_cases(path):
     with open(path, "rb") as f:
         fields = f.read().split(b"\0")
@@ -96,11 +93,16 @@ def read_cases(path):
 
 
 def proc_cpu(pid):
-    """CPU seconds (user + system) of a running process."""
-    with open(f"/proc/{pid}/stat") as f:
-        stat = f.read()
-    fields = stat[stat.rindex(")") + 2:].split()
-    return (int(fields[11]) + int(fields[12])) / CLK_TCK
+    """CPU seconds a running process has used: the kernel's run time of each
+    of its threads, in ns (the clock ticks of /proc/PID/stat are 10 ms)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass  # a thread that ended meanwhile
+    return total / 1e9
 
 
 def file_size(path):

@@ -49,18 +49,22 @@ bench_has_target() {
     cmake --build "$build" --target help 2>/dev/null | grep -q "^$1:"
 }
 
-# bench_need PACKAGE [PROGRAM]: installs a Debian package when PROGRAM (or a
-# program of the package's name) is missing. Benchmark peers only: CI does not
-# run the benchmarks, so scripts/setup.sh does not install them.
+# bench_need PACKAGE...: installs the Debian packages that are missing.
+# Benchmark peers only: CI does not run the benchmarks, so scripts/setup.sh
+# does not install them.
 bench_need() {
-    local pkg=$1 prog=${2:-$1}
-    command -v "$prog" >/dev/null && return 0
-    [ -x "/usr/sbin/$prog" ] && return 0
-    echo "bench: installing $pkg (a benchmark peer)"
+    local p missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -gt 0 ] || return 0
+    echo "bench: installing ${missing[*]} (benchmark peers)"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
     export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y --no-install-recommends "$pkg" >/dev/null 2>&1 ||
-        { apt-get update >/dev/null 2>&1 && apt-get install -y --no-install-recommends "$pkg" >/dev/null; } ||
-        { echo "bench: cannot install $pkg"; exit 1; }
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null 2>&1 ||
+        { $sudo apt-get update -qq && $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; } ||
+        { echo "bench: cannot install ${missing[*]}"; exit 1; }
 }
 
 # bench_begin: starts a new list of cases.
