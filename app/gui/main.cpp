@@ -61,7 +61,7 @@ int RunWindow(int argc, char** argv) {
     // SIGTERM and SIGINT close the main window as the user would.
     platform::OnTerminationSignal([&](int) { qzform->close(); });
     qzform->show();
-    qapp.exec();
+    app::RunQtLoop();
     platform::OnTerminationSignal(nullptr);
     serverForm.reset();
     logView.reset();
