@@ -51,7 +51,7 @@ int RunWindow(std::vector<std::string> toolkitArgs) {
     // SIGTERM and SIGINT close the main window as the user would.
     platform::OnTerminationSignal([&](int) { qzform->close(); });
     qzform->show();
-    qapp.exec();
+    app::RunQtLoop();
     platform::OnTerminationSignal(nullptr);
     serverForm.reset();
     logView.reset();
