@@ -10,10 +10,11 @@
 # Included last from the top CMakeLists.txt, so every target is known here.
 include(GNUInstallDirs)
 
-set(SENTREL_APP_ID "io.github.sentrel.Sentrel" CACHE STRING
-    "Reverse-DNS id of the menu entry and the AppStream metadata")
-set(SENTREL_PACKAGE_MAINTAINER "Sentrel developers <sentrel@sentrel.invalid>" CACHE STRING
-    "Maintainer field of the Debian package")
+# The id of the menu entry and the AppStream metadata: the home page's
+# domain (app/core/About.h) reversed.
+set(SENTREL_APP_ID org.example.sentrel.Sentrel)
+set(SENTREL_HOME_PAGE https://sentrel.example.org/)
+set(SENTREL_PACKAGE_MAINTAINER "Sentrel developers <feedback@sentrel.example.org>")
 # The programs look for the banner library in ../lib/sentrel beside their
 # own folder, whatever the prefix: not CMAKE_INSTALL_LIBDIR, which may be
 # lib/x86_64-linux-gnu.
@@ -111,5 +112,5 @@ if(SENTREL_TESTS)
            COMMAND ${CMAKE_SOURCE_DIR}/tests/InstallTest.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
                    ${CMAKE_BINARY_DIR}/package-build ${PROJECT_VERSION} ${SENTREL_HEADLESS_PROGRAM} ${_banner} ${_programs})
   set_tests_properties(install_check PROPERTIES TIMEOUT 1200
-    ENVIRONMENT "CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER};ASAN_OPTIONS=detect_leaks=1;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp")
+    ENVIRONMENT "SENTREL_APP_ID=${SENTREL_APP_ID};CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER};ASAN_OPTIONS=detect_leaks=1;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp")
 endif()

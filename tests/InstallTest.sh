@@ -6,7 +6,8 @@
 # unpacks it into another scratch root and starts the programs it holds.
 #   InstallTest.sh SOURCE_DIR BUILD_DIR PACKAGE_BUILD_DIR VERSION HEADLESS_PROGRAM BANNER PROGRAM...
 # BANNER is "yes" when the build has the banner library.
-# Set SENTREL_SKIP_PACKAGE=1 to leave out the package (it costs a build).
+# SENTREL_APP_ID names the menu entry and the metadata; set
+# SENTREL_SKIP_PACKAGE=1 to leave out the package (it costs a build).
 set -euo pipefail
 src=$1 build=$2 package_build=$3 version=$4 headless=$5 banner=$6
 shift 6
@@ -16,7 +17,8 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Every file the install must hold, relative to the prefix.
-expected=(share/applications/io.github.sentrel.Sentrel.desktop share/metainfo/io.github.sentrel.Sentrel.metainfo.xml
+app_id=${SENTREL_APP_ID:?the id of the menu entry}
+expected=(share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml
           share/systemd/user/sentrel.service share/icons/hicolor/scalable/apps/sentrel.svg)
 for size in 16 32 48 128 256; do expected+=("share/icons/hicolor/${size}x$size/apps/sentrel.png"); done
 for p in "${programs[@]}"; do expected+=("bin/$p" "share/man/man1/$p.1"); done

@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "SentrelVersion.h"
-
 namespace app {
 
 namespace {
@@ -48,33 +46,13 @@ std::string EnterFolder(const std::string& dir, bool create) {
     return "";
 }
 
-int TakeFolderOptions(const char* program, std::vector<std::string>& args) {
-    std::size_t i = 0;
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string error;
-        if (a == "--version" || a == "-V") {
-            std::printf("%s %s\n", program, SENTREL_VERSION);
-            return 0;
-        } else if (a == "--user-folder") {
-            error = EnterFolder(UserFolder(), true);
-        } else if (a == "-C" || a == "--directory") {
-            if (i + 1 == args.size())
-                error = "option '" + a + "' needs a folder";
-            else
-                error = EnterFolder(args[++i], false);
-        } else if (a.rfind("--directory=", 0) == 0) {
-            error = EnterFolder(a.substr(12), false);
-        } else {
-            break;
-        }
-        if (!error.empty()) {
-            std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+int EnterFolders(const std::string& program, const std::vector<WorkFolderChoice>& folders) {
+    for (const auto& f : folders)
+        if (std::string error = EnterFolder(f.Dir, f.Create); !error.empty()) {
+            std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
             return 2;
         }
-    }
-    args.erase(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(i));
-    return -1;
+    return 0;
 }
 
 }  // namespace app

@@ -2,15 +2,13 @@
 // are relative names, resolved against the working directory; a program
 // started from a terminal keeps the directory it was started in, while the
 // menu entry and the user service, which start in the home folder, ask for
-// the user's own folder instead.
-//
-//   -C DIR, --directory DIR   work in DIR (it must exist), as git -C does
-//   --user-folder             work in $XDG_CONFIG_HOME/sentrel (by default
-//                             ~/.config/sentrel), made when missing
+// the user's own folder (--user-folder) instead. -C DIR works as git -C does.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "app/core/CommandLine.h"
 
 namespace app {
 
@@ -23,11 +21,9 @@ std::string UserFolder();
 // reason it failed ("cannot use folder '...': No such file or directory").
 std::string EnterFolder(const std::string& dir, bool create);
 
-// Takes the folder options and --version from the front of args and acts on
-// them in order. Returns -1 when the program goes on with what is left, or
-// the exit status to end with: 0 after printing the version line of
-// program, 2 after a bad option or a folder it cannot use (with a message on
-// stderr).
-int TakeFolderOptions(const char* program, std::vector<std::string>& args);
+// Enters each folder of the command line in turn (a relative one from the
+// one before, as git -C does). Returns 0, or 2 after saying on stderr which
+// folder the program cannot use.
+int EnterFolders(const std::string& program, const std::vector<WorkFolderChoice>& folders);
 
 }  // namespace app

@@ -1,0 +1,111 @@
+// The command line of sentrel and sentrel-cli: which run each argument list
+// asks for, and what is refused.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/core/CommandLine.h"
+#include "app/core/WorkFolder.h"
+
+using app::RunMode;
+using Args = std::vector<std::string>;
+
+TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
+    struct Case {
+        Args args;
+        bool window;
+        std::string error;  // "" = accepted
+        RunMode mode;
+        Args hosts, others;
+        std::vector<app::WorkFolderChoice> folders = {};
+    };
+    const Case cases[] = {
+        {{}, true, "", RunMode::Window, {}, {}},
+        {{"-style", "fusion"}, true, "", RunMode::Window, {}, {"-style", "fusion"}},
+        {{}, false, "no run given (--headless or --check)", RunMode::Window, {}, {}},
+        {{"--headless"}, false, "", RunMode::Headless, {}, {}},
+        {{"--headless", "extra"}, true, "unknown option 'extra'", RunMode::Headless, {}, {}},
+        {{"--check"}, false, "", RunMode::Check, {}, {}},
+        {{"--check", "a", "-b"}, false, "", RunMode::Check, {"a", "-b"}, {}},
+        {{"a", "--check", "b"}, true, "", RunMode::Check, {"a", "b"}, {}},
+        {{"--check", "a", "--bogus"}, false, "unknown option '--bogus'", RunMode::Check, {}, {}},
+        {{"--bogus"}, true, "unknown option '--bogus'", RunMode::Window, {}, {}},
+        {{"--help=x"}, true, "unknown option '--help=x'", RunMode::Window, {}, {}},
+        {{"--headless", "--check"},
+         false,
+         "option '--check' cannot be combined with another run",
+         RunMode::Headless,
+         {},
+         {}},
+        {{"-h", "--bogus"}, false, "", RunMode::Help, {}, {}},
+        {{"--check", "--help"}, true, "", RunMode::Help, {}, {}},
+        {{"-V", "--bogus"}, false, "", RunMode::Version, {}, {}},
+        {{"--version"}, true, "", RunMode::Version, {}, {}},
+        {{"-C", "/srv/m", "--check", "a"}, false, "", RunMode::Check, {"a"}, {}, {{"/srv/m", false}}},
+        {{"--directory=rel", "--headless", "-C", "x"},
+         false,
+         "",
+         RunMode::Headless,
+         {},
+         {},
+         {{"rel"}, {"x"}}},
+        {{"--user-folder", "-style", "f"},
+         true,
+         "",
+         RunMode::Window,
+         {},
+         {"-style", "f"},
+         {{app::UserFolder(), true}}},
+        {{"--headless", "-C"}, false, "option '--directory' needs a value", RunMode::Headless, {}, {}},
+        {{"--headless", "-C", ""}, false, "option '--directory' needs a folder", RunMode::Headless, {}, {}},
+    };
+    for (const auto& c : cases) {
+        std::string name;
+        for (const auto& a : c.args) name += a + " ";
+        SCOPED_TRACE(name + (c.window ? "(sentrel)" : "(sentrel-cli)"));
+        app::CommandLine cl;
+        EXPECT_EQ(app::ParseCommandLine(c.args, cl, c.window), c.error);
+        if (!c.error.empty()) continue;
+        EXPECT_EQ(cl.Mode, c.mode);
+        EXPECT_EQ(cl.Hosts, c.hosts);
+        EXPECT_EQ(cl.Others, c.others);
+        EXPECT_TRUE(cl.Folders == c.folders);
+    }
+}
+
+// XDG_CONFIG_HOME counts only when it is an absolute path.
+TEST(CommandLine, UserFolderFollowsXdgConfigHome) {
+    const char* home = std::getenv("HOME");
+    const std::string fallback = std::string(home ? home : "") + "/.config/sentrel";
+    const struct {
+        const char* xdg;  // nullptr: unset
+        std::string folder;
+    } cases[] = {
+        {"/x/cfg", "/x/cfg/sentrel"}, {"/x/cfg/", "/x/cfg/sentrel"}, {"", fallback},
+        {"relative/cfg", fallback},   {nullptr, fallback},
+    };
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string keep = saved ? saved : "";
+    for (const auto& c : cases) {
+        if (c.xdg)
+            setenv("XDG_CONFIG_HOME", c.xdg, 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+        EXPECT_EQ(app::UserFolder(), c.folder) << (c.xdg ? c.xdg : "(unset)");
+    }
+    if (saved)
+        setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(CommandLine, UsageNamesEveryOptionAndTheWindowOnlyForSentrel) {
+    std::string window = app::UsageText("sentrel", true), cli = app::UsageText("sentrel-cli", false);
+    for (const char* option : {"--headless", "--check [HOST...]", "--help"}) {
+        EXPECT_NE(window.find(option), std::string::npos) << option;
+        EXPECT_NE(cli.find(option), std::string::npos) << option;
+    }
+    EXPECT_NE(window.find("(no option)"), std::string::npos);
+    EXPECT_EQ(cli.find("(no option)"), std::string::npos);
+    EXPECT_EQ(cli.rfind("Usage: sentrel-cli ", 0), 0u);
+}
