@@ -111,6 +111,10 @@ if(SENTREL_TESTS)
   add_test(NAME install_check
            COMMAND ${CMAKE_SOURCE_DIR}/tests/InstallTest.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
                    ${CMAKE_BINARY_DIR}/package-build ${PROJECT_VERSION} ${SENTREL_HEADLESS_PROGRAM} ${_banner} ${_programs})
-  set_tests_properties(install_check PROPERTIES TIMEOUT 1200
-    ENVIRONMENT "SENTREL_APP_ID=${SENTREL_APP_ID};CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER};ASAN_OPTIONS=detect_leaks=1;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp")
+  set(_environment SENTREL_APP_ID=${SENTREL_APP_ID} ASAN_OPTIONS=detect_leaks=1
+      LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp)
+  if(CMAKE_CXX_COMPILER_LAUNCHER)  # the package's build uses ccache too
+    list(APPEND _environment CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER})
+  endif()
+  set_tests_properties(install_check PROPERTIES TIMEOUT 1200 ENVIRONMENT "${_environment}")
 endif()
