@@ -63,6 +63,7 @@
 #include "net/HttpLocation.h"
 #include "net/HttpReply.h"
 #include "net/TlsSession.h"
+#include "net/Url.h"
 #include "platform/MessageLoop.h"
 
 namespace net {
@@ -116,9 +117,6 @@ constexpr int httperrInvalidHeader = 13;
 constexpr int httperrTransferClosed = 14;
 // "Invalid redirection": a Location value with control characters.
 constexpr int httperrInvalidRedirection = 15;
-
-// The bytes one reply's header section may take, interim replies included.
-constexpr int MaxHeaderSection = 256 * 1024;
 
 // The private messages the client posts to its own target.
 constexpr platform::UINT MsgRequestDone = 0x401;
@@ -305,6 +303,9 @@ private:
     // Request start and addressing.
     void AddressDirect();
     void AddressThroughProxy();
+    void TakeUrlCredentials(const TUrlParts& u);
+    // The Host header's value: the name, with the port when not the default.
+    std::string HostHeader() const;
     void SendRequest(const std::string& method);
     // Reply handling.
     void ReadReply(std::uint16_t error);
@@ -346,6 +347,12 @@ private:
     std::int32_t lastRequestError_ = 0;
 
     THttpTarget target_;  // TargetHost, TargetPort, HostName, RequestPath of the current hop
+    // The origin (protocol, host, port) of the request's first hop: the only
+    // one Username and Password are sent to.
+    std::string authOrigin_;
+    // The credentials the last URL brought; they do not outlive that URL.
+    std::string urlUsername_;
+    std::string urlPassword_;
     std::string resolvedAddress_;
     int headerLineCount_ = 0;       // lines of the reply being read; 0 before its first
     std::int64_t headerBytes_ = 0;  // bytes read in this hop's header section
