@@ -39,15 +39,22 @@
 //                connected: https                        phHandshake
 //   phTunnel     the proxy's 2xx answer                  phHandshake
 //   phHandshake  handshake done                          phHeader (request sent)
-//   phHeader     the empty line of a reply with Location phRedirect (socket closing)
+//   phHeader     the empty line of an interim 1xx reply  phHeader (the next status line)
+//                the empty line of a reply with Location phRedirect (socket closing)
 //                the empty line, or a "<HTML>" first line phBody
+//                the end of a read with an error status  phEnded (we close)
+//   phBody       Content-Length bytes in (HEAD, 204, 304: phEnded (we close)
+//                at once), the end of an error status's read
 //   phRedirect   the socket's close                      phLookup (MsgRelocate looks up)
-//   any above    the peer's close, a failure, Abort,     phEnded (MsgSetIdle posted)
-//                the time limit
+//   any above    the peer's close, a reset, a failure,   phEnded (MsgSetIdle posted)
+//                Abort, the time limit
 //   phEnded      MsgSetIdle (Abort: at once)             phIdle
 //
 // Only phHeader and phBody read reply bytes; a close in phRedirect starts the
-// next hop, and a close in phIdle or phEnded ends nothing.
+// next hop, and a close in phIdle or phEnded ends nothing. What the peer's
+// close means depends on the phase alone: in phHeader before a first line it
+// is an empty (or non-HTTP) reply, in phBody with Content-Length bytes still
+// due a cut transfer, and otherwise the end of the body.
 #pragma once
 
 #include <cstdint>

@@ -364,6 +364,16 @@ TEST_F(HttpCliTest, HeaderlessDocumentsLastLineWithoutLineEndIsNotLost) {
     }
 }
 
+TEST_F(HttpCliTest, HeadReplyEndsAtItsHeaderWhateverItsLength) {
+    TScriptedPeer peer(
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n"), WaitForClose(8000)}});
+    cli.URL = peer.HostPort();
+    TWatchdog dog(4000, [this] { cli.Abort(); });
+    EXPECT_NO_THROW(cli.Head());
+    EXPECT_EQ(cli.ContentLength(), 100);
+    EXPECT_EQ(body.Size(), 0);
+}
+
 TEST_F(HttpCliTest, ExeAnsweredAsHtmlIsNamedHtm) {
     TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n")});
     cli.URL = peer.HostPort() + "/dir/setup.exe";
