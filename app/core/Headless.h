@@ -5,8 +5,9 @@
 //   RunHeadless: runs as the window would, from sentrel.ini in the working
 //   directory, until SIGTERM or SIGINT, which end it as closing the window
 //   does ("Finished logging connectivity").
-//   RunCheck: one pass as "Check Now" makes it, over the hosts of the command line or
-//   the active pool, printing each status text and, beside a failed host, the
+//   RunCheck: one pass as "Check Now" makes it, over the hosts of the
+//   command line or the active pool, printing each status text and, beside
+//   a host's outcome, how long its request took and, for a failed host, the
 //   reason its client gave. Returns 0 when the pool passed, 1 otherwise.
 #pragma once
 

@@ -19,6 +19,10 @@ void TServerForm::SetFrequency(std::int32_t v) {
     frequency_ = std::clamp(v, kMinFrequency, kMaxFrequency);
 }
 
+void TServerForm::SetConcurrency(std::int32_t v) {
+    concurrency_ = std::clamp(v, 1, kMaxConcurrency);
+}
+
 void TServerForm::SetFrequencyText(const std::string& text) {
     auto v = base::TryStrToInt(base::Trim(text));
     SetFrequency(v ? *v : kMinFrequency);
@@ -34,6 +38,7 @@ void TServerForm::Load(const std::string& fileName) {
     SetFrequency(ini.ReadInteger(kMain, "frequency", 30));
     StartOnBoot = ini.ReadBool(kMain, "startonboot", false);
     AutoStart = ini.ReadBool(kMain, "autostart", false);
+    SetConcurrency(ini.ReadInteger(kMain, "concurrency", 1));
 }
 
 void TServerForm::Save(const std::string& fileName) {
@@ -46,6 +51,7 @@ void TServerForm::Save(const std::string& fileName) {
     ini.WriteInteger(kMain, "frequency", Frequency());
     ini.WriteBool(kMain, "startonboot", StartOnBoot);
     ini.WriteBool(kMain, "autostart", AutoStart);
+    if (Concurrency() > 1) ini.WriteInteger(kMain, "concurrency", Concurrency());
     try {
         ini.UpdateFile();
     } catch (const base::Exception&) {
