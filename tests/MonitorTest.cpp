@@ -42,14 +42,17 @@ std::string Ini(const Lines& hosts, const std::string& extra = "") {
     return ini + extra;
 }
 
+// The program beside this test's own binary, so the test also runs by hand
+// without CTest's environment.
 std::string Program(const char* name) {
-    const char* bin = std::getenv("SENTREL_BINARY_DIR");
-    return std::string(bin ? bin : ".") + "/" + name;
+    if (const char* bin = std::getenv("SENTREL_BINARY_DIR")) return std::string(bin) + "/" + name;
+    return (fs::read_symlink("/proc/self/exe").parent_path() / name).string();
 }
 
 struct ProgramRun {
     int status = -1;
-    std::string out;
+    std::string out, err;
+    std::chrono::steady_clock::duration took{};
 };
 
 // Runs the program in the working folder with a time limit; its stdout is
@@ -57,11 +60,14 @@ struct ProgramRun {
 ProgramRun Start(const Lines& args, int limitMs, bool terminate = false,
                  const std::function<bool()>& done = nullptr, const char* program = "sentrel-cli") {
     std::string outName = (fs::current_path() / "stdout.txt").string();
+    std::string errName = (fs::current_path() / "stderr.txt").string();
+    std::string prog = Program(program);
+    auto started = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         FILE* f = std::freopen(outName.c_str(), "w", stdout);
+        f = std::freopen(errName.c_str(), "w", stderr);
         (void)f;
-        std::string prog = Program(program);
         std::vector<char*> argv{prog.data()};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -82,8 +88,10 @@ ProgramRun Start(const Lines& args, int limitMs, bool terminate = false,
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    r.took = std::chrono::steady_clock::now() - started;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = GetFile(outName);
+    r.err = GetFile(errName);
     return r;
 }
 
@@ -127,17 +135,37 @@ TEST(MonitorPass, EveryOutcomeWithTheRealClient) {
     EXPECT_EQ(LogLines(),
               (Lines{"header", "-Logging connectivity", " Checking connectivity Now",
                      " Checking \"" + hosts[0] + "\" Now", ">Successful connection to: " + hosts[0],
-                     " Checking \"" + hosts[1] + "\" Now", "!Error accessing host: " + refused,
+                     "!Error accessing host: " + hosts[1], "!Error accessing host: " + refused,
                      "!Error accessing host: " + hosts[3], ">Successful connection to: " + hosts[3],
                      "?At least one connection failed!"}));
     EXPECT_EQ(c.HostIndex(), 4);
     EXPECT_EQ(view.lastHost, hosts[3]);
     EXPECT_EQ(view.ledColor, app::kRed);
-    ASSERT_EQ(c.Failures().size(), 2u);
-    EXPECT_EQ(c.Failures()[0].second, "Connection refused (Error #10061)");
-    EXPECT_EQ(c.Failures()[1].second, "Not Found");
+    ASSERT_EQ(c.Failures().size(), 3u);
+    EXPECT_EQ(c.Failures()[0].second, "Empty reply from server");
+    EXPECT_EQ(c.Failures()[1].second, "Connection refused (Error #10061)");
+    EXPECT_EQ(c.Failures()[2].second, "Not Found");
     EXPECT_TRUE(view.AllCommandsEnabled());
     c.FormClose();
+}
+
+// A name with a control character is no host: it fails without a lookup,
+// instead of checking the part before a NUL and logging the whole.
+TEST(MonitorPass, HostNamesWithControlCharactersAreInvalid) {
+    WorkDir dir;
+    TScriptedPeer page({Answer(kPage)});
+    const Lines hosts{page.HostPort() + std::string("\0.invalid", 9), page.HostPort() + "\x1b[2J"};
+    RecordingView view;
+    app::TServerForm settings;
+    auto http = app::MakeHttpGetter();
+    app::TQzController c(view, settings, *http);
+    c.FormCreate();
+    c.SetHostList(hosts);
+    c.OpenLog();
+    TWatchdog dog(20000, [&] { http->Abort(); });
+    c.CheckNowButtonClick();
+    ASSERT_EQ(c.Failures().size(), 2u);
+    for (const auto& f : c.Failures()) EXPECT_EQ(f.second, "invalid host name");
 }
 
 TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
@@ -270,6 +298,38 @@ TEST(MonitorProgram, SigtermDuringAConcurrentPassAbortsItAndFinishesTheLog) {
     EXPECT_EQ(lines.back(), ".Finished logging connectivity");
     EXPECT_EQ(lines[lines.size() - 2],
               " Checking \"" + a.HostPort() + "\" Now");  // the tick's line, no outcome
+}
+
+// A monitor without a window that cannot work ends at once with status 1 and
+// the reason on stderr, instead of idling as if it monitored.
+TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
+    struct Case {
+        const char* what;
+        std::string settings;
+        std::function<void()> prepare;
+        std::string err;
+    };
+    const std::vector<Case> cases{
+        {"a missing folder", "logname=no-such-folder/status.log\r\n", nullptr,
+         "Kvo Sentrel: Cannot write to no-such-folder/status.log: File not found.\n"},
+        {"a directory of the log's name", "", [] { fs::create_directory("status.log"); },
+         "Kvo Sentrel: Cannot write to status.log: Invalid filename.\n"},
+        {"a full disk", "logname=/dev/full\r\n", nullptr,
+         "Kvo Sentrel: Cannot write to /dev/full: Disk full.\n"},
+        {"a cycle time the timer cannot hold", "frequency=3000000\r\n", nullptr,
+         "Kvo Sentrel: Integer overflow.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WorkDir dir;
+        if (c.prepare) c.prepare();
+        PutFile("sentrel.ini", Ini({"127.0.0.1:1"}, "autostart=1\r\n" + c.settings));
+        ProgramRun r = Start({"--headless"}, 10000);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_LT(r.took, std::chrono::seconds(1));
+        EXPECT_EQ(r.out.find("Now Active"), std::string::npos);
+    }
 }
 
 TEST(MonitorProgram, UnknownOptionIsAnError) {

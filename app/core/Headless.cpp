@@ -102,11 +102,36 @@ int RunHeadless(const CommandLine& cl) {
         platform::Application().Terminate();
     });
     controller.FormCreate();
-    platform::Application().Guard([&] { controller.FormShow(); });
-    while (!platform::Application().Terminated()) platform::Application().HandleMessage();
+    // Without a window nobody would see a monitor that cannot work: a start
+    // that fails (a log it cannot write, a cycle time the timer cannot hold)
+    // and monitoring that stops by itself end the run with status 1, the
+    // reason already on stderr.
+    int status = 0;
+    bool started = false;
+    platform::Application().Guard([&] {
+        controller.FormShow();
+        started = true;
+    });
+    if (!started) {
+        status = 1;
+        try {
+            controller.FormClose();  // the closing line, where the log can take it
+        } catch (const std::exception&) {
+            // The failure that ended the start is the one reported.
+        }
+    }
+    const bool monitoring = controller.Monitoring();
+    while (started && !platform::Application().Terminated()) {
+        platform::Application().HandleMessage();
+        if (monitoring && !controller.Monitoring() && !platform::Application().Terminated()) {
+            status = 1;
+            platform::Application().Guard([&] { controller.FormClose(); });
+            break;
+        }
+    }
     platform::OnTerminationSignal(nullptr);
     controller.FormDestroy();
-    return 0;
+    return status;
 }
 
 int RunCheck(const CommandLine& cl) {
