@@ -52,7 +52,7 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     // SIGTERM and SIGINT close the main window as the user would.
     platform::OnTerminationSignal([&](int) { qzform->close(); });
     qzform->show();
-    qapp.exec();
+    app::RunQtLoop();
     platform::OnTerminationSignal(nullptr);
     serverForm.reset();
     logView.reset();
