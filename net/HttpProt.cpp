@@ -23,6 +23,8 @@ constexpr int kBodyBufferSize = 256 * 1024;
 // TLS input is read from the socket in pieces this big, decrypted, and
 // handed on in pieces as big as the reader takes.
 constexpr int kTlsInputSize = 256 * 1024;
+// The time limit's timer: one per client, stopped when a request ends and
+// re-armed by the next, not made anew for each request.
 constexpr platform::WPARAM kTimeoutTimer = 1;
 
 // Codes OnRequestDone reports for failures of the client itself.
@@ -163,7 +165,7 @@ platform::LRESULT THttpCli::WndProc(platform::UINT msg, platform::WPARAM wParam,
             return 0;
         case platform::WM_TIMER:
             if (wParam == kTimeoutTimer) {
-                platform::KillTimer(window_, kTimeoutTimer);
+                platform::StopTimer(window_, kTimeoutTimer);
                 if (state_ != hsIdle) AbortWith("Connection timed out (Error #10060)", kTimedOut, 0);
             }
             return 0;
@@ -180,7 +182,7 @@ void THttpCli::SetState(THttpClientState state) {
     state_ = state;
     if (state == hsIdle) {
         phase_ = phIdle;
-        platform::KillTimer(window_, kTimeoutTimer);
+        platform::StopTimer(window_, kTimeoutTimer);
         platform::LPARAM done = (static_cast<platform::LPARAM>(requestKind_) << 16) |
                                 static_cast<platform::LPARAM>(static_cast<std::uint16_t>(lastRequestError_));
         platform::PostMessage(window_, MsgRequestDone, serial_, done);
@@ -590,7 +592,7 @@ void THttpCli::EndRequest() {
     phase_ = phEnded;
     tlsUp_ = false;
     if (tls_) tls_->Reset();
-    platform::KillTimer(window_, kTimeoutTimer);
+    platform::StopTimer(window_, kTimeoutTimer);
     connected_ = false;
     PostMsg(MsgSetIdle);
     if (bodyChunkCount_ > 0) NotifyDocEnd();

@@ -13,6 +13,7 @@
 #include "base/Stream.h"
 #include "net/HttpProt.h"
 #include "net/WSocket.h"
+#include "platform/MessageLoop.h"
 #include "support/ScriptedPeer.h"
 #include "support/Watchdog.h"
 
@@ -661,6 +662,18 @@ TEST_F(HttpCliTest, SlowServerTimesOut) {
     EXPECT_EQ(cli.LastRequestError(), 10060);
     EXPECT_FALSE(cli.Connected());
     EXPECT_EQ(cli.Socket().State(), wsClosed);
+    // The next requests get the whole time limit again, from the same timer.
+    const int timers = platform::Counts().timers;
+    for (int i = 0; i < 2; ++i) {
+        TScriptedPeer fast(
+            {{ReadRequest(), PauseMs(300), SendBytes("HTTP/1.0 200 OK\r\n\r\nin time"), CloseConn()}});
+        cli.URL = fast.HostPort();
+        body.Clear();
+        o = RunGet(cli);
+        EXPECT_FALSE(o.raised) << o.message;
+        EXPECT_EQ(body.DataString(), "in time");
+        EXPECT_EQ(platform::Counts().timers, timers);
+    }
 }
 
 TEST_F(HttpCliTest, BusyAndAbortFromInsideTheWait) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <regex>
 #include <thread>
 
 #include "AppFakes.h"
@@ -94,6 +95,24 @@ ProgramRun Start(const Lines& args, int limitMs, bool terminate = false,
     r.out = GetFile(outName);
     r.err = GetFile(errName);
     return r;
+}
+
+// The output without the time each host's request took; the count of times
+// goes to timed.
+std::string Untimed(const std::string& out, int* timed = nullptr) {
+    static const std::regex time(R"( \[[0-9]+\.[0-9] ms\])");
+    if (timed)
+        *timed = static_cast<int>(std::distance(std::sregex_iterator(out.begin(), out.end(), time), {}));
+    return std::regex_replace(out, time, "");
+}
+
+// The log with every digit masked: two runs' logs differ only in their
+// dates and times.
+std::string MaskedLog() {
+    std::string log = GetFile("status.log");
+    for (char& ch : log)
+        if (ch >= '0' && ch <= '9') ch = '#';
+    return log;
 }
 
 }  // namespace
@@ -266,7 +285,8 @@ TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
 
     ProgramRun r = Start({"--check"}, 30000);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out,
+    int timed = 0;
+    EXPECT_EQ(Untimed(r.out, &timed),
               "Checking connectivity Now\n"
               "Checking \"" +
                   page +
@@ -290,6 +310,7 @@ TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
                   notFound.HostPort() +
                   "\n"
                   "At least one connection failed!\n");
+    EXPECT_EQ(timed, 4);  // after each outcome line of a host
     EXPECT_EQ(LogLines(), (Lines{"header", " Checking connectivity Now", " Checking \"" + page + "\" Now",
                                  ">Successful connection to: " + page, "!Error accessing host: " + refused,
                                  "!Error accessing host: " + notFound.HostPort(),
@@ -346,6 +367,44 @@ TEST(MonitorProgram, HeadlessChecksOnceACycleAndEndsOnSigterm) {
     EXPECT_NE(r.out.find("All servers connected correctly\n"), std::string::npos);
 }
 
+TEST(MonitorProgram, ConcurrentCheckPrintsAndLogsWhatAOneAtATimeCheckDoes) {
+    // The first host answers last.
+    TScriptedPeer slow({{ReadRequest(), PauseMs(400), SendBytes(kPage), CloseConn()}});
+    TScriptedPeer notFound({Answer(kNotFound)});
+    TScriptedPeer page({Answer(kPage)});
+    std::string refused = "127.0.0.1:" + std::to_string(UnusedPort());
+    WorkDir dir;
+    PutFile("sentrel.ini", Ini({slow.HostPort(), refused, notFound.HostPort(), page.HostPort()}));
+    ProgramRun one = Start({"--check"}, 30000);
+    std::string oneLog = MaskedLog();
+    fs::remove("status.log");
+    ProgramRun many = Start({"--check", "--concurrency", "4"}, 30000);
+    EXPECT_EQ(many.status, one.status);
+    EXPECT_EQ(Untimed(many.out), Untimed(one.out));
+    EXPECT_EQ(MaskedLog(), oneLog);
+    EXPECT_EQ(slow.Connections(), 2);
+}
+
+TEST(MonitorProgram, SigtermDuringAConcurrentPassAbortsItAndFinishesTheLog) {
+    TPeerScript hold{ReadRequest(), WaitForClose(20000)};
+    TScriptedPeer a({hold}), b({hold}), c({hold});
+    WorkDir dir;
+    PutFile("sentrel.ini", Ini({a.HostPort(), b.HostPort(), c.HostPort()},
+                               "autostart=1\r\nfrequency=1\r\nconcurrency=3\r\n"));
+    auto started = std::chrono::steady_clock::now();
+    // SIGTERM once the first tick's three requests are all in flight.
+    ProgramRun r = Start({"--headless"}, 15000, true,
+                         [&] { return a.Connections() + b.Connections() + c.Connections() == 3; });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started,
+              std::chrono::seconds(10));  // not the client's time limit
+    Lines lines = LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.back(), ".Finished logging connectivity");
+    EXPECT_EQ(lines[lines.size() - 2],
+              " Checking \"" + a.HostPort() + "\" Now");  // the tick's line, no outcome
+}
+
 // A monitor without a window that cannot work ends at once with status 1 and
 // the reason on stderr, instead of idling as if it monitored.
 TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
@@ -399,7 +458,7 @@ TEST(MonitorProgram, WindowProgramChecksWithoutAWindow) {
     PutFile("sentrel.ini", Ini({a.HostPort()}));
     ProgramRun r = Start({"--check"}, 30000, false, nullptr, kWindowProgram);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "Checking connectivity Now\nChecking \"" + a.HostPort() +
-                         "\" Now\nSuccessful connection to: " + a.HostPort() +
-                         "\nAll servers connected correctly\n");
+    EXPECT_EQ(Untimed(r.out), "Checking connectivity Now\nChecking \"" + a.HostPort() +
+                                  "\" Now\nSuccessful connection to: " + a.HostPort() +
+                                  "\nAll servers connected correctly\n");
 }
