@@ -1,6 +1,7 @@
 // The monitor end to end against servers on 127.0.0.1 that the test starts:
 // a pass with the real HTTP client over every per-host outcome, then the
-// program itself, as a user runs it, with --check and --headless.
+// command-line program itself (sentrel-cli), as a user runs it, with --check
+// and --headless, and the window program's runs without a window.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,12 @@ namespace {
 
 const char* const kNotFound =
     "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>no such page</html>";
+#ifdef SENTREL_WINDOW_PROGRAM
+const char* const kWindowProgram = "sentrel";
+#else
+const char* const kWindowProgram = "";
+#endif
+
 const char* const kPage = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>hello</html>";
 
 std::string Ini(const Lines& hosts, const std::string& extra = "") {
@@ -36,9 +43,9 @@ std::string Ini(const Lines& hosts, const std::string& extra = "") {
 
 // The program beside this test's own binary, so the test also runs by hand
 // without CTest's environment.
-std::string Program() {
-    if (const char* bin = std::getenv("SENTREL_BINARY_DIR")) return std::string(bin) + "/sentrel";
-    return (fs::read_symlink("/proc/self/exe").parent_path() / "sentrel").string();
+std::string Program(const char* name) {
+    if (const char* bin = std::getenv("SENTREL_BINARY_DIR")) return std::string(bin) + "/" + name;
+    return (fs::read_symlink("/proc/self/exe").parent_path() / name).string();
 }
 
 struct ProgramRun {
@@ -50,10 +57,10 @@ struct ProgramRun {
 // Runs the program in the working folder with a time limit; its stdout is
 // kept. With terminate, it is sent SIGTERM once done() holds or the time is up.
 ProgramRun Start(const Lines& args, int limitMs, bool terminate = false,
-                 const std::function<bool()>& done = nullptr) {
+                 const std::function<bool()>& done = nullptr, const char* program = "sentrel-cli") {
     std::string outName = (fs::current_path() / "stdout.txt").string();
     std::string errName = (fs::current_path() / "stderr.txt").string();
-    std::string prog = Program();
+    std::string prog = Program(program);
     auto started = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
@@ -109,15 +116,16 @@ TEST(MonitorPass, EveryOutcomeWithTheRealClient) {
     EXPECT_EQ(LogLines(),
               (Lines{"header", "-Logging connectivity", " Checking connectivity Now",
                      " Checking \"" + hosts[0] + "\" Now", ">Successful connection to: " + hosts[0],
-                     " Checking \"" + hosts[1] + "\" Now", "!Error accessing host: " + refused,
+                     "!Error accessing host: " + hosts[1], "!Error accessing host: " + refused,
                      "!Error accessing host: " + hosts[3], ">Successful connection to: " + hosts[3],
                      "?At least one connection failed!"}));
     EXPECT_EQ(c.HostIndex(), 4);
     EXPECT_EQ(view.lastHost, hosts[3]);
     EXPECT_EQ(view.ledColor, app::kRed);
-    ASSERT_EQ(c.Failures().size(), 2u);
-    EXPECT_EQ(c.Failures()[0].second, "Connection refused (Error #10061)");
-    EXPECT_EQ(c.Failures()[1].second, "Not Found");
+    ASSERT_EQ(c.Failures().size(), 3u);
+    EXPECT_EQ(c.Failures()[0].second, "Empty reply from server");
+    EXPECT_EQ(c.Failures()[1].second, "Connection refused (Error #10061)");
+    EXPECT_EQ(c.Failures()[2].second, "Not Found");
     EXPECT_TRUE(view.AllCommandsEnabled());
     c.FormClose();
 }
@@ -267,9 +275,26 @@ TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
 
 TEST(MonitorProgram, UnknownOptionIsAnError) {
     WorkDir dir;
-    ProgramRun r = Start({"--bogus"}, 10000);
-    EXPECT_EQ(r.status, 2);
-    r = Start({"--help"}, 10000);
+    for (const char* program : {"sentrel-cli", kWindowProgram}) {
+        if (!*program) continue;
+        SCOPED_TRACE(program);
+        ProgramRun r = Start({"--bogus"}, 10000, false, nullptr, program);
+        EXPECT_EQ(r.status, 2);
+        r = Start({"--help"}, 10000, false, nullptr, program);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("--check"), std::string::npos);
+    }
+}
+
+// The window program runs the same check without opening a window.
+TEST(MonitorProgram, WindowProgramChecksWithoutAWindow) {
+    if (!*kWindowProgram) GTEST_SKIP() << "built without the window program";
+    TScriptedPeer a({Answer(kPage)});
+    WorkDir dir;
+    PutFile("sentrel.ini", Ini({a.HostPort()}));
+    ProgramRun r = Start({"--check"}, 30000, false, nullptr, kWindowProgram);
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("--check"), std::string::npos);
+    EXPECT_EQ(r.out, "Checking connectivity Now\nChecking \"" + a.HostPort() +
+                         "\" Now\nSuccessful connection to: " + a.HostPort() +
+                         "\nAll servers connected correctly\n");
 }

@@ -41,7 +41,7 @@ void InitApplication() {
 
 }  // namespace
 
-int RunHeadless() {
+int RunHeadless(const CommandLine&) {
     InitApplication();
     TServerForm settings;
     auto http = MakeHttpGetter();
@@ -84,7 +84,7 @@ int RunHeadless() {
     return status;
 }
 
-int RunCheck(const std::vector<std::string>& hosts) {
+int RunCheck(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
     auto http = MakeHttpGetter();
@@ -105,7 +105,7 @@ int RunCheck(const std::vector<std::string>& hosts) {
     platform::Application().Guard([&] {
         controller.FormCreate();
         settings.Load();
-        if (!hosts.empty()) controller.SetHostList(hosts);
+        if (!cl.Hosts.empty()) controller.SetHostList(cl.Hosts);
         controller.OpenLog();
         controller.CheckNowButtonClick();
         if (!interrupted && controller.Failures().empty()) status = 0;

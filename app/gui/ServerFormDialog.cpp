@@ -10,11 +10,24 @@
 #include <QVBoxLayout>
 #include <QValidator>
 
+#include "ads/Advertisement.h"
 #include "app/core/sform.h"
 
 namespace app {
 
 namespace {
+// A banner of the program: fixed size, identity 682, no sidebar.
+ads::TAdvertisement* MakeBanner(QWidget* parent, const char* name, int width) {
+    auto* banner = new ads::TAdvertisement(parent);
+    banner->setObjectName(name);
+    banner->SetBounds(0, 0, width, 60);
+    banner->SetAdSize(width < 180 ? ads::ad120x60 : ads::ad468x60);
+    banner->SetSidebar(false);
+    banner->SoftwareID = 682;
+    banner->Version = 0;
+    return banner;
+}
+
 QString Latin1(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -80,10 +93,8 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
     resize(488, 452);
 
     auto* top = new QVBoxLayout(this);
-    auto* banner = new QWidget(this);  // the sponsor banner's area
-    banner->setObjectName("banner");
-    banner->setFixedSize(468, 60);
-    top->addWidget(banner, 0, Qt::AlignHCenter);
+    Banner = MakeBanner(this, "Banner", 468);
+    top->addWidget(Banner, 0, Qt::AlignHCenter);
 
     auto* grid = new QGridLayout();
     for (int i = 0; i < TServerForm::kRows; ++i) {
@@ -123,10 +134,8 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
 
     auto* bottom = new QHBoxLayout();
     auto* sponsor = new QVBoxLayout();
-    auto* smallBanner = new QWidget(this);
-    smallBanner->setObjectName("smallBanner");
-    smallBanner->setFixedSize(120, 60);
-    sponsor->addWidget(smallBanner);
+    SmallBanner = MakeBanner(this, "SmallBanner", 120);
+    sponsor->addWidget(SmallBanner);
     sponsor->addWidget(new QLabel("Sponsors keep this product free", this));
     bottom->addLayout(sponsor);
     bottom->addStretch();
@@ -143,6 +152,8 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
 
     connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    Banner->Loaded();
+    SmallBanner->Loaded();
 }
 
 void TServerFormDialog::LoadFromModel() {

@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "ads/Advertisement.h"
+
 namespace app {
 
 namespace {
@@ -29,9 +31,13 @@ TLogView::TLogView(QWidget* parent) : QDialog(parent) {
     resize(600, 480);
     setMinimumWidth(600);
 
-    BannerArea = new QWidget(this);
+    BannerArea = new ads::TAdvertisement(this);
     BannerArea->setObjectName("Banner");
-    BannerArea->setFixedSize(468, 60);
+    BannerArea->SetBounds(0, 0, 468, 60);
+    BannerArea->SetAdSize(ads::ad468x60);
+    BannerArea->SetSidebar(false);
+    BannerArea->SoftwareID = 682;
+    BannerArea->Version = 0;
 
     // A plain-text area: it lays out only what is on screen, so a log of
     // megabytes opens at its end at once.
@@ -62,6 +68,7 @@ TLogView::TLogView(QWidget* parent) : QDialog(parent) {
     layout->addWidget(BannerArea, 0, Qt::AlignHCenter);
     layout->addWidget(logtext, 1);
     layout->addLayout(buttons);
+    BannerArea->Loaded();
 }
 
 void TLogView::CloseButtonClick() {

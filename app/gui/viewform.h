@@ -21,6 +21,9 @@
 class QCloseEvent;
 class QPushButton;
 class QPlainTextEdit;
+namespace ads {
+class TAdvertisement;
+}
 
 namespace app {
 
@@ -30,8 +33,8 @@ class TLogView : public QDialog, public LogViewer {
 public:
     explicit TLogView(QWidget* parent = nullptr);
 
-    // The area above the text kept for the advertisement banner (468 x 60).
-    QWidget* BannerArea = nullptr;
+    // The advertisement banner above the text (468 x 60).
+    ads::TAdvertisement* BannerArea = nullptr;
     QPlainTextEdit* logtext = nullptr;
     QPushButton* CloseButton = nullptr;
 
