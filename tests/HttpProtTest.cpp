@@ -3,9 +3,9 @@
 // redirections, malformed headers, and the failures that must end a request
 // instead of leaving it hanging.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -655,13 +655,27 @@ TEST_F(HttpCliTest, LookupThatCannotStartLeavesTheClientIdle) {
 TEST_F(HttpCliTest, SlowServerTimesOut) {
     TScriptedPeer peer({{ReadRequest(), WaitForClose(5000)}});
     cli.URL = peer.HostPort();
-    cli.Timeout = 1;
+    cli.Timeout = 2;
+    auto started = std::chrono::steady_clock::now();
     Outcome o = RunGet(cli);
+    auto took = std::chrono::steady_clock::now() - started;
     EXPECT_TRUE(o.raised);
     EXPECT_EQ(o.message, "Connection timed out (Error #10060)");
     EXPECT_EQ(cli.LastRequestError(), 10060);
     EXPECT_FALSE(cli.Connected());
     EXPECT_EQ(cli.Socket().State(), wsClosed);
+    // Neither early nor late.
+    EXPECT_GE(took, std::chrono::seconds(2));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+
+    // A server that answers within the limit, late in it, is a success.
+    TScriptedPeer late(
+        {{ReadRequest(), PauseMs(1600), SendBytes("HTTP/1.0 200 OK\r\n\r\nlate"), CloseConn()}});
+    cli.URL = late.HostPort();
+    body.Clear();
+    o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "late");
     // The next requests get the whole time limit again, from the same timer.
     const int timers = platform::Counts().timers;
     for (int i = 0; i < 2; ++i) {

@@ -2,11 +2,16 @@
 // a pass with the real HTTP client over every per-host outcome, then the
 // command-line program itself (sentrel-cli), as a user runs it, with --check
 // and --headless, and the window program's runs without a window.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -271,6 +276,52 @@ TEST(MonitorPass, HostNamesWithControlCharactersAreInvalid) {
     c.CheckNowButtonClick();
     ASSERT_EQ(c.Failures().size(), 2u);
     for (const auto& f : c.Failures()) EXPECT_EQ(f.second, "invalid host name");
+}
+
+// A server that sends a body without end: the pass reads until its time
+// limit, past 2 GiB on a fast machine, counts every byte without overflow,
+// and still writes the host's lines and the summary.
+TEST(MonitorPass, EndlessBodyEndsAtTheTimeLimitWithItsLines) {
+    WorkDir dir;
+    int lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(lfd, 1), 0);
+    getsockname(lfd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const std::string host = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    std::atomic<bool> stop{false};
+    std::thread server([&] {
+        pollfd p{lfd, POLLIN, 0};
+        if (poll(&p, 1, 15000) <= 0) return;
+        int fd = accept(lfd, nullptr, nullptr);
+        char request[4096];
+        (void)!recv(fd, request, sizeof request, 0);
+        const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+        (void)!send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+        const std::string body(1 << 20, 'x');
+        while (!stop && send(fd, body.data(), body.size(), MSG_NOSIGNAL) > 0) {
+        }
+        close(fd);
+    });
+    RecordingView view;
+    app::TServerForm settings;
+    auto http = app::MakeHttpGetter();
+    app::TQzController c(view, settings, *http);
+    c.FormCreate();
+    c.SetHostList({host});
+    c.OpenLog();
+    TWatchdog dog(30000, [&] { http->Abort(); });
+    c.CheckNowButtonClick();
+    stop = true;
+    server.join();
+    close(lfd);
+    EXPECT_EQ(LogLines(), (Lines{"header", " Checking connectivity Now", "!Error accessing host: " + host,
+                                 ">Successful connection to: " + host, "?At least one connection failed!"}));
+    ASSERT_EQ(c.Failures().size(), 1u);
+    EXPECT_EQ(c.Failures()[0].second, "Connection timed out (Error #10060)");
 }
 
 TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
