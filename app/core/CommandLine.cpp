@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/Autostart.h"
+
 namespace app {
 
 namespace {
@@ -30,6 +32,13 @@ const Option kOptions[] = {
      "check the given hosts (or the active pool) once, as\n\"Check Now\" does; exit 0 when all passed, 1 "
      "otherwise",
      [](CommandLine& cl, const std::string&) { return SetMode(cl, RunMode::Check, "--check"); }},
+    {platform::kRemoveOnceEntryOption, "FILE", true,
+     "remove FILE, a next-log-on entry in an autostart\nfolder (the entry passes it), then run as asked",
+     [](CommandLine& cl, const std::string& value) {
+         if (value.empty()) return std::string("option '--remove-autostart-entry' needs a value");
+         cl.RemoveAutostartEntry = value;
+         return std::string();
+     }},
     {"--help", "", false, "show this text",
      [](CommandLine& cl, const std::string&) {
          cl.Mode = RunMode::Help;
