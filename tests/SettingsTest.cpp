@@ -1,6 +1,8 @@
 // The settings file as the configuration dialog loads and saves it: the
 // defaults, the conversions, the 25 keys of a save in their order, the other
 // sections kept, and a failed save that changes nothing.
+#include <functional>
+
 #include "AppFakes.h"
 #include "app/core/sform.h"
 #include "base/Exception.h"
@@ -47,20 +49,18 @@ TEST(Settings, ConversionsOfLoadedValues) {
         const char* value;
         int frequency;
     } rows[] = {
-        {"zero is clamped to the minimum", "0", 1},
-        {"above the maximum is clamped", "100000001", 100000000},
-        {"letters give the default", "thirty", 30},
-        {"hexadecimal", "0x1E", 30},
-        {"dollar hexadecimal", "$1E", 30},
-        {"empty gives the default", "", 30},
+        {"zero is clamped to the minimum", "0", 1}, {"above the maximum is clamped", "100000001", 100000000},
+        {"letters give the default", "thirty", 30}, {"hexadecimal", "0x1E", 30},
+        {"dollar hexadecimal", "$1E", 30},          {"empty gives the default", "", 30},
         {"negative is clamped", "-5", 1},
     };
     for (const Row& r : rows) {
         Loaded l(std::string("[MAIN]\r\nFREQUENCY=") + r.value + "\r\n");
         EXPECT_EQ(l.form.Frequency(), r.frequency) << r.what;
     }
-    Loaded l("[main]\r\nServer1Name=\r\nserver3name=x\r\nserver3active=2\r\nserver4active=yes\r\n"
-             "server5active=1\r\nserver6name=named but off\r\n");
+    Loaded l(
+        "[main]\r\nServer1Name=\r\nserver3name=x\r\nserver3active=2\r\nserver4active=yes\r\n"
+        "server5active=1\r\nserver6name=named but off\r\n");
     EXPECT_EQ(l.form.ServerName[0], "");  // present and empty: not the default host
     EXPECT_TRUE(l.form.Active[2]);        // any non-zero number is true
     EXPECT_FALSE(l.form.Active[3]);       // a word is the default
@@ -84,7 +84,8 @@ TEST(Settings, SaveWritesTheMainSectionInOrderAndKeepsTheOthers) {
     };
     l.form.ShowModal = [] { return true; };
     l.form.ConfigurationButtonClick();
-    std::string expected = "[form]\r\nTop=10\r\n[main]\r\ntarget=a\r\nserver1name=a\r\nserver2name= spaced \r\n";
+    std::string expected =
+        "[form]\r\nTop=10\r\n[main]\r\ntarget=a\r\nserver1name=a\r\nserver2name= spaced \r\n";
     for (int n = 3; n <= 10; ++n) expected += "server" + std::to_string(n) + "name=\r\n";
     expected += "server1active=1\r\nserver2active=1\r\n";  // row 1 is active by default
     for (int n = 3; n <= 10; ++n) expected += "server" + std::to_string(n) + "active=0\r\n";
@@ -118,20 +119,51 @@ TEST(Settings, CancelKeepsTheFileAndTheEdits) {
 }
 
 TEST(Settings, FailedSaveRaisesAndChangesNothing) {
-    WorkDir d;
-    fs::create_directory("sentrel.ini");  // a folder where the file should be
-    Loaded l("");
-    int builds = l.builds;
-    bool hook = false;
-    l.form.ApplyStartOnBoot = [&](bool) { hook = true; };
-    try {
-        l.form.Save();
-        FAIL();
-    } catch (const base::Exception& e) {
-        EXPECT_STREQ(e.what(), "Unable to write to .\\sentrel.ini");
+    struct Case {
+        const char* what;
+        std::function<void(TServerForm&)> prepare;
+    };
+    const std::vector<Case> cases{
+        {"a folder where the file should be", [](TServerForm&) { fs::create_directory("sentrel.ini"); }},
+        // A pasted line break would be read back as a key of its own.
+        {"a line break in a field",
+         [](TServerForm& f) {
+             PutFile("sentrel.ini", "[main]\r\nlogname=status.log\r\n");
+             f.ServerName[1] = "host\r\nlogname=/etc/passwd";
+         }},
+        {"a NUL in the log name",
+         [](TServerForm& f) {
+             PutFile("sentrel.ini", "[main]\r\nlogname=status.log\r\n");
+             f.LogName = std::string("a\0b", 3);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WorkDir d;
+        Loaded l("");
+        c.prepare(l.form);
+        const std::string before = fs::is_regular_file("sentrel.ini") ? GetFile("sentrel.ini") : "";
+        int builds = l.builds;
+        bool hook = false;
+        l.form.ApplyStartOnBoot = [&](bool) { hook = true; };
+        try {
+            l.form.Save();
+            ADD_FAILURE();
+        } catch (const base::Exception& e) {
+            EXPECT_STREQ(e.what(), "Unable to write to .\\sentrel.ini");
+        }
+        EXPECT_EQ(l.builds, builds);
+        EXPECT_FALSE(hook);
+        if (fs::is_regular_file("sentrel.ini")) {
+            EXPECT_EQ(GetFile("sentrel.ini"), before);
+        }
     }
-    EXPECT_EQ(l.builds, builds);
-    EXPECT_FALSE(hook);
+}
+
+TEST(Settings, FieldsDropControlCharacters) {
+    EXPECT_EQ(app::DropControlChars("host\r\nlogname=x"), "hostlogname=x");
+    EXPECT_EQ(app::DropControlChars(std::string("a\0\tb\x1b\x7f c", 9)), "ab c");
+    EXPECT_EQ(app::DropControlChars("caf\xe9.example"), "caf\xe9.example");  // Latin-1 letters stay
 }
 
 TEST(Settings, SpinFieldClampsTypedText) {
@@ -142,4 +174,9 @@ TEST(Settings, SpinFieldClampsTypedText) {
     EXPECT_EQ(f.Frequency(), 100000000);
     f.SetFrequencyText(" 12 ");
     EXPECT_EQ(f.Frequency(), 12);
+    // Out of 32 bits, but still a number out of range: the nearest bound.
+    f.SetFrequencyText("99999999999");
+    EXPECT_EQ(f.Frequency(), 100000000);
+    f.SetFrequencyText("-99999999999");
+    EXPECT_EQ(f.Frequency(), 1);
 }
