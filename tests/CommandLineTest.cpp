@@ -58,6 +58,18 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
          {{app::UserFolder(), true}}},
         {{"--headless", "-C"}, false, "option '--directory' needs a value", RunMode::Headless, {}, {}},
         {{"--headless", "-C", ""}, false, "option '--directory' needs a folder", RunMode::Headless, {}, {}},
+        {{"--remove-autostart-entry"},
+         true,
+         "option '--remove-autostart-entry' needs a value",
+         RunMode::Window,
+         {},
+         {}},
+        {{"--remove-autostart-entry="},
+         true,
+         "option '--remove-autostart-entry' needs a value",
+         RunMode::Window,
+         {},
+         {}},
     };
     for (const auto& c : cases) {
         std::string name;
@@ -71,6 +83,12 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
         EXPECT_EQ(cl.Others, c.others);
         EXPECT_TRUE(cl.Folders == c.folders);
     }
+    app::CommandLine cl;
+    EXPECT_EQ(
+        app::ParseCommandLine({"--remove-autostart-entry", "/a/x.once.desktop", "-style", "f"}, cl, true),
+        "");
+    EXPECT_EQ(cl.RemoveAutostartEntry, "/a/x.once.desktop");
+    EXPECT_EQ(cl.Others, (Args{"-style", "f"}));
 }
 
 // XDG_CONFIG_HOME counts only when it is an absolute path.

@@ -4,6 +4,9 @@
 
 #include "SentrelVersion.h"
 #include "app/core/WorkFolder.h"
+#include "app/core/sform.h"
+#include "base/Strings.h"
+#include "platform/Autostart.h"
 
 namespace app {
 
@@ -44,6 +47,24 @@ const Option kOptions[] = {
      "service use it",
      [](CommandLine& cl, const std::string&) {
          cl.Folders.push_back({UserFolder(), true});
+         return std::string();
+     }},
+    {"--concurrency", "N", true,
+     "fetch up to N hosts of a pass at once (1 to 100); results\nstill come in list order. Default: "
+     "\"concurrency\" in\nsentrel.ini, else 1",
+     [](CommandLine& cl, const std::string& value) {
+         auto n = base::TryStrToInt(value);
+         if (!n || *n < 1 || *n > TServerForm::kMaxConcurrency)
+             return "option '--concurrency' needs a number from 1 to " +
+                    std::to_string(TServerForm::kMaxConcurrency);
+         cl.Concurrency = *n;
+         return std::string();
+     }},
+    {platform::kRemoveOnceEntryOption, "FILE", true,
+     "remove FILE, a next-log-on entry in an autostart\nfolder (the entry passes it), then run as asked",
+     [](CommandLine& cl, const std::string& value) {
+         if (value.empty()) return std::string("option '--remove-autostart-entry' needs a value");
+         cl.RemoveAutostartEntry = value;
          return std::string();
      }},
     {"--help", "", false, "show this text",

@@ -12,6 +12,7 @@
 #include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
 #include "app/core/WorkFolder.h"
+#include "platform/Autostart.h"
 
 int main(int argc, char** argv) {
     const char* const program = "sentrel-cli";
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
         std::fputs(app::VersionText(program).c_str(), stdout);
         return 0;
     }
+    if (!cl.RemoveAutostartEntry.empty()) platform::RemoveOnceEntry(cl.RemoveAutostartEntry);
     if (cl.Mode != app::RunMode::Help)
         if (int status = app::EnterFolders(program, cl.Folders)) return status;
     switch (cl.Mode) {

@@ -22,6 +22,7 @@
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
 #include "platform/Application.h"
+#include "platform/Autostart.h"
 #include "platform/SharedLibrary.h"
 #include "platform/Signals.h"
 
@@ -41,7 +42,7 @@ int PrintVersion() {
 }
 
 // toolkitArgs: the program's name and the arguments left to Qt.
-int RunWindow(std::vector<std::string> toolkitArgs) {
+int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) {
     std::vector<char*> argv;
     for (auto& a : toolkitArgs) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -59,6 +60,7 @@ int RunWindow(std::vector<std::string> toolkitArgs) {
     auto http = app::MakeHttpGetter();
     // The three windows, in their order: the main window first.
     auto qzform = std::make_unique<app::Tqzform>(settings, *http);
+    qzform->Controller().SetConcurrency(cl.Concurrency);
     auto logView = std::make_unique<app::TLogView>();
     auto serverForm = std::make_unique<app::TServerFormDialog>(settings, qzform.get());
     qzform->SetLogView(logView.get());
@@ -97,6 +99,9 @@ int main(int argc, char** argv) {
         std::fputs(app::UsageText(kProgram, true).c_str(), stdout);
         return 0;
     }
+    // A next-log-on entry goes as soon as it has started us; only such an
+    // entry, in an autostart folder, is ever removed.
+    if (!cl.RemoveAutostartEntry.empty()) platform::RemoveOnceEntry(cl.RemoveAutostartEntry);
     if (int status = app::EnterFolders(kProgram, cl.Folders)) return status;
     switch (cl.Mode) {
         case app::RunMode::Help:
@@ -106,5 +111,5 @@ int main(int argc, char** argv) {
         case app::RunMode::Window: break;
     }
     toolkitArgs.insert(toolkitArgs.end(), cl.Others.begin(), cl.Others.end());
-    return RunWindow(toolkitArgs);
+    return RunWindow(toolkitArgs, cl);
 }
