@@ -33,6 +33,9 @@ for target in HeaderFuzz UrlFuzz tls_handshake_fuzz; do
         seed "$corpus" html '\x01<html><body>\r\nline\r\n'
         seed "$corpus" moves '\x03HTTP/1.0 302 Found\r\nLocation: http://a:1/b\r\nLocation: page.html\r\nLocation: /x\r\n\r\n'
         seed "$corpus" odd '\x10HTTP/1.0 2x0 Odd\r\nContent-Length: 12ab\r\nX:   \r\n\r\n'
+        seed "$corpus" lines '\x3fHTTP/1.0 200 OK\r\nX: y\r\nX: y\r\nX: y\r\nX: y\r\n'
+        seed "$corpus" interim '\x05HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nLocation: ../a b#f\r\n\r\nok'
+        seed "$corpus" zero '\x02HTTP/1.0 200 OK\r\nX-A: a\x00b\r\n\r\nbody'
     elif [ "$target" = tls_handshake_fuzz ]; then
         # The first byte picks how the bytes arrive; then what a server sends.
         seed "$corpus" alert '\xc0\x15\x03\x03\x00\x02\x02\x28'
