@@ -5,10 +5,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 

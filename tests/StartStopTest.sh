@@ -5,7 +5,16 @@
 set -euo pipefail
 sentrel=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pid=
+# Whatever way the script ends, the program it started is not left running.
+cleanup() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
 cd "$work"
 export QT_QPA_PLATFORM=offscreen
 
@@ -37,6 +46,7 @@ stop() {
   kill -TERM "$pid"
   local status=0
   wait "$pid" || status=$?
+  pid=
   [ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
 }
 

@@ -29,7 +29,7 @@ namespace {
 const char* const kProgram = "sentrel";
 
 // toolkitArgs: the program's name and the arguments left to Qt.
-int RunWindow(std::vector<std::string> toolkitArgs) {
+int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) {
     std::vector<char*> argv;
     for (auto& a : toolkitArgs) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -49,6 +49,7 @@ int RunWindow(std::vector<std::string> toolkitArgs) {
     auto http = app::MakeHttpGetter();
     // The three windows, in their order: the main window first.
     auto qzform = std::make_unique<app::Tqzform>(settings, *http);
+    qzform->Controller().SetConcurrency(cl.Concurrency);
     auto logView = std::make_unique<app::TLogView>();
     auto serverForm = std::make_unique<app::TServerFormDialog>(settings, qzform.get());
     qzform->SetLogView(logView.get());
@@ -92,5 +93,5 @@ int main(int argc, char** argv) {
         case app::RunMode::Window: break;
     }
     toolkitArgs.insert(toolkitArgs.end(), cl.Others.begin(), cl.Others.end());
-    return RunWindow(toolkitArgs);
+    return RunWindow(toolkitArgs, cl);
 }
