@@ -7,6 +7,8 @@
 //   sentrel --version        the release, and where the banner library was found
 // -C DIR and --user-folder choose the folder of the settings and the log.
 #include <QApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "app/gui/QtHost.h"
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
+#include "desktop/ALed.h"
 #include "platform/Application.h"
 #include "platform/Autostart.h"
 #include "platform/SharedLibrary.h"
@@ -55,6 +58,8 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     QApplication::setApplicationName(
         "Kvo Sentrel");  // not the display name: Qt would append it to every caption
     app::InstallQtHost();
+    // The program's icon, for every window: a lit LED on a transparent ground.
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedIconImage(desktop::LEDLarge))));
 
     app::TServerForm settings;
     auto http = app::MakeHttpGetter();
