@@ -33,6 +33,8 @@ const UrlCase kCases[] = {
     {"http://a@b@srv/", "http", "a@b", "", "srv", "", "/", "only the last @ ends the user"},
     {"http://srv/a:b@c", "http", "", "", "srv", "", "/a:b@c", "colon and @ in the path are path"},
     {"http://[::1]:80/", "http", "", "", "[::1]", "80", "/", "only the last colon starts a port"},
+    {"http://[::1]/", "http", "", "", "[::1]", "", "/", "IPv6 address without a port"},
+    {"u:p@[2001:db8::5]", "", "u", "p", "[2001:db8::5]", "", "", "IPv6 address with credentials"},
     {"/dir/page.htm", "http", "", "", "", "", "/dir/page.htm", "absolute path alone"},
     {"//srv/x", "http", "", "", "", "", "/srv/x", "two slashes: still a path"},
     {"/", "http", "", "", "", "", "", "lone slash"},
