@@ -38,6 +38,7 @@
 #include "net/HttpLocation.h"
 #include "net/HttpReply.h"
 #include "net/TlsSession.h"
+#include "net/WSocket.h"
 #include "platform/MessageLoop.h"
 
 namespace net {
@@ -130,6 +131,23 @@ public:
     std::string ContentTypePost = "application/x-www-form-urlencoded";
     std::string ContentRangeBegin;
     std::string ContentRangeEnd;
+    // A SOCKS proxy: with SocksServer set, every connection of every hop
+    // goes through it (they are applied to the socket before each connect,
+    // so no close forgets them). SocksLevel is "4", "4A" or "5"; the server's
+    // name is looked up here, unless SocksRemoteLookup is set or the level is
+    // 4A: the proxy looks it up then. A SOCKS failure ends the request with
+    // the proxy's text ("socks authentication failed", ...) and its code.
+    std::string SocksServer;
+    std::string SocksPort = "1080";
+    std::string SocksLevel = "5";
+    std::string SocksUsercode;
+    std::string SocksPassword;
+    TSocksAuthentication SocksAuthentication = socksNoAuthentication;
+    bool SocksRemoteLookup = false;
+    // Milliseconds one connect may take while the server's name has further
+    // addresses to try; a refused or timed-out connect goes on to the next
+    // address (IPv4 ones first, then IPv6).
+    int ConnectAttemptLimit = 2000;
     // Seconds a whole request (every hop included) may take; 0 is no limit.
     // A request that runs out fails with LastRequestError 10060.
     int Timeout = 0;
@@ -245,6 +263,12 @@ private:
 
     // Request start and addressing.
     void AddressDirect();
+    // Connects to resolvedAddress_ (through the SOCKS proxy when one is set).
+    void ConnectResolved();
+    // Whether a failed connect with this code goes on to the next address.
+    bool CanFailOver(int error) const;
+    // Connects to the next address after the failed one was closed.
+    void ConnectNextAddress(std::uint16_t error);
     void AddressThroughProxy();
     void SendRequest(const std::string& method);
     // Reply handling.
@@ -288,6 +312,10 @@ private:
 
     THttpTarget target_;  // TargetHost, TargetPort, HostName, RequestPath of the current hop
     std::string resolvedAddress_;
+    std::vector<std::string> addresses_;  // the server's addresses, in the order tried
+    std::size_t addressIndex_ = 0;        // the one resolvedAddress_ is
+    bool failoverPending_ = false;        // the close of a failed connect goes on to the next
+    std::string socksError_;              // the proxy's text of the last SOCKS failure
     int headerLineCount_ = 0;
     int bodyChunkCount_ = 0;
     LineHandler nextLineHandler_ = nullptr;

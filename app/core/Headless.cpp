@@ -44,7 +44,7 @@ void InitApplication() {
 int RunHeadless() {
     InitApplication();
     TServerForm settings;
-    auto http = MakeHttpGetter();
+    auto http = MakeHttpGetter(settings);
     PrintingView view;
     TQzController controller(view, settings, *http);
     platform::OnTerminationSignal([&](int) {
@@ -62,7 +62,7 @@ int RunHeadless() {
 int RunCheck(const std::vector<std::string>& hosts) {
     InitApplication();
     TServerForm settings;
-    auto http = MakeHttpGetter();
+    auto http = MakeHttpGetter(settings);
     PrintingView view;
     TQzController controller(view, settings, *http);
     view.Decorate = [&](const std::string& text) {

@@ -1,6 +1,9 @@
 #include "app/core/HttpGetter.h"
 
+#include "app/core/sform.h"
+#include "base/Exception.h"
 #include "net/HttpProt.h"
+#include "net/ProxyUrl.h"
 
 namespace app {
 
@@ -9,7 +12,7 @@ namespace {
 // The main window's client, Http2, with its design-time settings.
 class HttpCliGetter : public HttpGetter {
 public:
-    HttpCliGetter() {
+    explicit HttpCliGetter(const TServerForm* settings) : settings_(settings) {
         http_.ProxyPort = "80";
         http_.Agent = "Mozilla/3.0 (compatible)";
         http_.Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
@@ -21,6 +24,13 @@ public:
     }
 
     void Get(const std::string& url, base::TStream& body) override {
+        if (settings_) {
+            net::TProxyUrl proxy;
+            std::string error;
+            if (!net::ParseProxyUrl(settings_->Proxy, proxy, error))
+                throw base::Exception("proxy in sentrel.ini: " + error);
+            net::ApplyProxyUrl(proxy, http_);
+        }
         http_.URL = url;
         http_.ReceiveStream = &body;
         struct Release {
@@ -33,13 +43,18 @@ public:
     void Abort() override { http_.Abort(); }
 
 private:
+    const TServerForm* settings_ = nullptr;
     net::THttpCli http_;
 };
 
 }  // namespace
 
 std::unique_ptr<HttpGetter> MakeHttpGetter() {
-    return std::make_unique<HttpCliGetter>();
+    return std::make_unique<HttpCliGetter>(nullptr);
+}
+
+std::unique_ptr<HttpGetter> MakeHttpGetter(const TServerForm& settings) {
+    return std::make_unique<HttpCliGetter>(&settings);
 }
 
 }  // namespace app

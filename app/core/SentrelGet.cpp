@@ -15,6 +15,7 @@
 #include "base/Stream.h"
 #include "base/Strings.h"
 #include "net/HttpProt.h"
+#include "net/ProxyUrl.h"
 #include "platform/Application.h"
 
 namespace {
@@ -23,7 +24,10 @@ void Usage() {
     std::fputs(
         "usage: sentrel-get [options] URL...\n"
         "  -o FILE      write the bodies to FILE instead of stdout\n"
-        "  -x PROXY     go through the HTTP proxy PROXY (host or host:port)\n"
+        "  -x PROXY     go through PROXY: [http://]host[:port] for an HTTP proxy,\n"
+        "               socks4://, socks4a://, socks5:// or socks5h:// for SOCKS\n"
+        "               (4a and 5h let the proxy look names up); user:password@\n"
+        "               before the host gives the proxy's credentials\n"
         "  -m SECONDS   give each request at most SECONDS (0: no limit, the default)\n"
         "  -I           send HEAD instead of GET\n"
         "  -s           silent: no status lines on stderr\n"
@@ -96,8 +100,15 @@ int main(int argc, char** argv) {
     }
     base::TFdStream out(fd);
 
+    net::TProxyUrl proxy;
+    std::string proxyError;
+    if (!net::ParseProxyUrl(opt.proxy, proxy, proxyError)) {
+        std::fprintf(stderr, "sentrel-get: -x %s: %s\n", opt.proxy.c_str(), proxyError.c_str());
+        return 2;
+    }
+
     net::THttpCli http;
-    http.Proxy = opt.proxy;
+    net::ApplyProxyUrl(proxy, http);
     http.Timeout = opt.timeout;
     http.ReceiveStream = &out;
 

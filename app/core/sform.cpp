@@ -34,10 +34,14 @@ void TServerForm::Load(const std::string& fileName) {
     SetFrequency(ini.ReadInteger(kMain, "frequency", 30));
     StartOnBoot = ini.ReadBool(kMain, "startonboot", false);
     AutoStart = ini.ReadBool(kMain, "autostart", false);
+    Proxy = ini.ReadString(kMain, "proxy", "");
 }
 
 void TServerForm::Save(const std::string& fileName) {
     platform::TIniFile ini(fileName);
+    // The proxy is the file's, not the dialog's: it is written back as it stands.
+    const bool hasProxy = ini.ValueExists(kMain, "proxy");
+    const std::string proxy = ini.ReadString(kMain, "proxy", "");
     ini.EraseSection(kMain);
     ini.WriteString(kMain, "target", ServerName[0]);
     for (int n = 1; n <= kRows; ++n) ini.WriteString(kMain, Row("server", n, "name"), ServerName[n - 1]);
@@ -46,6 +50,7 @@ void TServerForm::Save(const std::string& fileName) {
     ini.WriteInteger(kMain, "frequency", Frequency());
     ini.WriteBool(kMain, "startonboot", StartOnBoot);
     ini.WriteBool(kMain, "autostart", AutoStart);
+    if (hasProxy) ini.WriteString(kMain, "proxy", proxy);
     try {
         ini.UpdateFile();
     } catch (const base::Exception&) {

@@ -33,6 +33,10 @@ public:
     bool AutoStart = false;
     bool StartOnBoot = false;
     std::string LogName = "status.log";
+    // The key "proxy" of section main: a proxy URL (see net/ProxyUrl.h) that
+    // every check goes through; empty for none. Not one of the dialog's
+    // fields: Load reads it, Save leaves the file's key as it is.
+    std::string Proxy;
 
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }
@@ -49,7 +53,8 @@ public:
     // gives the defaults) and builds the host list. Never fails.
     void Load(const std::string& fileName = kSettingsFile);
     // The OK path after the dialog closed with OK: section "main" written
-    // whole with its 25 keys in order, other sections kept; then the host
+    // whole with its 25 keys in order (and "proxy" as the file had it, at
+    // their end), other sections kept; then the host
     // list rebuilt and the start-on-boot hook called. Raises
     // "Unable to write to .\sentrel.ini" when the file cannot be written, and
     // then rebuilds nothing and applies nothing.

@@ -12,10 +12,10 @@
 
 #include "app/core/Headless.h"
 #include "app/core/HttpGetter.h"
+#include "app/core/sform.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtHost.h"
 #include "app/gui/ServerFormDialog.h"
-#include "app/core/sform.h"
 #include "app/gui/viewform.h"
 #include "platform/Application.h"
 #include "platform/Signals.h"
@@ -46,11 +46,12 @@ int RunWindow(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) return Usage(argv[i]);  // what Qt did not take is not ours either
     QApplication::setQuitOnLastWindowClosed(false);
     platform::Application().Title = "Kvo Sentrel";
-    QApplication::setApplicationName("Kvo Sentrel");  // not the display name: Qt would append it to every caption
+    QApplication::setApplicationName(
+        "Kvo Sentrel");  // not the display name: Qt would append it to every caption
     app::InstallQtHost();
 
     app::TServerForm settings;
-    auto http = app::MakeHttpGetter();
+    auto http = app::MakeHttpGetter(settings);
     // The three windows, in their order: the main window first.
     auto qzform = std::make_unique<app::Tqzform>(settings, *http);
     auto logView = std::make_unique<app::TLogView>();
