@@ -570,6 +570,9 @@ void TCustomWSocket::Connect() {
         ReportSocketError("Connect (socket)");
         return;
     }
+    // A connection opened from the session-closed handler of the last one
+    // (no reset in between) has a close event of its own.
+    closeInvoked_ = false;
     CallOutGuard guard(*this);
     ChangeState(wsOpened);
     if (!guard.Alive()) return;

@@ -1,7 +1,8 @@
 // Name lookups against a name server the test runs on 127.0.0.1: every
-// address of an answer in order, the lookup codes of the failures, the
-// time-out through the loop's timer, and a cancelled lookup whose answer
-// arrives late and is dropped.
+// address of an answer in order (IPv4 before IPv6), the lookup codes of the
+// failures, the time-out through the loop's timer, a cancelled lookup whose
+// answer arrives late and is dropped, and the HTTP client going on to the
+// next address of a name when one refuses.
 #include "platform/AsyncLookup.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "SocketPeer.h"
+#include "base/Stream.h"
+#include "net/HttpProt.h"
 #include "net/WSocket.h"
 #include "platform/AsyncSelect.h"
 
@@ -257,4 +260,46 @@ TEST_F(AsyncLookupTest, LookupsRunSideBySideAndEndIndependently) {
     ASSERT_EQ(a.Addresses.size(), 1u);
     EXPECT_EQ(platform::CancelAsyncRequest(ha), 10022) << "nothing pending any more";
     platform::DeallocateHWnd(wnd);
+}
+
+// A name with an IPv4 and an IPv6 address, served on ::1 only: the IPv4
+// address refuses and the client goes on to the IPv6 one.
+TEST_F(AsyncLookupTest, TheClientFailsOverToTheNextAddressOfAName) {
+    if (!HasIPv6Loopback()) GTEST_SKIP() << "this machine has no ::1";
+    net::TWSocket listener, conn;
+    listener.OnSessionAvailable = [&](base::TObject*, std::uint16_t) { conn.Dup(listener.Accept()); };
+    conn.OnDataAvailable = [&](base::TObject*, std::uint16_t) {
+        if (conn.ReceiveText().find("\r\n\r\n") == std::string::npos) return;
+        conn.SendText("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+        conn.Flush();
+        conn.Close();
+    };
+    listener.SetAddr("::1");
+    listener.SetPort("0");
+    listener.Listen();
+    const std::string port = listener.GetXPort();
+    struct Row {
+        std::vector<std::string> served;
+        const char* what;
+    } rows[] = {
+        {{"127.0.0.1", "::1"}, "IPv4 refuses, IPv6 answers"},
+        {{"::1"}, "IPv6 only"},
+    };
+    for (const Row& r : rows) {
+        dns.Addresses = r.served;
+        net::THttpCli http;
+        base::TMemoryStream body;
+        http.ReceiveStream = &body;
+        http.Timeout = 10;
+        http.URL = "http://dual.sentrel.test:" + port + "/";
+        std::string error;
+        try {
+            http.Get();
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, "") << r.what;
+        EXPECT_EQ(body.DataString(), "hello") << r.what;
+    }
+    listener.Close();
 }
