@@ -298,7 +298,10 @@ void THttpCli::StartLookup() {
     failoverPending_ = false;
     SetState(hsResolving);
     if (state_ != hsResolving) return;
-    if (!SocksServer.empty() && (SocksRemoteLookup || base::UpperCase(SocksLevel) == "4A")) {
+    // (A bracketed text that is no IPv6 address is no name either: the
+    // lookup below refuses it.)
+    if (!SocksServer.empty() && (SocksRemoteLookup || base::UpperCase(SocksLevel) == "4A") &&
+        (!IsBracketed(target_.Host) || IsIPv6Literal(target_.Host))) {
         // The proxy looks the name up: it travels as it stands (an IPv6
         // address without its brackets).
         std::string host = target_.Host;
