@@ -41,7 +41,7 @@ void InitApplication() {
 
 }  // namespace
 
-int RunHeadless() {
+int RunHeadless(const CommandLine&) {
     InitApplication();
     TServerForm settings;
     auto http = MakeHttpGetter(settings);
@@ -52,14 +52,39 @@ int RunHeadless() {
         platform::Application().Terminate();
     });
     controller.FormCreate();
-    platform::Application().Guard([&] { controller.FormShow(); });
-    while (!platform::Application().Terminated()) platform::Application().HandleMessage();
+    // Without a window nobody would see a monitor that cannot work: a start
+    // that fails (a log it cannot write, a cycle time the timer cannot hold)
+    // and monitoring that stops by itself end the run with status 1, the
+    // reason already on stderr.
+    int status = 0;
+    bool started = false;
+    platform::Application().Guard([&] {
+        controller.FormShow();
+        started = true;
+    });
+    if (!started) {
+        status = 1;
+        try {
+            controller.FormClose();  // the closing line, where the log can take it
+        } catch (const std::exception&) {
+            // The failure that ended the start is the one reported.
+        }
+    }
+    const bool monitoring = controller.Monitoring();
+    while (started && !platform::Application().Terminated()) {
+        platform::Application().HandleMessage();
+        if (monitoring && !controller.Monitoring() && !platform::Application().Terminated()) {
+            status = 1;
+            platform::Application().Guard([&] { controller.FormClose(); });
+            break;
+        }
+    }
     platform::OnTerminationSignal(nullptr);
     controller.FormDestroy();
-    return 0;
+    return status;
 }
 
-int RunCheck(const std::vector<std::string>& hosts) {
+int RunCheck(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
     auto http = MakeHttpGetter(settings);
@@ -80,7 +105,7 @@ int RunCheck(const std::vector<std::string>& hosts) {
     platform::Application().Guard([&] {
         controller.FormCreate();
         settings.Load();
-        if (!hosts.empty()) controller.SetHostList(hosts);
+        if (!cl.Hosts.empty()) controller.SetHostList(cl.Hosts);
         controller.OpenLog();
         controller.CheckNowButtonClick();
         if (!interrupted && controller.Failures().empty()) status = 0;

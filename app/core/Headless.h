@@ -4,18 +4,19 @@
 //
 //   RunHeadless: runs as the window would, from sentrel.ini in the working
 //   directory, until SIGTERM or SIGINT, which end it as closing the window
-//   does ("Finished logging connectivity").
-//   RunCheck: one pass as "Check Now" makes it, over the given hosts or the
+//   does ("Finished logging connectivity"). A start that fails or
+//   monitoring that stops by itself ends it with status 1 and the error on
+//   stderr; a run that ends by a signal returns 0.
+//   RunCheck: one pass as "Check Now" makes it, over the hosts of the command line or the
 //   active pool, printing each status text and, beside a failed host, the
 //   reason its client gave. Returns 0 when the pool passed, 1 otherwise.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "app/core/CommandLine.h"
 
 namespace app {
 
-int RunHeadless();
-int RunCheck(const std::vector<std::string>& hosts);
+int RunHeadless(const CommandLine& cl);
+int RunCheck(const CommandLine& cl);
 
 }  // namespace app

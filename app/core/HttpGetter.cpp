@@ -1,5 +1,7 @@
 #include "app/core/HttpGetter.h"
 
+#include <algorithm>
+
 #include "app/core/sform.h"
 #include "base/Exception.h"
 #include "net/HttpProt.h"
@@ -24,6 +26,13 @@ public:
     }
 
     void Get(const std::string& url, base::TStream& body) override {
+        // A name with a control character names no host (a NUL would cut it
+        // short and another host would be checked than the one logged).
+        if (std::any_of(url.begin(), url.end(), [](char ch) {
+                const auto c = static_cast<unsigned char>(ch);
+                return c < 0x20 || c == 0x7F;
+            }))
+            throw base::Exception("invalid host name");
         if (settings_) {
             net::TProxyUrl proxy;
             std::string error;

@@ -20,8 +20,25 @@ void TServerForm::SetFrequency(std::int32_t v) {
 }
 
 void TServerForm::SetFrequencyText(const std::string& text) {
-    auto v = base::TryStrToInt(base::Trim(text));
-    SetFrequency(v ? *v : kMinFrequency);
+    const std::string t = base::Trim(text);
+    auto v = base::TryStrToInt(t);
+    if (!v) {
+        // A decimal number too long for an integer is still a number out of
+        // range: it goes to the nearest bound, not to the minimum.
+        std::size_t i = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+        const bool digits = i < t.size() && t.find_first_not_of("0123456789", i) == std::string::npos;
+        SetFrequency(digits && t[0] != '-' ? kMaxFrequency : kMinFrequency);
+        return;
+    }
+    SetFrequency(*v);
+}
+
+std::string DropControlChars(std::string text) {
+    std::erase_if(text, [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c < 0x20 || c == 0x7F;
+    });
+    return text;
 }
 
 void TServerForm::Load(const std::string& fileName) {
@@ -42,16 +59,18 @@ void TServerForm::Save(const std::string& fileName) {
     // The proxy is the file's, not the dialog's: it is written back as it stands.
     const bool hasProxy = ini.ValueExists(kMain, "proxy");
     const std::string proxy = ini.ReadString(kMain, "proxy", "");
-    ini.EraseSection(kMain);
-    ini.WriteString(kMain, "target", ServerName[0]);
-    for (int n = 1; n <= kRows; ++n) ini.WriteString(kMain, Row("server", n, "name"), ServerName[n - 1]);
-    for (int n = 1; n <= kRows; ++n) ini.WriteBool(kMain, Row("server", n, "active"), Active[n - 1]);
-    ini.WriteString(kMain, "logname", LogName);
-    ini.WriteInteger(kMain, "frequency", Frequency());
-    ini.WriteBool(kMain, "startonboot", StartOnBoot);
-    ini.WriteBool(kMain, "autostart", AutoStart);
-    if (hasProxy) ini.WriteString(kMain, "proxy", proxy);
     try {
+        // A value the file cannot hold (a control character) fails the save
+        // before anything is written.
+        ini.EraseSection(kMain);
+        ini.WriteString(kMain, "target", ServerName[0]);
+        for (int n = 1; n <= kRows; ++n) ini.WriteString(kMain, Row("server", n, "name"), ServerName[n - 1]);
+        for (int n = 1; n <= kRows; ++n) ini.WriteBool(kMain, Row("server", n, "active"), Active[n - 1]);
+        ini.WriteString(kMain, "logname", LogName);
+        ini.WriteInteger(kMain, "frequency", Frequency());
+        ini.WriteBool(kMain, "startonboot", StartOnBoot);
+        ini.WriteBool(kMain, "autostart", AutoStart);
+        if (hasProxy) ini.WriteString(kMain, "proxy", proxy);
         ini.UpdateFile();
     } catch (const base::Exception&) {
         throw base::Exception(std::string("Unable to write to ") + kSettingsDisplayName);

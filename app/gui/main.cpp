@@ -6,10 +6,10 @@
 //   sentrel --check [HOST..] one pass over the hosts (or the active pool); exit 0 if all passed
 #include <QApplication>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/sform.h"
@@ -22,28 +22,17 @@
 
 namespace {
 
-const char* const kUsage =
-    "Usage: sentrel [--headless | --check [HOST...] | --help]\n"
-    "\n"
-    "Watches whether a pool of web servers can be reached. Settings are read from\n"
-    "sentrel.ini in the working directory; events go to the log file it names.\n"
-    "\n"
-    "  (no option)        open the monitor's window\n"
-    "  --headless         run the monitor without a window, printing each status\n"
-    "                     line on stdout; SIGTERM or SIGINT end it\n"
-    "  --check [HOST...]  check the given hosts (or the active pool) once, as\n"
-    "                     \"Check Now\" does; exit 0 when all passed, 1 otherwise\n"
-    "  --help             show this text\n";
+const char* const kProgram = "sentrel";
 
-int Usage(const std::string& bad) {
-    std::fprintf(stderr, "sentrel: unknown option '%s'\nTry 'sentrel --help' for more information.\n",
-                 bad.c_str());
-    return 2;
-}
-
-int RunWindow(int argc, char** argv) {
-    QApplication qapp(argc, argv);
-    for (int i = 1; i < argc; ++i) return Usage(argv[i]);  // what Qt did not take is not ours either
+// toolkitArgs: the program's name and the arguments left to Qt.
+int RunWindow(std::vector<std::string> toolkitArgs) {
+    std::vector<char*> argv;
+    for (auto& a : toolkitArgs) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(toolkitArgs.size());
+    QApplication qapp(argc, argv.data());
+    // What Qt did not take is not ours either.
+    if (argc > 1) return app::BadCommandLine(kProgram, "unknown option '" + std::string(argv[1]) + "'");
     QApplication::setQuitOnLastWindowClosed(false);
     platform::Application().Title = "Kvo Sentrel";
     QApplication::setApplicationName(
@@ -62,7 +51,7 @@ int RunWindow(int argc, char** argv) {
     // SIGTERM and SIGINT close the main window as the user would.
     platform::OnTerminationSignal([&](int) { qzform->close(); });
     qzform->show();
-    qapp.exec();
+    app::RunQtLoop();
     platform::OnTerminationSignal(nullptr);
     serverForm.reset();
     logView.reset();
@@ -73,25 +62,26 @@ int RunWindow(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty()) {
-        const std::string& first = args[0];
-        if (first == "--help" || first == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
+    // Qt's own option that also starts with "--" goes to Qt with its value.
+    std::vector<std::string> args, toolkitArgs{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--platform" && i + 1 < argc) {
+            toolkitArgs.push_back(a);
+            toolkitArgs.push_back(argv[++i]);
+        } else {
+            args.push_back(a);
         }
-        if (first == "--headless") {
-            if (args.size() > 1) return Usage(args[1]);
-            return app::RunHeadless();
-        }
-        if (first == "--check") {
-            std::vector<std::string> hosts(args.begin() + 1, args.end());
-            for (const auto& h : hosts)
-                if (h.size() > 1 && h[0] == '-' && h[1] == '-') return Usage(h);
-            return app::RunCheck(hosts);
-        }
-        if (first.size() > 1 && first[0] == '-' && first[1] == '-' && first != "--platform")
-            return Usage(first);
     }
-    return RunWindow(argc, argv);
+    app::CommandLine cl;
+    std::string error = app::ParseCommandLine(args, cl, true);
+    if (!error.empty()) return app::BadCommandLine(kProgram, error);
+    switch (cl.Mode) {
+        case app::RunMode::Help: std::fputs(app::UsageText(kProgram, true).c_str(), stdout); return 0;
+        case app::RunMode::Headless: return app::RunHeadless(cl);
+        case app::RunMode::Check: return app::RunCheck(cl);
+        case app::RunMode::Window: break;
+    }
+    toolkitArgs.insert(toolkitArgs.end(), cl.Others.begin(), cl.Others.end());
+    return RunWindow(toolkitArgs);
 }
