@@ -307,6 +307,9 @@ TEST_F(NginxTest, ToolGoesThroughASocksProxyNamedAsAUrl) {
     r = RunTool("-x ftp://127.0.0.1 " + Url("/"));
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("unsupported proxy scheme \"ftp\""), std::string::npos) << r.err;
+    r = RunTool("--help");
+    EXPECT_EQ(r.status, 0) << "help asked for is no usage error";
+    EXPECT_NE(r.out.find("socks5h://"), std::string::npos) << r.out;
 }
 
 TEST_F(NginxTest, ToolFailuresExitWithOneAndTheReason) {

@@ -20,7 +20,7 @@
 
 namespace {
 
-void Usage() {
+void Usage(std::FILE* to) {
     std::fputs(
         "usage: sentrel-get [options] URL...\n"
         "  -o FILE      write the bodies to FILE instead of stdout\n"
@@ -34,7 +34,7 @@ void Usage() {
         "  -h           this help\n"
         "URLs may be http or https; https servers are verified against the system's\n"
         "trust store (SSL_CERT_FILE and SSL_CERT_DIR point it elsewhere).\n",
-        stderr);
+        to);
 }
 
 struct Options {
@@ -43,6 +43,7 @@ struct Options {
     int timeout = 0;
     bool head = false;
     bool silent = false;
+    bool help = false;
     std::vector<std::string> urls;
 };
 
@@ -69,7 +70,8 @@ bool Parse(int argc, char** argv, Options& o) {
         } else if (a == "-s" || a == "--silent") {
             o.silent = true;
         } else if (a == "-h" || a == "--help") {
-            return false;
+            o.help = true;
+            return true;
         } else if (a.size() > 1 && a[0] == '-') {
             std::fprintf(stderr, "sentrel-get: unknown option %s\n", a.c_str());
             return false;
@@ -85,8 +87,13 @@ bool Parse(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
     Options opt;
     if (!Parse(argc, argv, opt)) {
-        Usage();
+        Usage(stderr);
         return 2;
+    }
+    if (opt.help) {
+        // Help asked for is an answer, not a usage error.
+        Usage(stdout);
+        return 0;
     }
     platform::Application().Title = "sentrel-get";
 
