@@ -174,7 +174,7 @@ TEST_F(NginxTest, IPv6LiteralURLsWithTheBracketedHostHeader) {
     cli.URL = origin + "/host";
     o = Fetch(cli);
     EXPECT_FALSE(o.raised) << o.message;
-    EXPECT_EQ(body.DataString(), "[::1]");
+    EXPECT_EQ(body.DataString(), "[::1]:" + std::to_string(nginx_->Port())) << "the Host header in brackets";
 }
 
 // Each proxy fetches a page behind a redirection: both hops go through it.
