@@ -515,16 +515,19 @@ TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
         {"a cycle time the timer cannot hold", "frequency=3000000\r\n", nullptr,
          "Kvo Sentrel: Integer overflow.\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        WorkDir dir;
-        if (c.prepare) c.prepare();
-        PutFile("sentrel.ini", Ini({"127.0.0.1:1"}, "autostart=1\r\n" + c.settings));
-        ProgramRun r = Start({"--headless"}, 10000);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_LT(r.took, std::chrono::seconds(1));
-        EXPECT_EQ(r.out.find("Now Active"), std::string::npos);
+    for (const char* program : {"sentrel-cli", kWindowProgram}) {
+        if (!*program) continue;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(program) + ": " + c.what);
+            WorkDir dir;
+            if (c.prepare) c.prepare();
+            PutFile("sentrel.ini", Ini({"127.0.0.1:1"}, "autostart=1\r\n" + c.settings));
+            ProgramRun r = Start({"--headless"}, 10000, false, nullptr, program);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, c.err);
+            EXPECT_LT(r.took, std::chrono::seconds(1));
+            EXPECT_EQ(r.out.find("Now Active"), std::string::npos);
+        }
     }
 }
 
