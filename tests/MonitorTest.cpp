@@ -410,6 +410,15 @@ TEST(MonitorProgram, CheckReachesIPv6AndGoesThroughTheConfiguredProxy) {
     EXPECT_EQ(r.status, 0) << r.out;
     for (int i = 0; i < 100 && socks.Connections() < 1; ++i) usleep(10000);
     EXPECT_EQ(socks.Connections(), 1);
+    // A pass that fetches several hosts at once: every client goes through it.
+    PutFile(
+        "sentrel.ini",
+        Ini({host, "127.0.0.1:" + port, host + "/index.html"},
+            "concurrency=3\r\nproxy=socks5h://ann:pw@127.0.0.1:" + std::to_string(socks.Port()) + "\r\n"));
+    r = Start({"--check"}, 30000);
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (int i = 0; i < 100 && socks.Connections() < 4; ++i) usleep(10000);
+    EXPECT_EQ(socks.Connections(), 4);
     PutFile("sentrel.ini", Ini({host}, "proxy=socks9://127.0.0.1\r\n"));
     r = Start({"--check"}, 30000);
     EXPECT_EQ(r.status, 1);
