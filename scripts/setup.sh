@@ -9,7 +9,7 @@ PACKAGES=(
   libc-ares-dev libssl-dev
   libgtest-dev
   nginx-light tinyproxy microsocks dante-server curl openssl time
-  xvfb xauth
+  xvfb xauth openbox xdotool
 )
 
 missing=()
