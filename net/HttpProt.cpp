@@ -11,6 +11,7 @@
 #include "net/WSocket.h"
 #include "net/WinsockLib.h"
 #include "platform/Application.h"
+#include "platform/SocketErrors.h"
 
 namespace net {
 
@@ -26,6 +27,7 @@ constexpr int kTlsInputSize = 256 * 1024;
 // The time limit's timer: one per client, stopped when a request ends and
 // re-armed by the next, not made anew for each request.
 constexpr platform::WPARAM kTimeoutTimer = 1;
+constexpr platform::WPARAM kConnectAttemptTimer = 2;
 
 // Codes OnRequestDone reports for failures of the client itself.
 constexpr int kTimedOut = 10060;
@@ -123,8 +125,11 @@ THttpCli::THttpCli() {
     socket_->OnSessionConnected = [this](base::TObject*, std::uint16_t e) { SessionConnected(e); };
     socket_->OnDataAvailable = [this](base::TObject*, std::uint16_t e) { DataAvailable(e); };
     socket_->OnDataSent = [this](base::TObject*, std::uint16_t e) { DataSent(e); };
+    socket_->OnSocksError = [this](base::TObject*, int, const std::string& msg) { socksError_ = msg; };
     socket_->OnSessionClosed = [this](base::TObject*, std::uint16_t e) {
-        if (phase_ == phRedirect)
+        if (failoverPending_)
+            ConnectNextAddress(e);
+        else if (phase_ == phRedirect)
             ResumeAfterRedirect(e);
         else
             SessionClosed(e);
@@ -140,6 +145,7 @@ THttpCli::~THttpCli() {
     socket_->OnDataAvailable = nullptr;
     socket_->OnDataSent = nullptr;
     socket_->OnSessionClosed = nullptr;
+    socket_->OnSocksError = nullptr;
     socket_.reset();
 }
 
@@ -167,6 +173,13 @@ platform::LRESULT THttpCli::WndProc(platform::UINT msg, platform::WPARAM wParam,
             if (wParam == kTimeoutTimer) {
                 platform::StopTimer(window_, kTimeoutTimer);
                 if (state_ != hsIdle) AbortWith("Connection timed out (Error #10060)", kTimedOut, 0);
+            } else if (wParam == kConnectAttemptTimer) {
+                // This address does not answer; the next one is tried.
+                platform::StopTimer(window_, kConnectAttemptTimer);
+                if (state_ == hsResolved && !connected_ && addressIndex_ + 1 < addresses_.size()) {
+                    failoverPending_ = true;
+                    socket_->AbortSocket();
+                }
             }
             return 0;
         default: return 0;
@@ -183,6 +196,7 @@ void THttpCli::SetState(THttpClientState state) {
     if (state == hsIdle) {
         phase_ = phIdle;
         platform::StopTimer(window_, kTimeoutTimer);
+        platform::StopTimer(window_, kConnectAttemptTimer);
         platform::LPARAM done = (static_cast<platform::LPARAM>(requestKind_) << 16) |
                                 static_cast<platform::LPARAM>(static_cast<std::uint16_t>(lastRequestError_));
         platform::PostMessage(window_, MsgRequestDone, serial_, done);
@@ -301,9 +315,29 @@ void THttpCli::AddressThroughProxy() {
 
 void THttpCli::StartLookup() {
     resolvedAddress_.clear();
+    addresses_.clear();
+    addressIndex_ = 0;
+    failoverPending_ = false;
     phase_ = phLookup;
     SetState(hsResolving);
     if (state_ != hsResolving) return;
+    // (A bracketed text that is no IPv6 address is no name either: the
+    // lookup below refuses it.)
+    if (!SocksServer.empty() && (SocksRemoteLookup || base::UpperCase(SocksLevel) == "4A") &&
+        (!IsBracketed(target_.Host) || IsIPv6Literal(target_.Host))) {
+        // The proxy looks the name up: it travels as it stands (an IPv6
+        // address without its brackets).
+        std::string host = target_.Host;
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+        addresses_.push_back(host);
+        resolvedAddress_ = host;
+        phase_ = phConnect;
+        SetState(hsResolved);
+        if (state_ != hsResolved) return;
+        ConnectResolved();
+        return;
+    }
     try {
         socket_->DnsLookup(target_.Host);
     } catch (const ESocketException&) {
@@ -329,17 +363,77 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
         SessionClosed(0);
         return;
     }
-    resolvedAddress_ = socket_->DnsResult();
+    addresses_ = socket_->DnsResultList();
+    if (addresses_.empty()) addresses_.push_back(socket_->DnsResult());
+    addressIndex_ = 0;
+    resolvedAddress_ = addresses_.front();
     phase_ = phConnect;
     SetState(hsResolved);
     if (state_ != hsResolved) return;
+    ConnectResolved();
+}
+
+bool THttpCli::CanFailOver(int error) const {
+    // Through a SOCKS proxy the proxy is what is connected to; there is no
+    // other address to try.
+    if (!SocksServer.empty() || addressIndex_ + 1 >= addresses_.size()) return false;
+    switch (error) {
+        case platform::WSAECONNREFUSED:
+        case platform::WSAETIMEDOUT:
+        case platform::WSAEHOSTUNREACH:
+        case platform::WSAENETUNREACH:
+        case platform::WSAEHOSTDOWN:
+        case platform::WSAENETDOWN:
+        case platform::WSAEADDRNOTAVAIL:
+        case platform::WSAEAFNOSUPPORT: return true;
+        default: return false;
+    }
+}
+
+void THttpCli::ConnectNextAddress(std::uint16_t error) {
+    failoverPending_ = false;
+    if (state_ != hsResolved) {
+        // The request ended meanwhile (aborted, timed out): the close is its end.
+        if (phase_ == phRedirect)
+            ResumeAfterRedirect(error);
+        else
+            SessionClosed(error);
+        return;
+    }
+    resolvedAddress_ = addresses_[++addressIndex_];
+    ConnectResolved();
+}
+
+void THttpCli::ConnectResolved() {
+    socksError_.clear();
+    platform::StopTimer(window_, kConnectAttemptTimer);
     try {
         socket_->SetAddr(resolvedAddress_);
         socket_->SetPort(target_.Port);
         socket_->SetProto("tcp");
+        // A close forgets the socket's proxy: it is set again for every connection.
+        socket_->SetSocksServer(SocksServer);
+        if (!SocksServer.empty()) {
+            socket_->SetSocksPort(SocksPort);
+            socket_->SetSocksLevel(SocksLevel);
+            socket_->SocksUsercode = SocksUsercode;
+            socket_->SocksPassword = SocksPassword;
+            socket_->SocksAuthentication = SocksAuthentication;
+        }
         socket_->Connect();
+        if (ConnectAttemptLimit > 0 && SocksServer.empty() && addressIndex_ + 1 < addresses_.size())
+            platform::SetTimer(window_, kConnectAttemptTimer,
+                               static_cast<platform::UINT>(ConnectAttemptLimit));
     } catch (const std::exception& e) {
         int code = socket_->LastError();
+        if (CanFailOver(code)) {
+            // The connect failed at once (no route to this address): its
+            // close goes on to the next one.
+            failoverPending_ = true;
+            socket_->Close();
+            if (failoverPending_) ConnectNextAddress(static_cast<std::uint16_t>(code));
+            return;
+        }
         lastRequestError_ = code;
         statusCode_ = 404;
         reasonPhrase_ = "can't connect: " + SocketErrorText(code) + " (Error #" + std::to_string(code) + ")";
@@ -357,10 +451,19 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
 
 void THttpCli::SessionConnected(std::uint16_t error) {
     if (state_ != hsResolved) return;
+    platform::StopTimer(window_, kConnectAttemptTimer);
     if (error != 0) {
+        if (socksError_.empty() && CanFailOver(error)) {
+            // The socket closes the failed connection next; that close goes
+            // on to the next address.
+            failoverPending_ = true;
+            return;
+        }
         lastRequestError_ = error;
         statusCode_ = 404;
-        reasonPhrase_ = SocketErrorText(error) + " (Error #" + std::to_string(error) + ")";
+        // A SOCKS failure reads with the proxy's text, not as a socket error.
+        reasonPhrase_ = (socksError_.empty() ? SocketErrorText(error) : socksError_) + " (Error #" +
+                        std::to_string(error) + ")";
         SessionClosed(0);
         return;
     }

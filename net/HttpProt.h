@@ -34,7 +34,11 @@
 //   phase        event                                   next phase
 //   phIdle       StartRequest                            phLookup
 //   phLookup     host found, connect started             phConnect
-//   phConnect    connected: plain hop                    phHeader (request sent)
+//                (through a proxy that looks names up:
+//                at once, without a lookup)
+//   phConnect    refused or silent, another address left phConnect (the next address,
+//                                                        once the failed one is closed)
+//                connected: plain hop                    phHeader (request sent)
 //                connected: https through a proxy        phTunnel (CONNECT sent)
 //                connected: https                        phHandshake
 //   phTunnel     the proxy's 2xx answer                  phHandshake
@@ -71,6 +75,7 @@
 #include "net/HttpReply.h"
 #include "net/TlsSession.h"
 #include "net/Url.h"
+#include "net/WSocket.h"
 #include "platform/MessageLoop.h"
 
 namespace net {
@@ -177,6 +182,23 @@ public:
     std::string ContentTypePost = "application/x-www-form-urlencoded";
     std::string ContentRangeBegin;
     std::string ContentRangeEnd;
+    // A SOCKS proxy: with SocksServer set, every connection of every hop
+    // goes through it (they are applied to the socket before each connect,
+    // so no close forgets them). SocksLevel is "4", "4A" or "5"; the server's
+    // name is looked up here, unless SocksRemoteLookup is set or the level is
+    // 4A: the proxy looks it up then. A SOCKS failure ends the request with
+    // the proxy's text ("socks authentication failed", ...) and its code.
+    std::string SocksServer;
+    std::string SocksPort = "1080";
+    std::string SocksLevel = "5";
+    std::string SocksUsercode;
+    std::string SocksPassword;
+    TSocksAuthentication SocksAuthentication = socksNoAuthentication;
+    bool SocksRemoteLookup = false;
+    // Milliseconds one connect may take while the server's name has further
+    // addresses to try; a refused or timed-out connect goes on to the next
+    // address (IPv4 ones first, then IPv6).
+    int ConnectAttemptLimit = 2000;
     // Seconds a whole request (every hop included) may take; 0 is no limit.
     // A request that runs out fails with LastRequestError 10060.
     int Timeout = 0;
@@ -309,6 +331,12 @@ private:
 
     // Request start and addressing.
     void AddressDirect();
+    // Connects to resolvedAddress_ (through the SOCKS proxy when one is set).
+    void ConnectResolved();
+    // Whether a failed connect with this code goes on to the next address.
+    bool CanFailOver(int error) const;
+    // Connects to the next address after the failed one was closed.
+    void ConnectNextAddress(std::uint16_t error);
     void AddressThroughProxy();
     void TakeUrlCredentials(const TUrlParts& u);
     // The Host header's value: the name, with the port when not the default.
@@ -361,9 +389,13 @@ private:
     std::string urlUsername_;
     std::string urlPassword_;
     std::string resolvedAddress_;
-    int headerLineCount_ = 0;       // lines of the reply being read; 0 before its first
-    std::int64_t headerBytes_ = 0;  // bytes read in this hop's header section
-    std::int64_t bodyLeft_ = -1;    // body bytes still due by Content-Length; -1: up to the close
+    std::vector<std::string> addresses_;  // the server's addresses, in the order tried
+    std::size_t addressIndex_ = 0;        // the one resolvedAddress_ is
+    bool failoverPending_ = false;        // the close of a failed connect goes on to the next
+    std::string socksError_;              // the proxy's text of the last SOCKS failure
+    int headerLineCount_ = 0;             // lines of the reply being read; 0 before its first
+    std::int64_t headerBytes_ = 0;        // bytes read in this hop's header section
+    std::int64_t bodyLeft_ = -1;          // body bytes still due by Content-Length; -1: up to the close
     int bodyChunkCount_ = 0;
     TPhase phase_ = phIdle;
     // The last non-empty Location value of the reply being read; the request

@@ -77,6 +77,12 @@ void SplitUrl(std::string_view url, std::string& protocol, std::string& user, st
 
     int m = LastPos(":", rest);
     int a = LastPos("@", rest);
+    // The colons of an IPv6 address in brackets are the address's: a port
+    // comes only after the closing bracket.
+    if (m > a && a < static_cast<int>(rest.size()) && rest[static_cast<std::size_t>(a)] == '[') {
+        std::size_t close = rest.find(']', static_cast<std::size_t>(a));
+        if (close != std::string_view::npos && static_cast<std::size_t>(m) <= close) m = 0;
+    }
     if (m == 0 && a == 0) {
         host = rest;
         return;

@@ -383,7 +383,7 @@ std::string TCustomWSocket::PeerAddr() {
         ReportSocketError("GetPeerName");
         return "error";
     }
-    return WSocket_inet_ntoa(a.sin_addr);
+    return WSocketAddrText(a);
 }
 
 std::string TCustomWSocket::PeerPort() {
@@ -431,6 +431,18 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
         TriggerDnsLookupDone(0);
         return;
     }
+    // An IPv6 address, bracketed or not, is its own answer; anything else in
+    // brackets is no name and never goes to the resolver.
+    std::array<std::uint8_t, 16> a6{};
+    if (IsIPv6Literal(HostName, &a6)) {
+        dnsResult_ = WSocket_inet_ntop6(a6);
+        TriggerDnsLookupDone(0);
+        return;
+    }
+    if (IsBracketed(HostName)) {
+        TriggerDnsLookupDone(platform::WSAHOST_NOT_FOUND);
+        return;
+    }
     dnsReply_ = TLookupReply{};
     dnsLookupReverse_ = false;
     dnsLookupHandle_ = WSocket_WSAAsyncGetHostByName(window_, WM_ASYNCGETHOSTBYNAME, HostName, &dnsReply_);
@@ -452,8 +464,12 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
     dnsResultList_.clear();
     dnsReply_ = TLookupReply{};
     dnsLookupReverse_ = true;
-    dnsLookupHandle_ = WSocket_WSAAsyncGetHostByAddr(window_, WM_ASYNCGETHOSTBYADDR,
-                                                     WSocket_inet_addr(HostAddr), &dnsReply_);
+    std::array<std::uint8_t, 16> a6{};
+    if (IsIPv6Literal(HostAddr, &a6))
+        dnsLookupHandle_ = WSocket_WSAAsyncGetHostByAddr6(window_, WM_ASYNCGETHOSTBYADDR, a6, &dnsReply_);
+    else
+        dnsLookupHandle_ = WSocket_WSAAsyncGetHostByAddr(window_, WM_ASYNCGETHOSTBYADDR,
+                                                         WSocket_inet_addr(HostAddr), &dnsReply_);
     if (dnsLookupHandle_ == 0)
         ReportErrorFmt("%s: can't start DNS lookup, error #%d", HostAddr.c_str(), WSocket_WSAGetLastError());
 }
@@ -474,9 +490,15 @@ void TCustomWSocket::WMAsyncGetHostByName(WPARAM WParam, LPARAM LParam) {
     dnsLookupHandle_ = 0;
     std::uint16_t error = platform::SelectError(LParam);
     if (error == 0) {
+        // IPv4 addresses first, then IPv6 ones: a connection tries them in
+        // this order.
         for (std::uint32_t a : dnsReply_.Addresses) {
             if (dnsResultList_.size() >= 256) break;
             dnsResultList_.push_back(WSocket_inet_ntoa(a));
+        }
+        for (const auto& a : dnsReply_.Addresses6) {
+            if (dnsResultList_.size() >= 256) break;
+            dnsResultList_.push_back(WSocket_inet_ntop6(a));
         }
         if (!dnsResultList_.empty()) dnsResult_ = dnsResultList_.front();
     }
@@ -513,7 +535,8 @@ void TCustomWSocket::ResolveEndpoint(bool LocalPortToo) {
         localPortResolved_ = true;
     }
     if (!addrResolved_) {
-        sin_.sin_addr = WSocketResolveHost(addrStr_);
+        WSocketResolveHostAddr(addrStr_, sin_);
+        addrFormat_ = sin_.sin_family;
         addrResolved_ = true;
     }
 }
@@ -541,14 +564,15 @@ void TCustomWSocket::Connect() {
         ReportError(std::string("connect: ") + e.what());
         return;
     }
-    sin_.sin_family = AF_INET;
-
     ClearSendQueue();
-    hSocket_ = WSocket_socket(AF_INET, type_, proto_);
+    hSocket_ = WSocket_socket(sin_.sin_family, type_, proto_);
     if (hSocket_ == INVALID_SOCKET) {
         ReportSocketError("Connect (socket)");
         return;
     }
+    // A connection opened from the session-closed handler of the last one
+    // (no reset in between) has a close event of its own.
+    closeInvoked_ = false;
     CallOutGuard guard(*this);
     ChangeState(wsOpened);
     if (!guard.Alive()) return;
@@ -596,7 +620,10 @@ void TCustomWSocket::Connect() {
 bool TCustomWSocket::BindLocal() {
     TSockAddrIn local;
     local.sin_port = WSocket_htons(localPortNum_);
-    local.sin_addr = WSocketResolveHost(localAddr_);
+    // An IPv6 socket binds the IPv6 "any" address when LocalAddr is left at its default.
+    local.sin_family = sin_.sin_family;
+    if (local.sin_family != kFamilyInet6 || localAddr_ != "0.0.0.0")
+        local.sin_addr = WSocketResolveHost(localAddr_);
     if (WSocket_bind(hSocket_, local) != 0) {
         ReportErrorFmt("winsock.bind failed, error #%d", WSocket_WSAGetLastError());
         return false;
@@ -648,10 +675,8 @@ void TCustomWSocket::Listen() {
         ReportError(std::string("listen: ") + e.what());
         return;
     }
-    sin_.sin_family = AF_INET;
-
     ClearSendQueue();
-    hSocket_ = WSocket_socket(AF_INET, type_, proto_);
+    hSocket_ = WSocket_socket(sin_.sin_family, type_, proto_);
     if (hSocket_ == INVALID_SOCKET) {
         ReportSocketError("socket");
         return;

@@ -65,7 +65,7 @@ void TCustomSocksWSocket::Connect() {
         portNum_ = WSocketResolvePort(socksPort_, protoStr_);
         sin_.sin_port = WSocket_htons(portNum_);
         portResolved_ = true;
-        sin_.sin_addr = WSocketResolveHost(socksServer_);
+        WSocketResolveHostAddr(socksServer_, sin_);
         addrResolved_ = true;
         socksDestPort_ = WSocketResolvePort(portStr_, protoStr_);
     } catch (const std::exception& e) {
@@ -254,8 +254,15 @@ void TCustomSocksWSocket::SocksDoConnect() {
         req += addrStr_;
         req += '\0';
     } else {
-        std::string host = addrStr_.substr(0, 255);
-        req = std::string{5, 1, 0, 3, static_cast<char>(host.size())} + host + port;
+        // A name travels as a name (the proxy looks it up), an IPv6 address
+        // as its 16 bytes.
+        std::array<std::uint8_t, 16> a6{};
+        if (IsIPv6Literal(addrStr_, &a6)) {
+            req = std::string{5, 1, 0, 4} + std::string(a6.begin(), a6.end()) + port;
+        } else {
+            std::string host = addrStr_.substr(0, 255);
+            req = std::string{5, 1, 0, 3, static_cast<char>(host.size())} + host + port;
+        }
     }
     SocksSendRequest(req);
 }

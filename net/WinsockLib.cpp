@@ -89,18 +89,36 @@ int FailOn(int s, int err) {
     return -1;
 }
 
-sockaddr_in ToNative(const TSockAddrIn& a) {
-    sockaddr_in sin{};
-    sin.sin_family = a.sin_family;
-    sin.sin_port = a.sin_port;
-    sin.sin_addr.s_addr = a.sin_addr;
-    return sin;
+// The native form of a socket address and its length.
+socklen_t ToNative(const TSockAddrIn& a, sockaddr_storage& ss) {
+    ss = sockaddr_storage{};
+    if (a.sin_family == AF_INET6) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&ss);
+        sin6->sin6_family = AF_INET6;
+        sin6->sin6_port = a.sin_port;
+        std::memcpy(&sin6->sin6_addr, a.sin6_addr.data(), 16);
+        return sizeof(sockaddr_in6);
+    }
+    auto* sin = reinterpret_cast<sockaddr_in*>(&ss);
+    sin->sin_family = a.sin_family;
+    sin->sin_port = a.sin_port;
+    sin->sin_addr.s_addr = a.sin_addr;
+    return sizeof(sockaddr_in);
 }
 
-void FromNative(const sockaddr_in& sin, TSockAddrIn& a) {
-    a.sin_family = sin.sin_family;
-    a.sin_port = sin.sin_port;
-    a.sin_addr = sin.sin_addr.s_addr;
+void FromNative(const sockaddr_storage& ss, TSockAddrIn& a) {
+    a = TSockAddrIn{};
+    if (ss.ss_family == AF_INET6) {
+        const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(&ss);
+        a.sin_family = AF_INET6;
+        a.sin_port = sin6->sin6_port;
+        std::memcpy(a.sin6_addr.data(), &sin6->sin6_addr, 16);
+        return;
+    }
+    const auto* sin = reinterpret_cast<const sockaddr_in*>(&ss);
+    a.sin_family = sin->sin_family;
+    a.sin_port = sin->sin_port;
+    a.sin_addr = sin->sin_addr.s_addr;
 }
 
 bool IsBlank(char c) {
@@ -247,6 +265,7 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr) {
             throw ESocketException("WSocketResolveHost: '" + InAddr + "' Invalid IP address.");
         return v;
     }
+    if (IsBracketed(name)) throw ESocketException("WSocketResolveHost: '" + InAddr + "' Invalid IP address.");
     auto getaddr = Bind<int (*)(const char*, const char*, const addrinfo*, addrinfo**)>(pGetaddrinfo);
     auto freeaddr = Bind<void (*)(addrinfo*)>(pFreeaddrinfo);
     addrinfo hints{};
@@ -262,6 +281,74 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr) {
     std::uint32_t addr = reinterpret_cast<const sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
     freeaddr(res);
     return addr;
+}
+
+bool IsBracketed(const std::string& Str) {
+    std::string t = base::Trim(Str);
+    return !t.empty() && t.front() == '[';
+}
+
+bool IsIPv6Literal(const std::string& Str, std::array<std::uint8_t, 16>* Out) {
+    std::string t = base::Trim(Str);
+    if (t.size() >= 2 && t.front() == '[' && t.back() == ']') t = t.substr(1, t.size() - 2);
+    if (t.find(':') == std::string::npos) return false;
+    in6_addr a{};
+    if (inet_pton(AF_INET6, t.c_str(), &a) != 1) return false;
+    if (Out) std::memcpy(Out->data(), &a, 16);
+    return true;
+}
+
+std::string WSocket_inet_ntop6(const std::array<std::uint8_t, 16>& Addr) {
+    char buf[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, Addr.data(), buf, sizeof buf);
+    return buf;
+}
+
+std::string WSocketAddrText(const TSockAddrIn& Addr) {
+    return Addr.sin_family == AF_INET6 ? WSocket_inet_ntop6(Addr.sin6_addr)
+                                       : WSocket_inet_ntoa(Addr.sin_addr);
+}
+
+void WSocketResolveHostAddr(const std::string& InAddr, TSockAddrIn& Addr) {
+    std::array<std::uint8_t, 16> a6{};
+    if (IsIPv6Literal(InAddr, &a6)) {
+        Addr.sin_family = AF_INET6;
+        Addr.sin6_addr = a6;
+        Addr.sin_addr = 0;
+        return;
+    }
+    std::string name = base::Trim(InAddr);
+    if (!InAddr.empty() && InAddr.size() <= 256 && !IsDottedQuad(name) && !IsBracketed(name) &&
+        !platform::IsReservedInvalidName(name)) {
+        // A name: its IPv4 address first, else its IPv6 one.
+        auto getaddr = Bind<int (*)(const char*, const char*, const addrinfo*, addrinfo**)>(pGetaddrinfo);
+        auto freeaddr = Bind<void (*)(addrinfo*)>(pFreeaddrinfo);
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* res = nullptr;
+        if (getaddr(name.c_str(), nullptr, &hints, &res) == 0 && res != nullptr) {
+            const addrinfo* pick = nullptr;
+            for (const addrinfo* r = res; r && !pick; r = r->ai_next)
+                if (r->ai_family == AF_INET) pick = r;
+            for (const addrinfo* r = res; r && !pick; r = r->ai_next)
+                if (r->ai_family == AF_INET6) pick = r;
+            if (pick) {
+                sockaddr_storage ss{};
+                std::memcpy(&ss, pick->ai_addr, pick->ai_addrlen);
+                std::uint16_t port = Addr.sin_port;
+                FromNative(ss, Addr);
+                Addr.sin_port = port;
+            }
+            freeaddr(res);
+            if (pick) return;
+        } else if (res) {
+            freeaddr(res);
+        }
+        throw ESocketException("WSocketResolveHost: Cannot convert host address '" + name + "'");
+    }
+    Addr.sin_family = AF_INET;
+    Addr.sin_addr = WSocketResolveHost(InAddr);
 }
 
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {
@@ -414,8 +501,9 @@ int WSocket_getsockopt(int S, int Level, int OptName, void* OptVal, int* OptLen)
 
 int WSocket_connect(int S, const TSockAddrIn& Name) {
     auto fn = Bind<int (*)(int, const sockaddr*, socklen_t)>(pConnect);
-    sockaddr_in sin = ToNative(Name);
-    int rc = fn(S, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+    sockaddr_storage ss;
+    socklen_t len = ToNative(Name, ss);
+    int rc = fn(S, reinterpret_cast<const sockaddr*>(&ss), len);
     int err = rc == 0 ? 0 : errno;
     if (rc == 0 || err == EINPROGRESS) platform::AsyncSelectNoteConnecting(S);
     return rc == 0 ? 0 : Fail(err);
@@ -423,8 +511,9 @@ int WSocket_connect(int S, const TSockAddrIn& Name) {
 
 int WSocket_bind(int S, const TSockAddrIn& Name) {
     auto fn = Bind<int (*)(int, const sockaddr*, socklen_t)>(pBind);
-    sockaddr_in sin = ToNative(Name);
-    return fn(S, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0 ? Fail(errno) : 0;
+    sockaddr_storage ss;
+    socklen_t len = ToNative(Name, ss);
+    return fn(S, reinterpret_cast<const sockaddr*>(&ss), len) != 0 ? Fail(errno) : 0;
 }
 
 int WSocket_listen(int S, int Backlog) {
@@ -436,7 +525,7 @@ int WSocket_listen(int S, int Backlog) {
 
 int WSocket_accept(int S, TSockAddrIn* Addr) {
     auto fn = Bind<int (*)(int, sockaddr*, socklen_t*, int)>(pAccept4);
-    sockaddr_in sin{};
+    sockaddr_storage sin{};
     socklen_t len = sizeof sin;
     int s = fn(S, reinterpret_cast<sockaddr*>(&sin), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     int err = errno;
@@ -463,9 +552,10 @@ int WSocket_send(int S, const void* Buf, int Len, int Flags) {
 
 int WSocket_sendto(int S, const void* Buf, int Len, int Flags, const TSockAddrIn& To) {
     auto fn = Bind<ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t)>(pSendto);
-    sockaddr_in sin = ToNative(To);
+    sockaddr_storage ss;
+    socklen_t len = ToNative(To, ss);
     ssize_t n = fn(S, Buf, static_cast<size_t>(Len), NativeSendFlags(Flags),
-                   reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+                   reinterpret_cast<const sockaddr*>(&ss), len);
     int err = errno;
     if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) platform::AsyncSelectNoteSendBlocked(S);
     return n < 0 ? FailOn(S, err) : static_cast<int>(n);
@@ -481,7 +571,7 @@ int WSocket_recv(int S, void* Buf, int Len, int Flags) {
 
 int WSocket_recvfrom(int S, void* Buf, int Len, int Flags, TSockAddrIn* From) {
     auto fn = Bind<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>(pRecvfrom);
-    sockaddr_in sin{};
+    sockaddr_storage sin{};
     socklen_t len = sizeof sin;
     ssize_t n =
         fn(S, Buf, static_cast<size_t>(Len < 0 ? 0 : Len), Flags, reinterpret_cast<sockaddr*>(&sin), &len);
@@ -502,7 +592,7 @@ int WSocket_ioctlsocket_FIONREAD(int S, unsigned long* Count) {
 
 int WSocket_getsockname(int S, TSockAddrIn& Name) {
     auto fn = Bind<int (*)(int, sockaddr*, socklen_t*)>(pGetsockname);
-    sockaddr_in sin{};
+    sockaddr_storage sin{};
     socklen_t len = sizeof sin;
     if (fn(S, reinterpret_cast<sockaddr*>(&sin), &len) != 0) return Fail(errno);
     FromNative(sin, Name);
@@ -511,7 +601,7 @@ int WSocket_getsockname(int S, TSockAddrIn& Name) {
 
 int WSocket_getpeername(int S, TSockAddrIn& Name) {
     auto fn = Bind<int (*)(int, sockaddr*, socklen_t*)>(pGetpeername);
-    sockaddr_in sin{};
+    sockaddr_storage sin{};
     socklen_t len = sizeof sin;
     if (fn(S, reinterpret_cast<sockaddr*>(&sin), &len) != 0) return Fail(errno);
     FromNative(sin, Name);
@@ -542,6 +632,15 @@ std::uint32_t WSocket_WSAAsyncGetHostByAddr(std::uint32_t Wnd, std::uint32_t Msg
     SocketLibrary("");
     int err = 0;
     std::uint32_t h = platform::AsyncGetHostByAddr(Wnd, Msg, Addr, Reply, &err);
+    if (h == 0) lastError = err;
+    return h;
+}
+
+std::uint32_t WSocket_WSAAsyncGetHostByAddr6(std::uint32_t Wnd, std::uint32_t Msg,
+                                             const std::array<std::uint8_t, 16>& Addr, TLookupReply* Reply) {
+    SocketLibrary("");
+    int err = 0;
+    std::uint32_t h = platform::AsyncGetHostByAddr6(Wnd, Msg, Addr, Reply, &err);
     if (h == 0) lastError = err;
     return h;
 }

@@ -11,6 +11,7 @@
 // table, the count of live sockets) is not locked: sockets live on one thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -25,13 +26,17 @@ public:
     using base::Exception::Exception;
 };
 
-// An IPv4 socket address as the platform takes it: port and address in
-// network order.
+// A socket address as the platform takes it, IPv4 or IPv6: port and
+// address in network order; sin_addr holds an IPv4 address, sin6_addr an
+// IPv6 one (family AF_INET6).
 struct TSockAddrIn {
     std::uint16_t sin_family = 2;  // AF_INET
     std::uint16_t sin_port = 0;
     std::uint32_t sin_addr = 0;
+    std::array<std::uint8_t, 16> sin6_addr{};
 };
+constexpr std::uint16_t kFamilyInet = 2;    // AF_INET
+constexpr std::uint16_t kFamilyInet6 = 10;  // AF_INET6
 
 // The platform's answer to an asynchronous lookup, filled before the
 // completion notification arrives.
@@ -62,6 +67,22 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr);                    
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto);  // host order
 int WSocketResolveProto(const std::string& Proto);
 bool IsDottedQuad(const std::string& Str);
+// An IPv6 address in text, with or without one pair of brackets around it
+// ("::1", "[2001:db8::5]"); Out (when given) receives its 16 bytes.
+bool IsIPv6Literal(const std::string& Str, std::array<std::uint8_t, 16>* Out = nullptr);
+// Whether a host is written in brackets: such a host is an address, never a
+// name for the resolver.
+bool IsBracketed(const std::string& Str);
+// The canonical text of an IPv6 address, without brackets ("::1").
+std::string WSocket_inet_ntop6(const std::array<std::uint8_t, 16>& Addr);
+// The text of either family's address of a socket address.
+std::string WSocketAddrText(const TSockAddrIn& Addr);
+// Resolves a host into Addr's family and address (the port is left alone):
+// a dotted quad as WSocketResolveHost takes it, an IPv6 literal (brackets
+// allowed), or a name looked up with the blocking resolver, its first IPv4
+// address before any IPv6 one. A bracketed text that is no IPv6 address is
+// refused without asking the resolver. Raises ESocketException.
+void WSocketResolveHostAddr(const std::string& InAddr, TSockAddrIn& Addr);
 // "No Error", "Connection refused"... and "Not a WinSock error" for any other code.
 std::string SocketErrorText(int ErrCode);
 
@@ -99,6 +120,8 @@ std::uint32_t WSocket_WSAAsyncGetHostByName(std::uint32_t Wnd, std::uint32_t Msg
                                             TLookupReply* Reply);
 std::uint32_t WSocket_WSAAsyncGetHostByAddr(std::uint32_t Wnd, std::uint32_t Msg, std::uint32_t Addr,
                                             TLookupReply* Reply);
+std::uint32_t WSocket_WSAAsyncGetHostByAddr6(std::uint32_t Wnd, std::uint32_t Msg,
+                                             const std::array<std::uint8_t, 16>& Addr, TLookupReply* Reply);
 int WSocket_WSACancelAsyncRequest(std::uint32_t Handle);
 
 }  // namespace net

@@ -112,8 +112,38 @@ void HostCallback(void* arg, int status, int /*timeouts*/, hostent* host) {
                 req->result.Addresses.push_back(a);
             }
         }
-        if (req->forward && req->result.Addresses.empty()) error = WSANO_DATA;
     }
+    Finish(*req, error);
+}
+
+// A forward lookup's answer: the addresses of both families, each list in
+// the order the answer gave them.
+void AddrInfoCallback(void* arg, int status, int /*timeouts*/, ares_addrinfo* result) {
+    Request* req = Find(IdOf(arg));
+    if (req == nullptr || req->finished) {  // cancelled, or torn down
+        if (result) ares_freeaddrinfo(result);
+        return;
+    }
+    int error = SocketErrorFromAres(status);
+    if (status == ARES_SUCCESS && result != nullptr) {
+        if (result->name) req->result.Name = result->name;
+        std::size_t count = 0;
+        for (ares_addrinfo_node* n = result->nodes; n && count < kMaxAddresses; n = n->ai_next) {
+            if (n->ai_family == AF_INET && n->ai_addr) {
+                std::uint32_t a;
+                std::memcpy(&a, &reinterpret_cast<const sockaddr_in*>(n->ai_addr)->sin_addr, 4);
+                req->result.Addresses.push_back(a);
+                ++count;
+            } else if (n->ai_family == AF_INET6 && n->ai_addr) {
+                std::array<std::uint8_t, 16> a;
+                std::memcpy(a.data(), &reinterpret_cast<const sockaddr_in6*>(n->ai_addr)->sin6_addr, 16);
+                req->result.Addresses6.push_back(a);
+                ++count;
+            }
+        }
+        if (count == 0) error = WSANO_DATA;
+    }
+    if (result) ares_freeaddrinfo(result);
     Finish(*req, error);
 }
 
@@ -230,7 +260,9 @@ std::uint32_t AsyncGetHostByName(HWND wnd, UINT msg, const std::string& name, Lo
     }
     if (!OpenChannel(req, error)) return 0;
     // The answer may come inside this call (the hosts file); it is posted.
-    ares_gethostbyname(req->channel, name.c_str(), AF_INET, HostCallback, Tag(id));
+    ares_addrinfo_hints hints{};
+    hints.ai_family = AF_UNSPEC;
+    ares_getaddrinfo(req->channel, name.c_str(), nullptr, &hints, AddrInfoCallback, Tag(id));
     ArmTimer(id);
     return id;
 }
@@ -243,6 +275,19 @@ std::uint32_t AsyncGetHostByAddr(HWND wnd, UINT msg, std::uint32_t addr, LookupR
     in_addr a{};
     a.s_addr = addr;
     ares_gethostbyaddr(req->channel, &a, sizeof a, AF_INET, HostCallback, Tag(id));
+    ArmTimer(id);
+    return id;
+}
+
+std::uint32_t AsyncGetHostByAddr6(HWND wnd, UINT msg, const std::array<std::uint8_t, 16>& addr,
+                                  LookupReply* reply, int* error) {
+    Request* req = Start(wnd, msg, reply, false, error);
+    if (req == nullptr) return 0;
+    std::uint32_t id = req->id;
+    if (!OpenChannel(req, error)) return 0;
+    in6_addr a{};
+    std::memcpy(&a, addr.data(), 16);
+    ares_gethostbyaddr(req->channel, &a, sizeof a, AF_INET6, HostCallback, Tag(id));
     ArmTimer(id);
     return id;
 }

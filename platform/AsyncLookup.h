@@ -1,6 +1,7 @@
 // Asynchronous host name lookups, forward and reverse, run by c-ares inside
 // the one message loop: the resolver's descriptors are watched by the loop
 // and its time-outs are loop timers, so a lookup never blocks the thread.
+// A forward lookup asks for IPv4 and IPv6 addresses alike.
 // When a lookup ends, the caller's reply is filled and msg is sent to the
 // caller's target with wParam = the lookup's handle and the high word of
 // lParam = the socket code (0, 11001 host not found, 11002 try again, 11003,
@@ -14,6 +15,7 @@
 // until the notification or the cancel.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,13 +26,19 @@ namespace platform {
 
 struct LookupReply {
     std::string Name;                      // official host name
-    std::vector<std::uint32_t> Addresses;  // IPv4, network order, at most 256
+    std::vector<std::uint32_t> Addresses;  // IPv4, network order
+    // IPv6, network order; a forward lookup asks for both families, and the
+    // two lists hold at most 256 addresses together.
+    std::vector<std::array<std::uint8_t, 16>> Addresses6;
 };
 
 // Starts a lookup; the handle (never 0), or 0 with *error set when it cannot start.
 std::uint32_t AsyncGetHostByName(HWND wnd, UINT msg, const std::string& name, LookupReply* reply, int* error);
 // addr is an IPv4 address in network order.
 std::uint32_t AsyncGetHostByAddr(HWND wnd, UINT msg, std::uint32_t addr, LookupReply* reply, int* error);
+// The same for an IPv6 address (16 bytes, network order).
+std::uint32_t AsyncGetHostByAddr6(HWND wnd, UINT msg, const std::array<std::uint8_t, 16>& addr,
+                                  LookupReply* reply, int* error);
 // 0 when the lookup was pending and is now cancelled (no notification will
 // come); 10022 when no such lookup is pending.
 int CancelAsyncRequest(std::uint32_t handle);

@@ -14,11 +14,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <regex>
 #include <thread>
 
 #include "AppFakes.h"
+#include "SocketPeer.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/qz1.h"
 #include "support/RealServers.h"
@@ -377,6 +379,53 @@ TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
     r = Start({"--check", refused}, 30000);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.find(page), std::string::npos);
+}
+
+// An IPv6 literal on the command line, and the proxy of sentrel.ini, which
+// every check goes through (and one that cannot be read fails the check
+// instead of going direct).
+TEST(MonitorProgram, CheckReachesIPv6AndGoesThroughTheConfiguredProxy) {
+    if (!TNginx::Available()) GTEST_SKIP() << "nginx is not installed";
+    TNginx nginx;
+    nginx.ListenIPv6 = sockettest::HasIPv6Loopback();
+    ASSERT_TRUE(nginx.Start()) << nginx.Error();
+    WorkDir dir;
+    const std::string port = std::to_string(nginx.Port());
+    if (nginx.ListenIPv6) {
+        PutFile("sentrel.ini", Ini({}));
+        ProgramRun r = Start({"--check", "http://[::1]:" + port + "/"}, 30000);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("Successful connection to: http://[::1]:" + port + "/"), std::string::npos)
+            << r.out;
+    } else {
+        std::cout << "[::1] skipped: this machine has no ::1\n";
+    }
+    if (!TMicrosocks::Available()) GTEST_SKIP() << "microsocks is not installed";
+    TMicrosocks socks;
+    ASSERT_TRUE(socks.Start("ann", "pw")) << socks.Error();
+    const std::string host = "localhost:" + port;
+    PutFile("sentrel.ini",
+            Ini({host}, "proxy=socks5h://ann:pw@127.0.0.1:" + std::to_string(socks.Port()) + "\r\n"));
+    ProgramRun r = Start({"--check"}, 30000);
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (int i = 0; i < 100 && socks.Connections() < 1; ++i) usleep(10000);
+    EXPECT_EQ(socks.Connections(), 1);
+    // A pass that fetches several hosts at once: every client goes through it.
+    PutFile(
+        "sentrel.ini",
+        Ini({host, "127.0.0.1:" + port, host + "/index.html"},
+            "concurrency=3\r\nproxy=socks5h://ann:pw@127.0.0.1:" + std::to_string(socks.Port()) + "\r\n"));
+    r = Start({"--check"}, 30000);
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (int i = 0; i < 100 && socks.Connections() < 4; ++i) usleep(10000);
+    EXPECT_EQ(socks.Connections(), 4);
+    PutFile("sentrel.ini", Ini({host}, "proxy=socks9://127.0.0.1\r\n"));
+    r = Start({"--check"}, 30000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(
+        r.out.find("Error accessing host: " + host + " (proxy in sentrel.ini: unsupported proxy scheme"),
+        std::string::npos)
+        << r.out;
 }
 
 TEST(MonitorProgram, HeadlessChecksOnceACycleAndEndsOnSigterm) {

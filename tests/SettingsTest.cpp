@@ -113,6 +113,20 @@ TEST(Settings, SaveWritesTheMainSectionInOrderAndKeepsTheOthers) {
     EXPECT_EQ(Loaded("").form.Concurrency(), 4);
 }
 
+TEST(Settings, SaveKeepsTheProxyKeyAsTheFileHasIt) {
+    WorkDir d;
+    PutFile("sentrel.ini", "[main]\r\nPROXY=socks5h://u:p@127.0.0.1:1080\r\nServer1Name=a\r\n");
+    Loaded l("");
+    EXPECT_EQ(l.form.Proxy, "socks5h://u:p@127.0.0.1:1080");
+    l.form.Proxy = "changed in memory";  // not a dialog field: the file's value stays
+    l.form.Save();
+    std::string saved = GetFile("sentrel.ini");
+    EXPECT_NE(saved.find("autostart=0\r\nproxy=socks5h://u:p@127.0.0.1:1080\r\n"), std::string::npos)
+        << saved;
+    Loaded back("");
+    EXPECT_EQ(back.form.Proxy, "socks5h://u:p@127.0.0.1:1080");
+}
+
 TEST(Settings, CancelKeepsTheFileAndTheEdits) {
     WorkDir d;
     PutFile("sentrel.ini", "[main]\r\nServer1Name=a\r\n");

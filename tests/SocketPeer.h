@@ -56,6 +56,19 @@ inline std::uint16_t LocalPort(int fd) {
     return ntohs(sin.sin_port);
 }
 
+// Whether this machine has the IPv6 loopback address (a test over ::1 is
+// skipped with a word when it has not).
+inline bool HasIPv6Loopback() {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in6 sin6{};
+    sin6.sin6_family = AF_INET6;
+    sin6.sin6_addr = in6addr_loopback;
+    bool ok = bind(fd, reinterpret_cast<sockaddr*>(&sin6), sizeof sin6) == 0;
+    close(fd);
+    return ok;
+}
+
 // A port on 127.0.0.1 where nothing listens: a connect there is refused.
 inline std::uint16_t ClosedPort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);

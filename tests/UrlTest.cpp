@@ -1,6 +1,9 @@
-// Cutting URLs into their six parts, as typed into the pool list.
+// Cutting URLs into their six parts, as typed into the pool list; proxy URLs
+// and the client settings each form gives.
 #include <gtest/gtest.h>
 
+#include "net/HttpProt.h"
+#include "net/ProxyUrl.h"
 #include "net/Url.h"
 
 using net::LastPos;
@@ -33,6 +36,8 @@ const UrlCase kCases[] = {
     {"http://a@b@srv/", "http", "a@b", "", "srv", "", "/", "only the last @ ends the user"},
     {"http://srv/a:b@c", "http", "", "", "srv", "", "/a:b@c", "colon and @ in the path are path"},
     {"http://[::1]:80/", "http", "", "", "[::1]", "80", "/", "only the last colon starts a port"},
+    {"http://[::1]/", "http", "", "", "[::1]", "", "/", "IPv6 address without a port"},
+    {"u:p@[2001:db8::5]", "", "u", "p", "[2001:db8::5]", "", "", "IPv6 address with credentials"},
     {"/dir/page.htm", "http", "", "", "", "", "/dir/page.htm", "absolute path alone"},
     {"//srv/x", "http", "", "", "", "", "/srv/x", "two slashes: still a path"},
     {"/", "http", "", "", "", "", "", "lone slash"},
@@ -106,6 +111,68 @@ TEST(LastPos, FindsTheLastOccurrence) {
         {"aa", "aaa", 2, "overlapping"},
     };
     for (auto& c : cases) EXPECT_EQ(LastPos(c.sub, c.s), c.pos) << c.why;
+}
+
+// What each proxy URL form sets on the client: the HTTP proxy, or the SOCKS
+// server, port, level, who looks names up, and the credentials.
+TEST(ProxyUrl, EachFormSetsTheClientAsCurlReadsIt) {
+    struct Row {
+        const char* text;
+        const char* proxy;  // HTTP proxy host and port
+        const char* socks;  // SOCKS server:port/level
+        bool remote;        // the proxy looks names up
+        const char* user;
+        bool auth;  // SOCKS 5 user/password offered
+    } rows[] = {
+        {"", "", "", false, "", false},
+        {"proxy.sentrel.test:3128", "proxy.sentrel.test:3128", "", false, "", false},
+        {"http://u:p@127.0.0.1", "127.0.0.1:80", "", false, "u", false},
+        {"socks4://127.0.0.1:9050", "", "127.0.0.1:9050/4", false, "", false},
+        {"socks4a://bob@127.0.0.1", "", "127.0.0.1:1080/4A", false, "bob", false},
+        {"socks5://127.0.0.1:1081/", "", "127.0.0.1:1081/5", false, "", false},
+        {"SOCKS5H://ann:p%40ss@[::1]:1082", "", "::1:1082/5", true, "ann", true},
+    };
+    for (const Row& r : rows) {
+        net::TProxyUrl p;
+        std::string error;
+        ASSERT_TRUE(net::ParseProxyUrl(r.text, p, error)) << r.text << ": " << error;
+        net::THttpCli http;
+        http.Proxy = "stale";
+        http.SocksServer = "stale";
+        net::ApplyProxyUrl(p, http);
+        EXPECT_EQ(http.Proxy.empty() ? "" : http.Proxy + ":" + http.ProxyPort, r.proxy) << r.text;
+        EXPECT_EQ(
+            http.SocksServer.empty() ? "" : http.SocksServer + ":" + http.SocksPort + "/" + http.SocksLevel,
+            r.socks)
+            << r.text;
+        EXPECT_EQ(http.SocksRemoteLookup, r.remote) << r.text;
+        EXPECT_EQ(http.SocksServer.empty() ? http.ProxyUsername : http.SocksUsercode, r.user) << r.text;
+        EXPECT_EQ(http.SocksAuthentication == net::socksAuthenticateUsercode, r.auth) << r.text;
+    }
+    net::TProxyUrl p;
+    std::string error;
+    ASSERT_TRUE(net::ParseProxyUrl("socks5://ann:p%40ss@h", p, error));
+    EXPECT_EQ(p.Password, "p@ss") << "escapes are decoded";
+}
+
+TEST(ProxyUrl, WhatIsNoProxyUrlIsRefusedWithItsReason) {
+    struct Row {
+        const char* text;
+        const char* error;
+    } rows[] = {
+        {"https://127.0.0.1:3128",
+         "unsupported proxy scheme \"https\" (http, socks4, socks4a, socks5 or socks5h)"},
+        {"socks5://", "the proxy URL names no host"},
+        {"socks5://127.0.0.1:99999", "the proxy's port \"99999\" is no port number"},
+        {"socks5://127.0.0.1:10x", "the proxy's port \"10x\" is no port number"},
+        {"http://127.0.0.1/path", "a proxy URL has no path"},
+    };
+    for (const Row& r : rows) {
+        net::TProxyUrl p;
+        std::string error;
+        EXPECT_FALSE(net::ParseProxyUrl(r.text, p, error)) << r.text;
+        EXPECT_EQ(error, r.error) << r.text;
+    }
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ void InitApplication() {
 int RunHeadless(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
-    auto http = MakeHttpGetter();
+    auto http = MakeHttpGetter(settings);
     PrintingView view;
     TQzController controller(view, settings, *http);
     controller.SetConcurrency(cl.Concurrency);
@@ -137,7 +137,7 @@ int RunHeadless(const CommandLine& cl) {
 int RunCheck(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
-    TimingGetter http(MakeHttpGetter(), std::make_shared<TimingGetter::Times>());
+    TimingGetter http(MakeHttpGetter(settings), std::make_shared<TimingGetter::Times>());
     PrintingView view;
     TQzController controller(view, settings, http);
     controller.SetConcurrency(cl.Concurrency);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "app/core/sform.h"
 #include "base/Exception.h"
 #include "net/HttpProt.h"
+#include "net/ProxyUrl.h"
 
 namespace app {
 
@@ -24,7 +26,7 @@ namespace {
 // The main window's client, Http2, with its design-time settings.
 class HttpCliGetter : public HttpGetter {
 public:
-    HttpCliGetter() {
+    explicit HttpCliGetter(const TServerForm* settings) : settings_(settings) {
         http_.ProxyPort = "80";
         http_.Agent = "Mozilla/3.0 (compatible)";
         http_.Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
@@ -52,6 +54,7 @@ public:
                 return c < 0x20 || c == 0x7F;
             }))
             throw base::Exception("invalid host name");
+        ApplyProxy();
         http_.URL = url;
         http_.ReceiveStream = &body;
         struct Release {
@@ -64,6 +67,7 @@ public:
     void Abort() override { http_.Abort(); }
 
     void Start(const std::string& url, base::TStream& body, Done done) override {
+        ApplyProxy();
         http_.URL = url;
         http_.ReceiveStream = &body;
         done_ = std::move(done);
@@ -78,9 +82,21 @@ public:
         }
     }
 
-    std::unique_ptr<HttpGetter> MakeAnother() override { return std::make_unique<HttpCliGetter>(); }
+    std::unique_ptr<HttpGetter> MakeAnother() override { return std::make_unique<HttpCliGetter>(settings_); }
 
 private:
+    // The settings' proxy as it stands now; one that cannot be read fails
+    // the request (it never goes direct instead).
+    void ApplyProxy() {
+        if (!settings_) return;
+        net::TProxyUrl proxy;
+        std::string error;
+        if (!net::ParseProxyUrl(settings_->Proxy, proxy, error))
+            throw base::Exception("proxy in sentrel.ini: " + error);
+        net::ApplyProxyUrl(proxy, http_);
+    }
+
+    const TServerForm* settings_ = nullptr;
     net::THttpCli http_;
     Done done_;  // set while a started request runs
 };
@@ -88,7 +104,11 @@ private:
 }  // namespace
 
 std::unique_ptr<HttpGetter> MakeHttpGetter() {
-    return std::make_unique<HttpCliGetter>();
+    return std::make_unique<HttpCliGetter>(nullptr);
+}
+
+std::unique_ptr<HttpGetter> MakeHttpGetter(const TServerForm& settings) {
+    return std::make_unique<HttpCliGetter>(&settings);
 }
 
 }  // namespace app

@@ -36,9 +36,15 @@ public:
     virtual std::unique_ptr<HttpGetter> MakeAnother() { return nullptr; }
 };
 
+class TServerForm;
+
 // The monitor's client: a THttpCli with the main window's design-time
 // settings and a time limit of 10 seconds per request. A URL holding a
 // control character is refused with "invalid host name" before any lookup.
+// Given the settings, every request goes through their Proxy as it stands
+// at that request; a proxy URL that cannot be read fails the request with
+// its reason (it never goes direct instead).
 std::unique_ptr<HttpGetter> MakeHttpGetter();
+std::unique_ptr<HttpGetter> MakeHttpGetter(const TServerForm& settings);
 
 }  // namespace app

@@ -16,15 +16,19 @@
 #include "base/Stream.h"
 #include "base/Strings.h"
 #include "net/HttpProt.h"
+#include "net/ProxyUrl.h"
 #include "platform/Application.h"
 
 namespace {
 
-void Usage() {
+void Usage(std::FILE* to) {
     std::fputs(
         "usage: sentrel-get [options] URL...\n"
         "  -o FILE      write the bodies to FILE instead of stdout\n"
-        "  -x PROXY     go through the HTTP proxy PROXY (host or host:port)\n"
+        "  -x PROXY     go through PROXY: [http://]host[:port] for an HTTP proxy,\n"
+        "               socks4://, socks4a://, socks5:// or socks5h:// for SOCKS\n"
+        "               (4a and 5h let the proxy look names up); user:password@\n"
+        "               before the host gives the proxy's credentials\n"
         "  -m SECONDS   give each request at most SECONDS (0: no limit, the default)\n"
         "  -I           send HEAD instead of GET\n"
         "  -s           silent: no status lines on stderr\n"
@@ -32,7 +36,7 @@ void Usage() {
         "  -V           the release\n"
         "URLs may be http or https; https servers are verified against the system's\n"
         "trust store (SSL_CERT_FILE and SSL_CERT_DIR point it elsewhere).\n",
-        stderr);
+        to);
 }
 
 struct Options {
@@ -42,6 +46,7 @@ struct Options {
     bool head = false;
     bool silent = false;
     bool version = false;
+    bool help = false;
     std::vector<std::string> urls;
 };
 
@@ -68,7 +73,8 @@ bool Parse(int argc, char** argv, Options& o) {
         } else if (a == "-s" || a == "--silent") {
             o.silent = true;
         } else if (a == "-h" || a == "--help") {
-            return false;
+            o.help = true;
+            return true;
         } else if (a == "-V" || a == "--version") {
             o.version = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -86,8 +92,13 @@ bool Parse(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
     Options opt;
     if (!Parse(argc, argv, opt)) {
-        Usage();
+        Usage(stderr);
         return 2;
+    }
+    if (opt.help) {
+        // Help asked for is an answer, not a usage error.
+        Usage(stdout);
+        return 0;
     }
     if (opt.version) {
         std::printf("sentrel-get %s\n", SENTREL_VERSION);
@@ -105,8 +116,15 @@ int main(int argc, char** argv) {
     }
     base::TFdStream out(fd);
 
+    net::TProxyUrl proxy;
+    std::string proxyError;
+    if (!net::ParseProxyUrl(opt.proxy, proxy, proxyError)) {
+        std::fprintf(stderr, "sentrel-get: -x %s: %s\n", opt.proxy.c_str(), proxyError.c_str());
+        return 2;
+    }
+
     net::THttpCli http;
-    http.Proxy = opt.proxy;
+    net::ApplyProxyUrl(proxy, http);
     http.Timeout = opt.timeout;
     http.ReceiveStream = &out;
 

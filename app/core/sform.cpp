@@ -56,10 +56,14 @@ void TServerForm::Load(const std::string& fileName) {
     StartOnBoot = ini.ReadBool(kMain, "startonboot", false);
     AutoStart = ini.ReadBool(kMain, "autostart", false);
     SetConcurrency(ini.ReadInteger(kMain, "concurrency", 1));
+    Proxy = ini.ReadString(kMain, "proxy", "");
 }
 
 void TServerForm::Save(const std::string& fileName) {
     platform::TIniFile ini(fileName);
+    // The proxy is the file's, not the dialog's: it is written back as it stands.
+    const bool hasProxy = ini.ValueExists(kMain, "proxy");
+    const std::string proxy = ini.ReadString(kMain, "proxy", "");
     try {
         // A value the file cannot hold (a control character) fails the save
         // before anything is written.
@@ -72,6 +76,7 @@ void TServerForm::Save(const std::string& fileName) {
         ini.WriteBool(kMain, "startonboot", StartOnBoot);
         ini.WriteBool(kMain, "autostart", AutoStart);
         if (Concurrency() > 1) ini.WriteInteger(kMain, "concurrency", Concurrency());
+        if (hasProxy) ini.WriteString(kMain, "proxy", proxy);
         ini.UpdateFile();
     } catch (const base::Exception&) {
         throw base::Exception(std::string("Unable to write to ") + kSettingsDisplayName);

@@ -39,6 +39,10 @@ public:
     bool AutoStart = false;
     bool StartOnBoot = false;
     std::string LogName = "status.log";
+    // The key "proxy" of section main: a proxy URL (see net/ProxyUrl.h) that
+    // every check goes through; empty for none. Not one of the dialog's
+    // fields: Load reads it, Save leaves the file's key as it is.
+    std::string Proxy;
 
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }
@@ -62,8 +66,9 @@ public:
     // gives the defaults) and builds the host list. Never fails.
     void Load(const std::string& fileName = kSettingsFile);
     // The OK path after the dialog closed with OK: section "main" written
-    // whole with its 25 keys in order (and "concurrency" after them when it
-    // is above 1, so a pass keeps its speed), other sections kept; then the host
+    // whole with its 25 keys in order (then "concurrency" when it is above 1,
+    // so a pass keeps its speed, and "proxy" as the file had it), other
+    // sections kept; then the host
     // list rebuilt and the start-on-boot hook called. Raises
     // "Unable to write to .\sentrel.ini" when the file cannot be written (or
     // a field holds a control character), and then rebuilds nothing and

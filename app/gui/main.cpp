@@ -62,7 +62,7 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedIconImage(desktop::LEDLarge))));
 
     app::TServerForm settings;
-    auto http = app::MakeHttpGetter();
+    auto http = app::MakeHttpGetter(settings);
     // The three windows, in their order: the main window first.
     auto qzform = std::make_unique<app::Tqzform>(settings, *http);
     qzform->Controller().SetConcurrency(cl.Concurrency);

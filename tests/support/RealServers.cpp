@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -179,8 +181,8 @@ bool TNginx::Start() {
                       "  sendfile on;\n"
                       "  server {\n"
                       "    listen 127.0.0.1:" +
-                      p +
-                      ";\n"
+                      p + ";\n" + (ListenIPv6 ? "    listen [::1]:" + p + ";\n" : std::string()) +
+                      "    location = /host { return 200 \"$http_host\"; }\n"
                       "    server_name localhost;\n"
                       "    root " +
                       Www() +
@@ -197,6 +199,164 @@ bool TNginx::Start() {
             return true;
     }
     return false;
+}
+
+static int CountLines(const std::string& path, const std::string& what) {
+    std::string text = ReadText(path);
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+bool TMicrosocks::Available() {
+    return ::access(Binary, X_OK) == 0;
+}
+
+bool TMicrosocks::Start(const std::string& user, const std::string& password) {
+    if (!MakeDir("sentrel-microsocks-")) return false;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = FreePort();
+        std::vector<std::string> argv{Binary, "-i", "127.0.0.1", "-p", std::to_string(port_)};
+        if (!user.empty()) argv.insert(argv.end(), {"-u", user, "-P", password});
+        if (Launch(argv, dir_ + "/stdout.log")) return true;
+    }
+    return false;
+}
+
+int TMicrosocks::Connections() const {
+    return CountLines(dir_ + "/stdout.log", ": connected to ");
+}
+
+bool TDante::Available() {
+    return ::access(Binary, X_OK) == 0;
+}
+
+bool TDante::Start() {
+    if (!MakeDir("sentrel-dante-")) return false;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = FreePort();
+        WriteText(dir_ + "/danted.conf", "logoutput: " + dir_ + "/danted.log\n" +
+                                             "internal: 127.0.0.1 port = " + std::to_string(port_) + "\n" +
+                                             "external: 127.0.0.1\n"
+                                             "clientmethod: none\n"
+                                             "socksmethod: none\n"
+                                             "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+                                             "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: connect }\n");
+        // One process serving (-N 1), in the foreground (no -D), its pid file here.
+        if (Launch({Binary, "-f", dir_ + "/danted.conf", "-N", "1", "-p", dir_ + "/danted.pid"},
+                   dir_ + "/danted.log"))
+            return true;
+    }
+    return false;
+}
+
+int TDante::Connections() const {
+    return CountLines(dir_ + "/danted.log", "tcp/connect [");
+}
+
+TSocks4Peer::TSocks4Peer() {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listenFd_, 8);
+    socklen_t len = sizeof a;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+}
+
+TSocks4Peer::~TSocks4Peer() {
+    stop_ = true;
+    thread_.join();
+    ::close(listenFd_);
+}
+
+std::vector<std::string> TSocks4Peer::Requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+void TSocks4Peer::Run() {
+    while (!stop_) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        ++connections_;
+        Serve(fd);
+        ::close(fd);
+    }
+}
+
+namespace {
+// Reads one byte with a bounded wait; false at the end or on time-out.
+bool ReadByte(int fd, unsigned char& c) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 5000) > 0 && ::read(fd, &c, 1) == 1;
+}
+bool ReadZeroEnded(int fd, std::string& out) {
+    unsigned char c;
+    while (ReadByte(fd, c)) {
+        if (c == 0) return true;
+        out += static_cast<char>(c);
+        if (out.size() > 255) return false;
+    }
+    return false;
+}
+}  // namespace
+
+void TSocks4Peer::Serve(int fd) {
+    unsigned char head[8];
+    for (unsigned char& c : head)
+        if (!ReadByte(fd, c)) return;
+    std::string user, host;
+    if (head[0] != 4 || head[1] != 1 || !ReadZeroEnded(fd, user)) return;
+    const bool named = head[4] == 0 && head[5] == 0 && head[6] == 0 && head[7] != 0;
+    in_addr dest{};
+    if (named) {
+        if (!ReadZeroEnded(fd, host)) return;
+        const std::string address = host == "localhost" ? "127.0.0.1" : host;
+        if (::inet_pton(AF_INET, address.c_str(), &dest) != 1) dest.s_addr = 0;
+    } else {
+        std::memcpy(&dest, head + 4, 4);
+    }
+    const int port = head[2] << 8 | head[3];
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &dest, text, sizeof text);
+        requests_.push_back(user + " " + (named ? host : std::string(text)) + ":" + std::to_string(port));
+    }
+    unsigned char reply[8] = {0, 91, 0, 0, 0, 0, 0, 0};
+    int out = -1;
+    if (ntohl(dest.s_addr) == INADDR_LOOPBACK) {
+        out = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr = dest;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (::connect(out, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) reply[1] = 90;
+    }
+    if (::write(fd, reply, sizeof reply) != sizeof reply || reply[1] != 90) {
+        if (out >= 0) ::close(out);
+        return;
+    }
+    // Relays both ways until either side closes (or the test ends).
+    char buf[16384];
+    while (!stop_) {
+        pollfd p[2] = {{fd, POLLIN, 0}, {out, POLLIN, 0}};
+        if (::poll(p, 2, 50) <= 0) continue;
+        bool done = false;
+        for (int i = 0; i < 2 && !done; ++i) {
+            if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+            if (n <= 0 || ::write(p[1 - i].fd, buf, static_cast<std::size_t>(n)) != n) done = true;
+        }
+        if (done) break;
+    }
+    ::close(out);
 }
 
 bool TTinyproxy::Available() {
