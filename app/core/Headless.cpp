@@ -15,14 +15,19 @@ namespace {
 
 // Prints every status-line text on its own line; the rest of the window's
 // state has no place on a terminal.
+void PrintLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 class PrintingView : public MainView {
 public:
     std::function<std::string(const std::string&)> Decorate;
-    void SetStatusText(const std::string& text) override {
-        std::string line = Decorate ? Decorate(text) : text;
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
+    bool PrintChanges = false;
+    void SetStatusText(const std::string& text) override { PrintLine(Decorate ? Decorate(text) : text); }
+    void ShowPassOutcome(const TPassOutcome&, const TStateChange& change) override {
+        if (PrintChanges && change.Changed) PrintLine(change.Line());
     }
     void SetLastHost(const std::string&) override {}
     void SetLastHostHint(const std::string&) override {}
@@ -41,12 +46,22 @@ void InitApplication() {
 
 }  // namespace
 
-int RunHeadless() {
+int RunHeadless(const TMetricsOptions& metrics) {
     InitApplication();
+    TMetricsPublisher publisher(metrics);
+    try {
+        publisher.Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "sentrel: %s\n", e.what());
+        return 1;
+    }
     TServerForm settings;
     auto http = MakeHttpGetter();
     PrintingView view;
+    view.PrintChanges = true;
     TQzController controller(view, settings, *http);
+    controller.OnWarning = PrintLine;
+    controller.OnPassOutcome = [&](const TPassOutcome& pass) { publisher.Publish(pass); };
     platform::OnTerminationSignal([&](int) {
         platform::Application().Guard([&] { controller.FormClose(); });
         platform::Application().Terminate();
@@ -71,6 +86,7 @@ int RunCheck(const std::vector<std::string>& hosts) {
             return text + " (" + failures.back().second + ")";
         return text;
     };
+    controller.OnWarning = PrintLine;
     bool interrupted = false;
     platform::OnTerminationSignal([&](int) {
         interrupted = true;

@@ -18,9 +18,18 @@ public:
         http_.SetMultiThreaded(false);
         // A host that never answers must not hold the pass for good.
         http_.Timeout = 10;
+        // Every hop's reply header passes here while its connection, and so
+        // its certificate, is still at hand.
+        http_.OnHeaderBegin = [this](base::TObject*) {
+            std::int64_t expiry = http_.PeerCertificateExpiry();
+            if (expiry != 0 && (certExpiry_ == 0 || expiry < certExpiry_)) certExpiry_ = expiry;
+        };
+        http_.OnHeaderEnd = [this](base::TObject*) { statusCode_ = http_.StatusCode(); };
     }
 
     void Get(const std::string& url, base::TStream& body) override {
+        statusCode_ = 0;
+        certExpiry_ = 0;
         http_.URL = url;
         http_.ReceiveStream = &body;
         struct Release {
@@ -31,9 +40,13 @@ public:
     }
 
     void Abort() override { http_.Abort(); }
+    int LastStatusCode() const override { return statusCode_; }
+    std::int64_t LastCertificateExpiry() const override { return certExpiry_; }
 
 private:
     net::THttpCli http_;
+    int statusCode_ = 0;
+    std::int64_t certExpiry_ = 0;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 // flight. The monitor's client is THttpCli behind this; tests use fakes.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,12 @@ public:
     virtual void Get(const std::string& url, base::TStream& body) = 0;
     // Ends a request in flight; the pending Get then raises.
     virtual void Abort() = 0;
+    // What the last Get learnt besides its body, whether it returned or
+    // raised: the status code of the last reply header that came (0 when
+    // none came), and the earliest expiry among the certificates its https
+    // hops showed, in seconds since the epoch (0 when no hop was https).
+    virtual int LastStatusCode() const { return 0; }
+    virtual std::int64_t LastCertificateExpiry() const { return 0; }
 };
 
 // The monitor's client: a THttpCli with the main window's design-time

@@ -24,6 +24,10 @@ void TServerForm::SetFrequencyText(const std::string& text) {
     SetFrequency(v ? *v : kMinFrequency);
 }
 
+void TServerForm::SetCertWarnDays(std::int32_t days) {
+    certWarnDays_ = std::clamp(days, 0, kMaxCertWarnDays);
+}
+
 void TServerForm::Load(const std::string& fileName) {
     platform::TIniFile ini(fileName);
     for (int n = 1; n <= kRows; ++n)
@@ -34,6 +38,8 @@ void TServerForm::Load(const std::string& fileName) {
     SetFrequency(ini.ReadInteger(kMain, "frequency", 30));
     StartOnBoot = ini.ReadBool(kMain, "startonboot", false);
     AutoStart = ini.ReadBool(kMain, "autostart", false);
+    certWarnDaysInFile_ = ini.ValueExists(kMain, "certwarndays");
+    SetCertWarnDays(ini.ReadInteger(kMain, "certwarndays", kDefaultCertWarnDays));
 }
 
 void TServerForm::Save(const std::string& fileName) {
@@ -46,6 +52,8 @@ void TServerForm::Save(const std::string& fileName) {
     ini.WriteInteger(kMain, "frequency", Frequency());
     ini.WriteBool(kMain, "startonboot", StartOnBoot);
     ini.WriteBool(kMain, "autostart", AutoStart);
+    if (certWarnDaysInFile_ || certWarnDays_ != kDefaultCertWarnDays)
+        ini.WriteInteger(kMain, "certwarndays", certWarnDays_);
     try {
         ini.UpdateFile();
     } catch (const base::Exception&) {

@@ -40,6 +40,15 @@ public:
     // A typed text: an integer is clamped, anything else reads as the minimum.
     void SetFrequencyText(const std::string& text);
 
+    // Key "certwarndays": how many days before a certificate expires the
+    // pass warns of it; 0 is never. Not in the dialog: set in the file,
+    // kept by a save, and written only when it was there or is not 14.
+    static constexpr std::int32_t kDefaultCertWarnDays = 14;
+    static constexpr std::int32_t kMaxCertWarnDays = 3650;
+    std::int32_t CertWarnDays() const { return certWarnDays_; }
+    // Clamped to 0..3650.
+    void SetCertWarnDays(std::int32_t days);
+
     // Called by BuildHostList with the active rows' names.
     std::function<void(std::vector<std::string>)> OnBuildHostList;
     // The start-on-boot hook the main window installs.
@@ -65,6 +74,8 @@ public:
 
 private:
     std::int32_t frequency_ = 30;
+    std::int32_t certWarnDays_ = kDefaultCertWarnDays;
+    bool certWarnDaysInFile_ = false;
 };
 
 }  // namespace app

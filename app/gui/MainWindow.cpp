@@ -14,8 +14,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/gui/ServerFormDialog.h"
 #include "app/core/ViewLog.h"
+#include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
 #include "desktop/ALed.h"
 #include "desktop/AppEvent.h"
@@ -30,6 +30,15 @@ namespace {
 QString Latin1(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
+
+// The large LED, lit in a colour or unlit, as an icon.
+QIcon LedIcon(desktop::TColor color, bool lit) {
+    desktop::ThhALed led;
+    led.SetLEDStyle(desktop::LEDLarge);
+    led.SetBordered(false);
+    led.SetTrueColor(color);
+    return QIcon(QPixmap::fromImage(lit ? led.LitImage() : led.UnlitImage()));
+}
 }  // namespace
 
 Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
@@ -38,8 +47,12 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     setWindowTitle("Sentrel");
     setMinimumSize(488, 182);
     resize(488, 182);
-    // The window's icon, which the tray icon shows too: a lit LED.
-    setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedResourceImage(desktop::LEDLarge, false))));
+    // The window's icon, which the tray icon shows too: an LED, unlit until
+    // the first pass has ended.
+    unlitIcon_ = LedIcon(kGreen, false);
+    greenIcon_ = LedIcon(kGreen, true);
+    redIcon_ = LedIcon(kRed, true);
+    setWindowIcon(unlitIcon_);
 
     auto* central = new QWidget(this);
     auto* top = new QVBoxLayout(central);
@@ -124,6 +137,7 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     if (!windowIcon().isNull()) trayicon->SetIcon(windowIcon());
     trayicon->SetLeftMenu(PopupMenu1);
     trayicon->SetRightMenu(PopupMenu1);
+    trayicon->SetTip(PoolSummary(nullptr));
     AppEvents1 = new desktop::TAppEvents(this);
     AppEvents1->OnMinimize = [this](base::TObject*) { Run([this] { AppEvents1Minimize(); }); };
     AppEvents1->OnRestore = [this](base::TObject*) { Run([this] { AppEvents1Restore(); }); };
@@ -188,6 +202,18 @@ void Tqzform::SetStatusLedValue(bool lit) {
 }
 void Tqzform::SetActiveLed(bool lit) {
     activeLED->SetValue(lit);
+}
+
+void Tqzform::SetStateIcon(const QIcon& icon) {
+    setWindowIcon(icon);
+    trayicon->SetIcon(icon);
+}
+
+void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) {
+    SetStateIcon(pass.Passed ? greenIcon_ : redIcon_);
+    trayicon->SetTip(PoolSummary(&pass));
+    if (change.Changed)
+        trayicon->ShowMessage(change.Title, change.Text(), !pass.Passed || pass.WarnedCount() > 0);
 }
 
 void Tqzform::ConfigurationButtonClick() {

@@ -10,6 +10,7 @@
 // Minimising shows the tray icon, restoring hides it again.
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -56,6 +57,10 @@ public:
     void SetStatusLedBlink(bool blink) override;
     void SetStatusLedValue(bool lit) override;
     void SetActiveLed(bool lit) override;
+    // The window's and the tray's icon follow the pool (unlit before the
+    // first pass, green while the last pass passed, red while it failed),
+    // the tray's tip says it in words, and a change is notified.
+    void ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) override;
 
     // Handlers of the window's own commands.
     void ConfigurationButtonClick();
@@ -87,6 +92,7 @@ protected:
 
 private:
     void Run(const std::function<void()>& handler);
+    void SetStateIcon(const QIcon& icon);
 
     TServerForm& settings_;
     std::unique_ptr<TQzController> controller_;
@@ -94,6 +100,7 @@ private:
     TLogView* logView_ = nullptr;
     bool shown_ = false;
     bool exiting_ = false;
+    QIcon unlitIcon_, greenIcon_, redIcon_;
 };
 
 }  // namespace app
