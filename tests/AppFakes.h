@@ -23,9 +23,8 @@ namespace fs = std::filesystem;
 struct RecordingView : app::MainView {
     std::string status, lastHost, hint, caption = "Monitor On";
     std::vector<std::string> statusHistory;
-    std::map<app::Command, bool> enabled{{app::Command::Monitor, true},
-                                         {app::Command::CheckNow, true},
-                                         {app::Command::Configuration, true}};
+    std::map<app::Command, bool> enabled{
+        {app::Command::Monitor, true}, {app::Command::CheckNow, true}, {app::Command::Configuration, true}};
     std::uint32_t ledColor = 0;
     bool ledBlink = false, ledValue = false, activeLed = false;
     std::vector<std::string> ledWrites;
@@ -51,6 +50,11 @@ struct RecordingView : app::MainView {
         ledWrites.push_back("value");
     }
     void SetActiveLed(bool v) override { activeLed = v; }
+    // The state-change line of each pass ("" when nothing changed).
+    std::vector<std::string> changes;
+    void ShowPassOutcome(const app::TPassOutcome&, const app::TStateChange& c) override {
+        changes.push_back(c.Changed ? c.Line() : "");
+    }
     bool AllCommandsEnabled() const {
         return enabled.at(app::Command::Monitor) && enabled.at(app::Command::CheckNow) &&
                enabled.at(app::Command::Configuration);
@@ -63,20 +67,24 @@ struct ScriptedGetter : app::HttpGetter {
         std::string body;
         bool fail = false;
         std::string reason = "Connection refused (Error #10061)";
+        std::int64_t certExpiry = 0;  // what the host's certificate said, 0 for none
     };
     std::map<std::string, Answer> answers;
     std::vector<std::string> asked;
     std::function<void(const std::string&)> during;  // runs inside Get, as a pumped handler would
     int aborts = 0;
+    std::int64_t lastExpiry = 0;
 
     void Get(const std::string& url, base::TStream& body) override {
         asked.push_back(url);
         if (during) during(url);
         Answer a = answers.count(url) ? answers[url] : Answer{};
+        lastExpiry = a.certExpiry;
         body.WriteString(a.body);
         if (a.fail) throw std::runtime_error(a.reason);
     }
     void Abort() override { ++aborts; }
+    std::int64_t LastCertificateExpiry() const override { return lastExpiry; }
 };
 
 // Runs a test in a fresh working folder and goes back afterwards.

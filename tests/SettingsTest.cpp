@@ -47,20 +47,18 @@ TEST(Settings, ConversionsOfLoadedValues) {
         const char* value;
         int frequency;
     } rows[] = {
-        {"zero is clamped to the minimum", "0", 1},
-        {"above the maximum is clamped", "100000001", 100000000},
-        {"letters give the default", "thirty", 30},
-        {"hexadecimal", "0x1E", 30},
-        {"dollar hexadecimal", "$1E", 30},
-        {"empty gives the default", "", 30},
+        {"zero is clamped to the minimum", "0", 1}, {"above the maximum is clamped", "100000001", 100000000},
+        {"letters give the default", "thirty", 30}, {"hexadecimal", "0x1E", 30},
+        {"dollar hexadecimal", "$1E", 30},          {"empty gives the default", "", 30},
         {"negative is clamped", "-5", 1},
     };
     for (const Row& r : rows) {
         Loaded l(std::string("[MAIN]\r\nFREQUENCY=") + r.value + "\r\n");
         EXPECT_EQ(l.form.Frequency(), r.frequency) << r.what;
     }
-    Loaded l("[main]\r\nServer1Name=\r\nserver3name=x\r\nserver3active=2\r\nserver4active=yes\r\n"
-             "server5active=1\r\nserver6name=named but off\r\n");
+    Loaded l(
+        "[main]\r\nServer1Name=\r\nserver3name=x\r\nserver3active=2\r\nserver4active=yes\r\n"
+        "server5active=1\r\nserver6name=named but off\r\n");
     EXPECT_EQ(l.form.ServerName[0], "");  // present and empty: not the default host
     EXPECT_TRUE(l.form.Active[2]);        // any non-zero number is true
     EXPECT_FALSE(l.form.Active[3]);       // a word is the default
@@ -84,7 +82,8 @@ TEST(Settings, SaveWritesTheMainSectionInOrderAndKeepsTheOthers) {
     };
     l.form.ShowModal = [] { return true; };
     l.form.ConfigurationButtonClick();
-    std::string expected = "[form]\r\nTop=10\r\n[main]\r\ntarget=a\r\nserver1name=a\r\nserver2name= spaced \r\n";
+    std::string expected =
+        "[form]\r\nTop=10\r\n[main]\r\ntarget=a\r\nserver1name=a\r\nserver2name= spaced \r\n";
     for (int n = 3; n <= 10; ++n) expected += "server" + std::to_string(n) + "name=\r\n";
     expected += "server1active=1\r\nserver2active=1\r\n";  // row 1 is active by default
     for (int n = 3; n <= 10; ++n) expected += "server" + std::to_string(n) + "active=0\r\n";
@@ -102,6 +101,28 @@ TEST(Settings, SaveWritesTheMainSectionInOrderAndKeepsTheOthers) {
     EXPECT_EQ(back.form.Frequency(), 45);
     EXPECT_EQ(back.form.LogName, "other.log");
     EXPECT_TRUE(back.form.AutoStart);
+}
+
+// certwarndays is not the dialog's: read with bounds, and a save keeps it
+// when the file had it and writes nothing new when it was absent.
+TEST(Settings, CertWarnDaysIsReadWithinBoundsAndKeptBySave) {
+    WorkDir d;
+    struct Row {
+        const char* line;
+        int days;
+    } rows[] = {{"", 14},
+                {"certwarndays=0\r\n", 0},
+                {"certwarndays=-3\r\n", 0},
+                {"certwarndays=99999\r\n", 3650},
+                {"certwarndays=soon\r\n", 14},
+                {"certwarndays=30\r\n", 30}};
+    for (const Row& r : rows) {
+        Loaded l(std::string("[main]\r\n") + r.line);
+        EXPECT_EQ(l.form.CertWarnDays(), r.days) << r.line;
+    }
+    Loaded l("[main]\r\ncertwarndays=7\r\n");
+    l.form.Save();
+    EXPECT_NE(GetFile("sentrel.ini").find("autostart=0\r\ncertwarndays=7\r\n"), std::string::npos);
 }
 
 TEST(Settings, CancelKeepsTheFileAndTheEdits) {
