@@ -9,6 +9,7 @@ PACKAGES=(
   libc-ares-dev libssl-dev
   libgtest-dev
   nginx-light tinyproxy curl openssl time
+  prometheus
   xvfb xauth
 )
 

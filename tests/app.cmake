@@ -2,6 +2,6 @@ sentrel_add_test(app_controller_test SOURCES ControllerTest.cpp MetricsTest.cpp 
 
 if(SENTREL_GUI)
   sentrel_add_test(app_monitor_test SOURCES MonitorTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
-                   LIBS sentrel_core)
+                   LIBS sentrel_core sentrel_tls_support)
   add_dependencies(app_monitor_test sentrel)
 endif()
