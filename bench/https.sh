@@ -7,15 +7,16 @@
 #      target sentrel-get at most 1.1x curl;
 #   2. one 256 MiB https body to a file: throughput, target at least 0.8x curl.
 # Both clients trust the CA (sentrel-get through SSL_CERT_FILE, curl through
-# --cacert) and both resume TLS sessions between connections. Each timing is
-# the best of a few runs.
-#   bench/https.sh            (uses build/, configured as a Release build if absent)
-#   BUILD_DIR=... RUNS=5 bench/https.sh
+# --cacert) and both resume TLS sessions between connections. Both sides run
+# interleaved in shuffled order after warm-up rounds, with min / median / max
+# and the ratio paired per round (bench/harness.py); the bytes each side
+# received are checked on every run.
+#   bench/https.sh            (uses build/, configured as a Release build if absent;
+#                              build-bench/ when build/ is a sanitizer build)
+#   ROUNDS=9 WARMUP=2 BUILD_DIR=... bench/https.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-runs=${RUNS:-5}
 requests=${REQUESTS:-200}
 big_mib=${BIG_MIB:-256}
 
@@ -23,19 +24,10 @@ for tool in nginx curl openssl; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
 done
 . "$root/scripts/nginx-lib.sh"
-. "$root/bench/timing.sh"
+. "$root/bench/lib.sh"
 
 # --- the release build -----------------------------------------------------------
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-if grep -q '^SENTREL_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
-    echo "bench: $build is a sanitizer build; use a Release build (BUILD_DIR=...)"
-    exit 1
-fi
-grep -q '^CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" ||
-    echo "bench: note: $build is not configured as Release"
-cmake --build "$build" --target sentrel-get >/dev/null
+bench_build sentrel-get
 get=$build/sentrel-get
 
 nginx_workdir sentrel-https-bench
@@ -68,37 +60,26 @@ base="https://localhost:$port"
 export SSL_CERT_FILE=$work/ca.pem
 
 # --- 1. many small GETs ------------------------------------------------------------
+page=$(stat -c %s "$work/www/index.html")
 urls=()
 for _ in $(seq "$requests"); do urls+=("$base/index.html"); done
-"$get" -s "$base/index.html" >/dev/null || { echo "bench: sentrel-get cannot fetch over TLS"; exit 1; }
-best_get=999999
-best_curl=999999
-for _ in $(seq "$runs"); do
-    keep_best best_get "$get" -s "${urls[@]}" >/dev/null
-    keep_best best_curl curl --http1.0 -s --cacert "$work/ca.pem" "${urls[@]}" >/dev/null
-done
-small_ratio=$(ratio "$best_get" "$best_curl")
-echo "1. $requests sequential https GETs: sentrel-get ${best_get} ms, curl ${best_curl} ms, ratio ${small_ratio}x (target <= 1.1x)"
+bench_begin
+bench_case -n get -l sentrel-get -e "out=$((requests * page))" -- "$get" -s "${urls[@]}"
+bench_case -n curl -l curl -e "out=$((requests * page))" -- curl --http1.0 -s --cacert "$work/ca.pem" "${urls[@]}"
+bench_run --title "1. $requests sequential https GETs in one process"
+target "sentrel-get / curl, time of $requests https GETs" "$(result get.wall_ratio)" "<=" 1.1
 
 # --- 2. one big body to a file -----------------------------------------------------
 size=$((big_mib * 1024 * 1024))
-best_get=999999
-best_curl=999999
-for _ in $(seq "$runs"); do
-    keep_best best_get "$get" -s -o "$work/out.bin" "$base/big.bin"
-    [ "$(stat -c %s "$work/out.bin")" -eq "$size" ] || { echo "bench: sentrel-get wrote a short file"; exit 1; }
-    cmp -s "$work/out.bin" "$work/www/big.bin" || { echo "bench: sentrel-get wrote other bytes"; exit 1; }
-    rm -f "$work/out.bin"
-    keep_best best_curl curl --http1.0 -s --cacert "$work/ca.pem" -o "$work/out.bin" "$base/big.bin"
-    rm -f "$work/out.bin"
-done
-mbps_get=$(mib_per_s "$size" "$best_get")
-mbps_curl=$(mib_per_s "$size" "$best_curl")
-big_ratio=$(ratio "$mbps_get" "$mbps_curl")
-echo "2. ${big_mib} MiB over https to a file: sentrel-get ${mbps_get} MiB/s (${best_get} ms), curl ${mbps_curl} MiB/s (${best_curl} ms), ratio ${big_ratio}x (target >= 0.8x)"
+bench_begin
+bench_case -n get -l sentrel-get -e "file=$work/get.bin=$size" -- "$get" -s -o "$work/get.bin" "$base/big.bin"
+bench_case -n curl -l curl -e "file=$work/curl.bin=$size" -- \
+    curl --http1.0 -s --cacert "$work/ca.pem" -o "$work/curl.bin" "$base/big.bin"
+bench_run --title "2. one ${big_mib} MiB body over https to a file" --bytes "$size"
+target "sentrel-get / curl, https throughput" "$(result get.mibs_ratio)" ">=" 0.8
+# The bytes, not only their count: one more fetch compared with the file.
+"$get" -s -o "$work/get.bin" "$base/big.bin"
+cmp -s "$work/get.bin" "$work/www/big.bin" || { echo "bench: sentrel-get wrote other bytes than the server sent"; exit 1; }
+rm -f "$work/get.bin"
 
-fail=0
-awk -v r="$small_ratio" 'BEGIN { exit !(r <= 1.1) }' || { echo "!! many https GETs above 1.1x curl's time"; fail=1; }
-awk -v r="$big_ratio" 'BEGIN { exit !(r >= 0.8) }' || { echo "!! big https body below 0.8x curl's throughput"; fail=1; }
-[ "$fail" -eq 0 ] && echo "all targets met"
-exit "$fail"
+bench_verdict

@@ -1,53 +1,51 @@
 #!/usr/bin/env bash
 # Benchmarks of sentrel-get (the monitor's HTTP client) side by side with curl
 # (--http1.0), against an nginx on a loopback port that this script starts
-# with a configuration it writes into a temporary folder:
-#   1. 500 sequential GETs of a small page in one process: total time, target
-#      sentrel-get at most 1.0x curl;
-#   2. one 256 MiB body to a file: throughput, target at least 0.9x curl, and
-#      the resident memory of sentrel-get under 32 MiB;
-#   3. a 5 s wait for a slow server: CPU time of sentrel-get under 50 ms.
-# Each timing is the best of a few runs, so a busy machine disturbs it less.
+# with a configuration it writes into a temporary folder. Every comparison
+# runs both sides interleaved in shuffled order after warm-up rounds and
+# prints min / median / max with the ratio paired per round (bench/harness.py);
+# the bytes each side received are checked on every run.
+#   1. 500 sequential GETs of a small page in one process: target sentrel-get
+#      at most 1.0x curl's time;
+#   2. one 256 MiB body to a file: target at least 0.9x curl's throughput,
+#      sentrel-get's resident memory under 32 MiB;
+#   3. a 5 s wait for a slow server: sentrel-get's CPU under 50 ms;
+#   4. 200 sequential GETs through a SOCKS 5 proxy (microsocks, installed from
+#      Debian when missing), beside curl through the same proxy: target at
+#      most 1.1x curl's time;
+#   5. line mode: an 8 MiB reply of 80-byte lines read one line per event by
+#      bench/LineRate.cpp, in MiB/s, beside curl reading the same bytes whole.
 #   bench/run.sh            (uses build/, configured as a Release build if absent;
 #                            build-bench/ when build/ is a sanitizer build)
-#   BUILD_DIR=... RUNS=5 bench/run.sh
+#   ROUNDS=9 WARMUP=2 BUILD_DIR=... bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-runs=${RUNS:-5}
 requests=${REQUESTS:-500}
 big_mib=${BIG_MIB:-256}
+socks_requests=${SOCKS_REQUESTS:-200}
+lines_mib=${LINES_MIB:-8}
 
-for tool in nginx curl; do
+for tool in nginx curl python3; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
 done
-[ -x /usr/bin/time ] || { echo "bench: /usr/bin/time is missing (scripts/setup.sh installs it)"; exit 1; }
 . "$root/scripts/nginx-lib.sh"
-. "$root/bench/timing.sh"
+. "$root/bench/lib.sh"
+bench_need microsocks
 
 # --- the release build -----------------------------------------------------------
-if [ -f "$build/CMakeCache.txt" ] && grep -q '^SENTREL_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
-    # Timings of a sanitizer build say nothing; measure a Release build beside it.
-    echo "bench: $build is a sanitizer build; measuring $root/build-bench instead"
-    build=$root/build-bench
-fi
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-grep -q '^CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" ||
-    echo "bench: note: $build is not configured as Release"
-if ! log=$(cmake --build "$build" --target sentrel-get 2>&1); then
-    echo "bench: building sentrel-get failed:"
-    echo "$log" | tail -30
-    exit 1
-fi
+bench_build sentrel-get
+cmake -S "$root" -B "$build" -DSENTREL_BENCH=ON >/dev/null
+bench_build sentrel-get LineRate
 get=$build/sentrel-get
 
 # --- nginx -------------------------------------------------------------------------
 nginx_workdir sentrel-bench
 printf '<html><body>Sentrel benchmark page</body></html>\n' >"$work/www/index.html"
+page=$(stat -c %s "$work/www/index.html")
 head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$work/www/big.bin"
+line_count=$((lines_mib * 1024 * 1024 / 80))
+python3 -c "import sys; sys.stdout.buffer.write(b'%s\r\n' % (b'l' * 78) * $line_count)" >"$work/www/lines.txt"
 
 port=$(free_port)
 echo_module=/usr/lib/nginx/modules/ngx_http_echo_module.so
@@ -73,55 +71,64 @@ CONF
 } >"$work/nginx.conf"
 start_nginx "http://127.0.0.1:$port/index.html"
 base="http://127.0.0.1:$port"
+socks_pid=
+trap 'stop_nginx; [ -z "$socks_pid" ] || kill "$socks_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
 # --- 1. many small GETs ------------------------------------------------------------
 urls=()
 for _ in $(seq "$requests"); do urls+=("$base/index.html"); done
-best_get=999999
-best_curl=999999
-for _ in $(seq "$runs"); do
-    keep_best best_get "$get" -s "${urls[@]}" >/dev/null
-    keep_best best_curl curl --http1.0 -s "${urls[@]}" >/dev/null
-done
-small_ratio=$(ratio "$best_get" "$best_curl")
-echo "1. $requests sequential GETs: sentrel-get ${best_get} ms, curl ${best_curl} ms, ratio ${small_ratio}x (target <= 1.0x)"
+bench_begin
+bench_case -n get -l sentrel-get -e "out=$((requests * page))" -- "$get" -s "${urls[@]}"
+bench_case -n curl -l curl -e "out=$((requests * page))" -- curl --http1.0 -s "${urls[@]}"
+bench_run --title "1. $requests sequential GETs in one process"
+target "sentrel-get / curl, time of $requests GETs" "$(result get.wall_ratio)" "<=" 1.0
 
 # --- 2. one big body to a file -----------------------------------------------------
 size=$((big_mib * 1024 * 1024))
-best_get=999999
-best_curl=999999
-rss=0
-for _ in $(seq "$runs"); do
-    keep_best best_get /usr/bin/time -f '%M' -o "$work/rss" "$get" -s -o "$work/out.bin" "$base/big.bin"
-    r=$(tail -1 "$work/rss"); [ "$r" -gt "$rss" ] && rss=$r
-    [ "$(stat -c %s "$work/out.bin")" -eq "$size" ] || { echo "bench: sentrel-get wrote a short file"; exit 1; }
-    rm -f "$work/out.bin"
-    keep_best best_curl curl --http1.0 -s -o "$work/out.bin" "$base/big.bin"
-    rm -f "$work/out.bin"
-done
-mbps_get=$(mib_per_s "$size" "$best_get")
-mbps_curl=$(mib_per_s "$size" "$best_curl")
-big_ratio=$(ratio "$mbps_get" "$mbps_curl")
-echo "2. ${big_mib} MiB to a file: sentrel-get ${mbps_get} MiB/s (${best_get} ms), curl ${mbps_curl} MiB/s (${best_curl} ms), ratio ${big_ratio}x (target >= 0.9x)"
-echo "   sentrel-get maximum resident memory: $((rss / 1024)) MiB (${rss} kB; target < 32 MiB)"
+bench_begin
+bench_case -n get -l sentrel-get -e "file=$work/get.bin=$size" -- "$get" -s -o "$work/get.bin" "$base/big.bin"
+bench_case -n curl -l curl -e "file=$work/curl.bin=$size" -- curl --http1.0 -s -o "$work/curl.bin" "$base/big.bin"
+bench_run --title "2. one ${big_mib} MiB body to a file" --bytes "$size"
+target "sentrel-get / curl, throughput" "$(result get.mibs_ratio)" ">=" 0.9
+target "sentrel-get resident memory, MiB" "$(result get.rss)" "<=" 32
 
 # --- 3. waiting for a slow server --------------------------------------------------
 if [ -n "$slow" ]; then
-    /usr/bin/time -f '%e %U %S' -o "$work/cpu" "$get" -s "$base/slow" >/dev/null
-    read -r wall user sys <"$work/cpu"
-    cpu_ms=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.0f", (u + s) * 1000 }')
-    /usr/bin/time -f '%e %U %S' -o "$work/cpu" curl --http1.0 -s "$base/slow" >/dev/null
-    read -r cwall cuser csys <"$work/cpu"
-    ccpu_ms=$(awk -v u="$cuser" -v s="$csys" 'BEGIN { printf "%.0f", (u + s) * 1000 }')
-    echo "3. ${wall} s wait for a slow server: sentrel-get CPU ${cpu_ms} ms, curl CPU ${ccpu_ms} ms (target < 50 ms)"
+    bench_begin
+    bench_case -n get -l sentrel-get -e out=5 -- "$get" -s "$base/slow"
+    bench_case -n curl -l curl -e out=5 -- curl --http1.0 -s "$base/slow"
+    bench_run --title "3. a 5 s wait for a slow server" --rounds 2 --warmup 0
+    target "sentrel-get CPU during a 5 s wait, ms" "$(result get.cpu)" "<=" 50
 else
     echo "3. slow server: skipped (nginx echo module not found at $echo_module)"
 fi
 
-fail=0
-awk -v r="$small_ratio" 'BEGIN { exit !(r <= 1.0) }' || { echo "!! many GETs slower than curl"; fail=1; }
-awk -v r="$big_ratio" 'BEGIN { exit !(r >= 0.9) }' || { echo "!! big body throughput below 0.9x curl"; fail=1; }
-[ "$rss" -lt 32768 ] || { echo "!! resident memory 32 MiB or more"; fail=1; }
-if [ -n "$slow" ] && [ "$cpu_ms" -ge 50 ]; then echo "!! CPU during the wait 50 ms or more"; fail=1; fi
-[ "$fail" -eq 0 ] && echo "all targets met"
-exit "$fail"
+# --- 4. through a SOCKS 5 proxy ------------------------------------------------------
+sport=$(free_port "$port")
+microsocks -i 127.0.0.1 -p "$sport" >/dev/null 2>&1 &
+socks_pid=$!
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$sport") 2>/dev/null && break; sleep 0.05; done
+if ! "$get" --help 2>&1 | grep -qi socks5; then
+    echo "4. SOCKS 5: skipped (this sentrel-get has no -x socks5:// yet)"
+else
+    urls=()
+    for _ in $(seq "$socks_requests"); do urls+=("$base/index.html"); done
+    bench_begin
+    bench_case -n get -l "sentrel-get -x socks5://" -e "out=$((socks_requests * page))" -- \
+        "$get" -s -x "socks5://127.0.0.1:$sport" "${urls[@]}"
+    bench_case -n curl -l "curl -x socks5://" -e "out=$((socks_requests * page))" -- \
+        curl --http1.0 -s -x "socks5://127.0.0.1:$sport" "${urls[@]}"
+    bench_run --title "4. $socks_requests sequential GETs through a SOCKS 5 proxy (microsocks)"
+    target "sentrel-get / curl through SOCKS 5, time" "$(result get.wall_ratio)" "<=" 1.1
+fi
+
+# --- 5. line mode ---------------------------------------------------------------------
+lines_size=$((line_count * 80))
+bench_begin
+bench_case -n lines -l "line mode (LineRate)" -e "lines=1=^$line_count lines $lines_size bytes\$" -- \
+    "$build/LineRate" "$port" /lines.txt
+bench_case -n curl -l "curl, whole reply" -e "out=$lines_size" -- curl --http1.0 -s "$base/lines.txt"
+bench_run --title "5. ${lines_mib} MiB of 80-byte lines" --bytes "$lines_size" --rounds 3 --warmup 1
+echo "   line mode: $(result lines.mibs) MiB/s of 80-byte lines (no target; curl reads the same reply whole)"
+
+bench_verdict

@@ -119,6 +119,14 @@ bool InBody(TLEDStyle style, int x, int y) {
 
 }  // namespace
 
+QImage LedIconImage(TLEDStyle style) {
+    QImage img = LedResourceImage(style, false);
+    QList<QRgb> table = img.colorTable();
+    table[Silver] = qRgba(0, 0, 0, 0);  // the ground
+    img.setColorTable(table);
+    return img.convertToFormat(QImage::Format_ARGB32);
+}
+
 QImage LedResourceImage(TLEDStyle style, bool bordered) {
     const QSize s = LedStyleSize(style);
     const int w = s.width(), h = s.height();
@@ -218,6 +226,9 @@ void ThhALed::StartBlinkTimer() {
     if (timer_) return;
     if (interval_ < 0) throw base::ERangeError();
     index_ = 0;
+    // A zero interval would tick on every pass of the loop and keep a core
+    // busy: the LED then stays lit without blinking.
+    if (interval_ == 0) return;
     timer_ = new QTimer(this);
     timer_->setInterval(interval_);
     QObject::connect(timer_, &QTimer::timeout, this, [this] { BlinkTimerTick(); });
@@ -296,8 +307,17 @@ void ThhALed::SetLEDStyle(TLEDStyle s) {
 
 void ThhALed::SetInterval(std::int32_t ms) {
     interval_ = ms;
-    if (!timer_) return;
+    if (!timer_) {
+        // A lit blinking LED held steady by a zero interval starts now.
+        if (ms > 0 && blink_ && value_) StartBlinkTimer();
+        return;
+    }
     if (ms < 0) throw base::ERangeError();
+    if (ms == 0) {
+        StopBlinkTimer();
+        ShowLitImage();
+        return;
+    }
     timer_->setInterval(ms);
 }
 

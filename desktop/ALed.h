@@ -3,7 +3,8 @@
 // lime body has been recoloured by a flood fill to TrueColor or FalseColor
 // (and, for the plain pictures, whose silver ground has been recoloured to
 // BorderColor). A lit LED that blinks alternates the two images on a timer
-// every Interval milliseconds.
+// every Interval milliseconds; with an Interval of 0 it stays lit, since a
+// timer of no interval would fire on every pass of the loop.
 //
 // The control owns its two images and its blink timer (present only while
 // blinking). GUI thread only. OnTimer, OnClick, OnMouseEnter and
@@ -46,6 +47,9 @@ void FloodFill(QImage& image, int x, int y, QColor over, QColor with, bool eight
 // when bordered, the plain set otherwise. Indexed, standard 16-colour table.
 QImage LedResourceImage(TLEDStyle style, bool bordered);
 const char* LedResourceName(TLEDStyle style, bool bordered);
+// The plain picture of a style as an icon: the lit LED on a transparent
+// ground, for the window and the notification area.
+QImage LedIconImage(TLEDStyle style);
 QSize LedStyleSize(TLEDStyle style);
 
 class ThhALed : public QWidget, public base::TObject {
@@ -69,7 +73,8 @@ public:
     void SetBlink(bool v);
     void SetBordered(bool v);
     void SetValue(bool v);
-    // Raises base::ERangeError when negative and a blink timer runs.
+    // Raises base::ERangeError when negative and a blink timer runs; 0
+    // stops the blinking (the LED stays lit) until a positive value.
     void SetInterval(std::int32_t ms);
     void SetLEDStyle(TLEDStyle s);
     void SetShowHint(bool v) { showHint_ = v; }

@@ -71,8 +71,9 @@ public:
 
 protected:
     // One complete entry: open, write the line, close. Only the first
-    // character of marker is used.
-    void WriteEntry(std::string_view marker, std::string_view text);
+    // character of marker is used. An owner may wrap it (to word its
+    // failures), so the level operations go through it virtually.
+    virtual void WriteEntry(std::string_view marker, std::string_view text);
     // Opens LogName for appending, or creates it and writes the header line.
     void OpenLog();
     void CloseLog();

@@ -122,7 +122,7 @@ THttpCli::THttpCli() {
     socket_->OnDataAvailable = [this](base::TObject*, std::uint16_t e) { DataAvailable(e); };
     socket_->OnDataSent = [this](base::TObject*, std::uint16_t e) { DataSent(e); };
     socket_->OnSessionClosed = [this](base::TObject*, std::uint16_t e) {
-        if (resumeOnClose_)
+        if (phase_ == phRedirect)
             ResumeAfterRedirect(e);
         else
             SessionClosed(e);
@@ -159,7 +159,7 @@ platform::LRESULT THttpCli::WndProc(platform::UINT msg, platform::WPARAM wParam,
             if (wParam == serial_) SetState(hsIdle);
             return 0;
         case MsgRelocate:
-            if (wParam == serial_ && state_ == hsReceivingHeader) StartLookup();
+            if (wParam == serial_ && phase_ == phLookup && state_ == hsReceivingHeader) StartLookup();
             return 0;
         case platform::WM_TIMER:
             if (wParam == kTimeoutTimer) {
@@ -179,6 +179,7 @@ void THttpCli::SetState(THttpClientState state) {
     if (state == state_) return;
     state_ = state;
     if (state == hsIdle) {
+        phase_ = phIdle;
         platform::KillTimer(window_, kTimeoutTimer);
         platform::LPARAM done = (static_cast<platform::LPARAM>(requestKind_) << 16) |
                                 static_cast<platform::LPARAM>(static_cast<std::uint16_t>(lastRequestError_));
@@ -213,14 +214,15 @@ void THttpCli::StartRequest(THttpRequest kind) {
         throw EHttpException("HTTP component has nothing to post", 2);
 
     ++serial_;
+    // A long header from an earlier host gives its memory back.
+    if (responseHeaderLines_.capacity() > 256) std::vector<std::string>().swap(responseHeaderLines_);
     responseHeaderLines_.clear();
     authenticateChallenges_.clear();
     requestKind_ = kind;
     lastRequestError_ = 0;
-    resumeOnClose_ = false;
     failureCode_ = 0;
     redirectCount_ = 0;
-    endHandled_ = false;
+    phase_ = phLookup;
     SetState(hsStarting);
     if (state_ != hsStarting) return;  // a state-change handler aborted it
 
@@ -229,12 +231,14 @@ void THttpCli::StartRequest(THttpRequest kind) {
     receivedCount_ = 0;
     sentCount_ = 0;
     headerLineCount_ = 0;
+    headerBytes_ = 0;
+    bodyLeft_ = -1;
     bodyChunkCount_ = 0;
     lineBuffer_.Clear();  // bytes left from an earlier connection are dropped
     contentLength_ = -1;
     contentType_.clear();
     sendingPostData_ = false;
-    redirectPending_ = false;
+    location_.clear();
     target_.EffectiveUrl = URL;
 
     if (Proxy.empty())
@@ -279,6 +283,7 @@ void THttpCli::AddressThroughProxy() {
 
 void THttpCli::StartLookup() {
     resolvedAddress_.clear();
+    phase_ = phLookup;
     SetState(hsResolving);
     if (state_ != hsResolving) return;
     try {
@@ -307,6 +312,7 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
         return;
     }
     resolvedAddress_ = socket_->DnsResult();
+    phase_ = phConnect;
     SetState(hsResolved);
     if (state_ != hsResolved) return;
     try {
@@ -354,7 +360,7 @@ void THttpCli::ChannelReady() {
     // The connection carries HTTP now (for https, once TLS is up).
     NotifySessionConnected();
     if (state_ != hsConnected) return;
-    nextLineHandler_ = &THttpCli::HeaderLineHandler;
+    phase_ = phHeader;
     SetState(hsReceivingHeader);
     if (state_ != hsReceivingHeader) return;
     try {
@@ -386,7 +392,7 @@ void THttpCli::SendRequest(const std::string& method) {
     const bool post = method == "POST";
     // Inside a proxy's tunnel the request goes to the server itself: the
     // target in origin form, and the proxy's credentials stay with the proxy.
-    const bool tunnelled = channel_ == chTls && !Proxy.empty();
+    const bool tunnelled = tlsUp_ && !Proxy.empty();
     SendHeaderLine(method + " " + (tunnelled ? tunnelPath_ : target_.RequestPath) + " HTTP/1.0");
     if (!Sender.empty()) SendHeaderLine("From: " + Sender);
     if (!Accept.empty()) SendHeaderLine("Accept: " + Accept);
@@ -444,16 +450,20 @@ void THttpCli::DataSent(std::uint16_t) {
 }
 
 void THttpCli::DataAvailable(std::uint16_t error) {
-    switch (channel_) {
-        case chPlain: ReadReply(error); return;
-        case chTunnelReply: TunnelReplyAvailable(); return;
-        case chTlsHandshake:
-        case chTls: TlsDataAvailable(error); return;
+    switch (phase_) {
+        case phTunnel: TunnelReplyAvailable(); return;
+        case phHandshake: TlsDataAvailable(error); return;
+        default:
+            if (tlsUp_)
+                TlsDataAvailable(error);
+            else
+                ReadReply(error);
+            return;
     }
 }
 
 void THttpCli::ReadReply(std::uint16_t error) {
-    if (state_ == hsReceivingBody) {
+    if (phase_ == phBody) {
         ReceiveBody();
         return;
     }
@@ -465,24 +475,41 @@ void THttpCli::ReadReply(std::uint16_t error) {
     int n = ReceiveBytes(into, lineBuffer_.Free());
     if (requestKind_ == rqNone || n <= 0) return;
     lineBuffer_.Commit(n);
+    if (phase_ == phHeader) headerBytes_ += n;
 
-    // A handler may change the state or empty the buffer: both are read anew
+    // A handler may change the phase or empty the buffer: both are read anew
     // for every line.
     std::string_view line;
     while (lineBuffer_.Length() > 0 && lineBuffer_.NextLine(line)) {
         currentLine_ = line;
-        if (state_ == hsReceivingHeader || state_ == hsReceivingBody) {
-            if (nextLineHandler_)
-                (this->*nextLineHandler_)();
-            else
-                PostMsg(MsgSetIdle);
-        } else {
+        if (phase_ == phHeader)
+            HeaderLineHandler();
+        else if (phase_ == phBody)
+            BodyHandler();
+        else
             Fire(OnStrayLine, this, error);
-        }
     }
-    // A header line that fills the whole buffer can never end: the request
-    // ends now instead of waiting for a server that keeps sending.
-    if (state_ == hsReceivingHeader && lineBuffer_.Free() <= 0) LineTooLong();
+    if (phase_ != phHeader && phase_ != phBody) return;
+    // An error reply ends the connection once this read is handled: the
+    // lines that came with the status line (and any body bytes behind them)
+    // are still taken.
+    if (statusCode_ >= 400) {
+        FinishReply();
+        return;
+    }
+    if (phase_ != phHeader) return;
+    if (lineBuffer_.ZeroInLine()) {
+        FailRequest("Invalid HTTP header", httperrInvalidHeader, 0);
+    } else if (headerLineCount_ == 0 && !CanStartReply(lineBuffer_.Bytes(), false)) {
+        FailRequest("Invalid HTTP reply", httperrInvalidReply, 0);
+    } else if (headerBytes_ > MaxHeaderSection) {
+        // Endless short lines would hold memory without bound.
+        FailRequest("HTTP header too large", httperrHeaderTooLarge, 0);
+    } else if (lineBuffer_.Free() <= 0) {
+        // A header line that fills the whole buffer can never end: the
+        // request ends now instead of waiting for a server that keeps sending.
+        LineTooLong();
+    }
 }
 
 void THttpCli::ReceiveBody() {
@@ -495,23 +522,43 @@ void THttpCli::ReceiveBody() {
     if (requestKind_ == rqNone || n <= 0) return;
     lineBuffer_.Clear();
     currentLine_ = std::string_view(bodyBuffer_.get(), static_cast<std::size_t>(held + n));
-    if (nextLineHandler_)
-        (this->*nextLineHandler_)();
-    else
-        PostMsg(MsgSetIdle);
+    BodyHandler();
 }
 
 void THttpCli::SessionClosed(std::uint16_t error) {
-    // The end of the request, whichever way it came: the peer closed, a
-    // failure closed it, or nothing was ever connected.
-    if (endHandled_) return;
+    // The connection ended (the peer closed it, or we did), or none was ever
+    // made (a failed lookup or connect).
+    if (phase_ == phIdle || phase_ == phEnded) return;
+    if (error != 0 && (phase_ == phHeader || phase_ == phBody)) {
+        // A reset before the reply is complete: what arrived is not the reply.
+        lineBuffer_.Clear();
+        SetFailure(SocketErrorText(error) + " (Error #" + std::to_string(error) + ")", error, 0);
+        EndRequest();
+        return;
+    }
     DeliverUnfinishedLine();
-    if (endHandled_) return;  // storing it failed, and that failure ended the request
+    if (phase_ == phEnded) return;  // storing it failed, and that failure ended the request
+    if (phase_ == phHeader && headerLineCount_ == 0) {
+        // Not one line of a reply: nothing came at all (or only interim
+        // replies), or bytes that are no HTTP.
+        if (lineBuffer_.Length() == 0)
+            SetFailure("Empty reply from server", httperrEmptyReply, 0);
+        else
+            SetFailure("Invalid HTTP reply", httperrInvalidReply, 0);
+    } else if (phase_ == phBody && bodyLeft_ > 0) {
+        SetFailure("transfer closed with " + std::to_string(bodyLeft_) + " bytes remaining",
+                   httperrTransferClosed, 0);
+    }
+    lineBuffer_.Clear();
     // A connection that ends before its tunnel or handshake is done fails.
-    if (channel_ == chTunnelReply || channel_ == chTlsHandshake) ChannelLost(error);
-    channel_ = chPlain;
+    if (phase_ == phTunnel || phase_ == phHandshake) ChannelLost(error);
+    EndRequest();
+}
+
+void THttpCli::EndRequest() {
+    phase_ = phEnded;
+    tlsUp_ = false;
     if (tls_) tls_->Reset();
-    endHandled_ = true;
     platform::KillTimer(window_, kTimeoutTimer);
     connected_ = false;
     PostMsg(MsgSetIdle);
@@ -526,11 +573,11 @@ void THttpCli::DeliverUnfinishedLine() {
     // closes the connection from inside that loop, and the loop goes on.
     if (lineBuffer_.Length() == 0 || lineBuffer_.HasLine()) return;
     const std::string_view held = lineBuffer_.Bytes();
-    if (state_ == hsReceivingHeader && ParseHeaderLine(held).Kind == THeaderLineKind::hlHtml) {
+    if (phase_ == phHeader && ParseHeaderLine(held).Kind == THeaderLineKind::hlHtml) {
         currentLine_ = held;
         lineBuffer_.Clear();
         HeaderLineHandler();
-    } else if (state_ == hsReceivingBody && nextLineHandler_ == &THttpCli::BodyHandler) {
+    } else if (phase_ == phBody) {
         currentLine_ = held;
         lineBuffer_.Clear();
         BodyHandler();
@@ -541,6 +588,10 @@ void THttpCli::DeliverUnfinishedLine() {
 
 void THttpCli::HeaderLineHandler() {
     if (headerLineCount_ == 0) {
+        if (!CanStartReply(currentLine_, true)) {
+            FailRequest("Invalid HTTP reply", httperrInvalidReply, 0);
+            return;
+        }
         NotifyHeaderBegin();
         if (state_ != hsReceivingHeader) return;
     }
@@ -550,7 +601,7 @@ void THttpCli::HeaderLineHandler() {
         case THeaderLineKind::hlHtml:
             // A document sent with no header at all.
             if (contentType_.empty()) contentType_ = "text/html";
-            nextLineHandler_ = &THttpCli::BodyHandler;
+            phase_ = phBody;
             SetState(hsReceivingBody);
             if (state_ != hsReceivingBody) return;
             NotifyHeaderEnd();
@@ -571,7 +622,7 @@ void THttpCli::HeaderLineHandler() {
     } else if (h.Kind == THeaderLineKind::hlField) {
         const std::string& name = h.Name;
         if (name == "location") {
-            if (FollowLocation(h.Value, !Proxy.empty(), target_)) redirectPending_ = true;
+            if (!base::Trim(h.Value).empty()) location_ = h.Value;
         } else if (name == "content-length") {
             if (auto v = HeaderNumber(h.Value)) contentLength_ = *v;
         } else if (name == "content-range") {
@@ -588,14 +639,21 @@ void THttpCli::HeaderLineHandler() {
         }
     }
     Fire(OnHeaderData, this);
-    if (state_ != hsReceivingHeader) return;
-    // An error reply ends the connection at once; the lines already received
-    // (and any body bytes behind them) are still handled.
-    if (statusCode_ >= 400) CloseConnection();
 }
 
 void THttpCli::HeaderEnded() {
-    if (redirectPending_) {
+    if (statusCode_ >= 100 && statusCode_ < 200) {
+        // An interim reply ("100 Continue"): the real one follows on the
+        // same connection, and its status line starts a reply anew.
+        headerLineCount_ = 0;
+        statusCode_ = 0;
+        location_.clear();
+        return;
+    }
+    // An error reply is not followed: its connection ends with this read.
+    if (!location_.empty() && statusCode_ < 400) {
+        FollowLocation(location_, !Proxy.empty(), target_);
+        location_.clear();
         Redirect();
         return;
     }
@@ -603,16 +661,26 @@ void THttpCli::HeaderEnded() {
     if (dot > 0 && base::LowerCase(documentName_.substr(static_cast<std::size_t>(dot - 1))) == ".exe" &&
         contentType_ == "text/html")
         documentName_ = ReplaceExtension(documentName_, "htm");
-    nextLineHandler_ = &THttpCli::BodyHandler;
+    // Content-Length bytes end the body; a HEAD reply and the statuses that
+    // carry none have no body whatever they announce.
+    if (requestKind_ == rqHead || statusCode_ == 204 || statusCode_ == 304)
+        bodyLeft_ = 0;
+    else
+        bodyLeft_ = contentLength_;
+    phase_ = phBody;
     SetState(hsReceivingBody);
     if (state_ != hsReceivingBody) return;
     NotifyHeaderEnd();
     if (state_ != hsReceivingBody) return;
+    if (bodyLeft_ == 0) {
+        FinishReply();
+        return;
+    }
     // Bytes behind the empty line came in the same read: they are body.
     if (lineBuffer_.Length() > 0) {
         currentLine_ = lineBuffer_.Bytes();
+        lineBuffer_.Clear();  // the view stays valid: nothing is read meanwhile
         BodyHandler();
-        lineBuffer_.Clear();
     }
 }
 
@@ -622,7 +690,11 @@ void THttpCli::BodyHandler() {
         if (state_ != hsReceivingBody) return;
     }
     ++bodyChunkCount_;
+    // Bytes beyond Content-Length are not part of the body.
+    if (bodyLeft_ >= 0 && static_cast<std::int64_t>(currentLine_.size()) > bodyLeft_)
+        currentLine_ = currentLine_.substr(0, static_cast<std::size_t>(bodyLeft_));
     const auto len = static_cast<std::int64_t>(currentLine_.size());
+    if (bodyLeft_ > 0) bodyLeft_ -= len;
     receivedCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(receivedCount_) +
                                                static_cast<std::uint32_t>(len));
     if (ReceiveStream != nullptr) {
@@ -637,6 +709,9 @@ void THttpCli::BodyHandler() {
         }
     }
     NotifyDocData(currentLine_.data(), static_cast<int>(len));
+    // The whole body is here: the request completes without waiting for
+    // the server to close.
+    if (bodyLeft_ == 0 && phase_ == phBody) FinishReply();
 }
 
 void THttpCli::Redirect() {
@@ -651,16 +726,16 @@ void THttpCli::Redirect() {
     // The redirecting reply's own body is never delivered.
     lineBuffer_.Clear();
     headerLineCount_ = 0;
+    headerBytes_ = 0;
     bodyChunkCount_ = 0;
-    resumeOnClose_ = true;
+    phase_ = phRedirect;
     ShutdownTls();
     socket_->Close();
 }
 
 void THttpCli::ResumeAfterRedirect(std::uint16_t) {
     connected_ = false;
-    redirectPending_ = false;
-    resumeOnClose_ = false;
+    phase_ = phLookup;  // MsgRelocate starts the next hop's lookup
     PostMsg(MsgRelocate);
     Fire(OnLocationChange, this);
 }
@@ -691,7 +766,7 @@ void THttpCli::StartSecureChannel() {
     tunnelReason_.clear();
     tunnelLines_.clear();
     lineBuffer_.Clear();
-    channel_ = chTunnelReply;
+    phase_ = phTunnel;
     SendTunnelRequest();
 }
 
@@ -703,14 +778,12 @@ void THttpCli::SendTunnelRequest() {
     try {
         socket_->Send(request.data(), static_cast<int>(request.size()));
     } catch (const std::exception& e) {
-        channel_ = chPlain;
         FailRequest(e.what(), socket_->LastError(), 0);
     }
 }
 
 void THttpCli::TunnelReplyAvailable() {
     if (lineBuffer_.Free() <= 0) {
-        channel_ = chPlain;
         LineTooLong();
         return;
     }
@@ -718,7 +791,7 @@ void THttpCli::TunnelReplyAvailable() {
     if (n <= 0) return;
     lineBuffer_.Commit(n);
     std::string_view line;
-    while (channel_ == chTunnelReply && lineBuffer_.NextLine(line)) {
+    while (phase_ == phTunnel && lineBuffer_.NextLine(line)) {
         if (tunnelStatus_ < 0) {
             THeaderLine h = ParseHeaderLine(line);
             tunnelStatus_ = h.Kind == THeaderLineKind::hlStatus && h.StatusCode ? *h.StatusCode : 0;
@@ -739,7 +812,6 @@ void THttpCli::TunnelReplyAvailable() {
         }
         // Refused: the request fails with the proxy's own status and reason,
         // and its answer is kept with the reply lines.
-        channel_ = chPlain;
         responseHeaderLines_.insert(responseHeaderLines_.end(), tunnelLines_.begin(), tunnelLines_.end());
         const bool status = tunnelStatus_ >= 400;
         const std::string reason =
@@ -751,7 +823,7 @@ void THttpCli::TunnelReplyAvailable() {
 }
 
 void THttpCli::StartTls() {
-    channel_ = chTlsHandshake;
+    phase_ = phHandshake;
     if (!tls_->Start(tlsHost_, tlsHost_ + ":" + tlsPort_)) {
         TlsFailed();
         return;
@@ -767,17 +839,17 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
         tls_->FeedEof();
     // (Less than 0: nothing more has arrived, or the socket failed and its
     // close follows.)
-    if (channel_ == chTlsHandshake) {
+    if (phase_ == phHandshake) {
         FlushTls();  // the handshake's next flight, or the alert of a failure
-        if (channel_ != chTlsHandshake) return;
+        if (phase_ != phHandshake) return;
         if (tls_->State() == tlsFailed) {
             TlsFailed();
             return;
         }
         if (!tls_->HandshakeDone()) return;
-        channel_ = chTls;
+        tlsUp_ = true;
         ChannelReady();
-        if (channel_ != chTls) return;
+        if (!tlsUp_) return;
     }
     DeliverPlaintext(error);
 }
@@ -785,12 +857,12 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
 void THttpCli::DeliverPlaintext(std::uint16_t error) {
     // Hand on everything TLS has decrypted: the socket only calls again when
     // more arrives, and bytes left inside TLS would be lost at the close.
-    while (channel_ == chTls && (state_ == hsReceivingHeader || state_ == hsReceivingBody)) {
+    while (tlsUp_ && (phase_ == phHeader || phase_ == phBody)) {
         tlsGotPlain_ = false;
         ReadReply(error);
         if (!tlsGotPlain_) break;
     }
-    if (channel_ != chTls) return;  // the reply ended the connection (a redirection, an error status)
+    if (!tlsUp_) return;  // the reply ended the connection (a redirection, an error status)
     if (tls_->State() == tlsFailed) {
         TlsFailed();
         return;
@@ -806,7 +878,7 @@ void THttpCli::DeliverPlaintext(std::uint16_t error) {
 }
 
 int THttpCli::ReceiveBytes(char* buffer, int size) {
-    if (channel_ != chTls) return socket_->Receive(buffer, size);
+    if (!tlsUp_) return socket_->Receive(buffer, size);
     std::size_t got = 0;
     while (got < static_cast<std::size_t>(size)) {
         std::size_t n = tls_->Read(buffer + got, static_cast<std::size_t>(size) - got);
@@ -818,7 +890,7 @@ int THttpCli::ReceiveBytes(char* buffer, int size) {
 }
 
 void THttpCli::Transmit(const char* data, int len) {
-    if (channel_ != chTls) {
+    if (!tlsUp_) {
         socket_->Send(data, len);
         return;
     }
@@ -834,8 +906,8 @@ void THttpCli::FlushTls() {
 }
 
 void THttpCli::ShutdownTls() {
-    if (channel_ == chPlain) return;
-    if (channel_ == chTls) {
+    if (!tls_) return;
+    if (tlsUp_) {
         // A proper goodbye before the socket closes.
         tls_->Shutdown();
         try {
@@ -844,7 +916,7 @@ void THttpCli::ShutdownTls() {
             // the connection is closing anyway
         }
     }
-    channel_ = chPlain;
+    tlsUp_ = false;
     tls_->Reset();
 }
 
@@ -855,7 +927,6 @@ void THttpCli::TlsFailed() {
     } catch (const std::exception&) {
         // the failure stands whether or not the server hears of it
     }
-    channel_ = chPlain;
     tls_->Reset();
     FailRequest(reason, httperrTlsFailed, 0);
 }
@@ -865,7 +936,7 @@ void THttpCli::ChannelLost(std::uint16_t error) {
     if (error != 0) {
         lastRequestError_ = error;
         reasonPhrase_ = SocketErrorText(error) + " (Error #" + std::to_string(error) + ")";
-    } else if (channel_ == chTunnelReply) {
+    } else if (phase_ == phTunnel) {
         lastRequestError_ = httperrTunnelRefused;
         reasonPhrase_ = "Proxy closed the connection before the tunnel was open";
     } else {
@@ -901,25 +972,30 @@ void THttpCli::AbortWith(const std::string& reason, int error, std::uint16_t fai
         } catch (const std::exception&) {
         }
     }
+    FailRequest(reason, error, failureCode);
+    SetState(hsIdle);
+}
+
+void THttpCli::SetFailure(const std::string& reason, int error, std::uint16_t failureCode) {
     statusCode_ = 404;
     reasonPhrase_ = reason;
     lastRequestError_ = error;
     failureCode_ = failureCode;
-    if (resolving)
-        SessionClosed(0);
-    else
-        CloseConnection();
-    SetState(hsIdle);
+}
+
+void THttpCli::FinishReply() {
+    phase_ = phEnded;  // our own close below ends nothing more
+    CloseConnection();
+    EndRequest();
 }
 
 void THttpCli::FailRequest(const std::string& reason, int error, std::uint16_t failureCode) {
     lineBuffer_.Clear();  // nothing more of this reply is handled
-    statusCode_ = 404;
-    reasonPhrase_ = reason;
-    lastRequestError_ = error;
-    failureCode_ = failureCode;
+    SetFailure(reason, error, failureCode);
+    const bool ended = phase_ == phIdle || phase_ == phEnded;
+    phase_ = phEnded;  // the close below is this failure's, not an end of its own
     if (socket_->State() != wsClosed) CloseConnection();
-    SessionClosed(0);  // nothing when closing the connection already ran it
+    if (!ended) EndRequest();
 }
 
 void THttpCli::LineTooLong() {

@@ -5,8 +5,12 @@
 // until the request is over, so every other handler of the thread (timers,
 // buttons, the window closing) can run meanwhile, including Abort.
 //
-// The server ends a reply by closing the connection; Content-Length is kept
-// but never ends the body. A "location" header moves the running request to
+// A reply is a success only when it is one: a reset, a close before the
+// first byte, bytes that are not HTTP, a header line with a zero byte, a
+// header section over 256 KiB and a body short of its Content-Length all
+// fail the request. The body ends when Content-Length bytes have arrived (the
+// request completes at once) or, without one, when the server closes. Interim
+// 1xx replies are skipped. A "location" header moves the running request to
 // the new target (at most 10 hops), and with Proxy set every request is
 // addressed to that HTTP proxy with an absolute request target.
 //
@@ -23,6 +27,27 @@
 // to ReceiveStream only while a request runs. Everything runs on the thread
 // that created the client. Events fire last in a step; a handler may call
 // Abort, and the client checks its state again after every event it fires.
+//
+// Inside, one request moves through these phases (State() is the caller's
+// coarser view and keeps its own values):
+//
+//   phase        event                                   next phase
+//   phIdle       StartRequest                            phLookup
+//   phLookup     host found, connect started             phConnect
+//   phConnect    connected: plain hop                    phHeader (request sent)
+//                connected: https through a proxy        phTunnel (CONNECT sent)
+//                connected: https                        phHandshake
+//   phTunnel     the proxy's 2xx answer                  phHandshake
+//   phHandshake  handshake done                          phHeader (request sent)
+//   phHeader     the empty line of a reply with Location phRedirect (socket closing)
+//                the empty line, or a "<HTML>" first line phBody
+//   phRedirect   the socket's close                      phLookup (MsgRelocate looks up)
+//   any above    the peer's close, a failure, Abort,     phEnded (MsgSetIdle posted)
+//                the time limit
+//   phEnded      MsgSetIdle (Abort: at once)             phIdle
+//
+// Only phHeader and phBody read reply bytes; a close in phRedirect starts the
+// next hop, and a close in phIdle or phEnded ends nothing.
 #pragma once
 
 #include <cstdint>
@@ -77,6 +102,23 @@ constexpr int httperrUnsupportedProtocol = 6;
 constexpr int httperrTlsFailed = 8;
 // The proxy did not open the tunnel an https request asked for.
 constexpr int httperrTunnelRefused = 9;
+// "HTTP header too large": the header section passed MaxHeaderSection.
+constexpr int httperrHeaderTooLarge = 10;
+// "Empty reply from server": the connection ended before any reply came.
+constexpr int httperrEmptyReply = 11;
+// "Invalid HTTP reply": the reply begins neither with a status line nor
+// with a document sent without a header.
+constexpr int httperrInvalidReply = 12;
+// "Invalid HTTP header": a header line holds a zero byte.
+constexpr int httperrInvalidHeader = 13;
+// "transfer closed with N bytes remaining": the connection ended before
+// Content-Length bytes of body had come.
+constexpr int httperrTransferClosed = 14;
+// "Invalid redirection": a Location value with control characters.
+constexpr int httperrInvalidRedirection = 15;
+
+// The bytes one reply's header section may take, interim replies included.
+constexpr int MaxHeaderSection = 256 * 1024;
 
 // The private messages the client posts to its own target.
 constexpr platform::UINT MsgRequestDone = 0x401;
@@ -219,7 +261,17 @@ protected:
     virtual void NotifySendEnd();
 
 private:
-    using LineHandler = void (THttpCli::*)();
+    enum TPhase : std::uint8_t {
+        phIdle,
+        phLookup,
+        phConnect,
+        phTunnel,
+        phHandshake,
+        phHeader,
+        phBody,
+        phRedirect,
+        phEnded,
+    };
 
     platform::LRESULT WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
     void SetState(THttpClientState state);
@@ -230,7 +282,14 @@ private:
     void SessionConnected(std::uint16_t error);
     void DataAvailable(std::uint16_t error);
     void DataSent(std::uint16_t error);
-    void SessionClosed(std::uint16_t error);  // the end handling
+    void SessionClosed(std::uint16_t error);  // the connection ended, or none was made
+    // The request is over: the end every way shares.
+    void EndRequest();
+    // Ends the request with what has been read: the reply is complete, or an
+    // error status needs no more of it.
+    void FinishReply();
+    // Records a local failure as the request's outcome.
+    void SetFailure(const std::string& reason, int error, std::uint16_t failureCode);
 
     // The secure channel of an https hop, between the socket and the reply.
     void StartSecureChannel();
@@ -294,27 +353,25 @@ private:
 
     THttpTarget target_;  // TargetHost, TargetPort, HostName, RequestPath of the current hop
     std::string resolvedAddress_;
-    int headerLineCount_ = 0;
+    int headerLineCount_ = 0;       // lines of the reply being read; 0 before its first
+    std::int64_t headerBytes_ = 0;  // bytes read in this hop's header section
+    std::int64_t bodyLeft_ = -1;    // body bytes still due by Content-Length; -1: up to the close
     int bodyChunkCount_ = 0;
-    LineHandler nextLineHandler_ = nullptr;
-    // The socket's session-closed event resumes a redirection while this is set,
-    // and ends the request otherwise.
-    bool resumeOnClose_ = false;
-    bool redirectPending_ = false;
+    TPhase phase_ = phIdle;
+    // The last non-empty Location value of the reply being read; the request
+    // moves there at the end of the header.
+    std::string location_;
     bool sendingPostData_ = false;
     int redirectCount_ = 0;
-    bool endHandled_ = false;
     // The code Get raises with when it is not the status code.
     std::uint16_t failureCode_ = 0;
     // Numbers the requests: a posted message of an earlier request finds a
     // different number and is dropped.
     platform::WPARAM serial_ = 0;
 
-    // What the connection of the current hop carries, in order: plain HTTP
-    // from the start, or (https) the proxy's answer to CONNECT, then the TLS
-    // handshake, then the request and reply inside TLS.
-    enum TChannelState : std::uint8_t { chPlain, chTunnelReply, chTlsHandshake, chTls };
-    TChannelState channel_ = chPlain;
+    // The request and reply of this hop travel inside TLS (set once the
+    // handshake is done, cleared when the session is shut down).
+    bool tlsUp_ = false;
     std::unique_ptr<TTlsSession> tls_;
     std::unique_ptr<char[]> tlsInput_;  // ciphertext as read from the socket
     std::string tlsOutput_;             // ciphertext on its way to the socket

@@ -1,5 +1,6 @@
 #include "net/HttpReply.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -43,6 +44,14 @@ bool THttpLineBuffer::HasLine() const {
     return LineLength(data_ + begin_, static_cast<std::size_t>(Length())) >= 0;
 }
 
+bool THttpLineBuffer::ZeroInLine() const {
+    const char* start = data_ + begin_;
+    const auto held = static_cast<std::size_t>(Length());
+    const char* lf = static_cast<const char*>(std::memchr(start, '\n', held));
+    const std::size_t k = lf ? static_cast<std::size_t>(lf - start) : held;
+    return std::memchr(start, '\0', k) != nullptr;
+}
+
 bool THttpLineBuffer::NextLine(std::string_view& line) {
     const char* start = data_ + begin_;
     const long found = LineLength(start, static_cast<std::size_t>(Length()));
@@ -57,15 +66,21 @@ bool THttpLineBuffer::NextLine(std::string_view& line) {
 
 namespace {
 
-bool HtmlStart(std::string_view line) {
-    static constexpr std::string_view tag = "<HTML>";
-    if (line.size() < tag.size()) return false;
-    for (std::size_t i = 0; i < tag.size(); ++i) {
+// Whether line begins with prefix, ASCII letters in any case; with partial
+// set, a line shorter than prefix that begins it is enough.
+bool StartsNoCase(std::string_view line, std::string_view prefix, bool partial = false) {
+    if (line.size() < prefix.size() && !partial) return false;
+    const std::size_t n = std::min(line.size(), prefix.size());
+    for (std::size_t i = 0; i < n; ++i) {
         char c = line[i];
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != tag[i]) return false;
+        if (c != prefix[i]) return false;
     }
     return true;
+}
+
+bool HtmlStart(std::string_view line) {
+    return StartsNoCase(line, "<HTML>");
 }
 
 // Characters from 1-based position index, count of them, clipped; empty for
@@ -121,6 +136,17 @@ THeaderLine ParseHeaderLine(std::string_view line) {
     while (i + 1 < line.size() && line[i] == ' ') ++i;
     r.Value = i < line.size() ? line.substr(i) : std::string_view{};
     return r;
+}
+
+bool CanStartReply(std::string_view bytes, bool complete) {
+    const bool partial = !complete;
+    // The status line's "HTTP/" is matched as written; the version after it
+    // is the status line's own business.
+    const std::string_view http = "HTTP/";
+    const bool status = bytes.substr(0, std::min(bytes.size(), http.size())) ==
+                            http.substr(0, std::min(bytes.size(), http.size())) &&
+                        (partial || bytes.size() >= http.size());
+    return status || StartsNoCase(bytes, "<HTML>", partial);
 }
 
 void ParseContentRange(std::string_view value, std::string& begin, std::string& end) {

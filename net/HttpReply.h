@@ -4,10 +4,11 @@
 // they can be fed bytes directly by the tests and the fuzzer; the client
 // (THttpCli) decides what each line does to the request.
 //
-// The buffer is fixed: a header line (with its line end) must fit in 8192
-// bytes. Taking a line off the front only moves a start offset, so cutting a
-// full buffer into many short lines costs nothing per line; the bytes are
-// moved to the front only when more room is asked for.
+// The buffer is fixed: a header line (with its line end) must fit in 64 KiB,
+// room for the long Set-Cookie and Content-Security-Policy lines real sites
+// send; the client bounds the whole header section on top of that. Taking a line off the front only moves a
+// start offset, so cutting a full buffer into many short lines costs nothing per line; the bytes are moved to
+// the front only when more room is asked for.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,7 @@ namespace net {
 
 class THttpLineBuffer {
 public:
-    static constexpr int Capacity = 8192;
+    static constexpr int Capacity = 64 * 1024;
 
     // Bytes held and not yet taken.
     int Length() const { return end_ - begin_; }
@@ -38,6 +39,9 @@ public:
     bool NextLine(std::string_view& line);
     // Whether NextLine would take a line now.
     bool HasLine() const;
+    // Whether a zero byte comes before the first line end held (or anywhere,
+    // when no line end is held): no header line can hold one.
+    bool ZeroInLine() const;
     // Every byte held, unchanged (zero bytes included).
     std::string_view Bytes() const { return {data_ + begin_, static_cast<std::size_t>(Length())}; }
     void Clear() { begin_ = end_ = 0; }
@@ -72,6 +76,11 @@ struct THeaderLine {
 
 // Classifies one line (without its line end). The views point into line.
 THeaderLine ParseHeaderLine(std::string_view line);
+
+// Whether bytes can begin a reply: a status line ("HTTP/") or a document
+// sent without a header ("<HTML>" in any case). With complete false more
+// bytes may follow, and the start of either is enough.
+bool CanStartReply(std::string_view bytes, bool complete);
 
 // A decimal number as a header carries it; nothing when the text is not one
 // (trailing blanks, letters, overflow).

@@ -73,7 +73,7 @@ TCustomWSocket::~TCustomWSocket() {
 }
 
 LRESULT TCustomWSocket::DispatchNotification(UINT Msg, WPARAM WParam, LPARAM LParam) {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     try {
         switch (Msg) {
             case WM_ASYNCSELECT: WMAsyncSelect(WParam, LParam); break;
@@ -85,13 +85,13 @@ LRESULT TCustomWSocket::DispatchNotification(UINT Msg, WPARAM WParam, LPARAM LPa
             default: return 0;  // the wait's wake-up timer and anything else
         }
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e);
+        if (guard.Alive()) HandleBgException(e);
     }
     return 0;
 }
 
 void TCustomWSocket::HandleBgException(const std::exception& E) {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     bool canClose = true;
     if (OnBgException) {
         try {
@@ -100,7 +100,7 @@ void TCustomWSocket::HandleBgException(const std::exception& E) {
             // the application's own handler failed; the socket goes on
         }
     }
-    if (canClose && *alive) {
+    if (canClose && guard.Alive()) {
         try {
             AbortSocket();
         } catch (...) {
@@ -152,34 +152,33 @@ void TCustomWSocket::WMAsyncSelect(WPARAM WParam, LPARAM LParam) {
     if (hSocket_ == INVALID_SOCKET || static_cast<TSocket>(WParam) != hSocket_ || paused_) return;
     std::uint16_t events = platform::SelectEvent(LParam);
     std::uint16_t error = platform::SelectError(LParam);
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     if (events & platform::FD_CONNECT) {
         Do_FD_CONNECT(error);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     if (events & platform::FD_READ) {
         Do_FD_READ(error);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     if (events & platform::FD_WRITE) {
         Do_FD_WRITE(error);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     if (events & platform::FD_ACCEPT) {
         Do_FD_ACCEPT(error);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     if (events & platform::FD_CLOSE) Do_FD_CLOSE(error);
 }
 
 void TCustomWSocket::Do_FD_CONNECT(std::uint16_t Error) {
-    auto alive = alive_;
-    TSocket handle = hSocket_;
+    CallOutGuard guard(*this);
     ChangeState(wsConnected);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     TriggerSessionConnected(Error);
     // A handler that closed and connected again keeps its new connection.
-    if (*alive && Error != 0 && state_ != wsClosed && hSocket_ == handle) Close();
+    if (guard.SameHandle() && Error != 0 && state_ != wsClosed) Close();
 }
 
 void TCustomWSocket::Do_FD_READ(std::uint16_t Error) {
@@ -187,10 +186,9 @@ void TCustomWSocket::Do_FD_READ(std::uint16_t Error) {
 }
 
 void TCustomWSocket::Do_FD_WRITE(std::uint16_t Error) {
-    auto alive = alive_;
-    TSocket handle = hSocket_;
+    CallOutGuard guard(*this);
     TryToSend();
-    if (*alive && allSent_ && hSocket_ == handle && hSocket_ != INVALID_SOCKET) TriggerDataSent(Error);
+    if (guard.SameHandle() && allSent_ && hSocket_ != INVALID_SOCKET) TriggerDataSent(Error);
 }
 
 void TCustomWSocket::Do_FD_ACCEPT(std::uint16_t Error) {
@@ -199,27 +197,26 @@ void TCustomWSocket::Do_FD_ACCEPT(std::uint16_t Error) {
 
 void TCustomWSocket::Do_FD_CLOSE(std::uint16_t Error) {
     if (state_ == wsConnecting) return;
-    auto alive = alive_;
-    TSocket handle = hSocket_;
+    CallOutGuard guard(*this);
     // What the peer sent before closing is delivered first.
     ReceiveLoop(0);
-    if (!*alive) return;
-    if (!closeInvoked_ && hSocket_ == handle) {
+    if (!guard.Alive()) return;
+    if (!closeInvoked_ && guard.SameHandle()) {
         closeInvoked_ = true;
         TriggerSessionClosed(Error);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
-    if (state_ != wsClosed && hSocket_ == handle) Close();
+    if (state_ != wsClosed && guard.SameHandle()) Close();
 }
 
 void TCustomWSocket::ReceiveLoop(std::uint16_t Error) {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     while (true) {
         lastError_ = 0;
         try {
             unsigned before = receiveCalls_;
             if (!TriggerDataAvailable(Error)) {
-                if (!*alive) return;
+                if (!guard.Alive()) return;
                 // Nobody takes the data: read it and throw it away.
                 char scratch[1024];
                 if (RawReceive(scratch, sizeof scratch) < 0) {
@@ -228,7 +225,7 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t Error) {
                     if (code == platform::WSAEWOULDBLOCK) break;
                 }
             }
-            if (!*alive) return;
+            if (!guard.Alive()) return;
             if (lastError_ != 0) break;
             if (hSocket_ == INVALID_SOCKET) break;
             // A handler that read nothing would be called again and again
@@ -304,9 +301,9 @@ void TCustomWSocket::ReportSocketError(const std::string& FunctionName) {
     if (code == platform::WSAECONNRESET || code == platform::WSAENOTCONN) {
         if (hSocket_ != INVALID_SOCKET) WSocket_closesocket(hSocket_);
         hSocket_ = INVALID_SOCKET;
-        auto alive = alive_;
+        CallOutGuard guard(*this);
         ChangeState(wsClosed);
-        if (!*alive) throw ESocketException(msg);
+        if (!guard.Alive()) throw ESocketException(msg);
     }
     lastError_ = code;
     ReportError(msg);
@@ -552,9 +549,9 @@ void TCustomWSocket::Connect() {
         ReportSocketError("Connect (socket)");
         return;
     }
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     ChangeState(wsOpened);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
 
     int one = 1;
     if (type_ == SOCK_DGRAM) {
@@ -582,7 +579,7 @@ void TCustomWSocket::Connect() {
     }
     if (type_ == SOCK_DGRAM) {
         ChangeState(wsConnected);
-        if (*alive) TriggerSessionConnected(0);
+        if (guard.Alive()) TriggerSessionConnected(0);
         return;
     }
     if (WSocket_connect(hSocket_, sin_) != 0) {
@@ -674,23 +671,23 @@ void TCustomWSocket::Listen() {
         ReportSocketError("Bind");
         return;
     }
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     ChangeState(wsBound);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     if (type_ == SOCK_DGRAM) {
         ChangeState(wsListening);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
         ChangeState(wsConnected);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
         TriggerSessionConnected(0);
-        if (!*alive || hSocket_ == INVALID_SOCKET) return;
+        if (!guard.Alive() || hSocket_ == INVALID_SOCKET) return;
     } else {
         if (WSocket_listen(hSocket_, 5) != 0) {
             ReportSocketError("Listen");
             return;
         }
         ChangeState(wsListening);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     if (!AsyncSelect(kListenMask)) ReportSocketError("WSAASyncSelect");
 }
@@ -715,7 +712,7 @@ void TCustomWSocket::Dup(TSocket NewHSocket) {
         ReportSocketError("Dup");
         return;
     }
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     if (state_ != wsClosed) {
         if (hSocket_ != INVALID_SOCKET && WSocket_closesocket(hSocket_) != 0) {
             ReportSocketError("Dup (closesocket)");
@@ -723,7 +720,7 @@ void TCustomWSocket::Dup(TSocket NewHSocket) {
         }
         hSocket_ = INVALID_SOCKET;
         ChangeState(wsClosed);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     hSocket_ = NewHSocket;
     if (!ApplyLinger()) return;
@@ -752,11 +749,11 @@ void TCustomWSocket::ResumeNotifications() {
 // Closing
 
 void TCustomWSocket::DoClose(bool DoShutdown, std::uint16_t Error) {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     if (hSocket_ == INVALID_SOCKET) {
         if (state_ != wsClosed) {
             ChangeState(wsClosed);
-            if (!*alive) return;
+            if (!guard.Alive()) return;
             ResetDefaults();
         }
         return;
@@ -770,7 +767,7 @@ void TCustomWSocket::DoClose(bool DoShutdown, std::uint16_t Error) {
         if (code == platform::WSAEWOULDBLOCK) {
             lastError_ = code;
             PumpMessages();
-            if (!*alive) return;
+            if (!guard.Alive()) return;
             continue;
         }
         if (code == platform::WSANOTINITIALISED) break;
@@ -779,11 +776,11 @@ void TCustomWSocket::DoClose(bool DoShutdown, std::uint16_t Error) {
         return;
     }
     ChangeState(wsClosed);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     if (!destroying_ && !closeInvoked_) {
         closeInvoked_ = true;
         TriggerSessionClosed(Error);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     // A handler that opened a new connection keeps it; otherwise the next
     // connection starts from the defaults.
@@ -808,13 +805,13 @@ void TCustomWSocket::FreeLater() {
 }
 
 void TCustomWSocket::AbortSocket() {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     try {
         CancelDnsLookup();
     } catch (...) {
         // aborting goes on without the lookup
     }
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     ClearSendQueue();
     if (state_ == wsConnected && proto_ == IPPROTO_TCP) {
         // The platform finishes the close in the background.
@@ -825,8 +822,8 @@ void TCustomWSocket::AbortSocket() {
 }
 
 void TCustomWSocket::WaitForClose() {
-    auto alive = alive_;
-    while (*alive && hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+    CallOutGuard guard(*this);
+    while (guard.Alive() && hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
         unsigned long count = 0;
         if (WSocket_ioctlsocket_FIONREAD(hSocket_, &count) == 0 && count > 0) {
             ReceiveLoop(0);
@@ -904,10 +901,10 @@ int TCustomWSocket::Send(const void* Data, int Len) {
         result = Len;
         QueueSendData(Data, Len);
     }
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     TryToSend();
     // OnDataSent always comes from the loop, never from inside Send.
-    if (*alive && allSent_ && hSocket_ != INVALID_SOCKET)
+    if (guard.Alive() && allSent_ && hSocket_ != INVALID_SOCKET)
         platform::PostMessage(window_, WM_ASYNCSELECT, static_cast<WPARAM>(hSocket_),
                               platform::MakeSelectReply(platform::FD_WRITE, 0));
     return result;
@@ -946,24 +943,21 @@ void TCustomWSocket::TryToSend() {
     // OnSendData may call Send: the outer drain sends the new bytes, a nested
     // one would hand the same block to the platform twice.
     if (inTryToSend_) return;
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     // However the drain ends, an exception from OnSendData included, the next
     // Send may drain again (unless a handler freed the socket).
     struct DrainScope {
         TCustomWSocket& socket;
-        std::shared_ptr<bool> alive;
+        const CallOutGuard& guard;
         ~DrainScope() {
-            if (*alive) socket.inTryToSend_ = false;
+            if (guard.Alive()) socket.inTryToSend_ = false;
         }
-    } scope{*this, alive};
+    } scope{*this, guard};
     inTryToSend_ = true;
-    const TSocket handle = hSocket_;
     const std::uint32_t chain = chainEpoch_;
     // A handler of OnSendData may close the socket or drop the chain; the
     // drain then stops where it is.
-    auto chainKept = [&] {
-        return *alive && hSocket_ == handle && chainEpoch_ == chain && !bufList_.empty();
-    };
+    auto chainKept = [&] { return guard.SameHandle() && chainEpoch_ == chain && !bufList_.empty(); };
     while (true) {
         TBuffer* first = bufList_.front().get();
         std::int32_t n = 0;
@@ -985,7 +979,7 @@ void TCustomWSocket::TryToSend() {
             if (chainKept() && bufList_.front().get() == first) first->Consume(rawSent_);
             throw;
         }
-        if (!*alive) return;
+        if (!guard.Alive()) return;
         if (count == 0) break;
         if (count < 0) {
             int code = WSocket_WSAGetLastError();
@@ -994,7 +988,7 @@ void TCustomWSocket::TryToSend() {
                 // The application learns the real code; the close itself fires nothing.
                 closeInvoked_ = true;
                 Close();
-                if (*alive) TriggerSessionClosed(static_cast<std::uint16_t>(code));
+                if (guard.Alive()) TriggerSessionClosed(static_cast<std::uint16_t>(code));
                 return;
             }
             if (code == platform::WSAEWOULDBLOCK) return;  // the write notification resumes
@@ -1024,10 +1018,10 @@ void TCustomWSocket::ClearSendQueue() {
 }
 
 void TCustomWSocket::Flush() {
-    auto alive = alive_;
-    while (*alive && hSocket_ != INVALID_SOCKET && !allSent_) {
+    CallOutGuard guard(*this);
+    while (guard.Alive() && hSocket_ != INVALID_SOCKET && !allSent_) {
         TryToSend();
-        if (!*alive || hSocket_ == INVALID_SOCKET || allSent_) break;
+        if (!guard.Alive() || hSocket_ == INVALID_SOCKET || allSent_) break;
         WaitRound();
     }
 }

@@ -241,8 +241,31 @@ protected:
     // One round of a wait: dispatch what is pending, or sleep until something arrives.
     void WaitRound();
 
-    // A flag that turns false when the socket is destroyed: code that fires
-    // an event holds a copy and checks it before touching the socket again.
+    // A handler may free its socket, or close it and connect again, from any
+    // event. Every call-out is written the same way: take a guard before it
+    // and ask the guard afterwards, before touching the socket again:
+    //     CallOutGuard guard(*this);
+    //     TriggerSessionConnected(Error);
+    //     if (!guard.Alive()) return;                  // the socket is gone
+    //     if (guard.SameHandle()) ...                  // still the connection it was
+    class CallOutGuard {
+    public:
+        explicit CallOutGuard(const TCustomWSocket& Socket)
+            : socket_(Socket), alive_(Socket.alive_), handle_(Socket.hSocket_) {}
+        // The socket still exists.
+        bool Alive() const { return *alive_; }
+        // It exists and still has the handle it had when the guard was taken
+        // (not closed, nor closed and connected again, meanwhile).
+        bool SameHandle() const { return *alive_ && socket_.hSocket_ == handle_; }
+
+    private:
+        const TCustomWSocket& socket_;
+        std::shared_ptr<bool> alive_;
+        TSocket handle_;
+    };
+    friend class CallOutGuard;
+
+    // Turns false when the socket is destroyed; read through CallOutGuard.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool destroying_ = false;
 
@@ -308,6 +331,14 @@ private:
     void ResolveEndpoint(bool LocalPortToo);
 };
 
+// Where a SOCKS negotiation stands: the reply the socket waits for.
+enum class TSocksPhase : std::uint8_t {
+    Idle,          // no negotiation, or it is over
+    MethodReply,   // the proxy's connection, then (SOCKS 5) its method choice
+    AuthReply,     // the answer to the user/password request
+    ConnectReply,  // the answer to the connect request
+};
+
 // SOCKS 4, 4A and 5 client negotiation. Transparent while SocksServer is empty.
 class TCustomSocksWSocket : public TCustomWSocket {
 public:
@@ -357,7 +388,7 @@ protected:
     std::string socksPort_;
     bool socksPortAssigned_ = false;
     std::string socksLevel_ = "5";
-    int socksState_ = 0;  // 0 none/finished, 1 method reply, 2 auth reply, 3 connect reply
+    TSocksPhase socksPhase_ = TSocksPhase::Idle;
     std::uint8_t socksAuthMethod_ = 0;
     std::uint16_t socksDestPort_ = 0;  // host order
     // The longest reply: a SOCKS 5 connect reply with a 255-byte name.
@@ -369,6 +400,13 @@ protected:
 
 // Line mode: received bytes are delivered one LineEnd-terminated line per
 // OnDataAvailable. Transparent while LineMode is false.
+//
+// The held bytes live in one buffer read from an offset: a line taken, whole
+// or in pieces, moves the offset, and the buffer is compacted only when the
+// bytes already taken outweigh those still held, so every byte is moved a
+// bounded number of times and scanned for LineEnd once. A line longer than
+// LineLimit is not kept: the connection is closed with 10040 and the error
+// is reported (OnError, or an ESocketException to OnBgException).
 class TCustomLineWSocket : public TCustomSocksWSocket {
 public:
     explicit TCustomLineWSocket(base::TObject* AOwner = nullptr);
@@ -381,7 +419,9 @@ public:
     std::string LineEnd = "\r\n";
     bool LineEcho = false;
     bool LineEdit = false;
-    int LineBufCount() const { return static_cast<int>(lineBuf_.size()); }
+    // The longest line accepted, its LineEnd included; 0 is no limit.
+    int LineLimit = 64 * 1024;
+    int LineBufCount() const { return static_cast<int>(lineBuf_.size() - lineStart_); }
 
 protected:
     platform::LRESULT DispatchNotification(platform::UINT Msg, platform::WPARAM WParam,
@@ -390,15 +430,26 @@ protected:
     void TriggerSessionClosed(std::uint16_t Error) override;
     int RawReceive(void* Buffer, int BufferSize) override;
     // Applies backspaces and tabs to the Count new bytes behind the Held
-    // ones; both counts change when bytes are erased.
+    // ones; both counts change when bytes are erased. The held bytes start
+    // at the front of the buffer while it runs.
     virtual void EditLine(int& Held, int& Count);
-    // Hands every complete line of the buffer, from Start on, to the handler.
+    // Hands every complete line of the held bytes, searching from Start
+    // (counted from the first held byte), to the handler.
     bool DeliverLines(std::size_t Start);
     // Offers held bytes again after a change of mode (notification 1044).
     void RescanHeld();
+    // Takes n held bytes off the front.
+    void ConsumeHeld(std::size_t n);
+    // Moves the held bytes to the front: always when Full, else only when
+    // the bytes already taken outweigh them.
+    void CompactHeld(bool Full);
+    // Drops what is held, closes with 10040 and reports the overlong line.
+    void LineTooLong();
+    bool OverLimit(std::size_t n) const { return LineLimit > 0 && n > static_cast<std::size_t>(LineLimit); }
 
     bool lineMode_ = false;
-    std::string lineBuf_;  // bytes held; the line on offer is at the front
+    std::string lineBuf_;        // held bytes from lineStart_ on; the line on offer is first
+    std::size_t lineStart_ = 0;  // bytes of lineBuf_ already taken
     int curLineLength_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/WSocketEvents.h"
 #include "platform/SocketErrors.h"
 
 namespace net {
@@ -17,36 +18,37 @@ TCustomLineWSocket::TCustomLineWSocket(base::TObject* AOwner) : TCustomSocksWSoc
 
 TCustomLineWSocket::~TCustomLineWSocket() {
     lineBuf_.clear();
+    lineStart_ = 0;
     curLineLength_ = 0;
 }
 
 int TCustomLineWSocket::RcvdCount() {
     if (lineMode_) return curLineLength_;
-    if (!lineBuf_.empty()) return static_cast<int>(lineBuf_.size());
+    if (LineBufCount() > 0) return LineBufCount();
     return TCustomSocksWSocket::RcvdCount();
 }
 
 void TCustomLineWSocket::SetLineMode(bool Value) {
     if (Value == lineMode_) return;
     lineMode_ = Value;
-    if (!lineBuf_.empty() || curLineLength_ > 0)
+    if (LineBufCount() > 0 || curLineLength_ > 0)
         platform::PostMessage(window_, WM_TRIGGER_DATA_AVAILABLE, 0, 0);
 }
 
 LRESULT TCustomLineWSocket::DispatchNotification(UINT Msg, WPARAM WParam, LPARAM LParam) {
     if (Msg != WM_TRIGGER_DATA_AVAILABLE)
         return TCustomSocksWSocket::DispatchNotification(Msg, WParam, LParam);
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     try {
         RescanHeld();
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e);
+        if (guard.Alive()) HandleBgException(e);
     }
     return 0;
 }
 
 void TCustomLineWSocket::RescanHeld() {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     curLineLength_ = 0;
     if (lineMode_ && !LineEnd.empty()) {
         // Held bytes read in the other mode may hold complete lines already.
@@ -55,27 +57,43 @@ void TCustomLineWSocket::RescanHeld() {
     }
     // Outside line mode the handler reads the held bytes first; the loop
     // ends when it stops taking them.
-    while (*alive && !lineBuf_.empty()) {
-        std::size_t before = lineBuf_.size();
-        if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !*alive || lineBuf_.size() == before) break;
+    while (guard.Alive() && LineBufCount() > 0) {
+        int before = LineBufCount();
+        if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !guard.Alive() || LineBufCount() == before)
+            break;
     }
+}
+
+void TCustomLineWSocket::ConsumeHeld(std::size_t n) {
+    lineStart_ += n;
+    if (lineStart_ >= lineBuf_.size()) {
+        lineBuf_.clear();
+        lineStart_ = 0;
+    }
+}
+
+void TCustomLineWSocket::CompactHeld(bool Full) {
+    if (lineStart_ == 0) return;
+    if (!Full && lineStart_ < lineBuf_.size() - lineStart_) return;
+    lineBuf_.erase(0, lineStart_);
+    lineStart_ = 0;
 }
 
 int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize) {
     if (lineMode_ && curLineLength_ > 0) {
         int n = std::min(BufferSize, curLineLength_);
         if (n <= 0) return 0;
-        std::memcpy(Buffer, lineBuf_.data(), static_cast<std::size_t>(n));
-        lineBuf_.erase(0, static_cast<std::size_t>(n));
+        std::memcpy(Buffer, lineBuf_.data() + lineStart_, static_cast<std::size_t>(n));
+        ConsumeHeld(static_cast<std::size_t>(n));
         curLineLength_ -= n;
         ++receiveCalls_;
         return n;
     }
-    if (!lineMode_ && !lineBuf_.empty()) {
-        int n = std::min(BufferSize, static_cast<int>(lineBuf_.size()));
+    if (!lineMode_ && LineBufCount() > 0) {
+        int n = std::min(BufferSize, LineBufCount());
         if (n <= 0) return 0;
-        std::memcpy(Buffer, lineBuf_.data(), static_cast<std::size_t>(n));
-        lineBuf_.erase(0, static_cast<std::size_t>(n));
+        std::memcpy(Buffer, lineBuf_.data() + lineStart_, static_cast<std::size_t>(n));
+        ConsumeHeld(static_cast<std::size_t>(n));
         curLineLength_ = std::max(0, curLineLength_ - n);
         ++receiveCalls_;
         return n;
@@ -85,29 +103,32 @@ int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize) {
 
 bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
     // The proxy's replies are the SOCKS level's, whatever the mode.
-    if (!lineMode_ || LineEnd.empty() || socksState_ != 0)
+    if (!lineMode_ || LineEnd.empty() || socksPhase_ != TSocksPhase::Idle)
         return TCustomSocksWSocket::TriggerDataAvailable(Error);
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     int n = TCustomSocksWSocket::RcvdCount();
     if (n <= 0) return true;
-    std::size_t heldBefore = lineBuf_.size();
-    lineBuf_.resize(heldBefore + static_cast<std::size_t>(n));
-    int got = TCustomSocksWSocket::RawReceive(lineBuf_.data() + heldBefore, n);
+    // Editing works on the held bytes at the front of the buffer.
+    CompactHeld(LineEdit);
+    const std::size_t heldBefore = static_cast<std::size_t>(LineBufCount());
+    const std::size_t end = lineBuf_.size();
+    lineBuf_.resize(end + static_cast<std::size_t>(n));
+    int got = TCustomSocksWSocket::RawReceive(lineBuf_.data() + end, n);
     if (got < 0) lastError_ = WSocket_WSAGetLastError();
     if (got <= 0) {
-        lineBuf_.resize(heldBefore);
+        lineBuf_.resize(end);
         return true;
     }
     readCount_ += got;
-    lineBuf_.resize(heldBefore + static_cast<std::size_t>(got));
+    lineBuf_.resize(end + static_cast<std::size_t>(got));
     int held = static_cast<int>(heldBefore);
     int count = got;
     if (LineEdit) {
         EditLine(held, count);
     } else if (LineEcho) {
-        Send(lineBuf_.data() + heldBefore, got);
+        Send(lineBuf_.data() + end, got);
     }
-    if (!*alive) return true;
+    if (!guard.Alive()) return true;
     // A line end split across two reads is found: the search starts that
     // far before the new bytes.
     int start = std::max(0, held - static_cast<int>(LineEnd.size()));
@@ -115,42 +136,73 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
 }
 
 bool TCustomLineWSocket::DeliverLines(std::size_t Start) {
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     while (lineMode_ && !LineEnd.empty()) {
-        std::size_t pos = lineBuf_.find(LineEnd, Start);
-        if (pos == std::string::npos) return true;
-        curLineLength_ = static_cast<int>(pos + LineEnd.size());
+        std::size_t pos = lineBuf_.find(LineEnd, lineStart_ + Start);
+        if (pos == std::string::npos) {
+            // No line end in what is held: a line that can no longer end
+            // within the limit is not kept.
+            if (LineLimit > 0 && LineBufCount() >= LineLimit) LineTooLong();
+            break;
+        }
+        std::size_t length = pos - lineStart_ + LineEnd.size();
+        if (OverLimit(length)) {
+            LineTooLong();
+            break;
+        }
+        curLineLength_ = static_cast<int>(length);
         while (lineMode_ && curLineLength_ > 0) {
             int before = curLineLength_;
             bool handled = TCustomSocksWSocket::TriggerDataAvailable(0);
-            if (!*alive) return true;
+            if (!guard.Alive()) return true;
             if (!handled || (curLineLength_ == before && lineMode_)) {
                 // Nobody reads lines, or the handler left its line unread
                 // (it would be offered it for ever): the line is dropped.
-                lineBuf_.erase(0, static_cast<std::size_t>(curLineLength_));
+                ConsumeHeld(static_cast<std::size_t>(curLineLength_));
                 curLineLength_ = 0;
             }
         }
         // Unread bytes of the line (line mode switched off in the handler)
-        // stay at the front, with the bytes that followed the line behind them.
+        // stay at the front, with the bytes that followed the line behind
+        // them; the search goes on right behind the line just delivered.
         Start = 0;
     }
+    if (guard.Alive()) CompactHeld(false);
     return true;
 }
 
+void TCustomLineWSocket::LineTooLong() {
+    lineBuf_.clear();
+    lineBuf_.shrink_to_fit();
+    lineStart_ = 0;
+    curLineLength_ = 0;
+    const ESocketException error("Line too long: no line end within " + std::to_string(LineLimit) + " bytes");
+    CallOutGuard guard(*this);
+    // OnError learns of it while the connection is still there; without
+    // one the report goes to OnBgException once the connection is closed.
+    lastError_ = platform::WSAEMSGSIZE;
+    if (OnError) TriggerError();
+    if (guard.SameHandle() && state_ != wsClosed) DoClose(true, platform::WSAEMSGSIZE);
+    if (!guard.Alive() || OnError) return;
+    bool canClose = true;  // closed already, whatever the handler says
+    FireEvent(OnBgException, this, error, canClose);
+}
+
 void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error) {
-    auto alive = alive_;
-    if (lineMode_ && !lineBuf_.empty()) {
+    CallOutGuard guard(*this);
+    if (lineMode_ && LineBufCount() > 0) {
         // What is held is delivered as one last line, without a line end.
-        curLineLength_ = static_cast<int>(lineBuf_.size());
+        curLineLength_ = LineBufCount();
         while (lineMode_ && curLineLength_ > 0) {
             int before = curLineLength_;
-            if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !*alive || curLineLength_ == before) break;
+            if (!TCustomSocksWSocket::TriggerDataAvailable(0) || !guard.Alive() || curLineLength_ == before)
+                break;
         }
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     lineBuf_.clear();
     lineBuf_.shrink_to_fit();
+    lineStart_ = 0;
     curLineLength_ = 0;
     TCustomSocksWSocket::TriggerSessionClosed(Error);
 }

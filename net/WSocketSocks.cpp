@@ -26,7 +26,7 @@ void TCustomSocksWSocket::ResetDefaults() {
     socksPort_.clear();
     socksPortAssigned_ = false;
     socksLevel_ = "5";
-    socksState_ = 0;
+    socksPhase_ = TSocksPhase::Idle;
     socksRcvCnt_ = 0;
     socksLeftOver_ = 0;
     socksLeftPos_ = 0;
@@ -72,7 +72,7 @@ void TCustomSocksWSocket::Connect() {
         ReportError(std::string("connect: ") + e.what());
         return;
     }
-    socksState_ = 1;
+    socksPhase_ = TSocksPhase::MethodReply;
     socksRcvCnt_ = 0;
     TCustomWSocket::Connect();
 }
@@ -103,51 +103,55 @@ int TCustomSocksWSocket::RawReceive(void* Buffer, int BufferSize) {
 }
 
 void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error) {
-    if (socksState_ != 1) {
+    if (socksPhase_ != TSocksPhase::MethodReply) {
         TCustomWSocket::TriggerSessionConnected(Error);
         return;
     }
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     TriggerSocksConnected(Error);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     if (Error != 0) {
         TCustomWSocket::TriggerSessionConnected(Error);
         return;
     }
     if (socksLevel_ == "5") {
+        // With credentials both methods are offered, so a proxy that needs
+        // none is not refused: it answers "no authentication".
         socksAuthMethod_ = SocksAuthentication == socksAuthenticateUsercode ? 2 : 0;
-        SocksSendRequest(std::string{5, 1, static_cast<char>(socksAuthMethod_)});
+        SocksSendRequest(socksAuthMethod_ == 2 ? std::string{5, 2, 0, 2} : std::string{5, 1, 0});
     } else {
         SocksDoConnect();
     }
 }
 
 void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {
-    if (socksState_ == 2) {
-        auto alive = alive_;
+    if (socksPhase_ == TSocksPhase::AuthReply) {
+        CallOutGuard guard(*this);
         TriggerSocksAuthState(socksAuthRejected);
-        if (!*alive) return;
+        if (!guard.Alive()) return;
     }
     TCustomWSocket::TriggerSessionClosed(Error);
 }
 
 bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
-    if (socksState_ == 0) return TCustomWSocket::TriggerDataAvailable(Error);
+    if (socksPhase_ == TSocksPhase::Idle) return TCustomWSocket::TriggerDataAvailable(Error);
     if (Error != 0) {
         SocksFail(Error, "data receive error");
         return false;
     }
-    switch (socksState_) {
-        case 1:
+    switch (socksPhase_) {
+        case TSocksPhase::MethodReply:
             if (socksLevel_ != "5") {
                 SocksFail(20001, "TWSocket logic error");
                 return true;
             }
             return DataAvailableMethodReply();
-        case 2: return DataAvailableAuthReply();
-        case 3: return DataAvailableConnectReply();
-        default: SocksFail(20013, "internal error"); return false;
+        case TSocksPhase::AuthReply: return DataAvailableAuthReply();
+        case TSocksPhase::ConnectReply: return DataAvailableConnectReply();
+        case TSocksPhase::Idle: break;
     }
+    SocksFail(20013, "internal error");
+    return false;
 }
 
 void TCustomSocksWSocket::ReadSocksReply() {
@@ -175,9 +179,9 @@ bool TCustomSocksWSocket::DataAvailableMethodReply() {
     std::uint8_t method = socksRcvBuf_[1];
     socksRcvCnt_ = 0;
     if (method == 0) {
-        auto alive = alive_;
+        CallOutGuard guard(*this);
         if (SocksAuthentication == socksAuthenticateUsercode) TriggerSocksAuthState(socksAuthNotNeeded);
-        if (*alive) SocksDoConnect();
+        if (guard.Alive()) SocksDoConnect();
     } else if (method == 2) {
         SocksDoAuthenticate();
     } else {
@@ -187,10 +191,10 @@ bool TCustomSocksWSocket::DataAvailableMethodReply() {
 }
 
 void TCustomSocksWSocket::SocksDoAuthenticate() {
-    socksState_ = 2;
-    auto alive = alive_;
+    socksPhase_ = TSocksPhase::AuthReply;
+    CallOutGuard guard(*this);
     TriggerSocksAuthState(socksAuthBegin);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     std::string req{1};
     req += static_cast<char>(std::min<std::size_t>(SocksUsercode.size(), 255));
     req += SocksUsercode.substr(0, 255);
@@ -202,9 +206,9 @@ void TCustomSocksWSocket::SocksDoAuthenticate() {
 bool TCustomSocksWSocket::DataAvailableAuthReply() {
     ReadSocksReply();
     auto reject = [this](int code, const std::string& msg) {
-        auto alive = alive_;
+        CallOutGuard guard(*this);
         TriggerSocksAuthState(socksAuthRejected);
-        if (*alive) SocksFail(code, msg);
+        if (guard.Alive()) SocksFail(code, msg);
     };
     if (socksRcvCnt_ >= 1 && socksRcvBuf_[0] != 1) {
         reject(20002, "socks version error");
@@ -220,14 +224,14 @@ bool TCustomSocksWSocket::DataAvailableAuthReply() {
         return true;
     }
     socksRcvCnt_ = 0;
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     TriggerSocksAuthState(socksAuthPassed);
-    if (*alive) SocksDoConnect();
+    if (guard.Alive()) SocksDoConnect();
     return true;
 }
 
 void TCustomSocksWSocket::SocksDoConnect() {
-    socksState_ = 3;
+    socksPhase_ = TSocksPhase::ConnectReply;
     socksRcvCnt_ = 0;
     std::string port{static_cast<char>(socksDestPort_ >> 8), static_cast<char>(socksDestPort_ & 0xFF)};
     std::string req;
@@ -236,9 +240,9 @@ void TCustomSocksWSocket::SocksDoConnect() {
         try {
             addr = WSocketResolveHost(addrStr_);
         } catch (const std::exception& e) {
-            auto alive = alive_;
+            CallOutGuard guard(*this);
             TriggerSocksError(20017, std::string("ESocketException ") + e.what());
-            if (*alive) DoClose(true, 20017);
+            if (guard.Alive()) DoClose(true, 20017);
             return;
         }
         req = std::string{4, 1} + port + std::string(reinterpret_cast<const char*>(&addr), 4) + SocksUsercode;
@@ -302,8 +306,11 @@ bool TCustomSocksWSocket::DataAvailableConnectReply() {
             return true;
         }
         if (socksRcvCnt_ < 4) return true;
+        // The address the proxy bound: IPv4, a name, or IPv6.
         if (socksRcvBuf_[3] == 1) {
             replyLen = 10;
+        } else if (socksRcvBuf_[3] == 4) {
+            replyLen = 22;
         } else if (socksRcvBuf_[3] == 3) {
             if (socksRcvCnt_ < 5) return true;
             replyLen = 7 + socksRcvBuf_[4];
@@ -315,25 +322,25 @@ bool TCustomSocksWSocket::DataAvailableConnectReply() {
     }
     // Connected through the proxy. Bytes that came behind the reply are the
     // application's and are read first.
-    socksState_ = 0;
+    socksPhase_ = TSocksPhase::Idle;
     socksLeftOver_ = socksRcvCnt_ - replyLen;
     socksLeftPos_ = replyLen;
     socksRcvCnt_ = 0;
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     TCustomWSocket::TriggerSessionConnected(0);
-    if (!*alive || state_ != wsConnected) return true;
+    if (!guard.Alive() || state_ != wsConnected) return true;
     return TriggerDataAvailable(0);
 }
 
 void TCustomSocksWSocket::SocksFail(int Error, const std::string& Msg) {
     // The negotiation is over; the close that follows is an ordinary one.
-    socksState_ = 0;
-    auto alive = alive_;
+    socksPhase_ = TSocksPhase::Idle;
+    CallOutGuard guard(*this);
     auto code = static_cast<std::uint16_t>(Error);
     TriggerSocksError(Error, Msg);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     TCustomWSocket::TriggerSessionConnected(code);
-    if (!*alive) return;
+    if (!guard.Alive()) return;
     DoClose(true, code);
 }
 

@@ -56,7 +56,7 @@ int TCustomSyncWSocket::RunAndWait(const std::function<void()>& Proc, bool& Flag
 int TCustomSyncWSocket::WaitUntilSet(const bool& Flag) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(Timeout);
-    auto alive = alive_;
+    CallOutGuard guard(*this);
     int result = 0;
     while (!Flag) {
         if (Timeout > 0) {
@@ -74,7 +74,7 @@ int TCustomSyncWSocket::WaitUntilSet(const bool& Flag) {
             break;
         }
         WaitRound();
-        if (!*alive) return Flag ? 0 : 12001;
+        if (!guard.Alive()) return Flag ? 0 : 12001;
     }
     if (Timeout > 0) platform::KillTimer(window_, kWaitTimerId);
     return result;

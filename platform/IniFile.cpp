@@ -1,10 +1,14 @@
 #include "platform/IniFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -24,7 +28,58 @@ std::string CleanValue(const std::string& raw) {
     if (v.size() > kMaxValue) v.resize(kMaxValue);
     return v;
 }
+
+// The folder part of a path ("." for a bare name) and the name part.
+std::string DirName(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+std::string BaseName(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a save must replace: a symlink is followed to its target (which
+// need not exist yet), so the link stays a link and the target gets the data.
+std::string FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        char buf[PATH_MAX];
+        ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+        if (n < 0) return path;
+        std::string target(buf, static_cast<std::size_t>(n));
+        path = target.front() == '/' ? target : DirName(path) + "/" + target;
+    }
+    return path;  // a loop of links: the rename then fails like any bad path
+}
+
+// A save killed before its rename leaves "<name>.tmp-<pid>" behind; those of
+// processes that no longer run are removed. A live process's file is its
+// save in progress and stays.
+void RemoveLeftovers(const std::string& fileName) {
+    const std::string dir = DirName(fileName);
+    const std::string prefix = BaseName(fileName) + ".tmp-";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        std::string digits = name.substr(prefix.size());
+        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
+        const pid_t pid = static_cast<pid_t>(std::strtol(digits.c_str(), nullptr, 10));
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        ::unlink((dir + "/" + name).c_str());
+    }
+    ::closedir(d);
+}
 }  // namespace
+
+bool HasControlChars(const std::string& s) {
+    for (unsigned char c : s)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
 
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
     std::ifstream in(fileName_, std::ios::binary);
@@ -65,7 +120,8 @@ void TIniFile::Parse(const std::string& text) {
 int TIniFile::FindSection(const std::string& section) const {
     std::string s = base::Trim(section);
     for (std::size_t i = 0; i < lines_.size(); ++i)
-        if (lines_[i].kind == Line::Header && base::SameText(lines_[i].section, s)) return static_cast<int>(i);
+        if (lines_[i].kind == Line::Header && base::SameText(lines_[i].section, s))
+            return static_cast<int>(i);
     return -1;
 }
 
@@ -102,7 +158,9 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
     return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-bool TIniFile::SectionExists(const std::string& section) const { return FindSection(section) >= 0; }
+bool TIniFile::SectionExists(const std::string& section) const {
+    return FindSection(section) >= 0;
+}
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
     return FindKey(FindSection(section), key) >= 0;
@@ -119,6 +177,11 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    // A line break in a value would be read back as more keys, and other
+    // control characters do not survive a read either: such a value is
+    // refused, and nothing is changed.
+    if (HasControlChars(section) || HasControlChars(key) || HasControlChars(value))
+        throw base::Exception("Unable to write to " + fileName_);
     int h = FindSection(section);
     if (h < 0) {
         Line header;
@@ -167,9 +230,9 @@ std::string TIniFile::Text() const {
     std::string out;
     for (const Line& l : lines_) {
         switch (l.kind) {
-        case Line::Header: out += "[" + l.section + "]"; break;
-        case Line::Pair: out += l.key + "=" + l.value; break;
-        case Line::Other: out += l.raw; break;
+            case Line::Header: out += "[" + l.section + "]"; break;
+            case Line::Pair: out += l.key + "=" + l.value; break;
+            case Line::Other: out += l.raw; break;
         }
         out += "\r\n";
     }
@@ -185,16 +248,19 @@ bool WriteFileAtomically(const std::string& fileName, const std::string& data) {
         errno = ENOENT;
         return false;
     }
-    std::string tmp = fileName + ".tmp-" + std::to_string(::getpid());
+    const std::string target = FollowLinks(fileName);
+    RemoveLeftovers(target);
+    std::string tmp = target + ".tmp-" + std::to_string(::getpid());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    // Keep the mode of the file being replaced, so a save does not widen access.
-    struct stat st{};
-    if (::stat(fileName.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    // Keep the mode of the file being replaced, so a save neither widens nor
+    // narrows access.
+    struct stat st {};
+    bool ok = true;
+    if (::stat(target.c_str(), &st) == 0 && ::fchmod(fd, st.st_mode & 07777) != 0) ok = false;
     const char* p = data.data();
     std::size_t left = data.size();
-    bool ok = true;
-    while (left > 0) {
+    while (ok && left > 0) {
         ssize_t n = ::write(fd, p, left);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -210,7 +276,7 @@ bool WriteFileAtomically(const std::string& fileName, const std::string& data) {
         ok = false;
         saved = errno;
     }
-    if (ok && ::rename(tmp.c_str(), fileName.c_str()) != 0) {
+    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
         ok = false;
         saved = errno;
     }

@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev
   libc-ares-dev libssl-dev
   libgtest-dev
-  nginx-light tinyproxy curl openssl time
+  nginx-light tinyproxy microsocks dante-server curl openssl time
   prometheus
   xvfb xauth
 )

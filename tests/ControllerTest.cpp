@@ -4,6 +4,8 @@
 // cut short.
 #include <chrono>
 #include <ctime>
+#include <filesystem>
+#include <functional>
 
 #include "AppFakes.h"
 #include "app/core/qz1.h"
@@ -93,19 +95,78 @@ TEST(Controller, CycleTimeBoundary) {
     f.c.RestartCycleTimer();
     EXPECT_EQ(f.c.LoopTimer().Interval(), 2147483000u);
     f.c.LoopTimer().SetEnabled(false);
-    f.settings.SetFrequency(2147484);
+}
+
+// A cycle time the timer cannot hold is an error the user sees, and monitoring
+// stays (or goes) off instead of showing as on with no tick ever coming.
+TEST(Controller, CycleTimeTheTimerCannotHoldLeavesMonitoringOff) {
+    struct Case {
+        const char* what;
+        std::function<void(Fixture&)> run;
+        Lines tail;  // the log after "Logging connectivity"
+    };
+    const std::vector<Case> cases{
+        {"the Monitor button", [](Fixture& f) { f.c.MonitorButtonClick(); }, {}},
+        {"start check on load",
+         [](Fixture& f) {
+             PutFile("sentrel.ini", Pool({"a"}, "autostart=1\r\nfrequency=3000000\r\n"));
+             f.c.FormShow();
+         },
+         {}},
+        {"a new cycle time at the end of a tick",
+         [](Fixture& f) {
+             f.settings.SetFrequency(1);
+             f.c.MonitorButtonClick();
+             f.settings.SetFrequency(3000000);
+             f.c.LoopTimerTimer();
+         },
+         {">Starting automatic monitoring", "@Monitoring now on", " Checking \"a\" Now",
+          " Checking \"a\" Now", "@Monitoring now off"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f(Pool({"a"}));
+        f.c.FormShow();
+        f.settings.SetFrequency(3000000);
+        std::filesystem::remove("status.log");
+        try {
+            c.run(f);
+            ADD_FAILURE() << "no error";
+        } catch (const base::Exception& e) {
+            EXPECT_STREQ(e.what(), "Integer overflow");
+        }
+        EXPECT_FALSE(f.c.Monitoring());
+        EXPECT_FALSE(f.c.LoopTimer().Enabled());
+        EXPECT_EQ(f.view.caption, "Monitor On");
+        EXPECT_FALSE(f.view.activeLed);
+        Lines log = LogLines();
+        Lines tail;
+        for (const auto& l : log)
+            if (l != "header" && l != "-Logging connectivity" && l.find("All servers") == std::string::npos)
+                tail.push_back(l);
+        EXPECT_EQ(tail, c.tail);
+    }
+}
+
+// While the log cannot be written the Monitor button still switches
+// monitoring off; the failure is raised once and names the file.
+TEST(Controller, MonitorOffWorksWhileTheLogCannotBeWritten) {
+    Fixture f(Pool({"a"}));
+    f.c.FormShow();
+    f.c.MonitorButtonClick();
+    f.c.Log()->LogName = "no-such-folder/status.log";
     try {
         f.c.MonitorButtonClick();
         FAIL();
-    } catch (const base::Exception& e) {
-        EXPECT_STREQ(e.what(), "Integer overflow");
+    } catch (const base::EInOutError& e) {
+        EXPECT_STREQ(e.what(), "Cannot write to no-such-folder/status.log: File not found");
+        EXPECT_EQ(e.ErrorCode, 2);
     }
-    // Monitoring shows as on, with no timer running; the button goes back to idle.
-    EXPECT_TRUE(f.c.Monitoring());
-    EXPECT_EQ(f.view.caption, "Monitor Off");
-    EXPECT_FALSE(f.c.LoopTimer().Enabled());
-    f.c.MonitorButtonClick();
     EXPECT_FALSE(f.c.Monitoring());
+    EXPECT_FALSE(f.c.LoopTimer().Enabled());
+    EXPECT_EQ(f.view.caption, "Monitor On");
+    EXPECT_FALSE(f.view.activeLed);
+    EXPECT_TRUE(f.view.enabled[Command::CheckNow]);
 }
 
 TEST(Controller, CurrentHostOutsideTheListIsAListError) {
@@ -262,7 +323,7 @@ TEST(Controller, RepeatedTickFailureShowsOneBoxAtATime) {
     platform::TApplication::Host host;
     host.showError = [&](const std::string&, const std::string& text) {
         ++boxes;
-        EXPECT_EQ(text, "File not found.");
+        EXPECT_EQ(text, "Cannot write to no-such-folder/status.log: File not found.");
         // A modal box runs the loop while it is open: more ticks arrive.
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
         while (std::chrono::steady_clock::now() < until) {

@@ -223,24 +223,108 @@ TEST_F(HttpCliTest, ErrorReplyRaisesAfterStoringTheBodyOfTheSameRead) {
     EXPECT_EQ(cli.State(), hsIdle);
 }
 
-TEST_F(HttpCliTest, ServerClosingWithoutReplyEndsNormallyWithStatusZero) {
-    TScriptedPeer peer({{ReadRequest(), CloseConn()}});
-    cli.URL = peer.HostPort();
-    Outcome o = RunGet(cli);
-    EXPECT_FALSE(o.raised) << o.message;
-    EXPECT_EQ(cli.StatusCode(), 0);
-    EXPECT_EQ(body.Size(), 0);
-}
-
-TEST_F(HttpCliTest, ResetInTheMiddleOfTheBodyKeepsWhatArrived) {
-    TScriptedPeer peer({{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst half"),
-                         PauseMs(100), ResetConn()}});
-    cli.URL = peer.HostPort();
-    Outcome o = RunGet(cli);
-    EXPECT_FALSE(o.raised) << o.message;
-    EXPECT_EQ(body.DataString(), "first half");
-    EXPECT_EQ(cli.ReceivedCount(), 10);
-    EXPECT_EQ(cli.ContentLength(), 100);
+// What a hostile or broken server gets: a failure is never taken for
+// success, and a complete reply is not held up by a server that keeps the
+// connection open (the watchdog would abort it).
+TEST_F(HttpCliTest, FailuresAreNotTakenForSuccess) {
+    using namespace std::string_literals;
+    const std::string reset = "Connection reset by peer (Error #10054)";
+    const std::string manyLines = "HTTP/1.0 200 OK\r\n" + [] {
+        std::string s;
+        for (int i = 0; i < 60000; ++i) s += "X: y\r\n";
+        return s;
+    }();
+    struct {
+        TPeerScript script;
+        std::string failure;  // empty: success
+        int error;
+        std::string body;
+        const char* why;
+    } cases[] = {
+        {{ReadRequest(), CloseConn()},
+         "Empty reply from server",
+         httperrEmptyReply,
+         "",
+         "close before a byte"},
+        {{ReadRequest(), ResetConn()}, reset, 10054, "", "reset before the reply"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nX-A: "), PauseMs(100), ResetConn()},
+         reset,
+         10054,
+         "",
+         "reset in the header"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\n\r\n"), PauseMs(100), ResetConn()},
+         reset,
+         10054,
+         "",
+         "reset right after the header"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst half"), PauseMs(100),
+          ResetConn()},
+         reset,
+         10054,
+         "first half",
+         "reset in a body with a length"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\n\r\nfirst half"), PauseMs(100), ResetConn()},
+         reset,
+         10054,
+         "first half",
+         "reset in a body without a length"},
+        {{ReadRequest(), SendBytes("SSH-2.0-OpenSSH_9.2p1\r\n"), WaitForClose(8000)},
+         "Invalid HTTP reply",
+         httperrInvalidReply,
+         "",
+         "not HTTP at all"},
+        {{ReadRequest(), SendBytes("HTT"), PauseMs(50), CloseConn()},
+         "Invalid HTTP reply",
+         httperrInvalidReply,
+         "",
+         "the start of a status line, then the close"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst half"), PauseMs(50),
+          CloseConn()},
+         "transfer closed with 90 bytes remaining",
+         httperrTransferClosed,
+         "first half",
+         "body cut short"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nX-A: a\0b\r\n\r\nbody"s), WaitForClose(8000)},
+         "Invalid HTTP header",
+         httperrInvalidHeader,
+         "",
+         "zero byte in a header line"},
+        {{ReadRequest(), SendBytes(manyLines), WaitForClose(8000)},
+         "HTTP header too large",
+         httperrHeaderTooLarge,
+         "",
+         "endless short header lines"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"), WaitForClose(8000)},
+         "",
+         0,
+         "hello",
+         "complete body on a connection left open"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"), WaitForClose(8000)},
+         "",
+         0,
+         "",
+         "empty body by its length"},
+        {Answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello, and more"), "", 0, "hello",
+         "bytes beyond the length are not body"},
+        {Answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 200 OK\r\n\r\nfinal"),
+         "", 0, "final", "interim replies are skipped"},
+        {Answer("HTTP/1.0 200 OK\r\nSet-Cookie: " + std::string(20000, 'c') + "\r\n\r\nok"), "", 0, "ok",
+         "a 20 KB Set-Cookie line"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        TScriptedPeer peer({c.script});
+        cli.URL = peer.HostPort();
+        body.Clear();
+        Outcome o = RunGet(cli, 4000);
+        EXPECT_EQ(o.raised, !c.failure.empty());
+        EXPECT_EQ(o.message, c.failure);
+        EXPECT_EQ(cli.LastRequestError(), c.error);
+        EXPECT_EQ(body.DataString(), c.body);
+        EXPECT_EQ(cli.State(), hsIdle);
+        EXPECT_FALSE(cli.Connected());
+    }
+    EXPECT_LE(cli.ResponseHeaderLines().capacity(), 256u) << "a long header gives its memory back";
 }
 
 TEST_F(HttpCliTest, HeaderlessHtmlDocumentGoesToTheBody) {
@@ -313,7 +397,7 @@ TEST_F(HttpCliTest, NumbersThatAreNoNumbersHaveNoEffect) {
 
 TEST_F(HttpCliTest, HeaderLineLongerThanTheBufferEndsTheRequestAtOnce) {
     // The server sends one endless header line and keeps the connection open.
-    TScriptedPeer peer({{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nX-Long: " + std::string(9000, 'a')),
+    TScriptedPeer peer({{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nX-Long: " + std::string(70000, 'a')),
                          WaitForClose(8000)}});
     cli.URL = peer.HostPort();
     Outcome o = RunGet(cli, 6000);
@@ -327,7 +411,7 @@ TEST_F(HttpCliTest, HeaderLineLongerThanTheBufferEndsTheRequestAtOnce) {
 }
 
 TEST_F(HttpCliTest, LineOfExactlyTheBufferSizeIsAccepted) {
-    std::string line = "X-Long: " + std::string(THttpLineBuffer::Capacity - 10, 'a');  // + CR LF = 8192
+    std::string line = "X-Long: " + std::string(THttpLineBuffer::Capacity - 10, 'a');  // + CR LF = 64 KiB
     TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n" + line + "\r\n\r\nok")});
     cli.URL = peer.HostPort();
     Outcome o = RunGet(cli);

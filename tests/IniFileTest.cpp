@@ -3,7 +3,10 @@
 // written whole so a failed one leaves the old file as it was.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,7 +30,9 @@ struct TempDir {
     std::string File(const std::string& name) const { return (path / name).string(); }
 };
 
-void Put(const std::string& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+void Put(const std::string& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary) << text;
+}
 std::string Get(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream ss;
@@ -39,11 +44,13 @@ std::string Get(const std::string& file) {
 
 TEST(IniFile, ReadsCaseBlindTrimmedUnquotedValuesWithEveryLineEnd) {
     TempDir d;
-    Put(d.File("a.ini"), "[Main]\r\n  Server1Name =  example.org  \r\nQuoted=\" spaced \"\nEmpty=\r[FORM]\nTop=12\n[main]\nlate=1\n");
+    Put(d.File("a.ini"),
+        "[Main]\r\n  Server1Name =  example.org  \r\nQuoted=\" spaced "
+        "\"\nEmpty=\r[FORM]\nTop=12\n[main]\nlate=1\n");
     TIniFile ini(d.File("a.ini"));
     EXPECT_EQ(ini.ReadString("main", "server1name", "x"), "example.org");
     EXPECT_EQ(ini.ReadString("MAIN", "quoted", "x"), " spaced ");
-    EXPECT_EQ(ini.ReadString("main", "empty", "x"), "");       // present but empty
+    EXPECT_EQ(ini.ReadString("main", "empty", "x"), "");  // present but empty
     EXPECT_EQ(ini.ReadString("main", "missing", "def"), "def");
     EXPECT_EQ(ini.ReadInteger("form", "TOP", 0), 12);
     EXPECT_EQ(ini.ReadString("main", "late", "first section wins"), "first section wins");
@@ -59,10 +66,10 @@ TEST(IniFile, IntegerAndBooleanForms) {
     struct Row {
         const char* key;
         int expected;
-    } rows[] = {{"dec", 30},  {"hex", 30},   {"dollar", 30}, {"neg", -5}, {"word", 7},
-                {"empty", 7}, {"mixed", 7},  {"big", 7},     {"nokey", 7}};
+    } rows[] = {{"dec", 30},  {"hex", 30},  {"dollar", 30}, {"neg", -5}, {"word", 7},
+                {"empty", 7}, {"mixed", 7}, {"big", 7},     {"nokey", 7}};
     for (const Row& r : rows) EXPECT_EQ(ini.ReadInteger("m", r.key, 7), r.expected) << r.key;
-    EXPECT_TRUE(ini.ReadBool("m", "two", false));   // any non-zero is true
+    EXPECT_TRUE(ini.ReadBool("m", "two", false));  // any non-zero is true
     EXPECT_FALSE(ini.ReadBool("m", "zero", true));
     EXPECT_FALSE(ini.ReadBool("m", "word", false));  // not a number: the default
     EXPECT_TRUE(ini.ReadBool("m", "word", true));
@@ -79,7 +86,10 @@ TEST(IniFile, WritesKeepOtherSectionsAndOrder) {
     ini.WriteBool("main", "autostart", true);
     ini.WriteString("form", "Top", "7");
     ini.UpdateFile();
-    EXPECT_EQ(Get(f), "; kept comment\r\n[form]\r\nLeft=5\r\nTop=7\r\n\r\n[main]\r\ntarget=a\r\nfrequency=30\r\nautostart=1\r\n");
+    EXPECT_EQ(
+        Get(f),
+        "; kept "
+        "comment\r\n[form]\r\nLeft=5\r\nTop=7\r\n\r\n[main]\r\ntarget=a\r\nfrequency=30\r\nautostart=1\r\n");
     TIniFile back(f);
     EXPECT_EQ(back.ReadString("main", "old", "gone"), "gone");
     EXPECT_EQ(back.ReadInteger("main", "FREQUENCY", 0), 30);
@@ -106,4 +116,68 @@ TEST(IniFile, FailedSaveLeavesTheOldFileWhole) {
     int files = 0;
     for (auto& e : fs::directory_iterator(d.path)) (void)e, ++files;
     EXPECT_EQ(files, 1);
+}
+
+// A value with a line break would come back as keys of its own (a pasted
+// "\nlogname=..." took over the log's path); every control character is
+// refused before anything changes.
+TEST(IniFile, ValuesWithControlCharactersAreRefused) {
+    TempDir d;
+    const std::string f = d.File("a.ini");
+    for (const std::string& bad :
+         {std::string("a\r\nlogname=/etc/x"), std::string("a\nb"), std::string("a\rb"),
+          std::string("a\0b", 3), std::string("a\tb"), std::string("a\x1b[2Jb"), std::string("a\x7f")}) {
+        SCOPED_TRACE(bad);
+        TIniFile ini(f);
+        EXPECT_THROW(ini.WriteString("main", "server1name", bad), base::Exception);
+        EXPECT_THROW(ini.WriteString("main", bad, "x"), base::Exception);
+        EXPECT_EQ(ini.Text(), "");
+    }
+}
+
+// What a save does to the files around it: the file's mode is kept, a symlink
+// is saved through to its target, no temporary file is left behind, and the
+// leftovers of saves killed before their rename are removed once their
+// process is gone.
+TEST(IniFile, SaveKeepsModeLinksAndLeavesNoTemporaryFiles) {
+    TempDir d;
+    const std::string f = d.File("sentrel.ini");
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    Put(f, "[main]\r\nx=1\r\n");
+    ::chmod(f.c_str(), 0604);
+    Put(f + ".tmp-" + std::to_string(dead), "killed save");
+    Put(f + ".tmp-1", "a save in progress in a process that still runs");
+    {
+        TIniFile ini(f);
+        ini.WriteString("main", "x", "2");
+        ini.UpdateFile();
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(d.path)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"sentrel.ini", "sentrel.ini.tmp-1"}));
+
+    // A link, relative, into another folder: the target is replaced beside
+    // itself and the link stays a link.
+    fs::create_directory(d.path / "real");
+    const std::string target = d.File("real/sentrel.ini");
+    Put(target, "[main]\r\nx=1\r\n");
+    ::chmod(target.c_str(), 0600);
+    const std::string link = d.File("link.ini");
+    fs::create_symlink("real/sentrel.ini", link);
+    {
+        TIniFile ini(link);
+        ini.WriteString("main", "x", "3");
+        ini.UpdateFile();
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Get(target), "[main]\r\nx=3\r\n");
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(d.path / "real"), fs::directory_iterator()), 1);
 }

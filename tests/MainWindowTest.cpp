@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QTimer>
@@ -154,6 +155,36 @@ TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
     g.form->close();
     EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");
     platform::Application().Reset();
+}
+
+// A pasted line break never reaches the settings, and a cycle time typed out
+// of bounds becomes the nearest bound instead of the old value.
+TEST(MainWindow, DialogFieldsDropControlCharactersAndClampTheCycleTime) {
+    TheApp();
+    WorkDir dir;
+    Gui g("[main]\r\nfrequency=30\r\n");
+    g.dialog->LoadFromModel();
+    g.dialog->serverName[1]->insert("a\r\nlogname=/tmp/x");
+    EXPECT_EQ(g.dialog->serverName[1]->text(), "alogname=/tmp/x");
+    g.dialog->LogName->setText("");
+    g.dialog->LogName->insert("b.log\n\t");
+    EXPECT_EQ(g.dialog->LogName->text(), "b.log");
+    auto* edit = g.dialog->frequency->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    const std::vector<std::pair<QString, int>> typed{
+        {"300000000", 100000000}, {"0", 1}, {"99999999999", 100000000}, {"45", 45}};
+    for (const auto& [text, value] : typed) {
+        SCOPED_TRACE(text.toStdString());
+        edit->selectAll();
+        edit->insert(text);
+        g.dialog->frequency->interpretText();  // as losing the focus does
+        EXPECT_EQ(g.dialog->frequency->value(), value);
+    }
+    edit->selectAll();
+    edit->insert("0");
+    g.dialog->StoreToModel();  // the dialog closing before the field let go
+    EXPECT_EQ(g.settings.Frequency(), 1);
+    EXPECT_EQ(g.settings.ServerName[1], "alogname=/tmp/x");
 }
 
 TEST(MainWindow, KeepsItsPositionBetweenRunsInTheFormSection) {

@@ -1,6 +1,7 @@
 // The monitor end to end against servers on 127.0.0.1 that the test starts:
 // a pass with the real HTTP client over every per-host outcome, then the
-// program itself, as a user runs it, with --check and --headless.
+// command-line program itself (sentrel-cli), as a user runs it, with --check
+// and --headless, and the window program's runs without a window.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,6 +32,12 @@ namespace {
 
 const char* const kNotFound =
     "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>no such page</html>";
+#ifdef SENTREL_WINDOW_PROGRAM
+const char* const kWindowProgram = "sentrel";
+#else
+const char* const kWindowProgram = "";
+#endif
+
 const char* const kPage = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>hello</html>";
 
 std::string Ini(const Lines& hosts, const std::string& extra = "") {
@@ -42,26 +49,32 @@ std::string Ini(const Lines& hosts, const std::string& extra = "") {
     return ini + extra;
 }
 
-std::string Program() {
-    const char* bin = std::getenv("SENTREL_BINARY_DIR");
-    return std::string(bin ? bin : ".") + "/sentrel";
+// The program beside this test's own binary, so the test also runs by hand
+// without CTest's environment.
+std::string Program(const char* name) {
+    if (const char* bin = std::getenv("SENTREL_BINARY_DIR")) return std::string(bin) + "/" + name;
+    return (fs::read_symlink("/proc/self/exe").parent_path() / name).string();
 }
 
 struct ProgramRun {
     int status = -1;
-    std::string out;
+    std::string out, err;
+    std::chrono::steady_clock::duration took{};
 };
 
 // Runs the program in the working folder with a time limit; its stdout is
 // kept. With terminate, it is sent SIGTERM once done() holds or the time is up.
 ProgramRun Start(const Lines& args, int limitMs, bool terminate = false,
-                 const std::function<bool()>& done = nullptr) {
+                 const std::function<bool()>& done = nullptr, const char* program = "sentrel-cli") {
     std::string outName = (fs::current_path() / "stdout.txt").string();
+    std::string errName = (fs::current_path() / "stderr.txt").string();
+    std::string prog = Program(program);
+    auto started = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         FILE* f = std::freopen(outName.c_str(), "w", stdout);
+        f = std::freopen(errName.c_str(), "w", stderr);
         (void)f;
-        std::string prog = Program();
         std::vector<char*> argv{prog.data()};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -82,8 +95,10 @@ ProgramRun Start(const Lines& args, int limitMs, bool terminate = false,
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    r.took = std::chrono::steady_clock::now() - started;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = GetFile(outName);
+    r.err = GetFile(errName);
     return r;
 }
 
@@ -109,17 +124,37 @@ TEST(MonitorPass, EveryOutcomeWithTheRealClient) {
     EXPECT_EQ(LogLines(),
               (Lines{"header", "-Logging connectivity", " Checking connectivity Now",
                      " Checking \"" + hosts[0] + "\" Now", ">Successful connection to: " + hosts[0],
-                     " Checking \"" + hosts[1] + "\" Now", "!Error accessing host: " + refused,
+                     "!Error accessing host: " + hosts[1], "!Error accessing host: " + refused,
                      "!Error accessing host: " + hosts[3], ">Successful connection to: " + hosts[3],
                      "?At least one connection failed!"}));
     EXPECT_EQ(c.HostIndex(), 4);
     EXPECT_EQ(view.lastHost, hosts[3]);
     EXPECT_EQ(view.ledColor, app::kRed);
-    ASSERT_EQ(c.Failures().size(), 2u);
-    EXPECT_EQ(c.Failures()[0].second, "Connection refused (Error #10061)");
-    EXPECT_EQ(c.Failures()[1].second, "Not Found");
+    ASSERT_EQ(c.Failures().size(), 3u);
+    EXPECT_EQ(c.Failures()[0].second, "Empty reply from server");
+    EXPECT_EQ(c.Failures()[1].second, "Connection refused (Error #10061)");
+    EXPECT_EQ(c.Failures()[2].second, "Not Found");
     EXPECT_TRUE(view.AllCommandsEnabled());
     c.FormClose();
+}
+
+// A name with a control character is no host: it fails without a lookup,
+// instead of checking the part before a NUL and logging the whole.
+TEST(MonitorPass, HostNamesWithControlCharactersAreInvalid) {
+    WorkDir dir;
+    TScriptedPeer page({Answer(kPage)});
+    const Lines hosts{page.HostPort() + std::string("\0.invalid", 9), page.HostPort() + "\x1b[2J"};
+    RecordingView view;
+    app::TServerForm settings;
+    auto http = app::MakeHttpGetter();
+    app::TQzController c(view, settings, *http);
+    c.FormCreate();
+    c.SetHostList(hosts);
+    c.OpenLog();
+    TWatchdog dog(20000, [&] { http->Abort(); });
+    c.CheckNowButtonClick();
+    ASSERT_EQ(c.Failures().size(), 2u);
+    for (const auto& f : c.Failures()) EXPECT_EQ(f.second, "invalid host name");
 }
 
 TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
@@ -214,13 +249,62 @@ TEST(MonitorProgram, HeadlessChecksOnceACycleAndEndsOnSigterm) {
     EXPECT_NE(r.out.find("All servers connected correctly\n"), std::string::npos);
 }
 
+// A monitor without a window that cannot work ends at once with status 1 and
+// the reason on stderr, instead of idling as if it monitored.
+TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
+    struct Case {
+        const char* what;
+        std::string settings;
+        std::function<void()> prepare;
+        std::string err;
+    };
+    const std::vector<Case> cases{
+        {"a missing folder", "logname=no-such-folder/status.log\r\n", nullptr,
+         "Kvo Sentrel: Cannot write to no-such-folder/status.log: File not found.\n"},
+        {"a directory of the log's name", "", [] { fs::create_directory("status.log"); },
+         "Kvo Sentrel: Cannot write to status.log: Invalid filename.\n"},
+        {"a full disk", "logname=/dev/full\r\n", nullptr,
+         "Kvo Sentrel: Cannot write to /dev/full: Disk full.\n"},
+        {"a cycle time the timer cannot hold", "frequency=3000000\r\n", nullptr,
+         "Kvo Sentrel: Integer overflow.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WorkDir dir;
+        if (c.prepare) c.prepare();
+        PutFile("sentrel.ini", Ini({"127.0.0.1:1"}, "autostart=1\r\n" + c.settings));
+        ProgramRun r = Start({"--headless"}, 10000);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_LT(r.took, std::chrono::seconds(1));
+        EXPECT_EQ(r.out.find("Now Active"), std::string::npos);
+    }
+}
+
 TEST(MonitorProgram, UnknownOptionIsAnError) {
     WorkDir dir;
-    ProgramRun r = Start({"--bogus"}, 10000);
-    EXPECT_EQ(r.status, 2);
-    r = Start({"--help"}, 10000);
+    for (const char* program : {"sentrel-cli", kWindowProgram}) {
+        if (!*program) continue;
+        SCOPED_TRACE(program);
+        ProgramRun r = Start({"--bogus"}, 10000, false, nullptr, program);
+        EXPECT_EQ(r.status, 2);
+        r = Start({"--help"}, 10000, false, nullptr, program);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("--check"), std::string::npos);
+    }
+}
+
+// The window program runs the same check without opening a window.
+TEST(MonitorProgram, WindowProgramChecksWithoutAWindow) {
+    if (!*kWindowProgram) GTEST_SKIP() << "built without the window program";
+    TScriptedPeer a({Answer(kPage)});
+    WorkDir dir;
+    PutFile("sentrel.ini", Ini({a.HostPort()}));
+    ProgramRun r = Start({"--check"}, 30000, false, nullptr, kWindowProgram);
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("--check"), std::string::npos);
+    EXPECT_EQ(r.out, "Checking connectivity Now\nChecking \"" + a.HostPort() +
+                         "\" Now\nSuccessful connection to: " + a.HostPort() +
+                         "\nAll servers connected correctly\n");
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // The settings file as the configuration dialog loads and saves it: the
 // defaults, the conversions, the 25 keys of a save in their order, the other
 // sections kept, and a failed save that changes nothing.
+#include <functional>
+
 #include "AppFakes.h"
 #include "app/core/sform.h"
 #include "base/Exception.h"
@@ -139,20 +141,51 @@ TEST(Settings, CancelKeepsTheFileAndTheEdits) {
 }
 
 TEST(Settings, FailedSaveRaisesAndChangesNothing) {
-    WorkDir d;
-    fs::create_directory("sentrel.ini");  // a folder where the file should be
-    Loaded l("");
-    int builds = l.builds;
-    bool hook = false;
-    l.form.ApplyStartOnBoot = [&](bool) { hook = true; };
-    try {
-        l.form.Save();
-        FAIL();
-    } catch (const base::Exception& e) {
-        EXPECT_STREQ(e.what(), "Unable to write to .\\sentrel.ini");
+    struct Case {
+        const char* what;
+        std::function<void(TServerForm&)> prepare;
+    };
+    const std::vector<Case> cases{
+        {"a folder where the file should be", [](TServerForm&) { fs::create_directory("sentrel.ini"); }},
+        // A pasted line break would be read back as a key of its own.
+        {"a line break in a field",
+         [](TServerForm& f) {
+             PutFile("sentrel.ini", "[main]\r\nlogname=status.log\r\n");
+             f.ServerName[1] = "host\r\nlogname=/etc/passwd";
+         }},
+        {"a NUL in the log name",
+         [](TServerForm& f) {
+             PutFile("sentrel.ini", "[main]\r\nlogname=status.log\r\n");
+             f.LogName = std::string("a\0b", 3);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WorkDir d;
+        Loaded l("");
+        c.prepare(l.form);
+        const std::string before = fs::is_regular_file("sentrel.ini") ? GetFile("sentrel.ini") : "";
+        int builds = l.builds;
+        bool hook = false;
+        l.form.ApplyStartOnBoot = [&](bool) { hook = true; };
+        try {
+            l.form.Save();
+            ADD_FAILURE();
+        } catch (const base::Exception& e) {
+            EXPECT_STREQ(e.what(), "Unable to write to .\\sentrel.ini");
+        }
+        EXPECT_EQ(l.builds, builds);
+        EXPECT_FALSE(hook);
+        if (fs::is_regular_file("sentrel.ini")) {
+            EXPECT_EQ(GetFile("sentrel.ini"), before);
+        }
     }
-    EXPECT_EQ(l.builds, builds);
-    EXPECT_FALSE(hook);
+}
+
+TEST(Settings, FieldsDropControlCharacters) {
+    EXPECT_EQ(app::DropControlChars("host\r\nlogname=x"), "hostlogname=x");
+    EXPECT_EQ(app::DropControlChars(std::string("a\0\tb\x1b\x7f c", 9)), "ab c");
+    EXPECT_EQ(app::DropControlChars("caf\xe9.example"), "caf\xe9.example");  // Latin-1 letters stay
 }
 
 TEST(Settings, SpinFieldClampsTypedText) {
@@ -163,4 +196,9 @@ TEST(Settings, SpinFieldClampsTypedText) {
     EXPECT_EQ(f.Frequency(), 100000000);
     f.SetFrequencyText(" 12 ");
     EXPECT_EQ(f.Frequency(), 12);
+    // Out of 32 bits, but still a number out of range: the nearest bound.
+    f.SetFrequencyText("99999999999");
+    EXPECT_EQ(f.Frequency(), 100000000);
+    f.SetFrequencyText("-99999999999");
+    EXPECT_EQ(f.Frequency(), 1);
 }

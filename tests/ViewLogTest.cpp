@@ -18,6 +18,7 @@
 
 #include "app/core/ViewLog.h"
 #include "app/core/dStrings.h"
+#include "ads/Advertisement.h"
 #include "app/gui/viewform.h"
 #include "base/Exception.h"
 

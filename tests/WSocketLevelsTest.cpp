@@ -69,26 +69,47 @@ const std::string kPort80("\0\x50", 2);
 }  // namespace
 
 TEST(Socks5, ConnectReplyWithApplicationBytesBehindIt) {
-    Listener proxy;
-    Events ev;
-    TWSocket s;
-    ev.Attach(s);
-    ThroughProxy(s, proxy, "5");
-    int peer = proxy.Accept();
-    EXPECT_EQ(Expect(peer, 3), std::string("\5\1\0", 3)) << "method request: no authentication";
-    SendAll(peer, std::string("\5\0", 2));
-    EXPECT_EQ(Expect(peer, 23), std::string("\5\1\0\3\x10", 5) + "www.sentrel.test" + kPort80);
-    // The reply and the first bytes of the server, in one write.
-    SendAll(peer, std::string("\5\0\0\1\x7f\0\0\1\x1f\x90", 10) + "hello");
-    ASSERT_TRUE(RunUntil([&] { return ev.received == "hello"; }));
-    EXPECT_EQ(ev.log, (std::vector<std::string>{"socks 0", "connected 0", "data hello"}));
-    s.Close();
-    EXPECT_EQ(s.SocksServer(), "") << "a close forgets the proxy";
-    close(peer);
+    // The address the proxy bound comes in any of its three forms.
+    const std::string replies[] = {
+        std::string("\5\0\0\1\x7f\0\0\1\x1f\x90", 10),                           // IPv4
+        std::string("\5\0\0\3\4host\x1f\x90", 11),                               // a name
+        std::string("\5\0\0\4", 4) + std::string(15, '\0') + "\1" + "\x1f\x90",  // IPv6 ::1
+    };
+    for (const std::string& reply : replies) {
+        Listener proxy;
+        Events ev;
+        TWSocket s;
+        ev.Attach(s);
+        ThroughProxy(s, proxy, "5");
+        int peer = proxy.Accept();
+        EXPECT_EQ(Expect(peer, 3), std::string("\5\1\0", 3)) << "method request: no authentication";
+        SendAll(peer, std::string("\5\0", 2));
+        EXPECT_EQ(Expect(peer, 23), std::string("\5\1\0\3\x10", 5) + "www.sentrel.test" + kPort80);
+        // The reply and the first bytes of the server, in one write.
+        SendAll(peer, reply + "hello");
+        ASSERT_TRUE(RunUntil([&] { return ev.received == "hello"; })) << reply.size();
+        EXPECT_EQ(ev.log, (std::vector<std::string>{"socks 0", "connected 0", "data hello"}));
+        s.Close();
+        EXPECT_EQ(s.SocksServer(), "") << "a close forgets the proxy";
+        close(peer);
+    }
 }
 
-TEST(Socks5, UserAndPasswordPassedOrRejected) {
-    for (bool accept : {true, false}) {
+TEST(Socks5, UserAndPasswordPassedRejectedOrNotNeeded) {
+    // The proxy's method choice (2 user/password, 0 none) and its verdict.
+    struct Row {
+        char method;
+        bool accept;
+        std::vector<std::string> log;
+    } rows[] = {
+        {2, true, {"socks 0", "auth 0", "auth 1", "connected 0"}},
+        {2,
+         false,
+         {"socks 0", "auth 0", "auth 2", "error 20015 socks authentication failed", "connected 20015",
+          "closed 20015"}},
+        {0, true, {"socks 0", "auth 3", "connected 0"}},
+    };
+    for (const Row& r : rows) {
         Listener proxy;
         Events ev;
         TWSocket s;
@@ -98,21 +119,19 @@ TEST(Socks5, UserAndPasswordPassedOrRejected) {
         s.SocksPassword = "pw";
         ThroughProxy(s, proxy, "5");
         int peer = proxy.Accept();
-        EXPECT_EQ(Expect(peer, 3), std::string("\5\1\2", 3));
-        SendAll(peer, std::string("\5\2", 2));
-        EXPECT_EQ(Expect(peer, 8), std::string("\1\3ann\2pw", 8));
-        SendAll(peer, accept ? std::string("\1\0", 2) : std::string("\1\1", 2));
-        if (accept) {
+        EXPECT_EQ(Expect(peer, 4), std::string("\5\2\0\2", 4)) << "both methods are offered";
+        SendAll(peer, std::string("\5", 1) + r.method);
+        if (r.method == 2) {
+            EXPECT_EQ(Expect(peer, 8), std::string("\1\3ann\2pw", 8));
+            SendAll(peer, r.accept ? std::string("\1\0", 2) : std::string("\1\1", 2));
+        }
+        if (r.accept) {
             Expect(peer, 23);
             SendAll(peer, std::string("\5\0\0\3\4host\0\x50", 11));
-            ASSERT_TRUE(RunUntil([&] { return ev.log.size() >= 4; }));
-            EXPECT_EQ(ev.log, (std::vector<std::string>{"socks 0", "auth 0", "auth 1", "connected 0"}));
-        } else {
-            ASSERT_TRUE(RunUntil([&] { return s.State() == wsClosed; }));
-            EXPECT_EQ(ev.log, (std::vector<std::string>{"socks 0", "auth 0", "auth 2",
-                                                        "error 20015 socks authentication failed",
-                                                        "connected 20015", "closed 20015"}));
         }
+        ASSERT_TRUE(RunUntil([&] { return ev.log.size() >= r.log.size(); })) << int(r.method);
+        RunFor(20);
+        EXPECT_EQ(ev.log, r.log) << int(r.method);
         s.Close();
         close(peer);
     }
@@ -262,4 +281,61 @@ TEST(LineMode, SwitchedOffInTheHandlerTheRestIsReadInOrder) {
     };
     SendAll(p.peer, "abcd\r\nrest");
     ASSERT_TRUE(RunUntil([&] { return raw == "abcd\r\nrest"; }));
+}
+
+TEST(LineMode, ReadInPiecesEveryLineArrivesWholeAndInOrder) {
+    // Many lines in one burst, read in pieces of each size: the bytes come in
+    // order and no call gets bytes of two lines.
+    std::string burst;
+    for (int i = 0; i < 20000; ++i)
+        burst += "line " + std::to_string(i) + " " + std::string(i % 50, 'x') + "\r\n";
+    for (int piece : {1, 3, 64, 4096}) {
+        LinePair p;
+        std::string got;
+        int mixed = 0;
+        p.s.OnDataAvailable = [&](base::TObject*, std::uint16_t) {
+            char buf[4096];
+            int n = p.s.Receive(buf, piece);
+            if (n <= 0) return;
+            std::string chunk(buf, static_cast<std::size_t>(n));
+            std::size_t end = chunk.find("\r\n");
+            if (end != std::string::npos && end + 2 != chunk.size()) ++mixed;
+            got += chunk;
+        };
+        SendAll(p.peer, burst);
+        ASSERT_TRUE(RunUntil([&] { return got.size() >= burst.size(); })) << piece;
+        EXPECT_EQ(got, burst) << piece;
+        EXPECT_EQ(mixed, 0) << piece;
+        EXPECT_EQ(p.s.LineBufCount(), 0) << piece;
+    }
+}
+
+TEST(LineMode, ALineOverTheLimitClosesWithAnErrorAndKeepsNothing) {
+    struct Row {
+        const char* what;
+        std::string data;
+        bool closes;
+    } rows[] = {
+        {"exactly the limit, line end included", std::string(14, 'a') + "\r\n", false},
+        {"no line end in more than the limit", std::string(40, 'a'), true},
+        {"a line end in the same read, too late", std::string(20, 'a') + "\r\n", true},
+        {"held bytes at the limit with no line end", std::string(16, 'a'), true},
+    };
+    for (const Row& r : rows) {
+        LinePair p;
+        p.s.LineLimit = 16;
+        std::string bg;
+        p.s.OnBgException = [&](base::TObject*, const std::exception& e, bool&) { bg = e.what(); };
+        SendAll(p.peer, r.data);
+        if (!r.closes) {
+            ASSERT_TRUE(RunUntil([&] { return p.Lines().size() == 1; })) << r.what;
+            EXPECT_EQ(p.s.State(), wsConnected) << r.what;
+            continue;
+        }
+        ASSERT_TRUE(RunUntil([&] { return p.s.State() == wsClosed; })) << r.what;
+        EXPECT_EQ(p.ev.log.back(), "closed 10040") << r.what;
+        EXPECT_EQ(bg, "Line too long: no line end within 16 bytes") << r.what;
+        EXPECT_TRUE(p.Lines().empty()) << r.what << ": nothing of it is delivered";
+        EXPECT_EQ(p.s.LineBufCount(), 0) << r.what;
+    }
 }

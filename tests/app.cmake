@@ -1,7 +1,12 @@
-sentrel_add_test(app_controller_test SOURCES ControllerTest.cpp MetricsTest.cpp SettingsTest.cpp LIBS sentrel_core)
+sentrel_add_test(app_controller_test SOURCES CommandLineTest.cpp ControllerTest.cpp MetricsTest.cpp SettingsTest.cpp
+                 LIBS sentrel_core)
 
+# The programs end to end: sentrel-cli always, the window program's runs
+# without a window when it is built.
+sentrel_add_test(app_monitor_test SOURCES MonitorTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
+                 LIBS sentrel_core sentrel_tls_support)
+add_dependencies(app_monitor_test sentrel-cli)
 if(SENTREL_GUI)
-  sentrel_add_test(app_monitor_test SOURCES MonitorTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
-                   LIBS sentrel_core sentrel_tls_support)
   add_dependencies(app_monitor_test sentrel)
+  target_compile_definitions(app_monitor_test PRIVATE SENTREL_WINDOW_PROGRAM)
 endif()

@@ -3,5 +3,5 @@ if(SENTREL_GUI)
 
   add_test(NAME app_start_stop_test COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/StartStopTest.sh $<TARGET_FILE:sentrel>)
   set_tests_properties(app_start_stop_test PROPERTIES TIMEOUT 120
-    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")
+    ENVIRONMENT "${SENTREL_TEST_XDG_ENV};ASAN_OPTIONS=detect_leaks=1;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")
 endif()

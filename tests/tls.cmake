@@ -19,10 +19,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   target_link_libraries(tls_handshake_fuzzer PRIVATE sentrel_net)
 endif()
 
-# End to end: "sentrel --check" (and sentrel-get) against nginx with TLS.
-if(SENTREL_GUI)
-  add_test(NAME tls_check_e2e COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tls_check.sh $<TARGET_FILE:sentrel>
-                                      $<TARGET_FILE:sentrel-get>)
-  set_tests_properties(tls_check_e2e PROPERTIES TIMEOUT 300 ENVIRONMENT
-    "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")
-endif()
+# End to end: "sentrel-cli --check" (and sentrel-get) against nginx with TLS.
+add_test(NAME tls_check_e2e COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tls_check.sh $<TARGET_FILE:sentrel-cli>
+                                    $<TARGET_FILE:sentrel-get>)
+set_tests_properties(tls_check_e2e PROPERTIES TIMEOUT 300 ENVIRONMENT
+  "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp")

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# End to end over TLS: "sentrel --check" and sentrel-get against an nginx
+# End to end over TLS: "sentrel-cli --check" and sentrel-get against an nginx
 # with TLS that this script starts on a loopback port, with a CA and two
 # server certificates made here with the openssl command (one names
 # localhost, one names another host). The CA is trusted through
 # SSL_CERT_FILE only.
-#   tests/tls_check.sh SENTREL [SENTREL_GET]
+#   tests/tls_check.sh SENTREL_CLI [SENTREL_GET]
 set -euo pipefail
 
 sentrel=$(realpath "$1")

@@ -4,6 +4,7 @@
 
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
+#include "app/core/Metrics.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
 #include "platform/Application.h"
@@ -46,9 +47,9 @@ void InitApplication() {
 
 }  // namespace
 
-int RunHeadless(const TMetricsOptions& metrics) {
+int RunHeadless(const CommandLine& cl) {
     InitApplication();
-    TMetricsPublisher publisher(metrics);
+    TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile});
     try {
         publisher.Start();
     } catch (const std::exception& e) {
@@ -67,14 +68,39 @@ int RunHeadless(const TMetricsOptions& metrics) {
         platform::Application().Terminate();
     });
     controller.FormCreate();
-    platform::Application().Guard([&] { controller.FormShow(); });
-    while (!platform::Application().Terminated()) platform::Application().HandleMessage();
+    // Without a window nobody would see a monitor that cannot work: a start
+    // that fails (a log it cannot write, a cycle time the timer cannot hold)
+    // and monitoring that stops by itself end the run with status 1, the
+    // reason already on stderr.
+    int status = 0;
+    bool started = false;
+    platform::Application().Guard([&] {
+        controller.FormShow();
+        started = true;
+    });
+    if (!started) {
+        status = 1;
+        try {
+            controller.FormClose();  // the closing line, where the log can take it
+        } catch (const std::exception&) {
+            // The failure that ended the start is the one reported.
+        }
+    }
+    const bool monitoring = controller.Monitoring();
+    while (started && !platform::Application().Terminated()) {
+        platform::Application().HandleMessage();
+        if (monitoring && !controller.Monitoring() && !platform::Application().Terminated()) {
+            status = 1;
+            platform::Application().Guard([&] { controller.FormClose(); });
+            break;
+        }
+    }
     platform::OnTerminationSignal(nullptr);
     controller.FormDestroy();
-    return 0;
+    return status;
 }
 
-int RunCheck(const std::vector<std::string>& hosts) {
+int RunCheck(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
     auto http = MakeHttpGetter();
@@ -96,7 +122,7 @@ int RunCheck(const std::vector<std::string>& hosts) {
     platform::Application().Guard([&] {
         controller.FormCreate();
         settings.Load();
-        if (!hosts.empty()) controller.SetHostList(hosts);
+        if (!cl.Hosts.empty()) controller.SetHostList(cl.Hosts);
         controller.OpenLog();
         controller.CheckNowButtonClick();
         if (!interrupted && controller.Failures().empty()) status = 0;

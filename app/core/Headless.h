@@ -4,25 +4,24 @@
 //
 //   RunHeadless: runs as the window would, from sentrel.ini in the working
 //   directory, until SIGTERM or SIGINT, which end it as closing the window
-//   does ("Finished logging connectivity"). When a pass's outcome differs
-//   from the previous one it prints one more line saying how ("2 hosts
-//   down: ...", "All hosts up again"). With metrics options it serves or
-//   writes the results of every pass; when it cannot, it says why on
-//   stderr and returns 1 before it starts.
-//   RunCheck: one pass as "Check Now" makes it, over the given hosts or the
+//   does ("Finished logging connectivity"). A start that fails or
+//   monitoring that stops by itself ends it with status 1 and the error on
+//   stderr; a run that ends by a signal returns 0. When a pass's outcome
+//   differs from the previous one it prints one more line saying how ("2
+//   hosts down: ...", "All hosts up again"). With metrics options it serves
+//   or writes the results of every pass; when it cannot start them, it
+//   says why on stderr and returns 1 before the log is opened.
+//   RunCheck: one pass as "Check Now" makes it, over the hosts of the command line or the
 //   active pool, printing each status text and, beside a failed host, the
 //   reason its client gave, and the warning of a certificate about to
 //   expire. Returns 0 when the pool passed, 1 otherwise.
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "app/core/Metrics.h"
+#include "app/core/CommandLine.h"
 
 namespace app {
 
-int RunHeadless(const TMetricsOptions& metrics = {});
-int RunCheck(const std::vector<std::string>& hosts);
+int RunHeadless(const CommandLine& cl);
+int RunCheck(const CommandLine& cl);
 
 }  // namespace app

@@ -1,5 +1,8 @@
 #include "app/core/HttpGetter.h"
 
+#include <algorithm>
+
+#include "base/Exception.h"
 #include "net/HttpProt.h"
 
 namespace app {
@@ -30,6 +33,13 @@ public:
     void Get(const std::string& url, base::TStream& body) override {
         statusCode_ = 0;
         certExpiry_ = 0;
+        // A name with a control character names no host (a NUL would cut it
+        // short and another host would be checked than the one logged).
+        if (std::any_of(url.begin(), url.end(), [](char ch) {
+                const auto c = static_cast<unsigned char>(ch);
+                return c < 0x20 || c == 0x7F;
+            }))
+            throw base::Exception("invalid host name");
         http_.URL = url;
         http_.ReceiveStream = &body;
         struct Release {

@@ -29,7 +29,8 @@ public:
 };
 
 // The monitor's client: a THttpCli with the main window's design-time
-// settings and a time limit of 10 seconds per request.
+// settings and a time limit of 10 seconds per request. A URL holding a
+// control character is refused with "invalid host name" before any lookup.
 std::unique_ptr<HttpGetter> MakeHttpGetter();
 
 }  // namespace app

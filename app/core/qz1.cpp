@@ -6,6 +6,27 @@
 
 namespace app {
 
+ELogWriteError::ELogWriteError(int code, const std::string& logName)
+    : base::EInOutError(code), message_("Cannot write to " + logName + ": " + MessageFor(code)) {}
+
+namespace {
+
+// The monitor's writer: the same lines, with failures that name the file.
+class TNamedLog : public eventlog::tKvolog {
+protected:
+    void WriteEntry(std::string_view marker, std::string_view text) override {
+        try {
+            tKvolog::WriteEntry(marker, text);
+        } catch (const ELogWriteError&) {
+            throw;
+        } catch (const base::EInOutError& e) {
+            throw ELogWriteError(e.ErrorCode, LogName);
+        }
+    }
+};
+
+}  // namespace
+
 TQzController::TQzController(MainView& view, TServerForm& settings, HttpGetter& http)
     : view_(view), settings_(settings), http_(http) {
     loopTimer_.SetInterval(1000);
@@ -49,18 +70,44 @@ void TQzController::SetMonitoring(bool on) {
         view_.SetMonitorCaption("Monitor Off");
         view_.SetCommandEnabled(Command::CheckNow, false);
     } else {
+        // Off first, then the line: a log that cannot be written must not
+        // keep monitoring on.
+        SwitchOff();
         log_->WriteStatus("Monitoring now off");
-        view_.SetActiveLed(false);
-        monitoring_ = false;
-        view_.SetMonitorCaption("Monitor On");
-        view_.SetCommandEnabled(Command::CheckNow, true);
     }
 }
 
-void TQzController::RestartCycleTimer() {
+void TQzController::SwitchOff() {
+    view_.SetActiveLed(false);
+    monitoring_ = false;
+    view_.SetMonitorCaption("Monitor On");
+    view_.SetCommandEnabled(Command::CheckNow, true);
+}
+
+std::uint32_t TQzController::CycleInterval() const {
     std::int32_t ms = base::CheckedMul32(settings_.Frequency(), 1000);
     if (ms < 0) throw base::ERangeError();
-    loopTimer_.SetInterval(static_cast<std::uint32_t>(ms));
+    return static_cast<std::uint32_t>(ms);
+}
+
+void TQzController::RestartCycleTimer() {
+    std::uint32_t ms = 0;
+    try {
+        ms = CycleInterval();
+    } catch (const std::exception&) {
+        loopTimer_.SetEnabled(false);
+        // No tick would ever come, so monitoring does not stay on. The cycle
+        // time is the error the user is told of; the log line is best effort.
+        if (monitoring_) {
+            SwitchOff();
+            try {
+                log_->WriteStatus("Monitoring now off");
+            } catch (const std::exception&) {
+            }
+        }
+        throw;
+    }
+    loopTimer_.SetInterval(ms);
     loopTimer_.SetEnabled(true);
 }
 
@@ -91,6 +138,7 @@ void TQzController::FormShow() {
     OpenLog();
     log_->WriteStart("Logging connectivity");
     if (settings_.AutoStart) {
+        CycleInterval();  // a cycle time the timer cannot hold never shows as on
         log_->WriteSuccess("Starting automatic monitoring");
         SetMonitoring(true);
         RestartCycleTimer();
@@ -98,7 +146,7 @@ void TQzController::FormShow() {
 }
 
 void TQzController::OpenLog() {
-    auto log = std::make_unique<eventlog::tKvolog>();
+    auto log = std::make_unique<TNamedLog>();
     log->ProgramID = "QZ";
     log->ProgramName = "Kvo Sentrel";
     log->LogName = settings_.LogName;  // as typed: not trimmed
@@ -121,10 +169,14 @@ void TQzController::FormDestroy() {
 
 void TQzController::MonitorButtonClick() {
     if (monitoring_) {
-        log_->WriteStatus("Monitoring now off");
-        SetMonitoring(false);
+        // Switching off always works: the state changes first, then the two
+        // lines are written, and a log that cannot take them fails once.
         loopTimer_.SetEnabled(false);
+        SwitchOff();
+        log_->WriteStatus("Monitoring now off");
+        log_->WriteStatus("Monitoring now off");
     } else {
+        CycleInterval();  // refused before anything says monitoring is on
         log_->WriteSuccess("Starting automatic monitoring");
         SetMonitoring(true);
         RestartCycleTimer();

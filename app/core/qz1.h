@@ -12,6 +12,12 @@
 //
 // Handlers raise; the caller (the window binding, the timer) reports what
 // escapes through the application's standard error report.
+//
+// The program never shows monitoring on while nothing is checked: a cycle
+// time the timer cannot hold is refused before monitoring is switched on,
+// and a timer that cannot be restarted later switches monitoring off.
+// Switching off changes the state first and writes the log line after it,
+// so it works even while the log cannot be written.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +29,7 @@
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
 #include "app/core/sform.h"
+#include "base/Exception.h"
 #include "eventlog/Kvolog.h"
 #include "platform/Timer.h"
 
@@ -30,6 +37,18 @@ namespace app {
 
 inline constexpr std::uint32_t kGreen = 0x00FF00;
 inline constexpr std::uint32_t kRed = 0x0000FF;
+
+// A line the event log could not take: the writer's I/O error with its code,
+// and a message that names the file ("Cannot write to status.log: Disk
+// full"), since the bare "Disk full" does not say what could not be written.
+class ELogWriteError : public base::EInOutError {
+public:
+    ELogWriteError(int code, const std::string& logName);
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
 
 class TQzController {
 public:
@@ -67,10 +86,14 @@ public:
     void ShowCheckGood();
     void ShowCheckBad();
     void RestartCycleTimer();
+    // The cycle time in milliseconds as the timer takes it; raises "Integer
+    // overflow" or "Range check error" when the timer cannot hold it.
+    std::uint32_t CycleInterval() const;
     // One pass over the host list.
     void CheckPool();
     // Creates the event log writer from the settings' log name, as the
-    // window does when it is first shown, and writes nothing.
+    // window does when it is first shown, and writes nothing. Its failures
+    // are ELogWriteError.
     void OpenLog();
     // Replaces the host list (the settings' BuildHostList lands here).
     void SetHostList(std::vector<std::string> hosts);
@@ -94,6 +117,8 @@ private:
     void RecordHost(THostOutcome host);
     // Hands the finished pass to the view and to OnPassOutcome.
     void FinishPass(bool pool);
+    // The view and the state of monitoring off, without the log line.
+    void SwitchOff();
 
     MainView& view_;
     TServerForm& settings_;

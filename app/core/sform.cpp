@@ -20,8 +20,25 @@ void TServerForm::SetFrequency(std::int32_t v) {
 }
 
 void TServerForm::SetFrequencyText(const std::string& text) {
-    auto v = base::TryStrToInt(base::Trim(text));
-    SetFrequency(v ? *v : kMinFrequency);
+    const std::string t = base::Trim(text);
+    auto v = base::TryStrToInt(t);
+    if (!v) {
+        // A decimal number too long for an integer is still a number out of
+        // range: it goes to the nearest bound, not to the minimum.
+        std::size_t i = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+        const bool digits = i < t.size() && t.find_first_not_of("0123456789", i) == std::string::npos;
+        SetFrequency(digits && t[0] != '-' ? kMaxFrequency : kMinFrequency);
+        return;
+    }
+    SetFrequency(*v);
+}
+
+std::string DropControlChars(std::string text) {
+    std::erase_if(text, [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c < 0x20 || c == 0x7F;
+    });
+    return text;
 }
 
 void TServerForm::SetCertWarnDays(std::int32_t days) {
@@ -44,17 +61,19 @@ void TServerForm::Load(const std::string& fileName) {
 
 void TServerForm::Save(const std::string& fileName) {
     platform::TIniFile ini(fileName);
-    ini.EraseSection(kMain);
-    ini.WriteString(kMain, "target", ServerName[0]);
-    for (int n = 1; n <= kRows; ++n) ini.WriteString(kMain, Row("server", n, "name"), ServerName[n - 1]);
-    for (int n = 1; n <= kRows; ++n) ini.WriteBool(kMain, Row("server", n, "active"), Active[n - 1]);
-    ini.WriteString(kMain, "logname", LogName);
-    ini.WriteInteger(kMain, "frequency", Frequency());
-    ini.WriteBool(kMain, "startonboot", StartOnBoot);
-    ini.WriteBool(kMain, "autostart", AutoStart);
-    if (certWarnDaysInFile_ || certWarnDays_ != kDefaultCertWarnDays)
-        ini.WriteInteger(kMain, "certwarndays", certWarnDays_);
     try {
+        // A value the file cannot hold (a control character) fails the save
+        // before anything is written.
+        ini.EraseSection(kMain);
+        ini.WriteString(kMain, "target", ServerName[0]);
+        for (int n = 1; n <= kRows; ++n) ini.WriteString(kMain, Row("server", n, "name"), ServerName[n - 1]);
+        for (int n = 1; n <= kRows; ++n) ini.WriteBool(kMain, Row("server", n, "active"), Active[n - 1]);
+        ini.WriteString(kMain, "logname", LogName);
+        ini.WriteInteger(kMain, "frequency", Frequency());
+        ini.WriteBool(kMain, "startonboot", StartOnBoot);
+        ini.WriteBool(kMain, "autostart", AutoStart);
+        if (certWarnDaysInFile_ || certWarnDays_ != kDefaultCertWarnDays)
+            ini.WriteInteger(kMain, "certwarndays", certWarnDays_);
         ini.UpdateFile();
     } catch (const base::Exception&) {
         throw base::Exception(std::string("Unable to write to ") + kSettingsDisplayName);

@@ -21,6 +21,11 @@ inline constexpr const char* kSettingsDisplayName = ".\\sentrel.ini";
 // Row 1's host when the file does not name one.
 inline constexpr const char* kDefaultHost = "www.debian.org";
 
+// What a one-line field keeps of typed or pasted text: control characters
+// (CR, LF, tab, NUL...) are dropped, so a pasted line break can never reach
+// the settings file as a key of its own.
+std::string DropControlChars(std::string text);
+
 class TServerForm {
 public:
     static constexpr int kRows = 10;
@@ -37,7 +42,8 @@ public:
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }
     void SetFrequency(std::int32_t v);
-    // A typed text: an integer is clamped, anything else reads as the minimum.
+    // A typed text: an integer is clamped (a decimal one too long for 32 bits
+    // too), anything else reads as the minimum.
     void SetFrequencyText(const std::string& text);
 
     // Key "certwarndays": how many days before a certificate expires the
@@ -60,8 +66,9 @@ public:
     // The OK path after the dialog closed with OK: section "main" written
     // whole with its 25 keys in order, other sections kept; then the host
     // list rebuilt and the start-on-boot hook called. Raises
-    // "Unable to write to .\sentrel.ini" when the file cannot be written, and
-    // then rebuilds nothing and applies nothing.
+    // "Unable to write to .\sentrel.ini" when the file cannot be written (or
+    // a field holds a control character), and then rebuilds nothing and
+    // applies nothing.
     void Save(const std::string& fileName = kSettingsFile);
     // The names of the active rows, in row order, exactly as typed.
     std::vector<std::string> ActiveHosts() const;

@@ -8,20 +8,26 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "ads/Advertisement.h"
+#include "app/core/About.h"
 #include "app/core/ViewLog.h"
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
 #include "desktop/ALed.h"
 #include "desktop/AppEvent.h"
 #include "desktop/AppUtils.h"
+#include "desktop/GoToWeb.h"
 #include "desktop/Placemnt.h"
 #include "desktop/TovikTrayIcon.h"
+#include "desktop/bramelAutostart.h"
 #include "platform/Application.h"
 
 namespace app {
@@ -31,13 +37,26 @@ QString Latin1(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// The large LED, lit in a colour or unlit, as an icon.
-QIcon LedIcon(desktop::TColor color, bool lit) {
-    desktop::ThhALed led;
-    led.SetLEDStyle(desktop::LEDLarge);
-    led.SetBordered(false);
-    led.SetTrueColor(color);
-    return QIcon(QPixmap::fromImage(lit ? led.LitImage() : led.UnlitImage()));
+// The large LED on a transparent ground, its body in one colour (silver
+// is the unlit LED), as an icon.
+QIcon LedIcon(desktop::TColor body) {
+    QImage image = desktop::LedIconImage(desktop::LEDLarge);
+    desktop::FloodFill(image, image.width() / 2, image.height() / 2, desktop::ColorToQColor(desktop::clLime),
+                       desktop::ColorToQColor(body));
+    return QIcon(QPixmap::fromImage(image));
+}
+
+// The glyph of "Contact Author": a closed envelope in the button's text colour.
+QIcon EnvelopeGlyph(const QPalette& pal) {
+    QPixmap pix(16, 16);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setPen(pal.color(QPalette::ButtonText));
+    p.setBrush(pal.color(QPalette::Base));
+    p.drawRect(1, 3, 13, 9);
+    p.drawLine(1, 3, 8, 9);
+    p.drawLine(14, 3, 8, 9);
+    return QIcon(pix);
 }
 }  // namespace
 
@@ -47,11 +66,11 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     setWindowTitle("Sentrel");
     setMinimumSize(488, 182);
     resize(488, 182);
-    // The window's icon, which the tray icon shows too: an LED, unlit until
-    // the first pass has ended.
-    unlitIcon_ = LedIcon(kGreen, false);
-    greenIcon_ = LedIcon(kGreen, true);
-    redIcon_ = LedIcon(kRed, true);
+    // The window's icon, which the tray icon shows too: an LED on a
+    // transparent ground, unlit until the first pass has ended.
+    unlitIcon_ = LedIcon(desktop::clSilver);
+    greenIcon_ = LedIcon(kGreen);
+    redIcon_ = LedIcon(kRed);
     setWindowIcon(unlitIcon_);
 
     auto* central = new QWidget(this);
@@ -59,11 +78,15 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     top->setContentsMargins(6, 4, 6, 2);
     top->setSpacing(4);
 
-    auto* banner = new QWidget(central);  // the sponsor banner's area
-    banner->setObjectName("banner");
-    banner->setFixedSize(468, 60);
-    banner->setToolTip("Advertising to support making this program free");
-    top->addWidget(banner, 0, Qt::AlignHCenter);
+    Banner = new ads::TAdvertisement(central);
+    Banner->setObjectName("Banner");
+    Banner->SetBounds(0, 0, 468, 60);
+    Banner->SetAdSize(ads::ad468x60);
+    Banner->SetSidebar(false);
+    Banner->SoftwareID = 682;
+    Banner->Version = 0;
+    Banner->setToolTip("Advertising to support making this program free");
+    top->addWidget(Banner, 0, Qt::AlignHCenter);
 
     auto* commands = new QHBoxLayout();
     MonitorButton = new QPushButton("Monitor On", central);
@@ -99,15 +122,15 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     LoadDalmor->setText("Load HomePage");
     LoadDalmor->setToolTip("Load Kvo Home Page");
     LoadDalmor->setAutoRaise(true);
+    LoadDalmor->setIcon(style()->standardIcon(QStyle::SP_DirHomeIcon));
+    LoadDalmor->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     emaildalmor = new QToolButton(central);
     emaildalmor->setObjectName("emaildalmor");
     emaildalmor->setText("Contact Author");
     emaildalmor->setToolTip("Send Feedback to Programming Team");
     emaildalmor->setAutoRaise(true);
-    // The web and mail launcher is not part of this program yet; the buttons
-    // say so by being unavailable rather than doing nothing.
-    LoadDalmor->setEnabled(false);
-    emaildalmor->setEnabled(false);
+    emaildalmor->setIcon(EnvelopeGlyph(palette()));
+    emaildalmor->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     state->addWidget(StatusLED);
     state->addWidget(new QLabel("Last Check", central));
     state->addSpacing(8);
@@ -145,6 +168,23 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     FormPlacement1->IniFileName = ".\\sentrel.ini";
     FormPlacement1->IniSection = "form";
     FormPlacement1->Options = {desktop::fpPosition};
+    Web = std::make_unique<desktop::TGoToWeb>();
+    Web->Url = kHomePage;
+    Web->EMail = kFeedbackAddress;
+    Web->EMailSubject = kFeedbackSubject;
+    Web->BrowserState = desktop::gwNormal;
+    connect(LoadDalmor, &QToolButton::clicked, this, [this] { Run([this] { LoadDalmorClick(); }); });
+    connect(emaildalmor, &QToolButton::clicked, this, [this] { Run([this] { emaildalmorClick(); }); });
+    // The design-time settings, in their order; the first write keeps an
+    // entry an earlier run made.
+    Autostart = std::make_unique<desktop::TBramelAutostart>();
+    Run([this] {
+        Autostart->SetAppName("KvoSentrel");
+        Autostart->SetAutostart(false);
+        Autostart->SetStartNextLogon(false);
+        Autostart->SetGlobal(false);
+    });
+    settings_.ApplyStartOnBoot = [this](bool on) { ApplyStartOnBoot(on); };
 
     controller_ = std::make_unique<TQzController>(*this, settings_, http);
     connect(MonitorButton, &QPushButton::clicked, this,
@@ -154,10 +194,14 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     connect(ConfigurationButton, &QPushButton::clicked, this,
             [this] { Run([this] { ConfigurationButtonClick(); }); });
     connect(ViewLogButton, &QPushButton::clicked, this, [this] { Run([this] { ViewLogButtonClick(); }); });
+    // The window is built: its banner starts, then FormCreate runs.
+    Banner->Loaded();
     Run([this] { controller_->FormCreate(); });
+    Banner->Throttle(100000);
 }
 
 Tqzform::~Tqzform() {
+    settings_.ApplyStartOnBoot = nullptr;
     platform::Application().Guard([this] { controller_->FormDestroy(); });
 }
 
@@ -231,6 +275,18 @@ void Tqzform::Exit1Click() {
     // control returns to it, after a check in progress has run to its end.
     exiting_ = true;
     platform::Application().Terminate();
+}
+
+void Tqzform::LoadDalmorClick() {
+    Web->LaunchUrl();
+}
+
+void Tqzform::emaildalmorClick() {
+    Web->LaunchMail();
+}
+
+void Tqzform::ApplyStartOnBoot(bool on) {
+    Autostart->SetAutostart(on);
 }
 
 void Tqzform::Maximize1Click() {

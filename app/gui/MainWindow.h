@@ -7,7 +7,10 @@
 //
 // Closing the window ends the program after the controller's FormClose
 // ("Finished logging connectivity"); the tray menu's "E&xit" ends it without.
-// Minimising shows the tray icon, restoring hides it again.
+// Minimising shows the tray icon, restoring hides it again. "Load HomePage"
+// and "Contact Author" open the maker's home page and a feedback mail with
+// the desktop's default handlers; the configuration dialog's OK applies
+// "Start On Boot" to the autostart entry through ApplyStartOnBoot.
 #pragma once
 
 #include <QIcon>
@@ -24,7 +27,12 @@ class QToolButton;
 class QMenu;
 class QAction;
 
+namespace ads {
+class TAdvertisement;
+}
 namespace desktop {
+class TBramelAutostart;
+class TGoToWeb;
 class ThhALed;
 class TTovikTrayIcon;
 class TAppEvents;
@@ -69,6 +77,11 @@ public:
     void Maximize1Click();
     void AppEvents1Minimize();
     void AppEvents1Restore();
+    void LoadDalmorClick();
+    void emaildalmorClick();
+    // The configuration dialog's start-on-boot hook: the autostart entry
+    // follows the setting.
+    void ApplyStartOnBoot(bool on);
 
     QPushButton* MonitorButton = nullptr;
     QPushButton* CheckNowButton = nullptr;
@@ -85,6 +98,9 @@ public:
     desktop::TTovikTrayIcon* trayicon = nullptr;
     desktop::TAppEvents* AppEvents1 = nullptr;
     desktop::TFormPlacement* FormPlacement1 = nullptr;
+    ads::TAdvertisement* Banner = nullptr;
+    std::unique_ptr<desktop::TBramelAutostart> Autostart;
+    std::unique_ptr<desktop::TGoToWeb> Web;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -10,6 +10,10 @@
 
 namespace app {
 
+namespace {
+bool g_running = false;
+}
+
 void InstallQtHost() {
     auto* notifier = new QSocketNotifier(platform::Fd(), QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, [] { platform::ProcessMessages(); });
@@ -26,8 +30,17 @@ void InstallQtHost() {
                         QString::fromLatin1(text.c_str()), QMessageBox::Ok, QApplication::activeWindow());
         box.exec();
     };
-    host.terminate = [] { QCoreApplication::quit(); };
+    host.terminate = [] {
+        if (g_running) QCoreApplication::exit(0);
+    };
     platform::Application().SetHost(std::move(host));
+}
+
+int RunQtLoop() {
+    g_running = true;
+    const int code = QCoreApplication::exec();
+    g_running = false;
+    return code;
 }
 
 }  // namespace app

@@ -9,4 +9,10 @@ namespace app {
 // Call once, after the QApplication exists.
 void InstallQtHost();
 
+// Runs Qt's event loop as the application's loop. Terminating the
+// application ends this loop without closing any window (Qt's quit() would
+// close them all first, and a window closed on the way out records itself
+// as hidden); outside it, terminating only sets the flag.
+int RunQtLoop();
+
 }  // namespace app

@@ -8,18 +8,83 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <QValidator>
 
+#include "ads/Advertisement.h"
 #include "app/core/sform.h"
 
 namespace app {
 
 namespace {
+// A banner of the program: fixed size, identity 682, no sidebar.
+ads::TAdvertisement* MakeBanner(QWidget* parent, const char* name, int width) {
+    auto* banner = new ads::TAdvertisement(parent);
+    banner->setObjectName(name);
+    banner->SetBounds(0, 0, width, 60);
+    banner->SetAdSize(width < 180 ? ads::ad120x60 : ads::ad468x60);
+    banner->SetSidebar(false);
+    banner->SoftwareID = 682;
+    banner->Version = 0;
+    return banner;
+}
+
 QString Latin1(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 std::string FromLatin1(const QString& s) {
-    return s.toLatin1().toStdString();
+    return DropControlChars(s.toLatin1().toStdString());
 }
+
+bool IsControl(QChar c) {
+    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+}
+
+// What a text field takes of typed or pasted text: control characters are
+// dropped as they come in, so a pasted line break never reaches the file.
+class TFieldFilter : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override {
+        QString kept;
+        kept.reserve(input.size());
+        int at = pos;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            if (!IsControl(input[i]))
+                kept += input[i];
+            else if (i < pos)
+                --at;
+        }
+        input = kept;
+        pos = at;
+        return Acceptable;
+    }
+};
+
+// The cycle-time field: any integer may be typed; one outside the bounds is
+// clamped to the nearest bound when the field gives up the focus (or the
+// dialog closes), not thrown away for the old value.
+class TCycleTimeField : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString& text, int& pos) const override {
+        const QString t = text.trimmed();
+        if (t.isEmpty() || t == "-" || t == "+") return QValidator::Intermediate;
+        qsizetype i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
+        for (; i < t.size(); ++i)
+            if (!t[i].isDigit() || t[i].unicode() > 0x7F) return QValidator::Invalid;
+        bool ok = false;
+        const qlonglong v = t.toLongLong(&ok);
+        if (ok && v >= minimum() && v <= maximum()) return QSpinBox::validate(text, pos);
+        return QValidator::Intermediate;
+    }
+    void fixup(QString& input) const override {
+        TServerForm clamp;
+        clamp.SetFrequencyText(FromLatin1(input));
+        input = QString::number(clamp.Frequency());
+    }
+};
 }  // namespace
 
 TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDialog(parent), model_(model) {
@@ -28,15 +93,14 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
     resize(488, 452);
 
     auto* top = new QVBoxLayout(this);
-    auto* banner = new QWidget(this);  // the sponsor banner's area
-    banner->setObjectName("banner");
-    banner->setFixedSize(468, 60);
-    top->addWidget(banner, 0, Qt::AlignHCenter);
+    Banner = MakeBanner(this, "Banner", 468);
+    top->addWidget(Banner, 0, Qt::AlignHCenter);
 
     auto* grid = new QGridLayout();
     for (int i = 0; i < TServerForm::kRows; ++i) {
         if (i == 0) grid->addWidget(new QLabel("Server Pool", this), 0, 0);
         serverName[i] = new QLineEdit(this);
+        serverName[i]->setValidator(new TFieldFilter(serverName[i]));
         serverName[i]->setObjectName(QString("server%1name").arg(i + 1));
         active[i] = new QCheckBox("Active", this);
         active[i]->setObjectName(i == 0 ? QString("CB1") : QString("cb%1").arg(i + 1));
@@ -46,13 +110,15 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
     top->addLayout(grid);
 
     auto* options = new QGridLayout();
-    frequency = new QSpinBox(this);
+    frequency = new TCycleTimeField(this);
+    frequency->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     frequency->setObjectName("frequency");
     frequency->setRange(TServerForm::kMinFrequency, TServerForm::kMaxFrequency);
     frequency->setSingleStep(1);
     // Kept with the field; the dialog shows no hints.
     frequency->setAccessibleDescription("Time in seconds to wait for each check");
     LogName = new QLineEdit(this);
+    LogName->setValidator(new TFieldFilter(LogName));
     LogName->setObjectName("LogName");
     AutoStart = new QCheckBox("Start check on load", this);
     AutoStart->setObjectName("AutoStart");
@@ -68,10 +134,8 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
 
     auto* bottom = new QHBoxLayout();
     auto* sponsor = new QVBoxLayout();
-    auto* smallBanner = new QWidget(this);
-    smallBanner->setObjectName("smallBanner");
-    smallBanner->setFixedSize(120, 60);
-    sponsor->addWidget(smallBanner);
+    SmallBanner = MakeBanner(this, "SmallBanner", 120);
+    sponsor->addWidget(SmallBanner);
     sponsor->addWidget(new QLabel("Sponsors keep this product free", this));
     bottom->addLayout(sponsor);
     bottom->addStretch();
@@ -88,6 +152,8 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
 
     connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    Banner->Loaded();
+    SmallBanner->Loaded();
 }
 
 void TServerFormDialog::LoadFromModel() {
@@ -108,8 +174,8 @@ void TServerFormDialog::StoreToModel() {
     }
     // A typed value the field has not taken yet: an integer is clamped,
     // anything else reads as the minimum.
-    frequency->interpretText();
     model_.SetFrequencyText(FromLatin1(frequency->cleanText()));
+    frequency->setValue(model_.Frequency());
     model_.LogName = FromLatin1(LogName->text());
     model_.AutoStart = AutoStart->isChecked();
     model_.StartOnBoot = StartOnBoot->isChecked();

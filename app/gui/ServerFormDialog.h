@@ -13,6 +13,9 @@ class QLineEdit;
 class QCheckBox;
 class QSpinBox;
 class QPushButton;
+namespace ads {
+class TAdvertisement;
+}
 
 namespace app {
 
@@ -34,6 +37,9 @@ public:
     QLineEdit* LogName = nullptr;
     QPushButton* OkButton = nullptr;
     QPushButton* CancelButton = nullptr;
+    // The banners: 468 x 60 at the top, 120 x 60 in the lower left corner.
+    ads::TAdvertisement* Banner = nullptr;
+    ads::TAdvertisement* SmallBanner = nullptr;
 
     void LoadFromModel();
     void StoreToModel();

@@ -4,17 +4,15 @@
 //   sentrel                  the monitor's window
 //   sentrel --headless       the monitor without a window; status lines on stdout
 //   sentrel --check [HOST..] one pass over the hosts (or the active pool); exit 0 if all passed
-//
-// The window and --headless also take --metrics-listen ADDR:PORT and
-// --metrics-file PATH, anywhere among the arguments.
 #include <QApplication>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
 #include "app/core/HttpGetter.h"
+#include "app/core/Metrics.h"
 #include "app/core/sform.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtHost.h"
@@ -25,72 +23,17 @@
 
 namespace {
 
-const char* const kUsage =
-    "Usage: sentrel [--headless | --check [HOST...] | --help] [--metrics-listen ADDR:PORT]\n"
-    "               [--metrics-file PATH]\n"
-    "\n"
-    "Watches whether a pool of web servers can be reached. Settings are read from\n"
-    "sentrel.ini in the working directory; events go to the log file it names.\n"
-    "\n"
-    "  (no option)        open the monitor's window\n"
-    "  --headless         run the monitor without a window, printing each status\n"
-    "                     line on stdout; SIGTERM or SIGINT end it\n"
-    "  --check [HOST...]  check the given hosts (or the active pool) once, as\n"
-    "                     \"Check Now\" does; exit 0 when all passed, 1 otherwise\n"
-    "  --help             show this text\n"
-    "  --metrics-listen ADDR:PORT\n"
-    "                     serve the results of the last pass to Prometheus at\n"
-    "                     http://ADDR:PORT/metrics (window and --headless)\n"
-    "  --metrics-file PATH\n"
-    "                     write the same text to PATH after every pass, for\n"
-    "                     node_exporter's textfile collector\n";
+const char* const kProgram = "sentrel";
 
-int Usage(const std::string& bad) {
-    std::fprintf(stderr, "sentrel: unknown option '%s'\nTry 'sentrel --help' for more information.\n",
-                 bad.c_str());
-    return 2;
-}
-
-// Takes the metrics options (with their values) out of args. False, with
-// the offending option in bad, when one has no value.
-bool TakeMetricsOptions(std::vector<std::string>& args, app::TMetricsOptions& metrics, std::string& bad) {
-    std::vector<std::string> rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string* target = nullptr;
-        std::string name;
-        for (auto [option, field] :
-             {std::pair{"--metrics-listen", &metrics.Listen}, std::pair{"--metrics-file", &metrics.File}}) {
-            std::string o = option;
-            if (a == o || a.rfind(o + "=", 0) == 0) {
-                target = field;
-                name = o;
-            }
-        }
-        if (!target) {
-            rest.push_back(a);
-            continue;
-        }
-        if (a.size() > name.size()) {
-            *target = a.substr(name.size() + 1);
-        } else if (i + 1 < args.size()) {
-            *target = args[++i];
-        } else {
-            bad = a;
-            return false;
-        }
-        if (target->empty()) {
-            bad = a;
-            return false;
-        }
-    }
-    args = std::move(rest);
-    return true;
-}
-
-int RunWindow(int argc, char** argv, const app::TMetricsOptions& metrics) {
-    QApplication qapp(argc, argv);
-    for (int i = 1; i < argc; ++i) return Usage(argv[i]);  // what Qt did not take is not ours either
+// toolkitArgs: the program's name and the arguments left to Qt.
+int RunWindow(std::vector<std::string> toolkitArgs, const app::TMetricsOptions& metrics) {
+    std::vector<char*> argv;
+    for (auto& a : toolkitArgs) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(toolkitArgs.size());
+    QApplication qapp(argc, argv.data());
+    // What Qt did not take is not ours either.
+    if (argc > 1) return app::BadCommandLine(kProgram, "unknown option '" + std::string(argv[1]) + "'");
     QApplication::setQuitOnLastWindowClosed(false);
     platform::Application().Title = "Kvo Sentrel";
     QApplication::setApplicationName(
@@ -100,7 +43,7 @@ int RunWindow(int argc, char** argv, const app::TMetricsOptions& metrics) {
     try {
         publisher.Start();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "sentrel: %s\n", e.what());
+        std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
         return 1;
     }
 
@@ -117,7 +60,7 @@ int RunWindow(int argc, char** argv, const app::TMetricsOptions& metrics) {
     // SIGTERM and SIGINT close the main window as the user would.
     platform::OnTerminationSignal([&](int) { qzform->close(); });
     qzform->show();
-    qapp.exec();
+    app::RunQtLoop();
     platform::OnTerminationSignal(nullptr);
     serverForm.reset();
     logView.reset();
@@ -128,35 +71,26 @@ int RunWindow(int argc, char** argv, const app::TMetricsOptions& metrics) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    app::TMetricsOptions metrics;
-    std::string bad;
-    if (!TakeMetricsOptions(args, metrics, bad)) return Usage(bad);
-    const bool withMetrics = !metrics.Listen.empty() || !metrics.File.empty();
-    if (!args.empty()) {
-        const std::string& first = args[0];
-        if (first == "--help" || first == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
+    // Qt's own option that also starts with "--" goes to Qt with its value.
+    std::vector<std::string> args, toolkitArgs{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--platform" && i + 1 < argc) {
+            toolkitArgs.push_back(a);
+            toolkitArgs.push_back(argv[++i]);
+        } else {
+            args.push_back(a);
         }
-        if (first == "--headless") {
-            if (args.size() > 1) return Usage(args[1]);
-            return app::RunHeadless(metrics);
-        }
-        if (first == "--check") {
-            if (withMetrics) return Usage(metrics.Listen.empty() ? "--metrics-file" : "--metrics-listen");
-            std::vector<std::string> hosts(args.begin() + 1, args.end());
-            for (const auto& h : hosts)
-                if (h.size() > 1 && h[0] == '-' && h[1] == '-') return Usage(h);
-            return app::RunCheck(hosts);
-        }
-        if (first.size() > 1 && first[0] == '-' && first[1] == '-' && first != "--platform")
-            return Usage(first);
     }
-    // Qt gets the arguments without ours.
-    std::vector<char*> rest{argv[0]};
-    for (auto& a : args) rest.push_back(a.data());
-    int restCount = static_cast<int>(rest.size());
-    rest.push_back(nullptr);
-    return RunWindow(restCount, rest.data(), metrics);
+    app::CommandLine cl;
+    std::string error = app::ParseCommandLine(args, cl, true);
+    if (!error.empty()) return app::BadCommandLine(kProgram, error);
+    switch (cl.Mode) {
+        case app::RunMode::Help: std::fputs(app::UsageText(kProgram, true).c_str(), stdout); return 0;
+        case app::RunMode::Headless: return app::RunHeadless(cl);
+        case app::RunMode::Check: return app::RunCheck(cl);
+        case app::RunMode::Window: break;
+    }
+    toolkitArgs.insert(toolkitArgs.end(), cl.Others.begin(), cl.Others.end());
+    return RunWindow(toolkitArgs, {cl.MetricsListen, cl.MetricsFile});
 }

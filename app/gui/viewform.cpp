@@ -8,6 +8,8 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include "ads/Advertisement.h"
+
 namespace app {
 
 TLogView::TLogView(QWidget* parent) : QDialog(parent) {
@@ -20,9 +22,13 @@ TLogView::TLogView(QWidget* parent) : QDialog(parent) {
     resize(600, 480);
     setMinimumWidth(600);
 
-    BannerArea = new QWidget(this);
+    BannerArea = new ads::TAdvertisement(this);
     BannerArea->setObjectName("Banner");
-    BannerArea->setFixedSize(468, 60);
+    BannerArea->SetBounds(0, 0, 468, 60);
+    BannerArea->SetAdSize(ads::ad468x60);
+    BannerArea->SetSidebar(false);
+    BannerArea->SoftwareID = 682;
+    BannerArea->Version = 0;
 
     logtext = new QTextEdit(this);
     logtext->setObjectName("logtext");
@@ -52,6 +58,7 @@ TLogView::TLogView(QWidget* parent) : QDialog(parent) {
     layout->addWidget(BannerArea, 0, Qt::AlignHCenter);
     layout->addWidget(logtext, 1);
     layout->addLayout(buttons);
+    BannerArea->Loaded();
 }
 
 void TLogView::CloseButtonClick() {

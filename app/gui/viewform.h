@@ -16,6 +16,9 @@
 class QCloseEvent;
 class QPushButton;
 class QTextEdit;
+namespace ads {
+class TAdvertisement;
+}
 
 namespace app {
 
@@ -25,8 +28,8 @@ class TLogView : public QDialog, public LogViewer {
 public:
     explicit TLogView(QWidget* parent = nullptr);
 
-    // The area above the text kept for the advertisement banner (468 x 60).
-    QWidget* BannerArea = nullptr;
+    // The advertisement banner above the text (468 x 60).
+    ads::TAdvertisement* BannerArea = nullptr;
     QTextEdit* logtext = nullptr;
     QPushButton* CloseButton = nullptr;
 

@@ -1,0 +1,95 @@
+// The project's own libadimage.so: a stand-in for the advertising library
+// that draws a house banner (the program's name, its LED picture and one
+// line about what it does) into the banner it is given, in the desktop's
+// palette, and never posts a notification. It keeps no state beyond an
+// event filter on each banner, owned by that banner.
+#include <QApplication>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QPainter>
+#include <QWidget>
+
+#include "ads/AdImage.h"
+
+namespace {
+
+class HouseBanner : public QObject {
+public:
+    explicit HouseBanner(QWidget* banner) : QObject(banner), banner_(banner) {
+        banner->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* obj, QEvent* e) override {
+        if (obj != banner_ || e->type() != QEvent::Paint) return false;
+        Paint();
+        return true;
+    }
+
+private:
+    void Paint() {
+        QPainter p(banner_);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPalette pal = banner_->palette();
+        const QRect r = banner_->rect();
+        p.fillRect(r, pal.color(QPalette::Base));
+        p.setPen(pal.color(QPalette::Mid));
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+
+        const bool small = r.width() < 200;
+        const int iconSize = small ? 24 : 44;
+        QIcon icon = banner_->window()->windowIcon();
+        if (icon.isNull()) icon = QApplication::windowIcon();
+        const QRect iconRect(8, small ? 6 : (r.height() - iconSize) / 2, iconSize, iconSize);
+        if (!icon.isNull()) icon.paint(&p, iconRect);
+
+        QFont title = banner_->font();
+        title.setBold(true);
+        title.setPointSizeF(title.pointSizeF() * (small ? 1.0 : 1.5));
+        p.setFont(title);
+        p.setPen(pal.color(QPalette::Text));
+        const int textLeft = iconRect.right() + 8;
+        const QRect titleRect(textLeft, small ? 6 : 6, r.width() - textLeft - 6, small ? iconSize : 26);
+        p.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter, "Sentrel");
+
+        QFont line = banner_->font();
+        if (small) line.setPointSizeF(line.pointSizeF() * 0.8);
+        p.setFont(line);
+        p.setPen(pal.color(QPalette::PlaceholderText));
+        const QString text =
+            small ? "Watches your web servers" : "Watches whether your web servers can be reached";
+        const QRect lineRect =
+            small ? QRect(6, iconRect.bottom() + 2, r.width() - 12, r.height() - iconRect.bottom() - 4)
+                  : QRect(textLeft, 32, r.width() - textLeft - 6, r.height() - 36);
+        const QString fitted = QFontMetrics(line).elidedText(text, Qt::ElideRight, lineRect.width());
+        p.drawText(lineRect, Qt::AlignLeft | Qt::AlignVCenter, fitted);
+    }
+
+    QWidget* banner_;
+};
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) std::uint16_t Initialize(std::uintptr_t window, std::int32_t,
+                                                                std::int32_t, std::int32_t, std::int32_t) {
+    QWidget* banner = QWidget::find(static_cast<WId>(window));
+    if (!banner) return 0;
+    new HouseBanner(banner);
+    banner->update();
+    return 1;
+}
+
+__attribute__((visibility("default"))) std::uint16_t StartMessaging(std::int32_t) {
+    return 1;
+}
+
+__attribute__((visibility("default"))) std::int32_t SetThrottle(std::int32_t value) {
+    return value;
+}
+
+__attribute__((visibility("default"))) void SetProxy() {}
+
+__attribute__((visibility("default"))) void SetOffline() {}
+}

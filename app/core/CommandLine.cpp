@@ -1,0 +1,141 @@
+#include "app/core/CommandLine.h"
+
+#include <cstdio>
+
+namespace app {
+
+namespace {
+
+struct Option {
+    const char* Name;   // "--headless"
+    const char* Shown;  // what the usage shows after the name ("N", "[HOST...]")
+    bool TakesValue;    // the next argument (or "=value") is its value
+    const char* Help;   // lines of the usage text, '\n' between them
+    // Applies the option; returns "" or what is wrong with its value.
+    std::string (*Apply)(CommandLine& cl, const std::string& value);
+};
+
+std::string SetMode(CommandLine& cl, RunMode mode, const char* name) {
+    if (cl.Mode != RunMode::Window && cl.Mode != mode)
+        return std::string("option '") + name + "' cannot be combined with another run";
+    cl.Mode = mode;
+    return "";
+}
+
+std::string SetValue(std::string& field, const std::string& value, const char* name) {
+    if (value.empty()) return std::string("option '") + name + "' needs a value";
+    field = value;
+    return "";
+}
+
+const Option kOptions[] = {
+    {"--headless", "", false,
+     "run the monitor without a window, printing each status\nline on stdout; SIGTERM or SIGINT end it",
+     [](CommandLine& cl, const std::string&) { return SetMode(cl, RunMode::Headless, "--headless"); }},
+    {"--check", "[HOST...]", false,
+     "check the given hosts (or the active pool) once, as\n\"Check Now\" does; exit 0 when all passed, 1 "
+     "otherwise",
+     [](CommandLine& cl, const std::string&) { return SetMode(cl, RunMode::Check, "--check"); }},
+    {"--metrics-listen", "ADDR:PORT", true,
+     "serve the last pass's results to Prometheus at\nhttp://ADDR:PORT/metrics (window and --headless)",
+     [](CommandLine& cl, const std::string& v) { return SetValue(cl.MetricsListen, v, "--metrics-listen"); }},
+    {"--metrics-file", "PATH", true,
+     "write the same text to PATH after every pass, for\nnode_exporter's textfile collector",
+     [](CommandLine& cl, const std::string& v) { return SetValue(cl.MetricsFile, v, "--metrics-file"); }},
+    {"--help", "", false, "show this text",
+     [](CommandLine& cl, const std::string&) {
+         cl.Mode = RunMode::Help;
+         return std::string();
+     }},
+};
+
+const Option* Find(const std::string& name) {
+    if (name == "-h") return Find("--help");
+    for (const auto& o : kOptions)
+        if (name == o.Name) return &o;
+    return nullptr;
+}
+
+bool IsOption(const std::string& arg) {
+    return arg == "-h" || (arg.size() > 1 && arg[0] == '-' && arg[1] == '-');
+}
+
+}  // namespace
+
+std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, bool window) {
+    out = CommandLine{};
+    std::vector<std::string> plain;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!IsOption(arg)) {
+            plain.push_back(arg);
+            continue;
+        }
+        std::string name = arg, value;
+        bool inlineValue = false;
+        if (auto eq = arg.find('='); eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inlineValue = true;
+        }
+        const Option* o = Find(name);
+        if (!o || (inlineValue && !o->TakesValue)) return "unknown option '" + arg + "'";
+        if (o->TakesValue && !inlineValue) {
+            if (i + 1 >= args.size()) return std::string("option '") + o->Name + "' needs a value";
+            value = args[++i];
+        }
+        if (std::string err = o->Apply(out, value); !err.empty()) return err;
+        if (out.Mode == RunMode::Help) return "";  // whatever follows, help is what was asked for
+    }
+    if (out.Mode == RunMode::Window && !window) return "no run given (--headless or --check)";
+    if (out.Mode == RunMode::Check && !(out.MetricsListen.empty() && out.MetricsFile.empty()))
+        return std::string("option '") + (out.MetricsListen.empty() ? "--metrics-file" : "--metrics-listen") +
+               "' does not go with --check";
+    if (out.Mode == RunMode::Check)
+        out.Hosts = plain;
+    else if (out.Mode == RunMode::Window)
+        out.Others = plain;
+    else if (!plain.empty())
+        return "unknown option '" + plain.front() + "'";
+    return "";
+}
+
+std::string UsageText(const std::string& program, bool window) {
+    std::string text = "Usage: " + program +
+                       (window ? " [--headless | --check [HOST...] | --help]"
+                               : " (--headless | --check [HOST...] | --help)");
+    text +=
+        " [OPTION...]\n"
+        "\n"
+        "Watches whether a pool of web servers can be reached. Settings are read from\n"
+        "sentrel.ini in the working directory; events go to the log file it names.\n"
+        "\n";
+    const std::size_t column = 21;
+    auto add = [&](std::string head, const std::string& help) {
+        head = "  " + head;
+        std::size_t start = 0;
+        for (;;) {
+            std::size_t end = help.find('\n', start);
+            if (head.size() + 1 > column) {
+                text += head + "\n";
+                head.clear();
+            }
+            head.resize(column, ' ');
+            text += head + help.substr(start, end - start) + "\n";
+            head.clear();
+            if (end == std::string::npos) break;
+            start = end + 1;
+        }
+    };
+    if (window) add("(no option)", "open the monitor's window");
+    for (const auto& o : kOptions) add(std::string(o.Name) + (*o.Shown ? " " : "") + o.Shown, o.Help);
+    return text;
+}
+
+int BadCommandLine(const std::string& program, const std::string& error) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.c_str(), error.c_str(),
+                 program.c_str());
+    return 2;
+}
+
+}  // namespace app

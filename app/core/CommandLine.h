@@ -1,0 +1,37 @@
+// The command line of both programs: sentrel (the window, or one of the runs
+// without a window) and sentrel-cli (only the runs without a window).
+//
+// Options are rows of one table in CommandLine.cpp: a new option is a field
+// here and a row there; the usage text is made from the same rows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+enum class RunMode { Window, Headless, Check, Help };
+
+struct CommandLine {
+    RunMode Mode = RunMode::Window;
+    std::vector<std::string> Hosts;   // --check HOST...: they take the place of the pool
+    std::vector<std::string> Others;  // window mode: arguments left to the window toolkit
+    std::string MetricsListen;        // --metrics-listen ADDR:PORT (window and --headless)
+    std::string MetricsFile;          // --metrics-file PATH (window and --headless)
+};
+
+// Reads the arguments after the program's name into out. Arguments starting
+// with "--" are options, in any order; the others are the hosts of --check
+// or, without a mode option, go to Others. Returns "" or what is wrong, e.g.
+// "unknown option '--bogus'". With window false (sentrel-cli) a mode option
+// is required.
+std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, bool window);
+
+// The text --help prints for the named program.
+std::string UsageText(const std::string& program, bool window);
+
+// Prints what is wrong with the command line and where help is on stderr;
+// returns the exit status for it (2).
+int BadCommandLine(const std::string& program, const std::string& error);
+
+}  // namespace app

@@ -1,0 +1,23 @@
+// The monitor without Qt: the same controller, settings, pass and log as the
+// window program, for servers and scripts.
+//
+//   sentrel-cli --headless       the monitor without a window; status lines on stdout
+//   sentrel-cli --check [HOST..] one pass over the hosts (or the active pool); exit 0 if all passed
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/core/CommandLine.h"
+#include "app/core/Headless.h"
+
+int main(int argc, char** argv) {
+    const char* const program = "sentrel-cli";
+    app::CommandLine cl;
+    std::string error = app::ParseCommandLine({argv + 1, argv + argc}, cl, false);
+    if (!error.empty()) return app::BadCommandLine(program, error);
+    switch (cl.Mode) {
+        case app::RunMode::Headless: return app::RunHeadless(cl);
+        case app::RunMode::Check: return app::RunCheck(cl);
+        default: std::fputs(app::UsageText(program, false).c_str(), stdout); return 0;
+    }
+}
