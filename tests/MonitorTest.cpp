@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -309,49 +308,6 @@ TEST(MonitorProgram, WindowProgramChecksWithoutAWindow) {
 
 namespace {
 
-// A page server whose answer the test flips: 200 while up, 503 while down.
-class FlipServer {
-public:
-    FlipServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd_, 16);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                pollfd p{fd_, POLLIN, 0};
-                if (poll(&p, 1, 100) <= 0) continue;
-                int c = accept(fd_, nullptr, nullptr);
-                if (c < 0) continue;
-                char buf[4096];
-                pollfd q{c, POLLIN, 0};
-                if (poll(&q, 1, 2000) > 0) (void)!recv(c, buf, sizeof buf, 0);
-                std::string reply = up_ ? kPage : "HTTP/1.0 503 Service Unavailable\r\n\r\ndown";
-                (void)!send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
-                close(c);
-            }
-        });
-    }
-    ~FlipServer() {
-        stop_ = true;
-        thread_.join();
-        close(fd_);
-    }
-    std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
-    void Set(bool up) { up_ = up; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> up_{true}, stop_{false};
-    std::thread thread_;
-};
-
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
@@ -368,40 +324,31 @@ bool WaitFor(const std::function<bool()>& pred, int ms) {
     return true;
 }
 
-// A raw client of 127.0.0.1:port: sends request and reads until the server
-// closes (at most ms); "" when it could not connect.
+// A raw client of 127.0.0.1:port (-1 when it cannot connect), and what it
+// reads until the server closes ("<open>" appended when ms ran out first).
 int Dial(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
 }
 std::string ReadToEnd(int fd, int ms) {
     std::string got;
     char buf[4096];
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count());
         pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, left) <= 0) return got + "<open>";
+        if (poll(&p, 1, ms) <= 0) return got + "<open>";
         ssize_t n = recv(fd, buf, sizeof buf, 0);
         if (n <= 0) return got;
         got.append(buf, static_cast<std::size_t>(n));
     }
 }
-std::string Exchange(int port, const std::string& request, int ms = 10000) {
+std::string Exchange(int port, const std::string& request) {
     int fd = Dial(port);
-    if (fd < 0) return "";
     (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string got = ReadToEnd(fd, ms);
+    std::string got = ReadToEnd(fd, 10000);
     close(fd);
     return got;
 }
@@ -412,31 +359,17 @@ bool HaveTool(const char* name) {
 
 }  // namespace
 
-// The pool flips between up and down under --headless: one line for each
+// The pool flips between up and down under --headless (the server answers
+// each pass in turn: up, up, down, down, then up for good): one line for each
 // change, none for the passes in between.
 TEST(MonitorProgram, HeadlessPrintsOneLinePerChangeOfState) {
-    FlipServer server;
+    const TPeerScript down = Answer("HTTP/1.0 503 Service Unavailable\r\n\r\ndown");
+    TScriptedPeer server({Answer(kPage), Answer(kPage), down, down, Answer(kPage)});
     WorkDir dir;
     PutFile("sentrel.ini", Ini({server.HostPort()}, "autostart=1\r\nfrequency=1\r\n"));
     const std::string good = "All servers connected correctly", bad = "At least one connection failed!";
-    int stage = 0;  // 0 up, 1 down, 2 up again
-    std::size_t mark = 0;
-    auto step = [&] {
-        std::string log = GetFile("status.log");
-        if (stage == 0 && Count(log, good) >= 2) {
-            server.Set(false);
-            stage = 1;
-            mark = Count(log, bad);
-        } else if (stage == 1 && Count(log, bad) >= mark + 2) {
-            server.Set(true);
-            stage = 2;
-            mark = Count(log, good);
-        } else if (stage == 2 && Count(log, good) >= mark + 2) {
-            return true;
-        }
-        return false;
-    };
-    ProgramRun r = Start({"--headless"}, 30000, true, step);
+    ProgramRun r = Start({"--headless"}, 30000, true,
+                         [] { return Count(GetFile("status.log"), "connected correctly") >= 4; });
     EXPECT_EQ(r.status, 0);
     Lines changes;
     std::istringstream out(r.out);
