@@ -256,23 +256,49 @@ TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
         std::string settings;
         std::function<void()> prepare;
         std::string err;
+        Lines args;  // after --headless
     };
     const std::vector<Case> cases{
-        {"a missing folder", "logname=no-such-folder/status.log\r\n", nullptr,
-         "Kvo Sentrel: Cannot write to no-such-folder/status.log: File not found.\n"},
-        {"a directory of the log's name", "", [] { fs::create_directory("status.log"); },
-         "Kvo Sentrel: Cannot write to status.log: Invalid filename.\n"},
-        {"a full disk", "logname=/dev/full\r\n", nullptr,
-         "Kvo Sentrel: Cannot write to /dev/full: Disk full.\n"},
-        {"a cycle time the timer cannot hold", "frequency=3000000\r\n", nullptr,
-         "Kvo Sentrel: Integer overflow.\n"},
+        {"a missing folder",
+         "logname=no-such-folder/status.log\r\n",
+         nullptr,
+         "Kvo Sentrel: Cannot write to no-such-folder/status.log: File not found.\n",
+         {}},
+        {"a directory of the log's name",
+         "",
+         [] { fs::create_directory("status.log"); },
+         "Kvo Sentrel: Cannot write to status.log: Invalid filename.\n",
+         {}},
+        {"a full disk",
+         "logname=/dev/full\r\n",
+         nullptr,
+         "Kvo Sentrel: Cannot write to /dev/full: Disk full.\n",
+         {}},
+        {"a cycle time the timer cannot hold",
+         "frequency=3000000\r\n",
+         nullptr,
+         "Kvo Sentrel: Integer overflow.\n",
+         {}},
+        {"a metrics file in a missing folder",
+         "",
+         nullptr,
+         "Kvo Sentrel: Unable to write to no-such-folder/sentrel.prom.\n",
+         {"--metrics-file", "no-such-folder/sentrel.prom"}},
+        {"a metrics address that is not this machine's",
+         "",
+         nullptr,
+         "Kvo Sentrel: Cannot serve metrics on 192.0.2.1:9117: Error 10049 in function Bind: Address not "
+         "available.\n",
+         {"--metrics-listen", "192.0.2.1:9117"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WorkDir dir;
         if (c.prepare) c.prepare();
         PutFile("sentrel.ini", Ini({"127.0.0.1:1"}, "autostart=1\r\n" + c.settings));
-        ProgramRun r = Start({"--headless"}, 10000);
+        Lines args{"--headless"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ProgramRun r = Start(args, 10000);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, c.err);
         EXPECT_LT(r.took, std::chrono::seconds(1));

@@ -53,7 +53,7 @@ int RunHeadless(const CommandLine& cl) {
     try {
         publisher.Start();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "sentrel: %s\n", e.what());
+        platform::Application().ShowException(e);  // on stderr, as other failed starts
         return 1;
     }
     TServerForm settings;

@@ -61,7 +61,11 @@ void TMetricsServer::Listen(const std::string& addrPort) {
         if (listener_.State() != net::wsListening) throw base::Exception("not listening");
     } catch (const std::exception& e) {
         listener_.Close();
-        throw base::Exception("Cannot serve metrics on " + addrPort + ": " + e.what());
+        // The socket layer's reason may come on two lines; ours is one.
+        std::string reason = e.what();
+        for (std::size_t at; (at = reason.find_first_of("\r\n")) != std::string::npos;)
+            reason.replace(at, reason.find_first_not_of("\r\n", at) - at, ": ");
+        throw base::Exception("Cannot serve metrics on " + addrPort + ": " + reason);
     }
 }
 

@@ -43,7 +43,7 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::TMetricsOptions& 
     try {
         publisher.Start();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+        platform::Application().ShowException(e);  // the error box, before any window opens
         return 1;
     }
 
