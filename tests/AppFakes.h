@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,6 +18,7 @@
 
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
+#include "platform/Timer.h"
 
 namespace fs = std::filesystem;
 
@@ -62,6 +64,10 @@ struct RecordingView : app::MainView {
 };
 
 // Each host answers with a body (possibly empty) and either returns or fails.
+// A host with a delay, when started rather than fetched with Get, answers
+// from a timer that long after, so a pass fetching several hosts at once sees
+// them end out of order. MakeAnother gives more clients sharing the script
+// and the record.
 struct ScriptedGetter : app::HttpGetter {
     struct Answer {
         std::string body;
@@ -70,21 +76,66 @@ struct ScriptedGetter : app::HttpGetter {
         std::int64_t certExpiry = 0;  // what the host's certificate said, 0 for none
     };
     std::map<std::string, Answer> answers;
+    std::map<std::string, std::uint32_t> delays;  // milliseconds
     std::vector<std::string> asked;
     std::function<void(const std::string&)> during;  // runs inside Get, as a pumped handler would
     int aborts = 0;
-    std::int64_t lastExpiry = 0;
+    int clients = 1, inFlight = 0, mostInFlight = 0;
 
     void Get(const std::string& url, base::TStream& body) override {
-        asked.push_back(url);
-        if (during) during(url);
-        Answer a = answers.count(url) ? answers[url] : Answer{};
-        lastExpiry = a.certExpiry;
+        root_->asked.push_back(url);
+        if (root_->during) root_->during(url);
+        Answer a = AnswerFor(url);
+        lastExpiry_ = a.certExpiry;
         body.WriteString(a.body);
         if (a.fail) throw std::runtime_error(a.reason);
     }
-    void Abort() override { ++aborts; }
-    std::int64_t LastCertificateExpiry() const override { return lastExpiry; }
+    void Abort() override {
+        ++root_->aborts;
+        if (pendingDone_) Finish(true);
+    }
+    void Start(const std::string& url, base::TStream& body, Done done) override {
+        auto delay = root_->delays.find(url);
+        if (delay == root_->delays.end()) return HttpGetter::Start(url, body, std::move(done));
+        root_->asked.push_back(url);
+        root_->mostInFlight = std::max(root_->mostInFlight, ++root_->inFlight);
+        pendingUrl_ = url;
+        pendingBody_ = &body;
+        pendingDone_ = std::move(done);
+        timer_.OnTimer = [this] { Finish(false); };
+        timer_.SetInterval(delay->second);
+        timer_.SetEnabled(true);
+    }
+    std::int64_t LastCertificateExpiry() const override { return lastExpiry_; }
+    std::unique_ptr<app::HttpGetter> MakeAnother() override {
+        auto another = std::make_unique<ScriptedGetter>();
+        another->root_ = root_;
+        ++root_->clients;
+        return another;
+    }
+
+private:
+    Answer AnswerFor(const std::string& url) {
+        return root_->answers.count(url) ? root_->answers[url] : Answer{};
+    }
+    void Finish(bool aborted) {
+        timer_.SetEnabled(false);
+        --root_->inFlight;
+        Answer a = AnswerFor(pendingUrl_);
+        if (aborted) a = {"", true, "Connection aborted on request"};
+        lastExpiry_ = a.certExpiry;
+        pendingBody_->WriteString(a.body);
+        Done done = std::move(pendingDone_);
+        pendingDone_ = nullptr;
+        done(a.fail, a.reason);
+    }
+
+    ScriptedGetter* root_ = this;
+    platform::TTimer timer_;
+    std::string pendingUrl_;
+    base::TStream* pendingBody_ = nullptr;
+    Done pendingDone_;
+    std::int64_t lastExpiry_ = 0;
 };
 
 // Runs a test in a fresh working folder and goes back afterwards.

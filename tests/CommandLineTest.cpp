@@ -48,6 +48,18 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
          RunMode::Check,
          {},
          {}},
+        {{"--remove-autostart-entry"},
+         true,
+         "option '--remove-autostart-entry' needs a value",
+         RunMode::Window,
+         {},
+         {}},
+        {{"--remove-autostart-entry="},
+         true,
+         "option '--remove-autostart-entry' needs a value",
+         RunMode::Window,
+         {},
+         {}},
     };
     for (const auto& c : cases) {
         std::string name;
@@ -66,6 +78,12 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
               "");
     EXPECT_EQ(cl.MetricsListen, ":9100");
     EXPECT_EQ(cl.MetricsFile, "m.prom");
+    cl = {};
+    EXPECT_EQ(
+        app::ParseCommandLine({"--remove-autostart-entry", "/a/x.once.desktop", "-style", "f"}, cl, true),
+        "");
+    EXPECT_EQ(cl.RemoveAutostartEntry, "/a/x.once.desktop");
+    EXPECT_EQ(cl.Others, (Args{"-style", "f"}));
 }
 
 TEST(CommandLine, UsageNamesEveryOptionAndTheWindowOnlyForSentrel) {

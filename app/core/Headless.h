@@ -11,8 +11,9 @@
 //   hosts down: ...", "All hosts up again"). With metrics options it serves
 //   or writes the results of every pass; when it cannot start them, it
 //   says why on stderr and returns 1 before the log is opened.
-//   RunCheck: one pass as "Check Now" makes it, over the hosts of the command line or the
-//   active pool, printing each status text and, beside a failed host, the
+//   RunCheck: one pass as "Check Now" makes it, over the hosts of the
+//   command line or the active pool, printing each status text and, beside
+//   a host's outcome, how long its request took and, for a failed host, the
 //   reason its client gave, and the warning of a certificate about to
 //   expire. Returns 0 when the pool passed, 1 otherwise.
 #pragma once

@@ -19,6 +19,10 @@ void TServerForm::SetFrequency(std::int32_t v) {
     frequency_ = std::clamp(v, kMinFrequency, kMaxFrequency);
 }
 
+void TServerForm::SetConcurrency(std::int32_t v) {
+    concurrency_ = std::clamp(v, 1, kMaxConcurrency);
+}
+
 void TServerForm::SetFrequencyText(const std::string& text) {
     const std::string t = base::Trim(text);
     auto v = base::TryStrToInt(t);
@@ -57,6 +61,7 @@ void TServerForm::Load(const std::string& fileName) {
     AutoStart = ini.ReadBool(kMain, "autostart", false);
     certWarnDaysInFile_ = ini.ValueExists(kMain, "certwarndays");
     SetCertWarnDays(ini.ReadInteger(kMain, "certwarndays", kDefaultCertWarnDays));
+    SetConcurrency(ini.ReadInteger(kMain, "concurrency", 1));
 }
 
 void TServerForm::Save(const std::string& fileName) {
@@ -74,6 +79,7 @@ void TServerForm::Save(const std::string& fileName) {
         ini.WriteBool(kMain, "autostart", AutoStart);
         if (certWarnDaysInFile_ || certWarnDays_ != kDefaultCertWarnDays)
             ini.WriteInteger(kMain, "certwarndays", certWarnDays_);
+        if (Concurrency() > 1) ini.WriteInteger(kMain, "concurrency", Concurrency());
         ini.UpdateFile();
     } catch (const base::Exception&) {
         throw base::Exception(std::string("Unable to write to ") + kSettingsDisplayName);
