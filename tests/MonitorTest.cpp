@@ -543,6 +543,21 @@ TEST(MonitorProgram, WindowProgramChecksWithoutAWindow) {
                                   "\nAll servers connected correctly\n");
 }
 
+// The window itself (offscreen) publishes every pass too.
+TEST(MonitorProgram, WindowProgramWritesTheMetricsFile) {
+    if (!*kWindowProgram) GTEST_SKIP() << "built without the window program";
+    TScriptedPeer a({Answer(kPage)});
+    WorkDir dir;
+    PutFile("sentrel.ini", Ini({a.HostPort()}, "autostart=1\r\nfrequency=1\r\n"));
+    ProgramRun r = Start(
+        {"--metrics-file", "w.prom"}, 30000, true,
+        [] { return GetFile("w.prom").find("sentrel_pass_success 1\n") != std::string::npos; },
+        kWindowProgram);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(GetFile("w.prom").find("sentrel_probe_success{host=\"" + a.HostPort() + "\"} 1\n"),
+              std::string::npos);
+}
+
 namespace {
 
 std::size_t Count(const std::string& text, const std::string& what) {
