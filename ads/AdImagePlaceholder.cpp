@@ -8,7 +8,9 @@
 #include <QFontMetrics>
 #include <QIcon>
 #include <QPainter>
+#include <QPixmap>
 #include <QWidget>
+#include <algorithm>
 
 #include "ads/AdImage.h"
 
@@ -41,7 +43,14 @@ private:
         QIcon icon = banner_->window()->windowIcon();
         if (icon.isNull()) icon = QApplication::windowIcon();
         const QRect iconRect(8, small ? 6 : (r.height() - iconSize) / 2, iconSize, iconSize);
-        if (!icon.isNull()) icon.paint(&p, iconRect);
+        // The LED is pixel art: it is enlarged whole pixels at a time.
+        const QPixmap led = icon.pixmap(QSize(iconSize, iconSize));
+        if (!led.isNull()) {
+            const int scale = std::max(1, iconSize / std::max(led.width(), led.height()));
+            const QSize drawn = led.size() * scale;
+            p.drawPixmap(QRect(iconRect.center() - QPoint(drawn.width() / 2, drawn.height() / 2), drawn),
+                         led);
+        }
 
         QFont title = banner_->font();
         title.setBold(true);
@@ -49,19 +58,24 @@ private:
         p.setFont(title);
         p.setPen(pal.color(QPalette::Text));
         const int textLeft = iconRect.right() + 8;
-        const QRect titleRect(textLeft, small ? 6 : 6, r.width() - textLeft - 6, small ? iconSize : 26);
+        const QRect titleRect(textLeft, 6, r.width() - textLeft - 6, small ? iconSize : 26);
         p.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter, "Sentrel");
 
         QFont line = banner_->font();
         if (small) line.setPointSizeF(line.pointSizeF() * 0.8);
         p.setFont(line);
         p.setPen(pal.color(QPalette::PlaceholderText));
-        const QString text =
-            small ? "Watches your web servers" : "Watches whether your web servers can be reached";
         const QRect lineRect =
             small ? QRect(6, iconRect.bottom() + 2, r.width() - 12, r.height() - iconRect.bottom() - 4)
                   : QRect(textLeft, 32, r.width() - textLeft - 6, r.height() - 36);
-        const QString fitted = QFontMetrics(line).elidedText(text, Qt::ElideRight, lineRect.width());
+        // The longest line about the program that fits the banner.
+        const QFontMetrics metrics(line);
+        QString fitted;
+        for (const char* text : {"Watches whether your web servers can be reached",
+                                 "Watches your web servers", "Web server monitor", "Server monitor"}) {
+            fitted = metrics.elidedText(text, Qt::ElideRight, lineRect.width());
+            if (fitted == text) break;
+        }
         p.drawText(lineRect, Qt::AlignLeft | Qt::AlignVCenter, fitted);
     }
 

@@ -435,10 +435,40 @@ void TFormPlacement::UpdateSizeLimits() {
     QApplication::sendEvent(form_, &ask);
     form_->setMinimumSize(ask.Record.MinTrackSize);
     form_->setMaximumSize(ask.Record.MaxTrackSize);
+    const TWinMinMaxInfo& m = minMaxInfo_;
+    maximized_ = {m.MaxPosLeft() != 0,    m.MaxPosTop() != 0,     m.MaxSizeWidth() != 0,
+                  m.MaxSizeHeight() != 0, ask.Record.MaxPosition, ask.Record.MaxSize};
     if (!winHook_->WinControl()) haveDesignLimits_ = false;
+    ApplyMaximizedPlacement();
+}
+
+void TFormPlacement::ApplyMaximizedPlacement() {
+    const TMaximizedPlacement& p = maximized_;
+    if (!form_ || !form_->isMaximized() || !(p.left || p.top || p.width || p.height)) return;
+    // The limits are the outer window's, frame included, as the window
+    // system gives a maximised window's rectangle; the toolkit places the
+    // frame and sizes the inside.
+    const QRect frame = form_->frameGeometry();
+    const QSize border = frame.size() - form_->size();
+    const QPoint at(p.left ? p.position.x() : frame.x(), p.top ? p.position.y() : frame.y());
+    const QSize outer(p.width ? p.size.width() : frame.width(), p.height ? p.size.height() : frame.height());
+    if (at != frame.topLeft()) form_->move(at);
+    if (outer != frame.size()) form_->resize(outer - border);
 }
 
 void TFormPlacement::PlacementMessageFilter(TMessage& msg) {
+    if (msg.Msg == QEvent::WindowStateChange) {
+        // Once the window system has made the window maximised, it gets the
+        // maximised rectangle the limits ask for.
+        QPointer<TFormPlacement> self(this);
+        QMetaObject::invokeMethod(
+            this,
+            [self] {
+                if (self) self->ApplyMaximizedPlacement();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (msg.Msg != TGetMinMaxInfoEvent::EventType()) return;
     TMinMaxRecord& r = static_cast<TGetMinMaxInfoEvent*>(msg.Event)->Record;
     if (preventResize_) {

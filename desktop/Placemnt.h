@@ -14,7 +14,9 @@
 // when they are asked for (TGetMinMaxInfoEvent, sent to the window when the
 // limits change and when it is shown). The toolkit lets the window manager
 // do hit-testing and the system menu, so a fixed size and the missing
-// maximise button are what forbid resizing here.
+// maximise button are what forbid resizing here. MinMaxInfo's MaxPos and
+// MaxSize are the outer rectangle of the maximised window: when the window
+// becomes maximised (or is, when they change) it is moved and sized to them.
 //
 // The window's show and close events are taken through a hook of its own
 // (before the window's own show handling, after its close handling); its
@@ -165,6 +167,8 @@ public:
     // Sends the window the question of its size limits and applies the
     // answer.
     void UpdateSizeLimits();
+    // Gives a maximised window the position and size MinMaxInfo asks for.
+    void ApplyMaximizedPlacement();
     TRxWindowHook* WinHook() const { return winHook_; }
     QWidget* Form() const { return form_; }
 
@@ -194,6 +198,13 @@ private:
     bool winHadMaxButton_ = true;
     // The window's own limits, put back when the hook lets go of it.
     bool haveDesignLimits_ = false;
+    // The maximised rectangle MinMaxInfo asks for: which parts are set, and
+    // their values as the window's hooks left them.
+    struct TMaximizedPlacement {
+        bool left = false, top = false, width = false, height = false;
+        QPoint position;
+        QSize size;
+    } maximized_;
     QSize designMin_;
     QSize designMax_;
     TRxWindowHook* handlerHook_ = nullptr;  // show and close of the window

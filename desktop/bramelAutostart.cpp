@@ -26,8 +26,11 @@ bool TBramelAutostart::autostart() {
 }
 
 void TBramelAutostart::SetAutostart(bool on) {
+    // The first write of a run only keeps what is there; hiding an
+    // all-users entry is for a user who switches it off.
+    const bool asked = !FirstWritePending;
     autostart_ = WriteRunEntry(TRunKind::Run, global_, on);
-    if (!autostart_) HideAllUsersEntry(TRunKind::Run);
+    if (asked && !on) HideAllUsersEntry();
 }
 
 bool TBramelAutostart::StartNextLogon() {
@@ -36,13 +39,12 @@ bool TBramelAutostart::StartNextLogon() {
 
 void TBramelAutostart::SetStartNextLogon(bool on) {
     startNextLogon_ = WriteRunEntry(TRunKind::RunOnce, global_, on);
-    if (!startNextLogon_) HideAllUsersEntry(TRunKind::RunOnce);
 }
 
-void TBramelAutostart::HideAllUsersEntry(TRunKind kind) {
+void TBramelAutostart::HideAllUsersEntry() {
     // Without this the all-users entry would go on starting the program for
     // this user, whatever the box says.
-    if (!global_ && ReadRunEntry(kind, true)) platform::WriteHiddenRunEntry(kind, appName_);
+    if (!global_ && ReadRunEntry(TRunKind::Run, true)) platform::WriteHiddenRunEntry(TRunKind::Run, appName_);
 }
 
 void TBramelAutostart::SetAppName(const std::string& name) {

@@ -11,9 +11,10 @@
 // design-time settings (autostart false) when it is built, and that must not
 // remove what the user chose in an earlier run.
 //
-// Switching an entry off for the current user while an all-users entry of
+// Switching autostart off for the current user while an all-users entry of
 // the same name exists leaves a user entry with Hidden=true, which is how a
-// freedesktop user stops the all-users entry from starting the program.
+// freedesktop user stops the all-users entry from starting the program (not
+// on the first write of a run, which keeps things as they are).
 //
 // The store is the state; the component caches only the last result of
 // each Boolean. Nothing is changed on destruction. GUI thread only.
@@ -57,7 +58,7 @@ public:
 
 private:
     void MoveRunEntries(bool from, bool to);
-    void HideAllUsersEntry(platform::TRunKind kind);
+    void HideAllUsersEntry();
 
     std::string appName_;
     bool autostart_ = false;

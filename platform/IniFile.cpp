@@ -46,7 +46,7 @@ std::string FollowLinks(std::string path) {
     for (int hops = 0; hops < 40; ++hops) {
         char buf[PATH_MAX];
         ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
-        if (n < 0) return path;
+        if (n <= 0) return path;
         std::string target(buf, static_cast<std::size_t>(n));
         path = target.front() == '/' ? target : DirName(path) + "/" + target;
     }

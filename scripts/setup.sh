@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev
   nginx-light tinyproxy microsocks dante-server curl openssl time
   prometheus
-  xvfb xauth
+  xvfb xauth openbox xdotool
 )
 
 missing=()

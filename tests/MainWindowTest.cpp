@@ -269,6 +269,22 @@ TEST(MainWindow, BannersHomePageFeedbackAndStartOnBootWork) {
     EXPECT_NE(text.find("\nPath=" + dir.path.string() + "\n"), std::string::npos) << text;
 }
 
+TEST(MainWindow, OpensWithBlankBannersWithoutTheAdvertisingLibrary) {
+    TheApp();
+    WorkDir dir;
+    const std::string saved = ads::TAdvertisement::LibraryName;
+    ads::TAdvertisement::LibraryName = "libadimage-not-installed.so";
+    {
+        Gui g("[main]\r\n");
+        EXPECT_TRUE(g.form->isVisible());
+        EXPECT_FALSE(g.form->Banner->StartedOkay());
+        EXPECT_EQ(g.form->Banner->Throttle(100000), 0);
+        EXPECT_EQ(g.form->Banner->size(), QSize(468, 60));
+        EXPECT_EQ(LogLines().back(), "-Logging connectivity");
+    }
+    ads::TAdvertisement::LibraryName = saved;
+}
+
 TEST(MainWindow, MinimisingShowsTheTrayIconAndRestoringHidesIt) {
     TheApp();
     WorkDir dir;

@@ -502,18 +502,21 @@ TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
          "available.\n",
          {"--metrics-listen", "192.0.2.1:9117"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        WorkDir dir;
-        if (c.prepare) c.prepare();
-        PutFile("sentrel.ini", Ini({"127.0.0.1:1"}, "autostart=1\r\n" + c.settings));
-        Lines args{"--headless"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        ProgramRun r = Start(args, 10000);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_LT(r.took, std::chrono::seconds(1));
-        EXPECT_EQ(r.out.find("Now Active"), std::string::npos);
+    for (const char* program : {"sentrel-cli", kWindowProgram}) {
+        if (!*program) continue;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(program) + ": " + c.what);
+            WorkDir dir;
+            if (c.prepare) c.prepare();
+            PutFile("sentrel.ini", Ini({"127.0.0.1:1"}, "autostart=1\r\n" + c.settings));
+            Lines args{"--headless"};
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            ProgramRun r = Start(args, 10000, false, nullptr, program);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, c.err);
+            EXPECT_LT(r.took, std::chrono::seconds(1));
+            EXPECT_EQ(r.out.find("Now Active"), std::string::npos);
+        }
     }
 }
 

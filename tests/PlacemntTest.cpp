@@ -392,6 +392,22 @@ TEST_F(PlacementTest, MinTrackWidthAloneLimitsOnlyTheWidth) {
     platform::ProcessMessages();
 }
 
+TEST_F(PlacementTest, AMaximisedWindowTakesMaxPosAndMaxSize) {
+    Window w(QRect(10, 10, 400, 200));
+    w.form->show();
+    const QRect normal = w.form->geometry();
+    w.placement->MinMaxInfo().SetMaxPosLeft(30);
+    w.placement->MinMaxInfo().SetMaxPosTop(20);
+    w.placement->MinMaxInfo().SetMaxSizeWidth(500);
+    w.placement->MinMaxInfo().SetMaxSizeHeight(300);
+    EXPECT_EQ(w.form->geometry(), normal) << "a window in its normal state keeps its place";
+    w.form->showMaximized();
+    ASSERT_TRUE(desktoptest::RunUntil([&] { return w.form->frameGeometry() == QRect(30, 20, 500, 300); }))
+        << "maximised at " << w.form->frameGeometry().x() << "," << w.form->frameGeometry().y() << " "
+        << w.form->frameGeometry().width() << "x" << w.form->frameGeometry().height();
+    platform::ProcessMessages();
+}
+
 }  // namespace
 
 #include "PlacemntTest.moc"

@@ -161,11 +161,6 @@ TEST(Settings, FailedSaveRaisesAndChangesNothing) {
              PutFile("sentrel.ini", "[main]\r\nlogname=status.log\r\n");
              f.ServerName[1] = "host\r\nlogname=/etc/passwd";
          }},
-        {"a NUL in the log name",
-         [](TServerForm& f) {
-             PutFile("sentrel.ini", "[main]\r\nlogname=status.log\r\n");
-             f.LogName = std::string("a\0b", 3);
-         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -16,9 +16,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 
+#include "ads/Advertisement.h"
 #include "app/core/ViewLog.h"
 #include "app/core/dStrings.h"
-#include "ads/Advertisement.h"
 #include "app/gui/viewform.h"
 #include "base/Exception.h"
 

@@ -130,6 +130,9 @@ TEST_F(Fixture, SwitchingOffOverAnAllUsersEntryHidesItForTheUser) {
     FakeXdg::Put(all / "KvoSentrel.desktop", Entry("/bin/sentrel"));
     TBramelAutostart a;
     a.SetAppName("KvoSentrel");
+    TBramelAutostart::FirstWritePending = true;
+    a.SetAutostart(false);  // the window's design-time setting at start-up
+    EXPECT_FALSE(fs::exists(home / "KvoSentrel.desktop"));
     a.SetAutostart(false);
     EXPECT_FALSE(a.autostart());
     EXPECT_NE(FakeXdg::Get(home / "KvoSentrel.desktop").find("Hidden=true\n"), std::string::npos);

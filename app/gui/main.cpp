@@ -5,6 +5,8 @@
 //   sentrel --headless       the monitor without a window; status lines on stdout
 //   sentrel --check [HOST..] one pass over the hosts (or the active pool); exit 0 if all passed
 #include <QApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "app/gui/QtHost.h"
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
+#include "desktop/ALed.h"
 #include "platform/Application.h"
 #include "platform/Autostart.h"
 #include "platform/Signals.h"
@@ -40,6 +43,8 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     QApplication::setApplicationName(
         "Kvo Sentrel");  // not the display name: Qt would append it to every caption
     app::InstallQtHost();
+    // The program's icon, for every window: a lit LED on a transparent ground.
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedIconImage(desktop::LEDLarge))));
     app::TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile});
     try {
         publisher.Start();
