@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 
@@ -67,6 +68,29 @@ void TTovikTrayIcon::SetTip(const std::string& tip) {
     tip_ = tip;
     if (Visible()) ModifyTrayIcon();
     ChangeNotify();
+}
+
+void TTovikTrayIcon::ShowMessage(const std::string& title, const std::string& text, bool warning) {
+    constexpr int kShownMs = 10000;
+    messageTitle_ = title;
+    messageText_ = text;
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    if (!Visible()) {
+        tray_->setIcon(icon_.isNull() ? StandardApplicationIcon() : icon_);
+        tray_->setToolTip(QString::fromLatin1(tip_.data(), static_cast<qsizetype>(tip_.size())));
+        tray_->show();
+        if (!messageTimer_) {
+            messageTimer_ = new QTimer(this);
+            messageTimer_->setSingleShot(true);
+            QObject::connect(messageTimer_, &QTimer::timeout, this, [this] {
+                if (!Visible()) tray_->hide();
+            });
+        }
+        messageTimer_->start(kShownMs);
+    }
+    tray_->showMessage(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())),
+                       QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                       warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kShownMs);
 }
 
 void TTovikTrayIcon::IconChangedHandler() {

@@ -30,6 +30,7 @@
 #include "platform/MessageLoop.h"
 
 class QSystemTrayIcon;
+class QTimer;
 
 namespace desktop {
 
@@ -58,6 +59,16 @@ public:
     bool Visible() const { return wnd_ != 0; }
     // Raises ETrayIconError when the icon cannot be added or removed.
     void SetVisible(bool v);
+    // A message beside the icon, as a desktop notification where the
+    // desktop has a notification service. The desktop shows messages only
+    // for an icon it shows, so a hidden icon is put in the area for the
+    // message's time (Visible stays false) and taken out again. Where there
+    // is no notification area nothing is shown and nothing fails.
+    // warning picks the warning sign over the information sign.
+    void ShowMessage(const std::string& title, const std::string& text, bool warning = true);
+    // The last message asked for, for inspection.
+    const std::string& MessageTitle() const { return messageTitle_; }
+    const std::string& MessageText() const { return messageText_; }
 
     base::TNotifyEvent OnChange;
     base::TNotifyEvent OnMouseMove;
@@ -113,6 +124,9 @@ private:
     platform::HWND wnd_ = 0;
     NotifyIconData data_;
     QSystemTrayIcon* tray_ = nullptr;
+    std::string messageTitle_;
+    std::string messageText_;
+    QTimer* messageTimer_ = nullptr;  // hides the icon shown only for a message
 };
 
 }  // namespace desktop

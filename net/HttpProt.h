@@ -228,6 +228,12 @@ public:
     std::int32_t LastRequestError() const { return lastRequestError_; }
     // How many "location" hops the current or last request followed.
     int RedirectCount() const { return redirectCount_; }
+    // The expiry of the certificate the current https hop's server showed
+    // (TTlsSession::PeerCertificateExpiry), while that hop's connection is
+    // open: read it from OnHeaderBegin on. 0 for a plain hop.
+    std::int64_t PeerCertificateExpiry() const {
+        return tls_ && tls_->HandshakeDone() ? tls_->PeerCertificateExpiry() : 0;
+    }
     TWSocket& Socket() { return *socket_; }
 
     // --- operations ---

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <mutex>
 
@@ -122,6 +123,15 @@ bool IsAddressLiteral(const std::string& host) {
     return inet_pton(AF_INET, host.c_str(), addr) == 1 || inet_pton(AF_INET6, host.c_str(), addr) == 1;
 }
 
+// The notAfter time of the verified peer's own certificate, in seconds
+// since the epoch; 0 when there is none to read.
+std::int64_t LeafExpiry(const SSL* ssl) {
+    X509* cert = SSL_get0_peer_certificate(ssl);
+    struct tm tm {};
+    if (cert == nullptr || ASN1_TIME_to_tm(X509_get0_notAfter(cert), &tm) != 1) return 0;
+    return static_cast<std::int64_t>(timegm(&tm));
+}
+
 }  // namespace
 
 void TlsInit() {
@@ -150,6 +160,7 @@ void TTlsSession::Reset() {
     shutdownWanted_ = false;
     pending_.clear();
     errorText_.clear();
+    peerExpiry_ = 0;
 }
 
 bool TTlsSession::Start(const std::string& hostName, const std::string& sessionKey) {
@@ -213,6 +224,7 @@ void TTlsSession::Handshake() {
     if (result == 1) {
         handshakeDone_ = true;
         state_ = tlsOpen;
+        peerExpiry_ = LeafExpiry(ssl_);
         FlushPending();
         return;
     }

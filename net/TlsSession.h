@@ -92,6 +92,11 @@ public:
     bool Resumed() const;
     // The protocol agreed on ("TLSv1.3"), empty before the handshake ends.
     std::string Protocol() const;
+    // When the peer's own certificate (the leaf, not its issuers) stops
+    // being valid, in seconds since the epoch; 0 before the handshake has
+    // ended and after Reset. A resumed session reports the certificate the
+    // server showed when the session was made.
+    std::int64_t PeerCertificateExpiry() const { return peerExpiry_; }
 
 private:
     // One function per event of the state machine.
@@ -112,6 +117,7 @@ private:
     std::string sessionKey_;
     std::string pending_;  // plaintext written before the session was open
     std::string errorText_;
+    std::int64_t peerExpiry_ = 0;
 };
 
 }  // namespace net

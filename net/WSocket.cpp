@@ -681,6 +681,11 @@ void TCustomWSocket::Listen() {
         ReportSocketError("socket");
         return;
     }
+    // A server that closed its connections first leaves them waiting out
+    // their time on this port; a listener started again right away (a
+    // restarted program) may still bind it. Two listeners never share it.
+    int one = 1;
+    if (type_ == SOCK_STREAM) WSocket_setsockopt(hSocket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (WSocket_bind(hSocket_, sin_) != 0) {
         // The handle is released before the report: the socket is still
         // closed, and a close would not look at it.

@@ -9,6 +9,7 @@ PACKAGES=(
   libc-ares-dev libssl-dev
   libgtest-dev
   nginx-light tinyproxy microsocks dante-server curl openssl time
+  prometheus
   xvfb xauth openbox xdotool
   desktop-file-utils appstream man-db groff-base systemd dpkg-dev file
 )

@@ -52,6 +52,11 @@ struct RecordingView : app::MainView {
         ledWrites.push_back("value");
     }
     void SetActiveLed(bool v) override { activeLed = v; }
+    // The state-change line of each pass ("" when nothing changed).
+    std::vector<std::string> changes;
+    void ShowPassOutcome(const app::TPassOutcome&, const app::TStateChange& c) override {
+        changes.push_back(c.Changed ? c.Line() : "");
+    }
     bool AllCommandsEnabled() const {
         return enabled.at(app::Command::Monitor) && enabled.at(app::Command::CheckNow) &&
                enabled.at(app::Command::Configuration);
@@ -68,6 +73,7 @@ struct ScriptedGetter : app::HttpGetter {
         std::string body;
         bool fail = false;
         std::string reason = "Connection refused (Error #10061)";
+        std::int64_t certExpiry = 0;  // what the host's certificate said, 0 for none
     };
     std::map<std::string, Answer> answers;
     std::map<std::string, std::uint32_t> delays;  // milliseconds
@@ -80,6 +86,7 @@ struct ScriptedGetter : app::HttpGetter {
         root_->asked.push_back(url);
         if (root_->during) root_->during(url);
         Answer a = AnswerFor(url);
+        lastExpiry_ = a.certExpiry;
         body.WriteString(a.body);
         if (a.fail) throw std::runtime_error(a.reason);
     }
@@ -99,6 +106,7 @@ struct ScriptedGetter : app::HttpGetter {
         timer_.SetInterval(delay->second);
         timer_.SetEnabled(true);
     }
+    std::int64_t LastCertificateExpiry() const override { return lastExpiry_; }
     std::unique_ptr<app::HttpGetter> MakeAnother() override {
         auto another = std::make_unique<ScriptedGetter>();
         another->root_ = root_;
@@ -115,6 +123,7 @@ private:
         --root_->inFlight;
         Answer a = AnswerFor(pendingUrl_);
         if (aborted) a = {"", true, "Connection aborted on request"};
+        lastExpiry_ = a.certExpiry;
         pendingBody_->WriteString(a.body);
         Done done = std::move(pendingDone_);
         pendingDone_ = nullptr;
@@ -126,6 +135,7 @@ private:
     std::string pendingUrl_;
     base::TStream* pendingBody_ = nullptr;
     Done pendingDone_;
+    std::int64_t lastExpiry_ = 0;
 };
 
 // Runs a test in a fresh working folder and goes back afterwards.

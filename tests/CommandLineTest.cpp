@@ -58,6 +58,19 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
          {{app::UserFolder(), true}}},
         {{"--headless", "-C"}, false, "option '--directory' needs a value", RunMode::Headless, {}, {}},
         {{"--headless", "-C", ""}, false, "option '--directory' needs a folder", RunMode::Headless, {}, {}},
+        {{"--headless", "--metrics-listen"},
+         false,
+         "option '--metrics-listen' needs a value",
+         RunMode::Headless,
+         {},
+         {}},
+        {{"--metrics-file="}, true, "option '--metrics-file' needs a value", RunMode::Window, {}, {}},
+        {{"--check", "--metrics-file", "m.prom"},
+         false,
+         "option '--metrics-file' does not go with --check",
+         RunMode::Check,
+         {},
+         {}},
         {{"--remove-autostart-entry"},
          true,
          "option '--remove-autostart-entry' needs a value",
@@ -84,6 +97,12 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
         EXPECT_TRUE(cl.Folders == c.folders);
     }
     app::CommandLine cl;
+    EXPECT_EQ(app::ParseCommandLine({"--metrics-listen", ":9100", "--headless", "--metrics-file=m.prom"}, cl,
+                                    false),
+              "");
+    EXPECT_EQ(cl.MetricsListen, ":9100");
+    EXPECT_EQ(cl.MetricsFile, "m.prom");
+    cl = {};
     EXPECT_EQ(
         app::ParseCommandLine({"--remove-autostart-entry", "/a/x.once.desktop", "-style", "f"}, cl, true),
         "");
@@ -119,7 +138,7 @@ TEST(CommandLine, UserFolderFollowsXdgConfigHome) {
 
 TEST(CommandLine, UsageNamesEveryOptionAndTheWindowOnlyForSentrel) {
     std::string window = app::UsageText("sentrel", true), cli = app::UsageText("sentrel-cli", false);
-    for (const char* option : {"--headless", "--check [HOST...]", "--help"}) {
+    for (const char* option : {"--headless", "--check [HOST...]", "--help", "--metrics-listen ADDR:PORT"}) {
         EXPECT_NE(window.find(option), std::string::npos) << option;
         EXPECT_NE(cli.find(option), std::string::npos) << option;
     }

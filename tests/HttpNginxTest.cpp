@@ -323,6 +323,8 @@ TEST_F(NginxTest, ToolFailuresExitWithOneAndTheReason) {
         {Url("/nothing-here"), "sentrel-get: " + Url("/nothing-here") + ": Not Found\n"},
         {Url("/loop"), "sentrel-get: " + Url("/loop") + ": Too many redirections\n"},
         {"''", "sentrel-get: : can't resolve hostname to IP address\n"},
+        {"http://user:secret@" + refused + "/",  // the password never reaches the terminal
+         "sentrel-get: http://user:***@" + refused + "/: Connection refused (Error #10061)\n"},
     };
     for (auto& c : cases) {
         ToolRun r = RunTool("-s " + c.url);

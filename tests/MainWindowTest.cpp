@@ -51,6 +51,13 @@ struct Gui {
     }
 };
 
+// The colour at the middle of an icon: the LED's body.
+QColor IconBody(const QIcon& icon) {
+    QSize size = desktop::LedStyleSize(desktop::LEDLarge);
+    QImage image = icon.pixmap(size).toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
 QApplication* TheApp() {
     static int argc = 1;
     static char name[] = "app_window_test";
@@ -86,7 +93,15 @@ TEST(MainWindow, CheckNowLightsTheLedByThePoolsOutcomeAndViewLogShowsTheFile) {
     Gui g("[main]\r\nserver1name=up\r\nserver2name=down\r\nserver2active=1\r\n");
     g.http.answers["up"] = {"<html>", false};
     g.http.answers["down"] = {"", true, "Connection refused (Error #10061)"};
+    // Before the first pass the icons show an unlit LED and the tip says so.
+    EXPECT_EQ(IconBody(g.form->windowIcon()), desktop::ColorToQColor(desktop::clSilver));
+    EXPECT_EQ(g.form->trayicon->Tip(), "Sentrel: not checked yet");
     g.form->CheckNowButton->click();
+    EXPECT_EQ(IconBody(g.form->windowIcon()), QColor(Qt::red));
+    EXPECT_EQ(IconBody(g.form->trayicon->Icon()), QColor(Qt::red));
+    EXPECT_EQ(g.form->trayicon->Tip(), "Sentrel: 1 of 2 hosts down");
+    EXPECT_EQ(g.form->trayicon->MessageTitle(), "1 host down");
+    EXPECT_EQ(g.form->trayicon->MessageText(), "down: Connection refused (Error #10061)");
     EXPECT_EQ(g.form->StatusLED->TrueColor(), app::kRed);
     EXPECT_TRUE(g.form->StatusLED->Blink());
     EXPECT_TRUE(g.form->StatusLED->Value());
@@ -99,6 +114,14 @@ TEST(MainWindow, CheckNowLightsTheLedByThePoolsOutcomeAndViewLogShowsTheFile) {
     g.form->CheckNowButton->click();
     EXPECT_EQ(g.form->StatusLED->TrueColor(), app::kGreen);
     EXPECT_FALSE(g.form->StatusLED->Blink());
+    EXPECT_EQ(IconBody(g.form->windowIcon()), QColor(Qt::green));
+    EXPECT_EQ(IconBody(g.form->trayicon->Icon()), QColor(Qt::green));
+    EXPECT_EQ(g.form->trayicon->Tip(), "Sentrel: all 2 hosts up");
+    EXPECT_EQ(g.form->trayicon->MessageTitle(), "All hosts up again");
+    // Nothing changed: no new message.
+    g.form->trayicon->ShowMessage("", "");
+    g.form->CheckNowButton->click();
+    EXPECT_EQ(g.form->trayicon->MessageTitle(), "");
 
     g.form->ViewLogButton->click();
     EXPECT_TRUE(g.logView->isVisible());

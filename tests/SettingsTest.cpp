@@ -127,6 +127,28 @@ TEST(Settings, SaveKeepsTheProxyKeyAsTheFileHasIt) {
     EXPECT_EQ(back.form.Proxy, "socks5h://u:p@127.0.0.1:1080");
 }
 
+// certwarndays is not the dialog's: read with bounds, and a save keeps it
+// when the file had it and writes nothing new when it was absent.
+TEST(Settings, CertWarnDaysIsReadWithinBoundsAndKeptBySave) {
+    WorkDir d;
+    struct Row {
+        const char* line;
+        int days;
+    } rows[] = {{"", 14},
+                {"certwarndays=0\r\n", 0},
+                {"certwarndays=-3\r\n", 0},
+                {"certwarndays=99999\r\n", 3650},
+                {"certwarndays=soon\r\n", 14},
+                {"certwarndays=30\r\n", 30}};
+    for (const Row& r : rows) {
+        Loaded l(std::string("[main]\r\n") + r.line);
+        EXPECT_EQ(l.form.CertWarnDays(), r.days) << r.line;
+    }
+    Loaded l("[main]\r\ncertwarndays=7\r\n");
+    l.form.Save();
+    EXPECT_NE(GetFile("sentrel.ini").find("autostart=0\r\ncertwarndays=7\r\n"), std::string::npos);
+}
+
 TEST(Settings, CancelKeepsTheFileAndTheEdits) {
     WorkDir d;
     PutFile("sentrel.ini", "[main]\r\nServer1Name=a\r\n");

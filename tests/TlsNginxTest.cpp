@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "net/TlsSession.h"
@@ -29,6 +30,7 @@ struct Fetched {
     bool cleanEnd = false;
     bool timedOut = false;
     bool resumed = false;
+    std::int64_t expiry = 0;  // of the server's certificate
 };
 
 // GET path over TLS from 127.0.0.1:port, naming host; every wait is bounded.
@@ -73,6 +75,7 @@ Fetched Fetch(int port, const std::string& host, const std::string& path, const 
     f.error = tls.ErrorText();
     f.cleanEnd = tls.PeerClosedCleanly();
     f.resumed = tls.Resumed();
+    f.expiry = tls.PeerCertificateExpiry();
     return f;
 }
 
@@ -141,6 +144,9 @@ TEST_F(TlsNginxTest, SessionsResumeByKeyOnly) {
         Fetched f = Fetch(nginx->Port(good), "localhost", "/index.html", step.key);
         EXPECT_EQ(f.resumed, step.resumed);
         EXPECT_EQ(Body(f.reply), "<html>hello over TLS</html>\n");
+        // The certificate was issued for 30 days: a resumed session knows its expiry too.
+        EXPECT_NEAR(static_cast<double>(f.expiry), static_cast<double>(std::time(nullptr) + 30 * 86400),
+                    3600.0);
     }
 }
 

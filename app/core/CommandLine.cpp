@@ -28,6 +28,12 @@ std::string SetMode(CommandLine& cl, RunMode mode, const char* name) {
     return "";
 }
 
+std::string SetValue(std::string& field, const std::string& value, const char* name) {
+    if (value.empty()) return std::string("option '") + name + "' needs a value";
+    field = value;
+    return "";
+}
+
 const Option kOptions[] = {
     {"--headless", "", false,
      "run the monitor without a window, printing each status\nline on stdout; SIGTERM or SIGINT end it",
@@ -49,6 +55,12 @@ const Option kOptions[] = {
          cl.Folders.push_back({UserFolder(), true});
          return std::string();
      }},
+    {"--metrics-listen", "ADDR:PORT", true,
+     "serve the last pass's results to Prometheus at\nhttp://ADDR:PORT/metrics (window and --headless)",
+     [](CommandLine& cl, const std::string& v) { return SetValue(cl.MetricsListen, v, "--metrics-listen"); }},
+    {"--metrics-file", "PATH", true,
+     "write the same text to PATH after every pass, for\nnode_exporter's textfile collector",
+     [](CommandLine& cl, const std::string& v) { return SetValue(cl.MetricsFile, v, "--metrics-file"); }},
     {"--concurrency", "N", true,
      "fetch up to N hosts of a pass at once (1 to 100); results\nstill come in list order. Default: "
      "\"concurrency\" in\nsentrel.ini, else 1",
@@ -121,6 +133,9 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
         if (out.Mode == RunMode::Help || out.Mode == RunMode::Version) return "";
     }
     if (out.Mode == RunMode::Window && !window) return "no run given (--headless or --check)";
+    if (out.Mode == RunMode::Check && !(out.MetricsListen.empty() && out.MetricsFile.empty()))
+        return std::string("option '") + (out.MetricsListen.empty() ? "--metrics-file" : "--metrics-listen") +
+               "' does not go with --check";
     if (out.Mode == RunMode::Check)
         out.Hosts = plain;
     else if (out.Mode == RunMode::Window)

@@ -25,6 +25,8 @@ struct CommandLine {
     std::vector<std::string> Hosts;         // --check HOST...: they take the place of the pool
     int Concurrency = 0;                    // --concurrency N; 0: as sentrel.ini says
     std::vector<std::string> Others;        // window mode: arguments left to the window toolkit
+    std::string MetricsListen;              // --metrics-listen ADDR:PORT (window and --headless)
+    std::string MetricsFile;                // --metrics-file PATH (window and --headless)
     // --remove-autostart-entry FILE: the next-log-on entry that started this
     // run, to be removed before anything else (platform::RemoveOnceEntry).
     std::string RemoveAutostartEntry;

@@ -5,6 +5,7 @@
 
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
+#include "app/core/Metrics.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
 #include "platform/Application.h"
@@ -16,14 +17,19 @@ namespace {
 
 // Prints every status-line text on its own line; the rest of the window's
 // state has no place on a terminal.
+void PrintLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 class PrintingView : public MainView {
 public:
     std::function<std::string(const std::string&)> Decorate;
-    void SetStatusText(const std::string& text) override {
-        std::string line = Decorate ? Decorate(text) : text;
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
+    bool PrintChanges = false;
+    void SetStatusText(const std::string& text) override { PrintLine(Decorate ? Decorate(text) : text); }
+    void ShowPassOutcome(const TPassOutcome&, const TStateChange& change) override {
+        if (PrintChanges && change.Changed) PrintLine(change.Line());
     }
     void SetLastHost(const std::string&) override {}
     void SetLastHostHint(const std::string&) override {}
@@ -60,6 +66,8 @@ public:
         });
     }
     void Abort() override { inner_->Abort(); }
+    int LastStatusCode() const override { return inner_->LastStatusCode(); }
+    std::int64_t LastCertificateExpiry() const override { return inner_->LastCertificateExpiry(); }
     std::unique_ptr<HttpGetter> MakeAnother() override {
         auto inner = inner_->MakeAnother();
         return inner ? std::make_unique<TimingGetter>(std::move(inner), times_) : nullptr;
@@ -92,10 +100,20 @@ void InitApplication() {
 
 int RunHeadless(const CommandLine& cl) {
     InitApplication();
+    TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile});
+    try {
+        publisher.Start();
+    } catch (const std::exception& e) {
+        platform::Application().ShowException(e);  // on stderr, as other failed starts
+        return 1;
+    }
     TServerForm settings;
     auto http = MakeHttpGetter(settings);
     PrintingView view;
+    view.PrintChanges = true;
     TQzController controller(view, settings, *http);
+    controller.OnWarning = PrintLine;
+    controller.OnPassOutcome = [&](const TPassOutcome& pass) { publisher.Publish(pass); };
     controller.SetConcurrency(cl.Concurrency);
     platform::OnTerminationSignal([&](int) {
         platform::Application().Guard([&] { controller.FormClose(); });
@@ -159,6 +177,7 @@ int RunCheck(const CommandLine& cl) {
         }
         return line;
     };
+    controller.OnWarning = PrintLine;
     bool interrupted = false;
     platform::OnTerminationSignal([&](int) {
         interrupted = true;

@@ -6,11 +6,16 @@
 //   directory, until SIGTERM or SIGINT, which end it as closing the window
 //   does ("Finished logging connectivity"). A start that fails or
 //   monitoring that stops by itself ends it with status 1 and the error on
-//   stderr; a run that ends by a signal returns 0.
+//   stderr; a run that ends by a signal returns 0. When a pass's outcome
+//   differs from the previous one it prints one more line saying how ("2
+//   hosts down: ...", "All hosts up again"). With metrics options it serves
+//   or writes the results of every pass; when it cannot start them, it
+//   says why on stderr and returns 1 before the log is opened.
 //   RunCheck: one pass as "Check Now" makes it, over the hosts of the
 //   command line or the active pool, printing each status text and, beside
 //   a host's outcome, how long its request took and, for a failed host, the
-//   reason its client gave. Returns 0 when the pool passed, 1 otherwise.
+//   reason its client gave, and the warning of a certificate about to
+//   expire. Returns 0 when the pool passed, 1 otherwise.
 #pragma once
 
 #include "app/core/CommandLine.h"

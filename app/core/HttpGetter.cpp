@@ -35,6 +35,13 @@ public:
         http_.SetMultiThreaded(false);
         // A host that never answers must not hold the pass for good.
         http_.Timeout = 10;
+        // Every hop's reply header passes here while its connection, and so
+        // its certificate, is still at hand.
+        http_.OnHeaderBegin = [this](base::TObject*) {
+            std::int64_t expiry = http_.PeerCertificateExpiry();
+            if (expiry != 0 && (certExpiry_ == 0 || expiry < certExpiry_)) certExpiry_ = expiry;
+        };
+        http_.OnHeaderEnd = [this](base::TObject*) { statusCode_ = http_.StatusCode(); };
         // A started request ends when the client goes idle; Abort gets
         // there at once, so nothing of it runs after an Abort returns.
         http_.OnStateChange = [this](base::TObject*) {
@@ -47,6 +54,8 @@ public:
     }
 
     void Get(const std::string& url, base::TStream& body) override {
+        statusCode_ = 0;
+        certExpiry_ = 0;
         // A name with a control character names no host (a NUL would cut it
         // short and another host would be checked than the one logged).
         if (std::any_of(url.begin(), url.end(), [](char ch) {
@@ -65,8 +74,12 @@ public:
     }
 
     void Abort() override { http_.Abort(); }
+    int LastStatusCode() const override { return statusCode_; }
+    std::int64_t LastCertificateExpiry() const override { return certExpiry_; }
 
     void Start(const std::string& url, base::TStream& body, Done done) override {
+        statusCode_ = 0;
+        certExpiry_ = 0;
         ApplyProxy();
         http_.URL = url;
         http_.ReceiveStream = &body;
@@ -98,6 +111,8 @@ private:
 
     const TServerForm* settings_ = nullptr;
     net::THttpCli http_;
+    int statusCode_ = 0;
+    std::int64_t certExpiry_ = 0;
     Done done_;  // set while a started request runs
 };
 

@@ -6,6 +6,7 @@
 // behind this; tests use fakes.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,12 @@ public:
     virtual void Get(const std::string& url, base::TStream& body) = 0;
     // Ends a request in flight; the pending Get then raises.
     virtual void Abort() = 0;
+    // What the last Get (or started request) learnt besides its body,
+    // whether it succeeded or failed: the status code of the last reply header that came (0 when
+    // none came), and the earliest expiry among the certificates its https
+    // hops showed, in seconds since the epoch (0 when no hop was https).
+    virtual int LastStatusCode() const { return 0; }
+    virtual std::int64_t LastCertificateExpiry() const { return 0; }
 
     // How a started request ended: failed when Get would have raised, with
     // the text it would have raised.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/core/PassOutcome.h"
+
 namespace app {
 
 enum class Command { Monitor, CheckNow, Configuration };
@@ -26,6 +28,13 @@ public:
     virtual void SetStatusLedBlink(bool blink) = 0;
     virtual void SetStatusLedValue(bool lit) = 0;
     virtual void SetActiveLed(bool lit) = 0;
+    // The end of every pass that ran to its end: what it found and how that
+    // differs from the pass before (change.Changed false when nothing did).
+    // Views that have nothing to show for it keep this default.
+    virtual void ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) {
+        (void)pass;
+        (void)change;
+    }
 };
 
 }  // namespace app

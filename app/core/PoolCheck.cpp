@@ -7,6 +7,8 @@
 // in: what is shown and logged is what a one-after-the-other pass shows and
 // logs, only sooner.
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 
 #include "app/core/qz1.h"
 #include "base/Stream.h"
@@ -16,6 +18,10 @@
 namespace app {
 
 namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
 
 // The hosts of a pass fetched a few at a time ahead of the pass: Take(i)
 // runs the message loop until host i has ended, starting the next hosts as
@@ -34,9 +40,9 @@ public:
     TFetchesAhead(const TFetchesAhead&) = delete;
     TFetchesAhead& operator=(const TFetchesAhead&) = delete;
 
-    // Host i's body into body; raises its failure as Get would. Returns early
-    // when the pass is stopped.
-    void Take(std::size_t i, base::TCountingStream& body) {
+    // Host i's body into body and what its request learnt into outcome;
+    // raises its failure as Get would. Returns early when the pass is stopped.
+    void Take(std::size_t i, base::TCountingStream& body, THostOutcome& outcome) {
         for (;;) {
             StartWhatFits();
             if (results_[i].ended || stop_) break;
@@ -44,6 +50,9 @@ public:
         }
         if (!results_[i].ended) return;
         body = results_[i].body;
+        outcome.Seconds = results_[i].seconds;
+        outcome.StatusCode = results_[i].statusCode;
+        outcome.CertExpiry = results_[i].certExpiry;
         if (results_[i].failed) throw std::runtime_error(results_[i].reason);
     }
 
@@ -53,6 +62,9 @@ private:
         bool ended = false;
         bool failed = false;
         std::string reason;
+        double seconds = 0;
+        int statusCode = 0;
+        std::int64_t certExpiry = 0;
     };
 
     void StartWhatFits() {
@@ -60,10 +72,14 @@ private:
             std::size_t c = free_.back(), i = next_++;
             free_.pop_back();
             Result& r = results_[i];
-            auto done = [this, c, &r](bool failed, const std::string& reason) {
+            auto done = [this, c, &r, started = std::chrono::steady_clock::now()](bool failed,
+                                                                                  const std::string& reason) {
                 r.ended = true;
                 r.failed = failed;
                 r.reason = reason;
+                r.seconds = SecondsSince(started);
+                r.statusCode = clients_[c]->LastStatusCode();
+                r.certExpiry = clients_[c]->LastCertificateExpiry();
                 free_.push_back(c);
             };
             try {
@@ -90,6 +106,7 @@ void TQzController::CheckPool() {
     view_.SetCommandEnabled(Command::Monitor, false);
     checking_ = true;
     failures_.clear();
+    pass_ = TPassOutcome{};
     bool passEnded = false;
     // Whatever ends the pass (a failure that escapes it included), the
     // commands come back and the timer is in the state monitoring calls for.
@@ -113,12 +130,26 @@ void TQzController::CheckPool() {
         base::TCountingStream body;
         bool failed = false;
         std::string reason;
+        THostOutcome outcome;
+        outcome.Host = shown;
+        const auto started = std::chrono::steady_clock::now();
         try {
             ShowStatus(CheckingText(h));
-            if (ahead)
-                ahead->Take(static_cast<std::size_t>(i - 1), body);
-            else
+            if (ahead) {
+                ahead->Take(static_cast<std::size_t>(i - 1), body, outcome);
+            } else {
+                struct Learnt {  // whether Get returns or raises
+                    HttpGetter& http;
+                    THostOutcome& outcome;
+                    std::chrono::steady_clock::time_point started;
+                    ~Learnt() {
+                        outcome.Seconds = SecondsSince(started);
+                        outcome.StatusCode = http.LastStatusCode();
+                        outcome.CertExpiry = http.LastCertificateExpiry();
+                    }
+                } learnt{http_, outcome, started};
                 http_.Get(h, body);
+            }
             if (!closed_) log_->WriteInfo(CheckingText(h));
         } catch (const std::exception& e) {
             failed = true;
@@ -127,6 +158,8 @@ void TQzController::CheckPool() {
         // The window was closed while this host was fetched: its request was
         // aborted and the writer released, so the pass ends here.
         if (closed_) return;
+        outcome.Passed = !failed;
+        outcome.Reason = reason;
         if (failed) {
             // The reason is kept before the failure is shown, so whoever
             // shows the status line can say why.
@@ -141,6 +174,7 @@ void TQzController::CheckPool() {
             ShowStatus("Successful connection to: " + shown);
             log_->WriteSuccess("Successful connection to: " + shown);
         }
+        RecordHost(std::move(outcome));
         view_.SetLastHost(shown);
     }
     if (pool) {
@@ -153,11 +187,48 @@ void TQzController::CheckPool() {
         ShowStatus("At least one connection failed!");
         log_->WriteWarning("At least one connection failed!");
     }
+    FinishPass(pool);
     passEnded = true;
     checking_ = false;
     view_.SetCommandEnabled(Command::Configuration, true);
     view_.SetCommandEnabled(Command::Monitor, true);
     view_.SetCommandEnabled(Command::CheckNow, !monitoring_);
+}
+
+// A certificate inside the warning window gets its line after the host's own.
+void TQzController::RecordHost(THostOutcome host) {
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    const std::int64_t window = static_cast<std::int64_t>(settings_.CertWarnDays()) * 86400;
+    if (host.CertExpiry != 0 && window > 0 && host.CertExpiry - now <= window) {
+        host.CertDaysLeft = DaysLeft(host.CertExpiry, now);
+        const std::string text = CertificateWarning(host.Host, host.CertDaysLeft);
+        log_->WriteWarning(text);
+        if (OnWarning) OnWarning(text);
+    }
+    pass_.Hosts.push_back(std::move(host));
+}
+
+void TQzController::FinishPass(bool pool) {
+    pass_.Passed = pool;
+    pass_.EndTime =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    // The hint of the last-host field adds the warnings to the failure it
+    // names (or stands alone when the pool passed).
+    std::string warnings;
+    for (const auto& h : pass_.Hosts)
+        if (h.CertDaysLeft >= 0)
+            warnings += (warnings.empty() ? "" : "\n") + CertificateWarning(h.Host, h.CertDaysLeft);
+    if (!warnings.empty()) {
+        std::string failure =
+            failures_.empty() ? "" : failures_.back().first + ": " + failures_.back().second;
+        view_.SetLastHostHint(failure.empty() ? warnings : failure + "\n" + warnings);
+    }
+    lastPass_ = std::move(pass_);
+    pass_ = TPassOutcome{};
+    havePass_ = true;
+    TStateChange change = stateTracker_.Next(lastPass_);
+    view_.ShowPassOutcome(lastPass_, change);
+    if (OnPassOutcome) OnPassOutcome(lastPass_);
 }
 
 int TQzController::Concurrency() const {

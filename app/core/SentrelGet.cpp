@@ -17,6 +17,7 @@
 #include "base/Strings.h"
 #include "net/HttpProt.h"
 #include "net/ProxyUrl.h"
+#include "net/Url.h"
 #include "platform/Application.h"
 
 namespace {
@@ -131,6 +132,7 @@ int main(int argc, char** argv) {
     int status = 0;
     for (const std::string& url : opt.urls) {
         http.URL = url;
+        const std::string shown = net::HidePassword(url);  // the request alone uses the password
         try {
             http.PerformRequest(opt.head ? net::rqHead : net::rqGet);
             if (!opt.silent) std::fprintf(stderr, "%d %s\n", http.StatusCode(), http.ReasonPhrase().c_str());
@@ -139,7 +141,7 @@ int main(int argc, char** argv) {
             if (!opt.head && http.ContentLength() >= 0 && http.ReceivedCount() < http.ContentLength() &&
                 http.StatusCode() >= 200 && http.StatusCode() < 300) {
                 std::fprintf(stderr, "sentrel-get: %s: transfer closed with %d bytes remaining\n",
-                             url.c_str(), http.ContentLength() - http.ReceivedCount());
+                             shown.c_str(), http.ContentLength() - http.ReceivedCount());
                 status = 1;
             }
         } catch (const net::EHttpException& e) {
@@ -148,10 +150,10 @@ int main(int argc, char** argv) {
             if (!opt.silent && e.FailureCode == http.StatusCode() && http.LastRequestError() == 0 &&
                 !http.ResponseHeaderLines().empty())
                 std::fprintf(stderr, "%d %s\n", http.StatusCode(), http.ReasonPhrase().c_str());
-            std::fprintf(stderr, "sentrel-get: %s: %s\n", url.c_str(), e.what());
+            std::fprintf(stderr, "sentrel-get: %s: %s\n", shown.c_str(), e.what());
             status = 1;
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "sentrel-get: %s: %s\n", url.c_str(), e.what());
+            std::fprintf(stderr, "sentrel-get: %s: %s\n", shown.c_str(), e.what());
             status = 1;
         }
     }

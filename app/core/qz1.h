@@ -72,6 +72,13 @@ public:
     std::function<void(const std::string& host, const std::string& reason)> OnHostFailed;
     // Called for every status-line text as it is shown.
     std::function<void(const std::string& text)> OnStatus;
+    // Called with each warning line a pass writes besides its status texts
+    // (a certificate about to expire), right after it is logged.
+    std::function<void(const std::string& text)> OnWarning;
+    // Called at the end of every pass that ran to its end, after the view.
+    std::function<void(const TPassOutcome& pass)> OnPassOutcome;
+    // The last pass that ran to its end; null before the first.
+    const TPassOutcome* LastPass() const { return havePass_ ? &lastPass_ : nullptr; }
 
     // Controller operations.
     void ShowStatus(const std::string& text);
@@ -110,6 +117,11 @@ public:
 
 private:
     void EndPass();
+    // Records a host's outcome and, after its own lines, warns of its
+    // certificate when it is about to expire.
+    void RecordHost(THostOutcome host);
+    // Hands the finished pass to the view and to OnPassOutcome.
+    void FinishPass(bool pool);
     std::vector<HttpGetter*> PassClients();
     void AbortAll();
     // The view and the state of monitoring off, without the log line.
@@ -126,6 +138,10 @@ private:
     std::unique_ptr<eventlog::tKvolog> log_;
     platform::TTimer loopTimer_;
     std::vector<std::pair<std::string, std::string>> failures_;
+    TPassOutcome pass_;  // the pass being run
+    TPassOutcome lastPass_;
+    bool havePass_ = false;
+    TStateTracker stateTracker_;
     int concurrency_ = 0;
     std::vector<std::unique_ptr<HttpGetter>> moreClients_;  // a concurrent pass's clients besides http_
 };

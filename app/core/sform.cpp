@@ -45,6 +45,10 @@ std::string DropControlChars(std::string text) {
     return text;
 }
 
+void TServerForm::SetCertWarnDays(std::int32_t days) {
+    certWarnDays_ = std::clamp(days, 0, kMaxCertWarnDays);
+}
+
 void TServerForm::Load(const std::string& fileName) {
     platform::TIniFile ini(fileName);
     for (int n = 1; n <= kRows; ++n)
@@ -55,6 +59,8 @@ void TServerForm::Load(const std::string& fileName) {
     SetFrequency(ini.ReadInteger(kMain, "frequency", 30));
     StartOnBoot = ini.ReadBool(kMain, "startonboot", false);
     AutoStart = ini.ReadBool(kMain, "autostart", false);
+    certWarnDaysInFile_ = ini.ValueExists(kMain, "certwarndays");
+    SetCertWarnDays(ini.ReadInteger(kMain, "certwarndays", kDefaultCertWarnDays));
     SetConcurrency(ini.ReadInteger(kMain, "concurrency", 1));
     Proxy = ini.ReadString(kMain, "proxy", "");
 }
@@ -75,6 +81,8 @@ void TServerForm::Save(const std::string& fileName) {
         ini.WriteInteger(kMain, "frequency", Frequency());
         ini.WriteBool(kMain, "startonboot", StartOnBoot);
         ini.WriteBool(kMain, "autostart", AutoStart);
+        if (certWarnDaysInFile_ || certWarnDays_ != kDefaultCertWarnDays)
+            ini.WriteInteger(kMain, "certwarndays", certWarnDays_);
         if (Concurrency() > 1) ini.WriteInteger(kMain, "concurrency", Concurrency());
         if (hasProxy) ini.WriteString(kMain, "proxy", proxy);
         ini.UpdateFile();

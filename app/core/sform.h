@@ -51,6 +51,14 @@ public:
     // too), anything else reads as the minimum.
     void SetFrequencyText(const std::string& text);
 
+    // Key "certwarndays": how many days before a certificate expires the
+    // pass warns of it; 0 is never. Not in the dialog: set in the file,
+    // kept by a save, and written only when it was there or is not 14.
+    static constexpr std::int32_t kDefaultCertWarnDays = 14;
+    static constexpr std::int32_t kMaxCertWarnDays = 3650;
+    std::int32_t CertWarnDays() const { return certWarnDays_; }
+    // Clamped to 0..3650.
+    void SetCertWarnDays(std::int32_t days);
     // How many hosts a pass fetches at once ("concurrency"; 1, one after the
     // other, when absent): a value outside 1...kMaxConcurrency is clamped,
     // anything that is not a number reads as 1.
@@ -85,6 +93,8 @@ public:
 
 private:
     std::int32_t frequency_ = 30;
+    std::int32_t certWarnDays_ = kDefaultCertWarnDays;
+    bool certWarnDaysInFile_ = false;
     std::int32_t concurrency_ = 1;
 };
 

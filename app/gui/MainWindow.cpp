@@ -37,6 +37,15 @@ QString Latin1(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// The large LED on a transparent ground, its body in one colour (silver
+// is the unlit LED), as an icon.
+QIcon LedIcon(desktop::TColor body) {
+    QImage image = desktop::LedIconImage(desktop::LEDLarge);
+    desktop::FloodFill(image, image.width() / 2, image.height() / 2, desktop::ColorToQColor(desktop::clLime),
+                       desktop::ColorToQColor(body));
+    return QIcon(QPixmap::fromImage(image));
+}
+
 // The glyph of "Contact Author": a closed envelope in the button's text colour.
 QIcon EnvelopeGlyph(const QPalette& pal) {
     QPixmap pix(16, 16);
@@ -57,9 +66,12 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     setWindowTitle("Sentrel");
     setMinimumSize(488, 182);
     resize(488, 182);
-    // The window's icon, which the tray icon shows too: a lit LED on a
-    // transparent ground.
-    setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedIconImage(desktop::LEDLarge))));
+    // The window's icon, which the tray icon shows too: an LED on a
+    // transparent ground, unlit until the first pass has ended.
+    unlitIcon_ = LedIcon(desktop::clSilver);
+    greenIcon_ = LedIcon(kGreen);
+    redIcon_ = LedIcon(kRed);
+    setWindowIcon(unlitIcon_);
 
     auto* central = new QWidget(this);
     auto* top = new QVBoxLayout(central);
@@ -148,6 +160,7 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     if (!windowIcon().isNull()) trayicon->SetIcon(windowIcon());
     trayicon->SetLeftMenu(PopupMenu1);
     trayicon->SetRightMenu(PopupMenu1);
+    trayicon->SetTip(PoolSummary(nullptr));
     AppEvents1 = new desktop::TAppEvents(this);
     AppEvents1->OnMinimize = [this](base::TObject*) { Run([this] { AppEvents1Minimize(); }); };
     AppEvents1->OnRestore = [this](base::TObject*) { Run([this] { AppEvents1Restore(); }); };
@@ -233,6 +246,18 @@ void Tqzform::SetStatusLedValue(bool lit) {
 }
 void Tqzform::SetActiveLed(bool lit) {
     activeLED->SetValue(lit);
+}
+
+void Tqzform::SetStateIcon(const QIcon& icon) {
+    setWindowIcon(icon);
+    trayicon->SetIcon(icon);
+}
+
+void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) {
+    SetStateIcon(pass.Passed ? greenIcon_ : redIcon_);
+    trayicon->SetTip(PoolSummary(&pass));
+    if (change.Changed)
+        trayicon->ShowMessage(change.Title, change.Text(), !pass.Passed || pass.WarnedCount() > 0);
 }
 
 void Tqzform::ConfigurationButtonClick() {

@@ -13,6 +13,7 @@
 // "Start On Boot" to the autostart entry through ApplyStartOnBoot.
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -64,6 +65,10 @@ public:
     void SetStatusLedBlink(bool blink) override;
     void SetStatusLedValue(bool lit) override;
     void SetActiveLed(bool lit) override;
+    // The window's and the tray's icon follow the pool (unlit before the
+    // first pass, green while the last pass passed, red while it failed),
+    // the tray's tip says it in words, and a change is notified.
+    void ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) override;
 
     // Handlers of the window's own commands.
     void ConfigurationButtonClick();
@@ -103,6 +108,7 @@ protected:
 
 private:
     void Run(const std::function<void()>& handler);
+    void SetStateIcon(const QIcon& icon);
 
     TServerForm& settings_;
     std::unique_ptr<TQzController> controller_;
@@ -110,6 +116,7 @@ private:
     TLogView* logView_ = nullptr;
     bool shown_ = false;
     bool exiting_ = false;
+    QIcon unlitIcon_, greenIcon_, redIcon_;
 };
 
 }  // namespace app

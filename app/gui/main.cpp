@@ -17,6 +17,7 @@
 #include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
 #include "app/core/HttpGetter.h"
+#include "app/core/Metrics.h"
 #include "app/core/WorkFolder.h"
 #include "app/core/sform.h"
 #include "app/gui/MainWindow.h"
@@ -60,6 +61,13 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     app::InstallQtHost();
     // The program's icon, for every window: a lit LED on a transparent ground.
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedIconImage(desktop::LEDLarge))));
+    app::TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile});
+    try {
+        publisher.Start();
+    } catch (const std::exception& e) {
+        platform::Application().ShowException(e);  // the error box, before any window opens
+        return 1;
+    }
 
     app::TServerForm settings;
     auto http = app::MakeHttpGetter(settings);
@@ -70,6 +78,7 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     auto serverForm = std::make_unique<app::TServerFormDialog>(settings, qzform.get());
     qzform->SetLogView(logView.get());
     qzform->SetServerDialog(serverForm.get());
+    qzform->Controller().OnPassOutcome = [&](const app::TPassOutcome& pass) { publisher.Publish(pass); };
 
     // SIGTERM and SIGINT close the main window as the user would.
     platform::OnTerminationSignal([&](int) { qzform->close(); });

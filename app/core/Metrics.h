@@ -1,0 +1,53 @@
+// The monitor's results for a monitoring stack: the last pass in the
+// Prometheus text exposition format, served at GET /metrics (TMetricsServer)
+// and/or written to a file after every pass for node_exporter's textfile
+// collector. TMetricsPublisher is what the programs hold: it starts what the
+// command line asked for and takes each finished pass. Nothing listens and
+// nothing is written unless asked. GUI thread (the one loop) only.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/core/PassOutcome.h"
+
+namespace app {
+
+class TMetricsServer;
+
+// The exposition text for the last pass (before the first: the families
+// with their help and type, and no samples). A host listed twice in the
+// pool is reported once, by its first entry.
+std::string MetricsText(const TPassOutcome* pass);
+// A label value as the format wants it: backslash, double quote and line
+// feed escaped.
+std::string EscapeLabelValue(const std::string& value);
+
+struct TMetricsOptions {
+    std::string Listen;  // "ADDR:PORT", empty for none
+    std::string File;    // path, empty for none
+};
+
+class TMetricsPublisher {
+public:
+    explicit TMetricsPublisher(TMetricsOptions options);
+    ~TMetricsPublisher();
+    TMetricsPublisher(const TMetricsPublisher&) = delete;
+    TMetricsPublisher& operator=(const TMetricsPublisher&) = delete;
+
+    // Listens and writes the file's first version (families, no samples);
+    // raises base::Exception when either cannot be done, so a wrong address
+    // or folder shows at start-up rather than at the first pass.
+    void Start();
+    // The pass's text to the server, and to the file (written whole and
+    // renamed into place). Raises "Unable to write to PATH" when the file
+    // cannot be written; the server has the new text by then.
+    void Publish(const TPassOutcome& pass);
+    TMetricsServer* Server() const { return server_.get(); }
+
+private:
+    TMetricsOptions options_;
+    std::unique_ptr<TMetricsServer> server_;
+};
+
+}  // namespace app

@@ -1,0 +1,166 @@
+#include "app/core/MetricsServer.h"
+
+#include <unistd.h>
+
+#include "base/Exception.h"
+
+namespace app {
+
+namespace {
+
+constexpr platform::UINT kMsgReap = platform::WM_USER + 1;
+
+// The request line's method, target and version, split at single blanks.
+bool SplitRequestLine(const std::string& line, std::string& method, std::string& target) {
+    std::size_t a = line.find(' ');
+    if (a == std::string::npos || a == 0) return false;
+    std::size_t b = line.find(' ', a + 1);
+    if (b == std::string::npos || b == a + 1) return false;
+    std::string version = line.substr(b + 1);
+    if (version.rfind("HTTP/", 0) != 0 || version.size() < 8) return false;
+    method = line.substr(0, a);
+    target = line.substr(a + 1, b - a - 1);
+    for (char c : method)
+        if (c < 'A' || c > 'Z') return false;
+    for (char c : target)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) return false;
+    return true;
+}
+
+}  // namespace
+
+TMetricsServer::TMetricsServer() {
+    wnd_ = platform::AllocateHWnd([this](platform::UINT msg, platform::WPARAM, platform::LPARAM) {
+        if (msg == kMsgReap) Reap();
+        return platform::LRESULT{0};
+    });
+    listener_.OnSessionAvailable = [this](base::TObject*, std::uint16_t error) {
+        if (error == 0) Accept();
+    };
+}
+
+TMetricsServer::~TMetricsServer() {
+    for (auto& c : connections_) c->Dead = true;  // no drop of their own on the way out
+    connections_.clear();
+    listener_.OnSessionAvailable = nullptr;
+    listener_.Close();
+    if (wnd_) platform::DeallocateHWnd(wnd_);
+}
+
+void TMetricsServer::Listen(const std::string& addrPort) {
+    std::size_t colon = addrPort.rfind(':');
+    std::string addr = colon == std::string::npos ? std::string() : addrPort.substr(0, colon);
+    std::string port = colon == std::string::npos ? addrPort : addrPort.substr(colon + 1);
+    if (addr.size() >= 2 && addr.front() == '[' && addr.back() == ']') addr = addr.substr(1, addr.size() - 2);
+    try {
+        if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos)
+            throw base::Exception("a port number is needed");
+        listener_.SetAddr(addr.empty() ? "0.0.0.0" : addr);
+        listener_.SetPort(port);
+        listener_.Listen();
+        if (listener_.State() != net::wsListening) throw base::Exception("not listening");
+    } catch (const std::exception& e) {
+        listener_.Close();
+        // The socket layer's reason may come on two lines; ours is one.
+        std::string reason = e.what();
+        for (std::size_t at; (at = reason.find_first_of("\r\n")) != std::string::npos;)
+            reason.replace(at, reason.find_first_not_of("\r\n", at) - at, ": ");
+        throw base::Exception("Cannot serve metrics on " + addrPort + ": " + reason);
+    }
+}
+
+std::string TMetricsServer::Port() {
+    return listener_.GetXPort();
+}
+
+TMetricsServer::TVerdict TMetricsServer::Judge(const std::string& header) {
+    TVerdict v;
+    std::size_t end = header.find('\n');
+    std::string line = header.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string method, target;
+    if (!SplitRequestLine(line, method, target)) return v;
+    if (method != "GET" && method != "HEAD") return {405, "Method Not Allowed", false};
+    v.Head = method == "HEAD";
+    std::string path = target.substr(0, target.find('?'));
+    if (path != "/metrics") return {404, "Not Found", v.Head};
+    return {200, "OK", v.Head};
+}
+
+void TMetricsServer::Accept() {
+    net::TSocket handle = listener_.Accept();
+    if (handle == net::INVALID_SOCKET) return;
+    if (connections_.size() >= kMaxConnections) {
+        ::close(handle);  // too many at once: this one is turned away
+        return;
+    }
+    auto owned = std::make_unique<Connection>();
+    Connection* c = owned.get();
+    connections_.push_back(std::move(owned));
+    // A plain close, so the answer still queued in the platform goes out
+    // before the connection ends.
+    c->Socket.SetLingerOnOff(net::wsLingerOff);
+    c->Socket.OnError = [this, c](base::TObject*) { Drop(*c); };
+    c->Socket.OnDataAvailable = [this, c](base::TObject*, std::uint16_t) { Receive(*c); };
+    c->Socket.OnDataSent = [c](base::TObject*, std::uint16_t) {
+        // Everything went out: say so, and wait for the scraper to close.
+        if (c->Answered && !c->Dead) c->Socket.Shutdown(1);
+    };
+    c->Socket.OnSessionClosed = [this, c](base::TObject*, std::uint16_t) { Drop(*c); };
+    c->Deadline.OnTimer = [this, c] { Drop(*c); };
+    c->Deadline.SetInterval(kTimeoutMs);
+    c->Deadline.SetEnabled(true);
+    c->Socket.Dup(handle);
+}
+
+void TMetricsServer::Receive(Connection& c) {
+    char buffer[4096];
+    int n = c.Socket.Receive(buffer, sizeof buffer);
+    if (n <= 0 || c.Answered || c.Dead) return;  // after the answer, what comes is dropped
+    c.Request.append(buffer, static_cast<std::size_t>(n));
+    std::size_t end = c.Request.find("\r\n\r\n");
+    std::size_t lf = c.Request.find("\n\n");
+    if (lf != std::string::npos && (end == std::string::npos || lf < end)) end = lf;
+    if (end == std::string::npos) {
+        if (c.Request.size() > kMaxHeader) Answer(c, TVerdict{});
+        return;
+    }
+    if (end > kMaxHeader) {
+        Answer(c, TVerdict{});
+        return;
+    }
+    Answer(c, Judge(c.Request.substr(0, end)));
+}
+
+void TMetricsServer::Answer(Connection& c, const TVerdict& verdict) {
+    c.Answered = true;
+    c.Request.clear();
+    std::string body = verdict.Status == 200 ? text_ : std::string(verdict.Reason) + "\n";
+    std::string reply = "HTTP/1.1 " + std::to_string(verdict.Status) + " " + verdict.Reason + "\r\n";
+    reply += verdict.Status == 200 ? "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
+                                   : "Content-Type: text/plain; charset=utf-8\r\n";
+    if (verdict.Status == 405) reply += "Allow: GET, HEAD\r\n";
+    reply += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+    if (!verdict.Head) reply += body;
+    c.Socket.SendText(reply);
+    // What the platform took at once is on its way; the rest follows from
+    // the write notification (OnDataSent).
+    if (!c.Dead && c.Socket.AllSent()) c.Socket.Shutdown(1);
+}
+
+void TMetricsServer::Drop(Connection& c) {
+    if (c.Dead) return;
+    c.Dead = true;
+    c.Deadline.SetEnabled(false);
+    c.Socket.Close();
+    // The connection is freed from a message of the server's own: its
+    // socket may still be inside the event that brought us here.
+    if (!reapPosted_ && platform::PostMessage(wnd_, kMsgReap, 0, 0)) reapPosted_ = true;
+}
+
+void TMetricsServer::Reap() {
+    reapPosted_ = false;
+    connections_.remove_if([](const std::unique_ptr<Connection>& c) { return c->Dead; });
+}
+
+}  // namespace app

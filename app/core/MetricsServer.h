@@ -1,0 +1,83 @@
+// TMetricsServer: a small HTTP server on the program's own socket layer that
+// answers GET (and HEAD) /metrics with the text it was last given, on the
+// one event loop: every connection is a TWSocket driven by its events, so a
+// scraper is served between the steps of a pass and never holds one up.
+//
+// Each connection is bounded: its request header may take kMaxHeader bytes
+// and the whole exchange kTimeoutMs milliseconds, after which it is closed
+// unanswered; at most kMaxConnections are open at once, and one more is
+// closed as soon as it is accepted. One request per connection; the answer
+// says "Connection: close". A request that is not HTTP gets 400, another
+// method 405, another path 404.
+//
+// Owned by the program's metrics publisher; the connections are owned by
+// the server and freed from a message of its own, never inside their
+// events. GUI thread (the one loop) only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "net/WSocket.h"
+#include "platform/MessageLoop.h"
+#include "platform/Timer.h"
+
+namespace app {
+
+class TMetricsServer {
+public:
+    static constexpr std::size_t kMaxHeader = 8192;
+    static constexpr std::uint32_t kTimeoutMs = 5000;
+    static constexpr std::size_t kMaxConnections = 32;
+
+    TMetricsServer();
+    ~TMetricsServer();
+    TMetricsServer(const TMetricsServer&) = delete;
+    TMetricsServer& operator=(const TMetricsServer&) = delete;
+
+    // Listens on "ADDR:PORT" (":PORT" for every address; ADDR a dotted
+    // address or a name). Raises base::Exception "Cannot serve metrics on
+    // ADDR:PORT: reason".
+    void Listen(const std::string& addrPort);
+    // The port listened on, in decimal (useful after port 0).
+    std::string Port();
+    // The document GET /metrics answers with from now on.
+    void SetText(std::string text) { text_ = std::move(text); }
+    std::size_t Connections() const { return connections_.size(); }
+
+    // What a request header asks for: the status and reason of the answer
+    // (200 when it is ours). Does no I/O. header holds the request line and
+    // the lines after it, up to the empty line.
+    struct TVerdict {
+        int Status = 400;
+        const char* Reason = "Bad Request";
+        bool Head = false;  // a HEAD request: the header without the body
+    };
+    static TVerdict Judge(const std::string& header);
+
+private:
+    struct Connection {
+        net::TWSocket Socket;
+        platform::TTimer Deadline;
+        std::string Request;
+        bool Answered = false;
+        bool Dead = false;
+    };
+
+    void Accept();
+    void Receive(Connection& c);
+    void Answer(Connection& c, const TVerdict& verdict);
+    void Drop(Connection& c);
+    void Reap();
+
+    net::TWSocket listener_;
+    std::list<std::unique_ptr<Connection>> connections_;
+    platform::HWND wnd_ = 0;
+    bool reapPosted_ = false;
+    std::string text_;
+};
+
+}  // namespace app
