@@ -142,8 +142,11 @@ def run_once(case, timeout, measure_rss=False):
         rss_file.close()
         argv = ["/usr/bin/time", "-q", "-f", "%M", "-o", rss_file.name] + argv
     t0 = time.monotonic()
-    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            stdin=subprocess.DEVNULL, cwd=case["cwd"])
+    try:
+        proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL, cwd=case["cwd"])
+    except OSError as e:
+        raise RuntimeError(f"cannot start: {e}") from e
     out_bytes = 0
     mark_ms = None
     want_lines = bool(case["lines"]) or case["mark"] is not None

@@ -19,6 +19,7 @@ bench_missed=0
 bench_met=0
 bench_results=$(mktemp "${TMPDIR:-/tmp}/sentrel-bench-results-XXXXXX")
 bench_cases=
+echo "bench: ${0##*/} on $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # bench_build TARGET...: the build folder to measure in $build (BUILD_DIR, or
 # build/, or build-bench/ beside a sanitizer build/), configured as a Release
@@ -46,7 +47,7 @@ bench_build() {
 # bench_has_target NAME: whether the build defines the target NAME (a program
 # another branch adds may not be there yet).
 bench_has_target() {
-    cmake --build "$build" --target help 2>/dev/null | grep -q "^$1:"
+    grep -q "/CMakeFiles/$1\.dir\$" "$build/CMakeFiles/TargetDirectories.txt"
 }
 
 # bench_need PACKAGE...: installs the Debian packages that are missing.
@@ -120,7 +121,7 @@ target() {
 # script is 1 when any was missed.
 bench_verdict() {
     rm -f "$bench_results" "$bench_cases"
-    echo "targets: $bench_met met, $bench_missed missed"
+    echo "targets: $bench_met met, $bench_missed missed (load average now $(cut -d' ' -f1-3 /proc/loadavg))"
     [ "$bench_missed" -eq 0 ]
 }
 

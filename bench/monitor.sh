@@ -223,7 +223,6 @@ part2() {
         rss_max[$k]=0
         rss_all[$k]=""
     done
-    cli_idle_rss=()
     checks_total=(0 0 0)
     for _ in $(seq "$windows"); do
         for _ in $(seq 10); do
@@ -239,16 +238,16 @@ part2() {
             c=$(schedstat_ns "${pids[$k]}")
             q=$(requests_by "${agents[$k]}")
             # Nine pages answer and one port refuses: ten checks per nine requests.
-            checks=$(awk -v a="$q" -v b="${req0[$k]}" 'BEGIN { printf "%.0f", (a - b) * 10 / 9 }')
-            [ "$checks" -gt 0 ] || { echo "bench: ${names[$k]} made no check in 10 s"; exit 1; }
-            per_check[$k]+=" $(awk -v c="$c" -v c0="${cpu0[$k]}" -v n="$checks" 'BEGIN { printf "%.4f", (c - c0) / 1e6 / n }')"
-            checks_total[$k]=$((checks_total[k] + checks))
+            made=$(awk -v a="$q" -v b="${req0[$k]}" 'BEGIN { printf "%.0f", (a - b) * 10 / 9 }')
+            [ "$made" -gt 0 ] || { echo "bench: ${names[$k]} made no check in 10 s"; exit 1; }
+            per_check[$k]+=" $(awk -v c="$c" -v c0="${cpu0[$k]}" -v n="$made" 'BEGIN { printf "%.4f", (c - c0) / 1e6 / n }')"
+            checks_total[k]=$((checks_total[k] + made))
             cpu0[$k]=$c
             req0[$k]=$q
         done
     done
     threads=()
-    for k in 0 1 2; do threads[$k]=$(proc_threads "${pids[$k]}"); done
+    for k in 0 1 2; do threads[k]=$(proc_threads "${pids[$k]}"); done
     for p in "$cli_pid" "$monit_pid" "$driver_pid"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
     daemons=()
     labels=("$cli_name --headless" "monit -I" "exporter (probed every 1 s)")

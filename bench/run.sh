@@ -13,7 +13,7 @@
 #   4. 200 sequential GETs through a SOCKS 5 proxy (microsocks, installed from
 #      Debian when missing), beside curl through the same proxy: target at
 #      most 1.1x curl's time;
-#   5. line mode: an 8 MiB reply of 80-byte lines read one line per event by
+#   5. line mode: a 64 MiB reply of 80-byte lines read one line per event by
 #      bench/LineRate.cpp, in MiB/s, beside curl reading the same bytes whole.
 #   bench/run.sh            (uses build/, configured as a Release build if absent;
 #                            build-bench/ when build/ is a sanitizer build)
@@ -24,7 +24,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 requests=${REQUESTS:-500}
 big_mib=${BIG_MIB:-256}
 socks_requests=${SOCKS_REQUESTS:-200}
-lines_mib=${LINES_MIB:-8}
+lines_mib=${LINES_MIB:-64}
 
 for tool in nginx curl python3; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
@@ -128,7 +128,7 @@ bench_begin
 bench_case -n lines -l "line mode (LineRate)" -e "lines=1=^$line_count lines $lines_size bytes\$" -- \
     "$build/LineRate" "$port" /lines.txt
 bench_case -n curl -l "curl, whole reply" -e "out=$lines_size" -- curl --http1.0 -s "$base/lines.txt"
-bench_run --title "5. ${lines_mib} MiB of 80-byte lines" --bytes "$lines_size" --rounds 3 --warmup 1
+bench_run --title "5. ${lines_mib} MiB of 80-byte lines" --bytes "$lines_size"
 echo "   line mode: $(result lines.mibs) MiB/s of 80-byte lines (no target; curl reads the same reply whole)"
 
 bench_verdict

@@ -125,7 +125,7 @@ sample() {
         "$(proc_rss_kib "$pid")" "$(proc_fds "$pid")" "$(proc_threads "$pid")" "$(proc_cpu_ms "$pid")" "$(cycles)"
 }
 
-echo "soak: $cli --headless, 1 s cycles, ten hosts, ${duration} s (load: $(uptime | sed 's/.*load average: //'))"
+echo "soak: $cli --headless, 1 s cycles, ten hosts, ${duration} s"
 SECONDS=0
 sleep 5
 sample start

@@ -4,6 +4,7 @@
 
 #include "app/core/sform.h"
 #include "base/Strings.h"
+#include "platform/Autostart.h"
 
 namespace app {
 
@@ -42,6 +43,13 @@ const Option kOptions[] = {
              return "option '--concurrency' needs a number from 1 to " +
                     std::to_string(TServerForm::kMaxConcurrency);
          cl.Concurrency = *n;
+         return std::string();
+     }},
+    {platform::kRemoveOnceEntryOption, "FILE", true,
+     "remove FILE, a next-log-on entry in an autostart\nfolder (the entry passes it), then run as asked",
+     [](CommandLine& cl, const std::string& value) {
+         if (value.empty()) return std::string("option '--remove-autostart-entry' needs a value");
+         cl.RemoveAutostartEntry = value;
          return std::string();
      }},
     {"--help", "", false, "show this text",

@@ -10,6 +10,7 @@
 
 #include "app/core/qz1.h"
 #include "base/Stream.h"
+#include "net/Url.h"
 #include "platform/Application.h"
 
 namespace app {
@@ -108,6 +109,7 @@ void TQzController::CheckPool() {
     for (std::int32_t i = 1; i <= n; ++i) {
         hostIndex_ = i;
         const std::string h = CurrentHost();
+        const std::string shown = net::HidePassword(h);  // the request alone uses the password
         base::TCountingStream body;
         bool failed = false;
         std::string reason;
@@ -128,18 +130,18 @@ void TQzController::CheckPool() {
         if (failed) {
             // The reason is kept before the failure is shown, so whoever
             // shows the status line can say why.
-            failures_.emplace_back(h, reason);
-            view_.SetLastHostHint(h + ": " + reason);
-            if (OnHostFailed) OnHostFailed(h, reason);
-            ShowStatus("Error accessing host: " + h);
-            log_->WriteError("Error accessing host: " + h);
+            failures_.emplace_back(shown, reason);
+            view_.SetLastHostHint(shown + ": " + reason);
+            if (OnHostFailed) OnHostFailed(shown, reason);
+            ShowStatus("Error accessing host: " + shown);
+            log_->WriteError("Error accessing host: " + shown);
             pool = false;
         }
         if (body.Size() > 0) {
-            ShowStatus("Successful connection to: " + h);
-            log_->WriteSuccess("Successful connection to: " + h);
+            ShowStatus("Successful connection to: " + shown);
+            log_->WriteSuccess("Successful connection to: " + shown);
         }
-        view_.SetLastHost(h);
+        view_.SetLastHost(shown);
     }
     if (pool) {
         view_.SetLastHostHint("");

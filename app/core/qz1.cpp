@@ -2,6 +2,7 @@
 
 #include "base/Exception.h"
 #include "base/Strings.h"
+#include "net/Url.h"
 #include "platform/Application.h"
 
 namespace app {
@@ -42,7 +43,7 @@ TQzController::~TQzController() {
 }
 
 std::string TQzController::CheckingText(const std::string& host) {
-    return "Checking \"" + host + "\" Now";
+    return "Checking \"" + net::HidePassword(host) + "\" Now";
 }
 
 void TQzController::ShowStatus(const std::string& text) {

@@ -18,6 +18,7 @@
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
 #include "platform/Application.h"
+#include "platform/Autostart.h"
 #include "platform/Signals.h"
 
 namespace {
@@ -77,6 +78,9 @@ int main(int argc, char** argv) {
     app::CommandLine cl;
     std::string error = app::ParseCommandLine(args, cl, true);
     if (!error.empty()) return app::BadCommandLine(kProgram, error);
+    // A next-log-on entry goes as soon as it has started us; only such an
+    // entry, in an autostart folder, is ever removed.
+    if (!cl.RemoveAutostartEntry.empty()) platform::RemoveOnceEntry(cl.RemoveAutostartEntry);
     switch (cl.Mode) {
         case app::RunMode::Help: std::fputs(app::UsageText(kProgram, true).c_str(), stdout); return 0;
         case app::RunMode::Headless: return app::RunHeadless(cl);
