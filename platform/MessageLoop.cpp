@@ -37,6 +37,7 @@ struct Timer {
     HWND wnd;
     WPARAM id;
     std::uint32_t gen;
+    bool armed = true;
 };
 
 struct Watch {
@@ -114,6 +115,7 @@ public:
             }
             timers_[fd] = Timer{wnd, id, gen};
         }
+        timers_[fd].armed = true;
         itimerspec when{};
         when.it_value.tv_sec = ms / 1000;
         when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
@@ -125,8 +127,12 @@ public:
     bool StopTimer(HWND wnd, WPARAM id) {
         int fd = FindTimer(wnd, id);
         if (fd < 0) return false;
-        itimerspec never{};
-        timerfd_settime(fd, 0, &never, nullptr);  // also drops an expiry not yet read
+        Timer& t = timers_[fd];
+        if (t.armed) {
+            itimerspec never{};
+            timerfd_settime(fd, 0, &never, nullptr);  // also drops an expiry not yet read
+            t.armed = false;
+        }
         return true;
     }
 

@@ -10,3 +10,6 @@ if(SENTREL_GUI)
   add_dependencies(app_monitor_test sentrel)
   target_compile_definitions(app_monitor_test PRIVATE SENTREL_WINDOW_PROGRAM)
 endif()
+
+# sentrel-cli is the monitor for machines without Qt: nothing may pull Qt in.
+add_test(NAME app_cli_links_no_qt COMMAND sh -c "ldd \"$1\" | grep -i qt && exit 1 || exit 0" sh $<TARGET_FILE:sentrel-cli>)
