@@ -23,7 +23,11 @@ namespace {
 // area is erased with.
 constexpr TColor clBackground = 0x80000001;
 
-platform::TApplication& App() {
+// The toolkit's events and settings, and the application's failure handler.
+TToolkitApplication& App() {
+    return ToolkitApplication();
+}
+platform::TApplication& PApp() {
     return platform::Application();
 }
 
@@ -35,9 +39,9 @@ void Deliver(Fn fn) {
         fn();
     } catch (const std::exception& e) {
         try {
-            App().HandleException(e);
+            PApp().HandleException(e);
         } catch (const std::exception& again) {
-            App().ShowException(again);
+            PApp().ShowException(again);
         }
     }
 }
@@ -74,13 +78,13 @@ public:
         if (!e->spontaneous()) return false;
         bool handled = false;
         if (App().OnMessage) {
-            platform::TAppMessage msg{obj, static_cast<std::uint32_t>(e->type()), e};
+            TAppMessage msg{obj, static_cast<std::uint32_t>(e->type()), e};
             Deliver([&] { App().OnMessage(msg, handled); });
             if (handled) return true;
         }
         if (e->type() == QEvent::KeyPress && App().OnShortCut) {
             auto* key = static_cast<QKeyEvent*>(e);
-            platform::TAppShortCut sc{key->key(), static_cast<std::uint32_t>(key->modifiers().toInt())};
+            TAppShortCut sc{key->key(), static_cast<std::uint32_t>(key->modifiers().toInt())};
             Deliver([&] { App().OnShortCut(sc, handled); });
         }
         return handled;
@@ -139,8 +143,8 @@ private:
         const std::string before = w->toolTip().toStdString();
         std::string hint = before;
         bool canShow = true;
-        platform::THintInfo info{w, help->globalPos().x(), help->globalPos().y(),
-                                 0, App().HintColor,       App().HintHidePause};
+        THintInfo info{w, help->globalPos().x(), help->globalPos().y(),
+                       0, App().HintColor,       App().HintHidePause};
         bool called = false;
         Deliver([&] {
             App().OnShowHint(hint, canShow, info);
@@ -257,13 +261,13 @@ bool TAppEvents::HintShortCuts() const {
 void TAppEvents::SetHintShortCuts(bool v) {
     hintShortCuts_ = App().HintShortCuts = v;
 }
-platform::TBiDiMode TAppEvents::BiDiMode() const {
+TBiDiMode TAppEvents::BiDiMode() const {
     return App().BiDiMode;
 }
-void TAppEvents::SetBiDiMode(platform::TBiDiMode v) {
+void TAppEvents::SetBiDiMode(TBiDiMode v) {
     biDiMode_ = App().BiDiMode = v;
     if (QCoreApplication::instance())
-        QGuiApplication::setLayoutDirection(v == platform::bdLeftToRight ? Qt::LeftToRight : Qt::RightToLeft);
+        QGuiApplication::setLayoutDirection(v == bdLeftToRight ? Qt::LeftToRight : Qt::RightToLeft);
 }
 bool TAppEvents::MouseDragImmediate() const {
     return App().Mouse.DragImmediate;
@@ -291,7 +295,7 @@ bool TAppEvents::MainWindowFilter(QEvent* event) {
         case QEvent::ApplicationPaletteChange:
         case QEvent::ThemeChange: try { SettingsChangedNotify();
             } catch (const std::exception& e) {
-                App().HandleException(e);
+                PApp().HandleException(e);
             }
             return false;
         default: return false;
@@ -367,7 +371,7 @@ void TAppEventList::InstallRelays() {
                    app.OnShortCut,
                    app.OnActivate,
                    app.OnDeactivate,
-                   app.OnException,
+                   PApp().OnException,
                    app.OnIdle,
                    app.OnHelp,
                    app.OnHint,
@@ -379,17 +383,17 @@ void TAppEventList::InstallRelays() {
                    app.Screen.OnActiveFormChange};
     app.OnActionExecute = [this](base::TObject* a, bool& h) { DoActionExecute(a, h); };
     app.OnActionUpdate = [this](base::TObject* a, bool& h) { DoActionUpdate(a, h); };
-    app.OnShortCut = [this](platform::TAppShortCut& k, bool& h) { DoShortCut(k, h); };
+    app.OnShortCut = [this](TAppShortCut& k, bool& h) { DoShortCut(k, h); };
     app.OnActivate = [this](base::TObject* s) { DoActivate(s); };
     app.OnDeactivate = [this](base::TObject* s) { DoDeactivate(s); };
-    app.OnException = [this](base::TObject* s, const std::exception& e) { DoException(s, e); };
+    PApp().OnException = [this](base::TObject* s, const std::exception& e) { DoException(s, e); };
     app.OnIdle = [this](base::TObject* s, bool& d) { DoIdle(s, d); };
     app.OnHelp = [this](std::uint16_t c, std::intptr_t d, bool& ch) { return DoHelp(c, d, ch); };
     app.OnHint = [this](base::TObject* s) { DoHint(s); };
-    app.OnMessage = [this](platform::TAppMessage& m, bool& h) { DoMessage(m, h); };
+    app.OnMessage = [this](TAppMessage& m, bool& h) { DoMessage(m, h); };
     app.OnMinimize = [this](base::TObject* s) { DoMinimize(s); };
     app.OnRestore = [this](base::TObject* s) { DoRestore(s); };
-    app.OnShowHint = [this](std::string& s, bool& c, platform::THintInfo& i) { DoShowHint(s, c, i); };
+    app.OnShowHint = [this](std::string& s, bool& c, THintInfo& i) { DoShowHint(s, c, i); };
     app.Screen.OnActiveControlChange = [this](base::TObject* s) { DoActiveControlChange(s); };
     app.Screen.OnActiveFormChange = [this](base::TObject* s) { DoActiveFormChange(s); };
     installed_ = true;
@@ -402,7 +406,7 @@ void TAppEventList::ClearApplicationHandlers() {
     app.OnShortCut = nullptr;
     app.OnActivate = nullptr;
     app.OnDeactivate = nullptr;
-    app.OnException = nullptr;
+    PApp().OnException = nullptr;
     app.OnIdle = nullptr;
     app.OnHelp = nullptr;
     app.OnHint = nullptr;
@@ -438,7 +442,7 @@ void TAppEventList::DoActionUpdate(base::TObject* action, bool& handled) {
         base::Fire(saved_.ActionUpdate, action, handled);
 }
 
-void TAppEventList::DoShortCut(platform::TAppShortCut& key, bool& handled) {
+void TAppEventList::DoShortCut(TAppShortCut& key, bool& handled) {
     if (Walk([&](TAppEvents& i) { base::Fire(i.OnShortCut, key, handled); }, &handled))
         base::Fire(saved_.ShortCut, key, handled);
 }
@@ -463,7 +467,7 @@ void TAppEventList::DoException(base::TObject* sender, const std::exception& e) 
         ++called;
         saved_.Exception(sender, e);
     }
-    if (called == 0) App().ShowException(e);
+    if (called == 0) PApp().ShowException(e);
 }
 
 void TAppEventList::DoIdle(base::TObject* sender, bool& done) {
@@ -484,7 +488,7 @@ void TAppEventList::DoHint(base::TObject* sender) {
     if (Walk([&](TAppEvents& i) { base::Fire(i.OnHint, sender); })) base::Fire(saved_.Hint, sender);
 }
 
-void TAppEventList::DoMessage(platform::TAppMessage& msg, bool& handled) {
+void TAppEventList::DoMessage(TAppMessage& msg, bool& handled) {
     if (Walk([&](TAppEvents& i) { base::Fire(i.OnMessage, msg, handled); }, &handled))
         base::Fire(saved_.Message, msg, handled);
 }
@@ -497,7 +501,7 @@ void TAppEventList::DoRestore(base::TObject* sender) {
     if (Walk([&](TAppEvents& i) { base::Fire(i.OnRestore, sender); })) base::Fire(saved_.Restore, sender);
 }
 
-void TAppEventList::DoShowHint(std::string& hintStr, bool& canShow, platform::THintInfo& info) {
+void TAppEventList::DoShowHint(std::string& hintStr, bool& canShow, THintInfo& info) {
     if (Walk([&](TAppEvents& i) { base::Fire(i.OnShowHint, hintStr, canShow, info); }))
         base::Fire(saved_.ShowHint, hintStr, canShow, info);
 }

@@ -2,7 +2,8 @@
 // restore, activate, exception, idle, hint...) through event properties of
 // its own, and mirrors a set of application settings as properties. Any
 // number of instances may live at once: TAppEventList, one per process,
-// takes over the application's handler slots (platform::Application()) when
+// takes over the application's handler slots (desktop::ToolkitApplication()
+// and platform::Application().OnException) when
 // the first instance registers, and relays every event to the instances
 // from the newest to the oldest; an instance whose Chained is false keeps
 // the older ones, and the handler that sat in the slot before, from hearing
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "base/Events.h"
+#include "desktop/ToolkitApplication.h"
 #include "platform/Application.h"
 
 class QEvent;
@@ -68,8 +70,8 @@ public:
     void SetUpdateMetricSettings(bool v);
     bool HintShortCuts() const;
     void SetHintShortCuts(bool v);
-    platform::TBiDiMode BiDiMode() const;
-    void SetBiDiMode(platform::TBiDiMode v);
+    TBiDiMode BiDiMode() const;
+    void SetBiDiMode(TBiDiMode v);
     bool MouseDragImmediate() const;
     void SetMouseDragImmediate(bool v);
     int MouseDragThreshold() const;
@@ -78,20 +80,20 @@ public:
     // Writes all twelve stored settings to the application.
     void ApplyApplicationProperties();
 
-    platform::TActionEvent OnActionExecute;
-    platform::TActionEvent OnActionUpdate;
-    platform::TShortCutEvent OnShortCut;
+    TActionEvent OnActionExecute;
+    TActionEvent OnActionUpdate;
+    TShortCutEvent OnShortCut;
     base::TNotifyEvent OnActivate;
     base::TNotifyEvent OnDeactivate;
     platform::TExceptionEvent OnException;
-    platform::TIdleEvent OnIdle;
-    platform::THelpEvent OnHelp;
+    TIdleEvent OnIdle;
+    THelpEvent OnHelp;
     base::TNotifyEvent OnHint;
-    platform::TMessageEvent OnMessage;
+    TMessageEvent OnMessage;
     base::TNotifyEvent OnMinimize;
     base::TNotifyEvent OnPaintIcon;
     base::TNotifyEvent OnRestore;
-    platform::TShowHintEvent OnShowHint;
+    TShowHintEvent OnShowHint;
     base::TNotifyEvent OnSettingsChanged;
     base::TNotifyEvent OnActiveControlChange;
     base::TNotifyEvent OnActiveFormChange;
@@ -128,7 +130,7 @@ private:
     bool showMainForm_ = true;
     bool updateMetricSettings_ = true;
     bool hintShortCuts_ = true;
-    platform::TBiDiMode biDiMode_ = platform::bdLeftToRight;
+    TBiDiMode biDiMode_ = bdLeftToRight;
     bool mouseDragImmediate_ = true;
     int mouseDragThreshold_ = 5;
 };
@@ -147,17 +149,17 @@ public:
     // The relays, as they sit in the application's slots.
     void DoActionExecute(base::TObject* action, bool& handled);
     void DoActionUpdate(base::TObject* action, bool& handled);
-    void DoShortCut(platform::TAppShortCut& key, bool& handled);
+    void DoShortCut(TAppShortCut& key, bool& handled);
     void DoActivate(base::TObject* sender);
     void DoDeactivate(base::TObject* sender);
     void DoException(base::TObject* sender, const std::exception& e);
     void DoIdle(base::TObject* sender, bool& done);
     bool DoHelp(std::uint16_t command, std::intptr_t data, bool& callHelp);
     void DoHint(base::TObject* sender);
-    void DoMessage(platform::TAppMessage& msg, bool& handled);
+    void DoMessage(TAppMessage& msg, bool& handled);
     void DoMinimize(base::TObject* sender);
     void DoRestore(base::TObject* sender);
-    void DoShowHint(std::string& hintStr, bool& canShow, platform::THintInfo& info);
+    void DoShowHint(std::string& hintStr, bool& canShow, THintInfo& info);
     void DoActiveControlChange(base::TObject* sender);
     void DoActiveFormChange(base::TObject* sender);
 
@@ -181,16 +183,16 @@ private:
     bool installed_ = false;
     // What sat in the slots when the relays went in.
     struct Saved {
-        platform::TActionEvent ActionExecute, ActionUpdate;
-        platform::TShortCutEvent ShortCut;
+        TActionEvent ActionExecute, ActionUpdate;
+        TShortCutEvent ShortCut;
         base::TNotifyEvent Activate, Deactivate;
         platform::TExceptionEvent Exception;
-        platform::TIdleEvent Idle;
-        platform::THelpEvent Help;
+        TIdleEvent Idle;
+        THelpEvent Help;
         base::TNotifyEvent Hint;
-        platform::TMessageEvent Message;
+        TMessageEvent Message;
         base::TNotifyEvent Minimize, Restore;
-        platform::TShowHintEvent ShowHint;
+        TShowHintEvent ShowHint;
         base::TNotifyEvent ActiveControlChange, ActiveFormChange;
     } saved_;
     QPointer<QObject> source_;  // the application-wide event filter

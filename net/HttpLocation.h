@@ -5,11 +5,21 @@
 // FollowLocation is plain text work with no I/O, shared by the client and
 // its tests and fuzzer.
 //
+// A value is a URI reference resolved against the URL of the reply that
+// carried it, as browsers do: absolute ("http://host/x"), network-path
+// ("//host/x"), absolute-path ("/x") and relative paths ("x", "./x", "../x",
+// with dot segments removed). A first segment with a colon that names
+// neither http nor https nor a "scheme://" cannot be a relative path; it is
+// read as a pool entry is written ("host:81/x", "name:9"). Control
+// characters make the value invalid; characters that cannot stand in a
+// request target are percent-encoded, and a "#fragment" is dropped.
+//
 // Without a proxy the connection follows the new host. Through a proxy the
 // connection stays with the proxy and the request-target stays an absolute
 // URL; only that URL and the Host header move.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,9 +34,18 @@ struct THttpTarget {
     std::string Protocol;      // protocol of this hop; it picks the transport
 };
 
-// Moves target to where a location value points. A value that names nothing
-// (empty or blanks only) is ignored: false, and target is unchanged.
-bool FollowLocation(std::string_view value, bool viaProxy, THttpTarget& target);
+enum class TLocationResult : std::uint8_t {
+    lrIgnored,   // the value names nothing (empty or blanks only): target unchanged
+    lrFollowed,  // target now names where the value points
+    lrInvalid,   // the value holds control characters: target unchanged
+};
+
+// Moves target to where a location value points.
+TLocationResult FollowLocation(std::string_view value, bool viaProxy, THttpTarget& target);
+
+// The origin a target's request goes to: protocol, host and port, in lower
+// case with the protocol's default port filled in ("http://srv:80").
+std::string TargetOrigin(const THttpTarget& target, bool viaProxy);
 
 // The port a protocol uses when a URL names none: "443" for https (in any
 // case), "80" for everything else.

@@ -23,6 +23,8 @@ constexpr int kBodyBufferSize = 256 * 1024;
 // TLS input is read from the socket in pieces this big, decrypted, and
 // handed on in pieces as big as the reader takes.
 constexpr int kTlsInputSize = 256 * 1024;
+// The time limit's timer: one per client, stopped when a request ends and
+// re-armed by the next, not made anew for each request.
 constexpr platform::WPARAM kTimeoutTimer = 1;
 
 // Codes OnRequestDone reports for failures of the client itself.
@@ -163,7 +165,7 @@ platform::LRESULT THttpCli::WndProc(platform::UINT msg, platform::WPARAM wParam,
             return 0;
         case platform::WM_TIMER:
             if (wParam == kTimeoutTimer) {
-                platform::KillTimer(window_, kTimeoutTimer);
+                platform::StopTimer(window_, kTimeoutTimer);
                 if (state_ != hsIdle) AbortWith("Connection timed out (Error #10060)", kTimedOut, 0);
             }
             return 0;
@@ -180,7 +182,7 @@ void THttpCli::SetState(THttpClientState state) {
     state_ = state;
     if (state == hsIdle) {
         phase_ = phIdle;
-        platform::KillTimer(window_, kTimeoutTimer);
+        platform::StopTimer(window_, kTimeoutTimer);
         platform::LPARAM done = (static_cast<platform::LPARAM>(requestKind_) << 16) |
                                 static_cast<platform::LPARAM>(static_cast<std::uint16_t>(lastRequestError_));
         platform::PostMessage(window_, MsgRequestDone, serial_, done);
@@ -241,11 +243,20 @@ void THttpCli::StartRequest(THttpRequest kind) {
     location_.clear();
     target_.EffectiveUrl = URL;
 
+    // Credentials a URL brought belong to that URL: the next URL starts
+    // without them.
+    if (!urlUsername_.empty() && Username == urlUsername_ && Password == urlPassword_) {
+        Username.clear();
+        Password.clear();
+    }
+    urlUsername_.clear();
+    urlPassword_.clear();
     if (Proxy.empty())
         AddressDirect();
     else
         AddressThroughProxy();
     if (target_.RequestPath.empty()) target_.RequestPath = "/";
+    authOrigin_ = TargetOrigin(target_, !Proxy.empty());
     documentName_ = DocumentNameFromPath(documentName_);
 
     if (Timeout > 0) {
@@ -256,13 +267,21 @@ void THttpCli::StartRequest(THttpRequest kind) {
     StartLookup();
 }
 
+void THttpCli::TakeUrlCredentials(const TUrlParts& u) {
+    if (!u.User.empty()) Username = u.User;
+    if (!u.Password.empty()) Password = u.Password;
+    if (!u.User.empty() || !u.Password.empty()) {
+        urlUsername_ = Username;
+        urlPassword_ = Password;
+    }
+}
+
 void THttpCli::AddressDirect() {
     TUrlParts u = SplitUrl(URL);
     target_.HostName = u.Host;
     target_.RequestPath = u.Path;
     documentName_ = u.Path;
-    if (!u.User.empty()) Username = u.User;
-    if (!u.Password.empty()) Password = u.Password;
+    TakeUrlCredentials(u);
     target_.Host = u.Host;
     target_.Port = u.Port.empty() ? DefaultPortForProtocol(u.Protocol) : u.Port;
     target_.Protocol = u.Protocol;
@@ -272,8 +291,7 @@ void THttpCli::AddressThroughProxy() {
     TUrlParts u = SplitUrl(URL);
     target_.HostName = u.Host;
     documentName_ = u.Path;
-    if (!u.User.empty()) Username = u.User;
-    if (!u.Password.empty()) Password = u.Password;
+    TakeUrlCredentials(u);
     target_.RequestPath = AbsoluteTarget(u.Protocol, u.Host, u.Port, u.Path);
     TUrlParts p = SplitUrl(Proxy);
     target_.Host = p.Host;
@@ -399,11 +417,13 @@ void THttpCli::SendRequest(const std::string& method) {
     if (!Reference.empty()) SendHeaderLine("Referer: " + Reference);
     if (post && !ContentTypePost.empty()) SendHeaderLine("Content-Type: " + ContentTypePost);
     if (!Agent.empty()) SendHeaderLine("User-Agent: " + Agent);
-    SendHeaderLine("Host: " + target_.HostName);
+    SendHeaderLine("Host: " + HostHeader());
     if (NoCache) SendHeaderLine("Pragma: no-cache");
     if (post) SendHeaderLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
     if (ModifiedSince != 0.0) SendHeaderLine("If-Modified-Since: " + Rfc1123Date(ModifiedSince) + " GMT");
-    if (!Username.empty()) SendHeaderLine("Authorization: Basic " + Base64Encode(Username + ":" + Password));
+    // Credentials go only to the origin the request started at.
+    if (!Username.empty() && TargetOrigin(target_, !Proxy.empty()) == authOrigin_)
+        SendHeaderLine("Authorization: Basic " + Base64Encode(Username + ":" + Password));
     if (!Proxy.empty() && !ProxyUsername.empty() && !tunnelled)
         SendHeaderLine("Proxy-Authorization: Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
     if (!Cookie.empty()) SendHeaderLine("Cookie: " + Cookie);
@@ -417,6 +437,19 @@ void THttpCli::SendRequest(const std::string& method) {
     SendHeaderLine("");
     Transmit(requestBuffer_.data(), static_cast<int>(requestBuffer_.size()));
     requestBuffer_.clear();
+}
+
+std::string THttpCli::HostHeader() const {
+    // The port goes with the name unless it is the protocol's default.
+    std::string protocol = target_.Protocol;
+    std::string port = target_.Port;
+    if (!Proxy.empty()) {
+        TUrlParts u = SplitUrl(target_.RequestPath);
+        protocol = u.Protocol;
+        port = u.Port;
+    }
+    if (port.empty() || port == DefaultPortForProtocol(protocol)) return target_.HostName;
+    return target_.HostName + ":" + port;
 }
 
 void THttpCli::SendHeaderLine(const std::string& s) {
@@ -559,7 +592,7 @@ void THttpCli::EndRequest() {
     phase_ = phEnded;
     tlsUp_ = false;
     if (tls_) tls_->Reset();
-    platform::KillTimer(window_, kTimeoutTimer);
+    platform::StopTimer(window_, kTimeoutTimer);
     connected_ = false;
     PostMsg(MsgSetIdle);
     if (bodyChunkCount_ > 0) NotifyDocEnd();
@@ -652,8 +685,13 @@ void THttpCli::HeaderEnded() {
     }
     // An error reply is not followed: its connection ends with this read.
     if (!location_.empty() && statusCode_ < 400) {
-        FollowLocation(location_, !Proxy.empty(), target_);
+        const TLocationResult moved = FollowLocation(location_, !Proxy.empty(), target_);
         location_.clear();
+        if (moved == TLocationResult::lrInvalid) {
+            // Control characters would end or split the next request line.
+            FailRequest("Invalid redirection", httperrInvalidRedirection, 0);
+            return;
+        }
         Redirect();
         return;
     }

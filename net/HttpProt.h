@@ -39,15 +39,22 @@
 //                connected: https                        phHandshake
 //   phTunnel     the proxy's 2xx answer                  phHandshake
 //   phHandshake  handshake done                          phHeader (request sent)
-//   phHeader     the empty line of a reply with Location phRedirect (socket closing)
+//   phHeader     the empty line of an interim 1xx reply  phHeader (the next status line)
+//                the empty line of a reply with Location phRedirect (socket closing)
 //                the empty line, or a "<HTML>" first line phBody
+//                the end of a read with an error status  phEnded (we close)
+//   phBody       Content-Length bytes in (HEAD, 204, 304: phEnded (we close)
+//                at once), the end of an error status's read
 //   phRedirect   the socket's close                      phLookup (MsgRelocate looks up)
-//   any above    the peer's close, a failure, Abort,     phEnded (MsgSetIdle posted)
-//                the time limit
+//   any above    the peer's close, a reset, a failure,   phEnded (MsgSetIdle posted)
+//                Abort, the time limit
 //   phEnded      MsgSetIdle (Abort: at once)             phIdle
 //
 // Only phHeader and phBody read reply bytes; a close in phRedirect starts the
-// next hop, and a close in phIdle or phEnded ends nothing.
+// next hop, and a close in phIdle or phEnded ends nothing. What the peer's
+// close means depends on the phase alone: in phHeader before a first line it
+// is an empty (or non-HTTP) reply, in phBody with Content-Length bytes still
+// due a cut transfer, and otherwise the end of the body.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +70,7 @@
 #include "net/HttpLocation.h"
 #include "net/HttpReply.h"
 #include "net/TlsSession.h"
+#include "net/Url.h"
 #include "platform/MessageLoop.h"
 
 namespace net {
@@ -116,9 +124,6 @@ constexpr int httperrInvalidHeader = 13;
 constexpr int httperrTransferClosed = 14;
 // "Invalid redirection": a Location value with control characters.
 constexpr int httperrInvalidRedirection = 15;
-
-// The bytes one reply's header section may take, interim replies included.
-constexpr int MaxHeaderSection = 256 * 1024;
 
 // The private messages the client posts to its own target.
 constexpr platform::UINT MsgRequestDone = 0x401;
@@ -305,6 +310,9 @@ private:
     // Request start and addressing.
     void AddressDirect();
     void AddressThroughProxy();
+    void TakeUrlCredentials(const TUrlParts& u);
+    // The Host header's value: the name, with the port when not the default.
+    std::string HostHeader() const;
     void SendRequest(const std::string& method);
     // Reply handling.
     void ReadReply(std::uint16_t error);
@@ -346,6 +354,12 @@ private:
     std::int32_t lastRequestError_ = 0;
 
     THttpTarget target_;  // TargetHost, TargetPort, HostName, RequestPath of the current hop
+    // The origin (protocol, host, port) of the request's first hop: the only
+    // one Username and Password are sent to.
+    std::string authOrigin_;
+    // The credentials the last URL brought; they do not outlive that URL.
+    std::string urlUsername_;
+    std::string urlPassword_;
     std::string resolvedAddress_;
     int headerLineCount_ = 0;       // lines of the reply being read; 0 before its first
     std::int64_t headerBytes_ = 0;  // bytes read in this hop's header section

@@ -18,6 +18,10 @@
 
 namespace net {
 
+// The bytes one reply's header section may take, interim replies included:
+// endless short lines would otherwise hold memory without bound.
+constexpr int MaxHeaderSection = 256 * 1024;
+
 class THttpLineBuffer {
 public:
     static constexpr int Capacity = 64 * 1024;

@@ -105,4 +105,15 @@ TUrlParts SplitUrl(std::string_view url) {
     return r;
 }
 
+std::string HidePassword(std::string_view url) {
+    TUrlParts u = SplitUrl(url);
+    std::string shown(url);
+    if (u.Password.empty()) return shown;
+    // The user information stands in the text as typed, before the host.
+    const std::string typed = u.User + ":" + u.Password + "@";
+    const std::size_t at = shown.find(typed);
+    if (at == std::string::npos) return shown;
+    return shown.replace(at + u.User.size() + 1, u.Password.size(), "***");
+}
+
 }  // namespace net

@@ -32,4 +32,8 @@ struct TUrlParts {
 };
 TUrlParts SplitUrl(std::string_view url);
 
+// url as it may be shown or written anywhere: the password of its user
+// information, when it has one, becomes "***" (the user name stays).
+std::string HidePassword(std::string_view url);
+
 }  // namespace net

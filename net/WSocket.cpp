@@ -991,8 +991,9 @@ void TCustomWSocket::TryToSend() {
             return;
         }
         if (!chainKept()) break;
+        // Taken in part: go on. The next send takes more or would block, and
+        // only a send that would block brings the write notification back.
         first->Consume(count);
-        if (count < n) break;
     }
 }
 

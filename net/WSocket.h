@@ -160,7 +160,8 @@ public:
     const std::string& DnsResult() const { return dnsResult_; }
     const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
     TSocketState State() const { return state_; }
-    int ReadCount() const { return readCount_; }
+    // 64 bits: one connection may carry more than 2 GiB.
+    std::int64_t ReadCount() const { return readCount_; }
     // Bytes that can be read now; -1 after a reported failure.
     virtual int RcvdCount();
     int LastError() const { return lastError_; }
@@ -310,7 +311,7 @@ protected:
     int rawSent_ = 0;               // what the last RawSend handed to the platform
 
     int lastError_ = 0;
-    int readCount_ = 0;
+    std::int64_t readCount_ = 0;
     unsigned receiveCalls_ = 0;  // reads asked of the socket, to see whether a handler read
     bool paused_ = false;
     bool closeInvoked_ = false;

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "base/Strings.h"
 #include "platform/AsyncSelect.h"
@@ -291,13 +293,25 @@ int WSocketResolveProto(const std::string& Proto) {
         }
         return v;
     }
+    // Each name is looked up in the protocols database once, not at every
+    // connection: the database does not change while the program runs.
+    static std::mutex mutex;
+    static std::map<std::string, int> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto it = known.find(name); it != known.end()) return it->second;
     auto getproto = Bind<protoent* (*)(const char*)>(pGetprotobyname);
     protoent* pe = getproto(name.c_str());
-    if (pe != nullptr) return pe->p_proto;
     // A system without a protocols database still knows its two transports.
-    if (base::SameText(name, "tcp")) return IPPROTO_TCP;
-    if (base::SameText(name, "udp")) return IPPROTO_UDP;
-    throw ESocketException("WSocketResolveProto: Cannot convert protocol '" + name + "'");
+    int number = -1;
+    if (pe != nullptr)
+        number = pe->p_proto;
+    else if (base::SameText(name, "tcp"))
+        number = IPPROTO_TCP;
+    else if (base::SameText(name, "udp"))
+        number = IPPROTO_UDP;
+    if (number < 0) throw ESocketException("WSocketResolveProto: Cannot convert protocol '" + name + "'");
+    known.emplace(name, number);
+    return number;
 }
 
 std::string SocketErrorText(int ErrCode) {

@@ -68,14 +68,12 @@ void TApplication::Guard(const std::function<void()>& fn) {
     }
 }
 
-// ---- Application-wide events ----
 void TApplication::HandleException(const std::exception& e) {
     if (OnException)
         OnException(this, e);
     else
         ShowException(e);
 }
-// ---- end of application-wide events ----
 
 TApplication& Application() {
     static TApplication app;

@@ -9,7 +9,6 @@
 // thread only.
 #pragma once
 
-#include <cstdint>
 #include <exception>
 #include <functional>
 #include <string>
@@ -19,35 +18,8 @@
 
 namespace platform {
 
-// ---- Application-wide events: the types of the handler slots below ----
-// The toolkit side (desktop/AppEvent) fills these from what the window
-// system reports; Receiver and Event then point at the toolkit's own objects.
-struct TAppMessage {
-    void* Receiver = nullptr;
-    std::uint32_t Message = 0;
-    void* Event = nullptr;
-};
-struct TAppShortCut {
-    int Key = 0;
-    std::uint32_t Modifiers = 0;
-};
-struct THintInfo {
-    void* HintControl = nullptr;
-    int CursorX = 0;
-    int CursorY = 0;
-    int HintMaxWidth = 0;
-    std::uint32_t HintColor = 0;
-    int HideTimeout = 0;
-};
-enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
-using TActionEvent = std::function<void(base::TObject* action, bool& handled)>;
-using TShortCutEvent = std::function<void(TAppShortCut& key, bool& handled)>;
+// What OnException is given: the sender and the failure.
 using TExceptionEvent = std::function<void(base::TObject* sender, const std::exception& e)>;
-using TIdleEvent = std::function<void(base::TObject* sender, bool& done)>;
-using THelpEvent = std::function<bool(std::uint16_t command, std::intptr_t data, bool& callHelp)>;
-using TMessageEvent = std::function<void(TAppMessage& msg, bool& handled)>;
-using TShowHintEvent = std::function<void(std::string& hintStr, bool& canShow, THintInfo& info)>;
-// ---- end of the application-wide event types ----
 
 class TApplication : public base::TObject {
 public:
@@ -60,7 +32,7 @@ public:
         std::function<void()> waitMessage;
         // Show one error report; text already carries its final full stop.
         std::function<void(const std::string& title, const std::string& text)> showError;
-        // Ask the host's loop to end (Qt: quit()).
+        // Ask the host's loop to end (Qt: exit()).
         std::function<void()> terminate;
     };
 
@@ -85,52 +57,14 @@ public:
     // Runs fn and reports anything it raises; used around every handler.
     void Guard(const std::function<void()>& fn);
 
-    // ---- Application-wide events and settings ----
-    // One handler per event, as the window system's application object has;
-    // the desktop relay (TAppEvents) takes these slots over while it lives.
-    // The senders of OnActivate, OnDeactivate, OnHint, OnIdle, OnMinimize,
-    // OnRestore and OnException are this object.
-    TActionEvent OnActionExecute;
-    TActionEvent OnActionUpdate;
-    TShortCutEvent OnShortCut;
-    base::TNotifyEvent OnActivate;
-    base::TNotifyEvent OnDeactivate;
+    // The application's own failure handler; the desktop relay (TAppEvents)
+    // takes this slot over while it lives. The window toolkit's events and
+    // settings are desktop::ToolkitApplication()'s.
     TExceptionEvent OnException;
-    TIdleEvent OnIdle;
-    THelpEvent OnHelp;
-    base::TNotifyEvent OnHint;
-    TMessageEvent OnMessage;
-    base::TNotifyEvent OnMinimize;
-    base::TNotifyEvent OnRestore;
-    TShowHintEvent OnShowHint;
-    // The screen's two slots: the focused control or the active window changed.
-    struct TScreenEvents {
-        base::TNotifyEvent OnActiveControlChange;
-        base::TNotifyEvent OnActiveFormChange;
-    } Screen;
-
-    // Settings of the application and of its mouse object.
-    std::uint32_t HintColor = 0x80000018;  // tooltip background system colour
-    int HintPause = 500;
-    bool ShowHint = true;
-    bool UpdateFormatSettings = true;
-    int HintShortPause = 50;
-    int HintHidePause = 2500;
-    bool ShowMainForm = true;
-    bool UpdateMetricSettings = true;
-    bool HintShortCuts = true;
-    TBiDiMode BiDiMode = bdLeftToRight;
-    struct TMouseSettings {
-        bool DragImmediate = true;
-        int DragThreshold = 5;
-    } Mouse;
-    // The hint of the control under the pointer, as OnHint announces it.
-    std::string Hint = "";
 
     // The application's exception handler: OnException when one is
     // assigned, the standard error report otherwise.
     void HandleException(const std::exception& e);
-    // ---- end of application-wide events and settings ----
 
     void SetHost(Host host) { host_ = std::move(host); }
     void ClearHost() { host_ = Host{}; }

@@ -122,6 +122,14 @@ public:
         return true;
     }
 
+    bool StopTimer(HWND wnd, WPARAM id) {
+        int fd = FindTimer(wnd, id);
+        if (fd < 0) return false;
+        itimerspec never{};
+        timerfd_settime(fd, 0, &never, nullptr);  // also drops an expiry not yet read
+        return true;
+    }
+
     bool KillTimer(HWND wnd, WPARAM id) {
         int fd = FindTimer(wnd, id);
         if (fd < 0) return false;
@@ -273,6 +281,7 @@ LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 void PostQuitMessage(int exitCode) { TheLoop().Post(0, WM_QUIT, static_cast<WPARAM>(exitCode), 0); }
 bool SetTimer(HWND wnd, WPARAM id, UINT intervalMs) { return TheLoop().SetTimer(wnd, id, intervalMs); }
 bool KillTimer(HWND wnd, WPARAM id) { return TheLoop().KillTimer(wnd, id); }
+bool StopTimer(HWND wnd, WPARAM id) { return TheLoop().StopTimer(wnd, id); }
 bool WatchFd(int fd, std::uint32_t events, FdCallback callback) {
     return TheLoop().Watch(fd, events, std::move(callback));
 }

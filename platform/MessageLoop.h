@@ -52,6 +52,11 @@ void PostQuitMessage(int exitCode);
 // An interval of 0 arms nothing (and stops a running timer of that id).
 bool SetTimer(HWND wnd, WPARAM id, UINT intervalMs);
 bool KillTimer(HWND wnd, WPARAM id);
+// Stops timer id of wnd but keeps it: the next SetTimer of that id re-arms
+// it with one call instead of making a new one. For a timer armed and
+// stopped again and again (a time limit per request); KillTimer or freeing
+// the target releases it.
+bool StopTimer(HWND wnd, WPARAM id);
 
 // File descriptor readiness. events and the callback's argument are epoll
 // bits (EPOLLIN, EPOLLOUT, EPOLLERR, EPOLLHUP...). Watches are level

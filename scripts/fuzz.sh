@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets of the HTTP client with clang's libFuzzer (and
-# AddressSanitizer) into fuzz-build/ and runs each for N seconds (default 30).
+# Builds the fuzz targets of the HTTP client (the reply's header lines, URLs,
+# and the TLS handshake as a server's bytes reach it) with clang's libFuzzer
+# (and AddressSanitizer) into fuzz-build/ and runs each for N seconds
+# (default 30).
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 
@@ -18,9 +20,11 @@ seed() {  # seed DIR NAME CONTENT
 }
 
 status=0
-for target in HeaderFuzz UrlFuzz; do
+for target in HeaderFuzz UrlFuzz tls_handshake_fuzz; do
     echo "== building $target"
-    "$cxx" "${flags[@]}" -o "$out/$target" "$root/tests/fuzz/$target.cpp" "${common[@]}"
+    sources=("${common[@]}")
+    [ "$target" != tls_handshake_fuzz ] || sources=("$root/net/TlsSession.cpp" -lssl -lcrypto)
+    "$cxx" "${flags[@]}" -o "$out/$target" "$root/tests/fuzz/$target.cpp" "${sources[@]}"
     corpus=$out/corpus-$target
     mkdir -p "$corpus"
     if [ "$target" = HeaderFuzz ]; then
@@ -29,6 +33,14 @@ for target in HeaderFuzz UrlFuzz; do
         seed "$corpus" html '\x01<html><body>\r\nline\r\n'
         seed "$corpus" moves '\x03HTTP/1.0 302 Found\r\nLocation: http://a:1/b\r\nLocation: page.html\r\nLocation: /x\r\n\r\n'
         seed "$corpus" odd '\x10HTTP/1.0 2x0 Odd\r\nContent-Length: 12ab\r\nX:   \r\n\r\n'
+        seed "$corpus" lines '\x3fHTTP/1.0 200 OK\r\nX: y\r\nX: y\r\nX: y\r\nX: y\r\n'
+        seed "$corpus" interim '\x05HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nLocation: ../a b#f\r\n\r\nok'
+        seed "$corpus" zero '\x02HTTP/1.0 200 OK\r\nX-A: a\x00b\r\n\r\nbody'
+    elif [ "$target" = tls_handshake_fuzz ]; then
+        # The first byte picks how the bytes arrive; then what a server sends.
+        seed "$corpus" alert '\xc0\x15\x03\x03\x00\x02\x02\x28'
+        seed "$corpus" hello '\x05\x16\x03\x03\x00\x2a\x02\x00\x00\x26\x03\x03'
+        seed "$corpus" http '\x01HTTP/1.0 400 Bad Request\r\n\r\n'
     else
         seed "$corpus" bare 'srv'
         seed "$corpus" full 'HTTP://u:p@srv:81/x?y=1'

@@ -25,14 +25,21 @@ nginx_workdir() {
     mkdir -p "$work/www" "$work/tmp"
 }
 
-# free_port [TAKEN...]: a loopback port nothing listens on and that is not one
-# of TAKEN (ports the script has chosen but nginx does not hold yet).
+# free_port [TAKEN...]: a loopback port nothing uses and that is not one of
+# TAKEN (ports the script has chosen but nginx does not hold yet). It is taken
+# below the kernel's range for clients' own ports, so a parallel test's client
+# cannot be holding it when nginx binds; nothing may listen on it either.
 free_port() {
-    local port taken
+    local port taken low=32768 range
+    read -r low _ <"/proc/sys/net/ipv4/ip_local_port_range" 2>/dev/null || low=32768
+    range=$((low - 10000))
+    [ "$range" -ge 1000 ] || range=1000
     while :; do
-        port=$((20000 + RANDOM % 40000))
+        port=$((low - range + (RANDOM * 32768 + RANDOM) % range))
         for taken in "$@"; do [ "$port" != "$taken" ] || continue 2; done
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
+        if command -v ss >/dev/null && [ -n "$(ss -Htan "( sport = :$port )" 2>/dev/null)" ]; then continue; fi
+        break
     done
     echo "$port"
 }

@@ -44,6 +44,10 @@ TEST(LedPictureTest, EveryPictureKeepsTheDrawingRules) {
                 EXPECT_EQ(img.pixel(1, 1), Rgb(clSilver)) << what << ": silver inside the frame";
             } else {
                 EXPECT_EQ(img.pixel(0, 0), Rgb(clSilver)) << what << ": ground at the corner";
+                // The icon of the window and the tray: the same LED, no ground.
+                const QImage icon = LedIconImage(style);
+                EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0) << what << ": transparent ground";
+                EXPECT_EQ(icon.pixel(w / 2, h / 2), Rgb(clLime) | 0xff000000u) << what;
             }
         }
     }
@@ -296,3 +300,18 @@ TEST(LedTest, MouseAndClickEventsCarryTheControl) {
 }
 
 }  // namespace
+
+TEST(LedBlinkTest, ZeroIntervalStaysLitInsteadOfTickingEveryPass) {
+    App();
+    ThhALed led;
+    led.SetInterval(0);
+    led.SetValue(true);
+    EXPECT_EQ(led.BlinkTimer(), nullptr);
+    EXPECT_EQ(led.ImageIndex(), 0);
+    led.SetInterval(40);  // blinking resumes with a real interval
+    ASSERT_NE(led.BlinkTimer(), nullptr);
+    EXPECT_EQ(led.BlinkTimer()->interval(), 40);
+    led.SetInterval(0);  // and stops, lit, on a zero one
+    EXPECT_EQ(led.BlinkTimer(), nullptr);
+    EXPECT_EQ(led.ImageIndex(), 0);
+}

@@ -32,6 +32,9 @@ namespace {
 platform::TApplication& PApp() {
     return platform::Application();
 }
+desktop::TToolkitApplication& TApp() {
+    return desktop::ToolkitApplication();
+}
 
 class AppEventTest : public ::testing::Test {
 protected:
@@ -47,22 +50,22 @@ protected:
         ClearSlots();
     }
     static void ClearSlots() {
-        PApp().OnMinimize = nullptr;
-        PApp().OnRestore = nullptr;
+        TApp().OnMinimize = nullptr;
+        TApp().OnRestore = nullptr;
         PApp().OnException = nullptr;
-        PApp().OnHelp = nullptr;
-        PApp().OnMessage = nullptr;
-        PApp().OnIdle = nullptr;
-        PApp().OnActivate = nullptr;
+        TApp().OnHelp = nullptr;
+        TApp().OnMessage = nullptr;
+        TApp().OnIdle = nullptr;
+        TApp().OnActivate = nullptr;
     }
     std::vector<std::string> shown;
     std::vector<std::string> calls;
 };
 
 TEST_F(AppEventTest, NewestFirstThenOlderThenThePreviousHandler) {
-    PApp().OnMinimize = [this](base::TObject* s) {
+    TApp().OnMinimize = [this](base::TObject* s) {
         calls.push_back("previous");
-        EXPECT_EQ(s, &PApp());
+        EXPECT_EQ(s, &TApp());
     };
     struct Case {
         const char* what;
@@ -78,66 +81,66 @@ TEST_F(AppEventTest, NewestFirstThenOlderThenThePreviousHandler) {
             TAppEvents a, b;
             a.OnMinimize = [this](base::TObject* s) {
                 calls.push_back("A");
-                EXPECT_EQ(s, &PApp()) << "the application is the sender";
+                EXPECT_EQ(s, &TApp()) << "the application is the sender";
             };
             b.OnMinimize = [this](base::TObject*) { calls.push_back("B"); };
             b.SetChained(c.newerChained);
-            PApp().OnMinimize(&PApp());
+            TApp().OnMinimize(&TApp());
         }
         EXPECT_EQ(calls, c.expected) << c.what;
-        PApp().OnMinimize = [this](base::TObject*) { calls.push_back("previous"); };
+        TApp().OnMinimize = [this](base::TObject*) { calls.push_back("previous"); };
     }
 }
 
 TEST_F(AppEventTest, AnInstanceWithoutAHandlerPassesTheEventOn) {
-    PApp().OnRestore = [this](base::TObject*) { calls.push_back("previous restore"); };
+    TApp().OnRestore = [this](base::TObject*) { calls.push_back("previous restore"); };
     TAppEvents a;
     a.OnMinimize = [this](base::TObject*) { calls.push_back("minimise"); };
-    PApp().OnMinimize(&PApp());
-    PApp().OnRestore(&PApp());
+    TApp().OnMinimize(&TApp());
+    TApp().OnRestore(&TApp());
     EXPECT_EQ(calls, (std::vector<std::string>{"minimise", "previous restore"}));
 }
 
 TEST_F(AppEventTest, HandledStopsTheWalkAfterAChainedInstance) {
-    PApp().OnMessage = [this](platform::TAppMessage&, bool&) { calls.push_back("previous"); };
+    TApp().OnMessage = [this](desktop::TAppMessage&, bool&) { calls.push_back("previous"); };
     TAppEvents a, b;
-    a.OnMessage = [this](platform::TAppMessage&, bool&) { calls.push_back("A"); };
-    b.OnMessage = [this](platform::TAppMessage& m, bool& handled) {
+    a.OnMessage = [this](desktop::TAppMessage&, bool&) { calls.push_back("A"); };
+    b.OnMessage = [this](desktop::TAppMessage& m, bool& handled) {
         calls.push_back("B");
         handled = m.Message == 1;
     };
-    platform::TAppMessage msg{nullptr, 1, nullptr};
+    desktop::TAppMessage msg{nullptr, 1, nullptr};
     bool handled = false;
-    PApp().OnMessage(msg, handled);
+    TApp().OnMessage(msg, handled);
     EXPECT_TRUE(handled);
     EXPECT_EQ(calls, (std::vector<std::string>{"B"}));
     calls.clear();
     msg.Message = 2;
     handled = false;
-    PApp().OnMessage(msg, handled);
+    TApp().OnMessage(msg, handled);
     EXPECT_EQ(calls, (std::vector<std::string>{"B", "A", "previous"}));
 }
 
 TEST_F(AppEventTest, FirstInstanceInstallsLastOneClears) {
-    PApp().OnMinimize = [this](base::TObject*) { calls.push_back("previous"); };
+    TApp().OnMinimize = [this](base::TObject*) { calls.push_back("previous"); };
     auto a = std::make_unique<TAppEvents>();
     EXPECT_TRUE(TAppEventList::Instance().Installed());
     auto b = std::make_unique<TAppEvents>();
     a.reset();
     EXPECT_TRUE(TAppEventList::Instance().Installed()) << "one instance is left";
-    ASSERT_TRUE(PApp().OnMinimize);
-    PApp().OnMinimize(&PApp());
+    ASSERT_TRUE(TApp().OnMinimize);
+    TApp().OnMinimize(&TApp());
     EXPECT_EQ(calls, (std::vector<std::string>{"previous"}));
     b.reset();
     EXPECT_FALSE(TAppEventList::Instance().Installed());
-    EXPECT_FALSE(PApp().OnMinimize) << "the previous handler is not put back";
-    EXPECT_FALSE(PApp().OnRestore);
+    EXPECT_FALSE(TApp().OnMinimize) << "the previous handler is not put back";
+    EXPECT_FALSE(TApp().OnRestore);
 
     // A new first instance remembers what the slots hold then.
-    PApp().OnMinimize = [this](base::TObject*) { calls.push_back("later"); };
+    TApp().OnMinimize = [this](base::TObject*) { calls.push_back("later"); };
     TAppEvents c;
     calls.clear();
-    PApp().OnMinimize(&PApp());
+    TApp().OnMinimize(&TApp());
     EXPECT_EQ(calls, (std::vector<std::string>{"later"}));
 }
 
@@ -149,7 +152,7 @@ TEST_F(AppEventTest, HandlerDestroyingAnInstanceDuringTheWalk) {
         calls.push_back("B");
         a.reset();
     };
-    PApp().OnMinimize(&PApp());
+    TApp().OnMinimize(&TApp());
     EXPECT_EQ(calls, (std::vector<std::string>{"B"}));
 }
 
@@ -177,15 +180,15 @@ TEST_F(AppEventTest, HelpAnswersWithTheLastHandlerCalled) {
     bool callHelp = true;
     {
         TAppEvents a;
-        EXPECT_FALSE(PApp().OnHelp(1, 0, callHelp)) << "nobody answered";
+        EXPECT_FALSE(TApp().OnHelp(1, 0, callHelp)) << "nobody answered";
     }
-    PApp().OnHelp = [](std::uint16_t, std::intptr_t, bool&) { return false; };
+    TApp().OnHelp = [](std::uint16_t, std::intptr_t, bool&) { return false; };
     TAppEvents a, b;
     a.OnHelp = [](std::uint16_t, std::intptr_t, bool&) { return true; };
     b.OnHelp = [](std::uint16_t, std::intptr_t, bool&) { return true; };
-    EXPECT_FALSE(PApp().OnHelp(1, 0, callHelp)) << "the previous handler came last";
+    EXPECT_FALSE(TApp().OnHelp(1, 0, callHelp)) << "the previous handler came last";
     b.SetChained(false);
-    EXPECT_TRUE(PApp().OnHelp(1, 0, callHelp));
+    EXPECT_TRUE(TApp().OnHelp(1, 0, callHelp));
 }
 
 TEST_F(AppEventTest, MirroredSettingsWriteThroughAndReadTheApplication) {
@@ -195,14 +198,14 @@ TEST_F(AppEventTest, MirroredSettingsWriteThroughAndReadTheApplication) {
     EXPECT_EQ(a.HintColor(), 0x80000018u);
     EXPECT_EQ(a.MouseDragThreshold(), 5);
     a.SetShowMainForm(false);
-    EXPECT_FALSE(PApp().ShowMainForm);
-    PApp().ShowMainForm = true;
+    EXPECT_FALSE(TApp().ShowMainForm);
+    TApp().ShowMainForm = true;
     EXPECT_TRUE(a.ShowMainForm()) << "reads the application's value";
     a.SetMouseDragThreshold(12);
     EXPECT_EQ(QApplication::startDragDistance(), 12);
-    a.SetBiDiMode(platform::bdRightToLeft);
+    a.SetBiDiMode(desktop::bdRightToLeft);
     EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::RightToLeft);
-    a.SetBiDiMode(platform::bdLeftToRight);
+    a.SetBiDiMode(desktop::bdLeftToRight);
     a.SetMouseDragThreshold(5);
     a.SetShowMainForm(true);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,15 +18,15 @@
 
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
+#include "platform/Timer.h"
 
 namespace fs = std::filesystem;
 
 struct RecordingView : app::MainView {
     std::string status, lastHost, hint, caption = "Monitor On";
     std::vector<std::string> statusHistory;
-    std::map<app::Command, bool> enabled{{app::Command::Monitor, true},
-                                         {app::Command::CheckNow, true},
-                                         {app::Command::Configuration, true}};
+    std::map<app::Command, bool> enabled{
+        {app::Command::Monitor, true}, {app::Command::CheckNow, true}, {app::Command::Configuration, true}};
     std::uint32_t ledColor = 0;
     bool ledBlink = false, ledValue = false, activeLed = false;
     std::vector<std::string> ledWrites;
@@ -58,6 +59,10 @@ struct RecordingView : app::MainView {
 };
 
 // Each host answers with a body (possibly empty) and either returns or fails.
+// A host with a delay, when started rather than fetched with Get, answers
+// from a timer that long after, so a pass fetching several hosts at once sees
+// them end out of order. MakeAnother gives more clients sharing the script
+// and the record.
 struct ScriptedGetter : app::HttpGetter {
     struct Answer {
         std::string body;
@@ -65,18 +70,62 @@ struct ScriptedGetter : app::HttpGetter {
         std::string reason = "Connection refused (Error #10061)";
     };
     std::map<std::string, Answer> answers;
+    std::map<std::string, std::uint32_t> delays;  // milliseconds
     std::vector<std::string> asked;
     std::function<void(const std::string&)> during;  // runs inside Get, as a pumped handler would
     int aborts = 0;
+    int clients = 1, inFlight = 0, mostInFlight = 0;
 
     void Get(const std::string& url, base::TStream& body) override {
-        asked.push_back(url);
-        if (during) during(url);
-        Answer a = answers.count(url) ? answers[url] : Answer{};
+        root_->asked.push_back(url);
+        if (root_->during) root_->during(url);
+        Answer a = AnswerFor(url);
         body.WriteString(a.body);
         if (a.fail) throw std::runtime_error(a.reason);
     }
-    void Abort() override { ++aborts; }
+    void Abort() override {
+        ++root_->aborts;
+        if (pendingDone_) Finish(true);
+    }
+    void Start(const std::string& url, base::TStream& body, Done done) override {
+        auto delay = root_->delays.find(url);
+        if (delay == root_->delays.end()) return HttpGetter::Start(url, body, std::move(done));
+        root_->asked.push_back(url);
+        root_->mostInFlight = std::max(root_->mostInFlight, ++root_->inFlight);
+        pendingUrl_ = url;
+        pendingBody_ = &body;
+        pendingDone_ = std::move(done);
+        timer_.OnTimer = [this] { Finish(false); };
+        timer_.SetInterval(delay->second);
+        timer_.SetEnabled(true);
+    }
+    std::unique_ptr<app::HttpGetter> MakeAnother() override {
+        auto another = std::make_unique<ScriptedGetter>();
+        another->root_ = root_;
+        ++root_->clients;
+        return another;
+    }
+
+private:
+    Answer AnswerFor(const std::string& url) {
+        return root_->answers.count(url) ? root_->answers[url] : Answer{};
+    }
+    void Finish(bool aborted) {
+        timer_.SetEnabled(false);
+        --root_->inFlight;
+        Answer a = AnswerFor(pendingUrl_);
+        if (aborted) a = {"", true, "Connection aborted on request"};
+        pendingBody_->WriteString(a.body);
+        Done done = std::move(pendingDone_);
+        pendingDone_ = nullptr;
+        done(a.fail, a.reason);
+    }
+
+    ScriptedGetter* root_ = this;
+    platform::TTimer timer_;
+    std::string pendingUrl_;
+    base::TStream* pendingBody_ = nullptr;
+    Done pendingDone_;
 };
 
 // Runs a test in a fresh working folder and goes back afterwards.

@@ -35,6 +35,18 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
          {}},
         {{"-h", "--bogus"}, false, "", RunMode::Help, {}, {}},
         {{"--check", "--help"}, true, "", RunMode::Help, {}, {}},
+        {{"--remove-autostart-entry"},
+         true,
+         "option '--remove-autostart-entry' needs a value",
+         RunMode::Window,
+         {},
+         {}},
+        {{"--remove-autostart-entry="},
+         true,
+         "option '--remove-autostart-entry' needs a value",
+         RunMode::Window,
+         {},
+         {}},
     };
     for (const auto& c : cases) {
         std::string name;
@@ -47,6 +59,12 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
         EXPECT_EQ(cl.Hosts, c.hosts);
         EXPECT_EQ(cl.Others, c.others);
     }
+    app::CommandLine cl;
+    EXPECT_EQ(
+        app::ParseCommandLine({"--remove-autostart-entry", "/a/x.once.desktop", "-style", "f"}, cl, true),
+        "");
+    EXPECT_EQ(cl.RemoveAutostartEntry, "/a/x.once.desktop");
+    EXPECT_EQ(cl.Others, (Args{"-style", "f"}));
 }
 
 TEST(CommandLine, UsageNamesEveryOptionAndTheWindowOnlyForSentrel) {

@@ -11,6 +11,7 @@
 #include "base/Exception.h"
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
+#include "platform/Timer.h"
 
 using app::Command;
 using app::TQzController;
@@ -287,6 +288,101 @@ TEST(PoolCheck, ClosingTheWindowDuringAPassEndsItAndWritesNothingAfterTheFinishL
     EXPECT_EQ(f.http.aborts, 1);
     EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");
     EXPECT_EQ(f.c.Log(), nullptr);
+}
+
+namespace {
+
+// What a pass leaves behind, with every digit (the log's date and time
+// columns) masked so that two passes compare byte for byte.
+struct PassRecord {
+    std::string log;
+    Lines status, asked;
+    std::string lastHost, hint;
+    std::uint32_t led = 0;
+    std::vector<std::pair<std::string, std::string>> failures;
+    int clients = 0, mostInFlight = 0;
+};
+
+PassRecord RunPass(const std::string& extraIni, int override) {
+    Fixture f(Pool({"slow", "down", "404", "page", "empty", "quick"}, extraIni));
+    f.http.answers["slow"] = {"<html>late</html>", false};
+    f.http.answers["down"] = {"", true};
+    f.http.answers["404"] = {"<html>not found", true, "Not Found"};
+    f.http.answers["page"] = {"<html>hi</html>", false};
+    f.http.answers["quick"] = {"<html>quick</html>", false};
+    // The first host ends last; the others end in no particular order, and
+    // "page" ends within its own start.
+    f.http.delays = {{"slow", 120}, {"down", 30}, {"404", 5}, {"empty", 40}, {"quick", 1}};
+    f.c.SetConcurrency(override);
+    f.c.FormShow();
+    f.c.CheckNowButtonClick();
+    PassRecord r;
+    for (char ch : GetFile("status.log")) r.log += (ch >= '0' && ch <= '9') ? '#' : ch;
+    r.status = f.view.statusHistory;
+    r.asked = f.http.asked;
+    r.lastHost = f.view.lastHost;
+    r.hint = f.view.hint;
+    r.led = f.view.ledColor;
+    r.failures = f.c.Failures();
+    r.clients = f.http.clients;
+    r.mostInFlight = f.http.mostInFlight;
+    EXPECT_TRUE(f.view.AllCommandsEnabled());
+    EXPECT_FALSE(f.c.Checking());
+    return r;
+}
+
+}  // namespace
+
+TEST(PoolCheck, ConcurrentPassShowsAndLogsExactlyWhatAOneAtATimePassDoes) {
+    PassRecord one = RunPass("", 0);
+    EXPECT_EQ(one.clients, 1);
+    EXPECT_EQ(one.status.back(), "At least one connection failed!");
+    struct Case {
+        std::string ini;
+        int override;
+        int clients;  // one per host fetched at once, never more than the hosts
+    } cases[] = {
+        {"concurrency=3\r\n", 0, 3},
+        {"concurrency=1\r\n", 4, 4},  // the command line's choice wins
+        {"concurrency=50\r\n", 0, 6},
+        {"concurrency=0\r\n", 0, 1},  // out of range: one at a time
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ini + " override " + std::to_string(c.override));
+        PassRecord many = RunPass(c.ini, c.override);
+        EXPECT_EQ(many.log, one.log);
+        EXPECT_EQ(many.status, one.status);
+        EXPECT_EQ(many.asked.size(), one.asked.size());
+        EXPECT_EQ(many.lastHost, one.lastHost);
+        EXPECT_EQ(many.hint, one.hint);
+        EXPECT_EQ(many.led, one.led);
+        EXPECT_EQ(many.failures, one.failures);
+        EXPECT_EQ(many.clients, c.clients);
+        EXPECT_LE(many.mostInFlight, c.clients);
+        if (c.clients > 1) {
+            EXPECT_GT(many.mostInFlight, 1);
+        }
+    }
+}
+
+TEST(PoolCheck, ClosingDuringAConcurrentPassAbortsEveryRequestInFlight) {
+    Fixture f(Pool({"a", "b", "c", "d"}, "concurrency=3\r\n"));
+    f.http.delays = {{"a", 5000}, {"b", 5000}, {"c", 1}, {"d", 5000}};
+    f.c.FormShow();
+    platform::TTimer close;
+    close.SetInterval(50);
+    close.OnTimer = [&] {
+        close.SetEnabled(false);
+        f.c.FormClose();
+    };
+    close.SetEnabled(true);
+    f.c.CheckNowButtonClick();
+    EXPECT_EQ(f.http.asked, (Lines{"a", "b", "c", "d"}));  // d took c's client
+    EXPECT_EQ(f.http.aborts, 3);
+    EXPECT_EQ(f.http.inFlight, 0);
+    EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");
+    EXPECT_EQ(f.c.Log(), nullptr);
+    EXPECT_FALSE(f.c.Checking());
 }
 
 TEST(PoolCheck, AFailureThatEscapesThePassStillEndsItSoundly) {

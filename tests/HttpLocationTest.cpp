@@ -1,11 +1,14 @@
 // Where each form of "location" value sends the next hop, directly and
-// through a proxy.
+// through a proxy: references resolved against the URL of the reply, values
+// that cannot be relative read as a pool entry, and values that would break
+// the request line.
 #include <gtest/gtest.h>
 
 #include "net/HttpLocation.h"
 
 using net::FollowLocation;
 using net::THttpTarget;
+using net::TLocationResult;
 
 namespace {
 
@@ -27,7 +30,7 @@ struct Case {
 void Check(bool viaProxy, const THttpTarget& before, const Case& c) {
     SCOPED_TRACE(std::string(c.value) + " (" + c.why + ")");
     THttpTarget t = before;
-    EXPECT_TRUE(FollowLocation(c.value, viaProxy, t));
+    EXPECT_EQ(FollowLocation(c.value, viaProxy, t), TLocationResult::lrFollowed);
     EXPECT_EQ(t.Host, c.after.Host);
     EXPECT_EQ(t.Port, c.after.Port);
     EXPECT_EQ(t.HostName, c.after.HostName);
@@ -47,9 +50,21 @@ TEST(FollowLocation, Direct) {
          {"other", "443", "other", "/x", "https://other/x", "https"},
          "protocol picks the transport"},
         {"http:/x", {"srv", "8080", "srv", "/x", "http://srv/x", "http"}, "protocol and path"},
-        {"other/x", {"other", "8080", "other", "/x", "srv:8080/dir/doc", ""}, "host and path, as typed"},
+        {"//other:81/x", {"other", "81", "other", "/x", "http://other/x", ""}, "network path"},
+        {"//other", {"other", "80", "other", "/", "http://other", ""}, "network path without a path"},
+        {"other/x", {"srv", "8080", "srv", "/dir/other/x", "http://srv/dir/other/x", ""}, "relative path"},
+        {"./ok", {"srv", "8080", "srv", "/dir/ok", "http://srv/dir/ok", ""}, "dot segment"},
+        {"../up/./a/../b", {"srv", "8080", "srv", "/up/b", "http://srv/up/b", ""}, "dot segments removed"},
+        {"../../../top", {"srv", "8080", "srv", "/top", "http://srv/top", ""}, "no climbing above the root"},
+        {"page.html", {"srv", "8080", "srv", "/dir/page.html", "http://srv/dir/page.html", ""}, "bare name"},
+        {"?q=1", {"srv", "8080", "srv", "/dir/doc?q=1", "http://srv/dir/doc?q=1", ""}, "query only"},
+        {"/a b\"<>`{|}^\\",
+         {"srv", "8080", "srv", "/a%20b%22%3C%3E%60%7B%7C%7D%5E%5C",
+          "http://srv/a%20b%22%3C%3E%60%7B%7C%7D%5E%5C", ""},
+         "characters a target cannot hold"},
+        {"/x\xe9", {"srv", "8080", "srv", "/x%E9", "http://srv/x%E9", ""}, "eight-bit byte"},
+        {"/ok#part", {"srv", "8080", "srv", "/ok", "http://srv/ok", ""}, "fragment dropped"},
         {"other:82/x", {"other", "82", "other", "/x", "srv:8080/dir/doc", ""}, "host, port and path"},
-        {"page.html", {"srv", "8080", "srv", "/page.html", "http://srv/page.html", ""}, "bare name"},
         {"a:9", {"srv", "8080", "srv", "/a:9", "http://srv/a", ""}, "bare name with a colon"},
     };
     for (const Case& c : cases) Check(false, Direct(), c);
@@ -58,9 +73,10 @@ TEST(FollowLocation, Direct) {
 TEST(FollowLocation, SecureHopKeepsItsProtocolWithItsPort) {
     const THttpTarget secure = {"srv", "443", "srv", "/dir/doc", "https://srv/dir/doc", "https"};
     const Case cases[] = {
-        {"other/x",
+        {"other:443/x",
          {"other", "443", "other", "/x", "https://srv/dir/doc", "https"},
          "host and path: still TLS"},
+        {"x", {"srv", "443", "srv", "/dir/x", "https://srv/dir/x", "https"}, "relative: still TLS"},
         {"/new", {"srv", "443", "srv", "/new", "https://srv/new", "https"}, "path on the same host"},
         {"http:/x", {"srv", "80", "srv", "/x", "http://srv/x", "http"}, "plain protocol named: its port"},
         {"http://other/y", {"other", "80", "other", "/y", "http://other/y", "http"}, "full plain URL"},
@@ -69,8 +85,8 @@ TEST(FollowLocation, SecureHopKeepsItsProtocolWithItsPort) {
     const THttpTarget proxied = {"gate", "3128", "srv", "https://srv/dir/doc", "https://srv/dir/doc",
                                  "https"};
     Check(true, proxied,
-          {"other/x",
-           {"gate", "3128", "other", "https://other/x", "https://other/x", "https"},
+          {"other:443/x",
+           {"gate", "3128", "other", "https://other:443/x", "https://other:443/x", "https"},
            "through a proxy: still TLS"});
 }
 
@@ -88,12 +104,15 @@ TEST(FollowLocation, ThroughAProxy) {
         {"http:/x",
          {"gate", "3128", "srv", "http://srv:8080/x", "http://srv:8080/x", "http"},
          "protocol and path"},
-        {"other/x", {"gate", "3128", "other", "http://other/x", "http://other/x", "http"}, "host and path"},
+        {"other/x",
+         {"gate", "3128", "srv", "http://srv:8080/dir/other/x", "http://srv:8080/dir/other/x", ""},
+         "relative path"},
+        {"//other/x", {"gate", "3128", "other", "http://other/x", "http://other/x", ""}, "network path"},
         {"other:82/x",
          {"gate", "3128", "other", "http://other:82/x", "http://other:82/x", "http"},
          "host, port and path"},
         {"page.html",
-         {"gate", "3128", "srv", "http://srv:8080/page.html", "http://srv:8080/page.html", ""},
+         {"gate", "3128", "srv", "http://srv:8080/dir/page.html", "http://srv:8080/dir/page.html", ""},
          "bare name"},
     };
     for (const Case& c : cases) Check(true, Proxied(), c);
@@ -102,9 +121,18 @@ TEST(FollowLocation, ThroughAProxy) {
 TEST(FollowLocation, ValueNamingNothingIsIgnored) {
     for (const char* value : {"", " ", "  \t"}) {
         THttpTarget t = Direct();
-        EXPECT_FALSE(FollowLocation(value, false, t)) << "[" << value << "]";
+        EXPECT_EQ(FollowLocation(value, false, t), TLocationResult::lrIgnored) << "[" << value << "]";
         EXPECT_EQ(t.RequestPath, "/dir/doc");
-        EXPECT_FALSE(FollowLocation(value, true, t));
+        EXPECT_EQ(FollowLocation(value, true, t), TLocationResult::lrIgnored);
+    }
+}
+
+TEST(FollowLocation, ControlCharactersCannotReachTheRequestLine) {
+    for (const char* value : {"/ok\rX-Injected: yes", "/ok\nX: y", "/a\tb", "/a\x7f", "http://h/\x01"}) {
+        THttpTarget t = Direct();
+        EXPECT_EQ(FollowLocation(value, false, t), TLocationResult::lrInvalid) << value;
+        EXPECT_EQ(t.RequestPath, "/dir/doc");
+        EXPECT_EQ(FollowLocation(value, true, t), TLocationResult::lrInvalid) << value;
     }
 }
 

@@ -3,9 +3,9 @@
 // redirections, malformed headers, and the failures that must end a request
 // instead of leaving it hanging.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +13,7 @@
 #include "base/Stream.h"
 #include "net/HttpProt.h"
 #include "net/WSocket.h"
+#include "platform/MessageLoop.h"
 #include "support/ScriptedPeer.h"
 #include "support/Watchdog.h"
 
@@ -91,18 +92,19 @@ TEST_F(HttpCliTest, BareHostSendsExactlyFiveLines) {
     EXPECT_FALSE(o.raised) << o.message;
     ASSERT_EQ(peer.Requests().size(), 1u);
     EXPECT_EQ(peer.Requests()[0],
-              std::string("GET / HTTP/1.0\r\n") + kAccept + kAgent + "Host: 127.0.0.1\r\n\r\n");
+              std::string("GET / HTTP/1.0\r\n") + kAccept + kAgent + "Host: " + peer.HostPort() + "\r\n\r\n");
     EXPECT_EQ(body.DataString(), "hi");
     EXPECT_EQ(cli.DocumentName(), "document.htm");
 }
 
-TEST_F(HttpCliTest, PathAndPortWithHostHeaderWithoutPort) {
+TEST_F(HttpCliTest, PathAndPortWithThePortInTheHostHeader) {
     TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\n")});
-    cli.URL = "localhost:" + std::to_string(peer.Port()) + "/status.html";
+    const std::string host = "localhost:" + std::to_string(peer.Port());
+    cli.URL = host + "/status.html";
     RunGet(cli);
     ASSERT_EQ(peer.Requests().size(), 1u);
     EXPECT_EQ(peer.Requests()[0],
-              std::string("GET /status.html HTTP/1.0\r\n") + kAccept + kAgent + "Host: localhost\r\n\r\n");
+              std::string("GET /status.html HTTP/1.0\r\n") + kAccept + kAgent + "Host: " + host + "\r\n\r\n");
     EXPECT_EQ(cli.DocumentName(), "status.html");
 }
 
@@ -123,8 +125,8 @@ TEST_F(HttpCliTest, EveryOptionalHeaderInItsPlace) {
     EXPECT_EQ(cli.Password, "p");
     ASSERT_EQ(peer.Requests().size(), 1u);
     EXPECT_EQ(peer.Requests()[0], std::string("GET /a/b.html?x=1 HTTP/1.0\r\nFrom: me@x\r\n") + kAccept +
-                                      "Referer: http://ref/\r\n" + kAgent +
-                                      "Host: 127.0.0.1\r\nPragma: no-cache\r\n" +
+                                      "Referer: http://ref/\r\n" + kAgent + "Host: " + peer.HostPort() +
+                                      "\r\nPragma: no-cache\r\n" +
                                       "If-Modified-Since: Mon, 05 Jan 1998 08:09:10 GMT\r\n" +
                                       "Authorization: Basic dTpw\r\nCookie: c=1\r\n\r\n");
     EXPECT_EQ(commands.size(), 11u);
@@ -132,16 +134,16 @@ TEST_F(HttpCliTest, EveryOptionalHeaderInItsPlace) {
     EXPECT_EQ(cli.ContentRangeBegin, "100");
     EXPECT_EQ(cli.ContentRangeEnd, "199");
 
-    // The credentials stay, and the received range is asked for next time.
-    cli.URL = peer.HostPort();
+    // The same URL brings its credentials again, and the received range is
+    // asked for next time.
     cli.Sender = cli.Reference = cli.Cookie = "";
     cli.NoCache = false;
     cli.ModifiedSince = 0;
     RunGet(cli);
     ASSERT_EQ(peer.Requests().size(), 2u);
-    EXPECT_EQ(peer.Requests()[1],
-              std::string("GET / HTTP/1.0\r\n") + kAccept + kAgent +
-                  "Host: 127.0.0.1\r\nAuthorization: Basic dTpw\r\nRange: bytes=100-199\r\n\r\n");
+    EXPECT_EQ(peer.Requests()[1], std::string("GET /a/b.html?x=1 HTTP/1.0\r\n") + kAccept + kAgent +
+                                      "Host: " + peer.HostPort() +
+                                      "\r\nAuthorization: Basic dTpw\r\nRange: bytes=100-199\r\n\r\n");
     EXPECT_EQ(cli.ContentRangeBegin, "");
 }
 
@@ -160,7 +162,8 @@ TEST_F(HttpCliTest, PostSendsHeaderAndBody) {
     ASSERT_EQ(peer.Requests().size(), 1u);
     EXPECT_EQ(peer.Requests()[0], std::string("POST /form HTTP/1.0\r\n") + kAccept +
                                       "Content-Type: application/x-www-form-urlencoded\r\n" + kAgent +
-                                      "Host: 127.0.0.1\r\nContent-Length: 20000\r\n\r\n" + data);
+                                      "Host: " + peer.HostPort() + "\r\nContent-Length: 20000\r\n\r\n" +
+                                      data);
     EXPECT_EQ(cli.SentCount(), 20000);
     EXPECT_EQ(sendEnds, 1);
     EXPECT_EQ(body.DataString(), "done");
@@ -177,8 +180,10 @@ TEST_F(HttpCliTest, ProxyGetsTheAbsoluteTarget) {
     RunGet(cli);
     ASSERT_EQ(proxy.Requests().size(), 2u);
     EXPECT_EQ(proxy.Requests()[0], std::string("GET http://srv:81/x HTTP/1.0\r\n") + kAccept + kAgent +
-                                       "Host: srv\r\nProxy-Authorization: Basic cHU6cHA=\r\n\r\n");
+                                       "Host: srv:81\r\nProxy-Authorization: Basic cHU6cHA=\r\n\r\n");
     EXPECT_EQ(proxy.Requests()[1].substr(0, 27), "GET http://srv HTTP/1.0\r\nAc");
+    EXPECT_NE(proxy.Requests()[1].find("\r\nHost: srv\r\n"), std::string::npos)
+        << "the default port is not named";
 }
 
 // --- the reply -----------------------------------------------------------------
@@ -360,6 +365,16 @@ TEST_F(HttpCliTest, HeaderlessDocumentsLastLineWithoutLineEndIsNotLost) {
     }
 }
 
+TEST_F(HttpCliTest, HeadReplyEndsAtItsHeaderWhateverItsLength) {
+    TScriptedPeer peer(
+        {{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n"), WaitForClose(8000)}});
+    cli.URL = peer.HostPort();
+    TWatchdog dog(4000, [this] { cli.Abort(); });
+    EXPECT_NO_THROW(cli.Head());
+    EXPECT_EQ(cli.ContentLength(), 100);
+    EXPECT_EQ(body.Size(), 0);
+}
+
 TEST_F(HttpCliTest, ExeAnsweredAsHtmlIsNamedHtm) {
     TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n")});
     cli.URL = peer.HostPort() + "/dir/setup.exe";
@@ -475,7 +490,7 @@ TEST_F(HttpCliTest, RedirectionToAnotherServerDeliversOnlyTheFinalBody) {
     EXPECT_EQ(cli.EffectiveUrl(), "http://127.0.0.1/new") << "the port is not part of it";
     ASSERT_EQ(second.Requests().size(), 1u);
     EXPECT_EQ(second.Requests()[0].substr(0, 20), "GET /new HTTP/1.0\r\nA");
-    EXPECT_NE(second.Requests()[0].find("Host: 127.0.0.1\r\n"), std::string::npos);
+    EXPECT_NE(second.Requests()[0].find("Host: " + second.HostPort() + "\r\n"), std::string::npos);
     EXPECT_EQ(cli.ResponseHeaderLines().size(), 4u) << "the lines of both hops";
 }
 
@@ -491,8 +506,11 @@ TEST_F(HttpCliTest, LocationFormsAndTheirTargets) {
          "full URL without a path asks for /"},
         {"http:/x", "GET /x HTTP/1.0", "http://127.0.0.1/x", "protocol and path only"},
         {"127.0.0.1:{PORT}/y", "GET /y HTTP/1.0", "{URL}", "host and path, as a pool entry is written"},
-        {"page.html", "GET /page.html HTTP/1.0", "http://127.0.0.1/page.html",
-         "bare name at the root of the host"},
+        {"page.html", "GET /dir/page.html HTTP/1.0", "http://127.0.0.1/dir/page.html", "relative name"},
+        {"./ok", "GET /dir/ok HTTP/1.0", "http://127.0.0.1/dir/ok", "dot segment"},
+        {"sub/x", "GET /dir/sub/x HTTP/1.0", "http://127.0.0.1/dir/sub/x", "relative path"},
+        {"//127.0.0.1:{PORT}/z", "GET /z HTTP/1.0", "http://127.0.0.1/z", "network path"},
+        {"/a b#frag", "GET /a%20b HTTP/1.0", "http://127.0.0.1/a%20b", "space encoded, fragment not sent"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -506,7 +524,7 @@ TEST_F(HttpCliTest, LocationFormsAndTheirTargets) {
         ASSERT_EQ(peer.Requests().size(), 2u);
         const std::string second = peer.Requests()[1];
         EXPECT_EQ(second.substr(0, second.find("\r\n")), c.request);
-        EXPECT_NE(second.find("Host: 127.0.0.1\r\n"), std::string::npos);
+        EXPECT_NE(second.find("Host: " + peer.HostPort() + "\r\n"), std::string::npos);
         EXPECT_EQ(cli.EffectiveUrl(),
                   std::string(c.effective) == "{URL}" ? cli.URL : std::string(c.effective));
     }
@@ -538,6 +556,40 @@ TEST_F(HttpCliTest, ErrorReplyWithLocationIsNotFollowed) {
     Outcome o = RunGet(cli);
     EXPECT_EQ(o.code, 404);
     EXPECT_EQ(peer.Requests().size(), 1u);
+}
+
+TEST_F(HttpCliTest, LocationWithControlCharactersIsNotFollowed) {
+    TScriptedPeer peer({Answer("HTTP/1.0 302 Found\r\nLocation: /ok\rX-Injected: yes\r\n\r\n")});
+    cli.URL = peer.HostPort();
+    Outcome o = RunGet(cli);
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.message, "Invalid redirection");
+    EXPECT_EQ(cli.LastRequestError(), httperrInvalidRedirection);
+    EXPECT_EQ(peer.Requests().size(), 1u);
+}
+
+TEST_F(HttpCliTest, CredentialsStayWithTheirOrigin) {
+    TScriptedPeer second({Answer("HTTP/1.0 200 OK\r\n\r\nsecond")});
+    TScriptedPeer first(
+        {Answer("HTTP/1.0 302 Found\r\nLocation: http://" + second.HostPort() + "/\r\n\r\n")});
+    const std::string auth = "Authorization: Basic dXNlcjpwdw==\r\n";  // user:pw
+    // From the URL: to its own host only, and not to the next URL either.
+    cli.URL = "http://user:pw@" + first.HostPort() + "/";
+    EXPECT_FALSE(RunGet(cli).raised);
+    cli.URL = second.HostPort();
+    EXPECT_FALSE(RunGet(cli).raised);
+    // Set by the caller: to the first host of each request, not across a redirect.
+    cli.Username = "user";
+    cli.Password = "pw";
+    cli.URL = first.HostPort();
+    EXPECT_FALSE(RunGet(cli).raised);
+    ASSERT_EQ(first.Requests().size(), 2u);
+    ASSERT_EQ(second.Requests().size(), 3u);
+    EXPECT_NE(first.Requests()[0].find(auth), std::string::npos);
+    EXPECT_EQ(second.Requests()[0].find("Authorization"), std::string::npos) << "redirected to another port";
+    EXPECT_EQ(second.Requests()[1].find("Authorization"), std::string::npos) << "the next URL";
+    EXPECT_NE(first.Requests()[1].find(auth), std::string::npos);
+    EXPECT_EQ(second.Requests()[2].find("Authorization"), std::string::npos) << "the caller's, redirected";
 }
 
 TEST_F(HttpCliTest, RedirectionLoopEndsAfterTenHops) {
@@ -603,13 +655,39 @@ TEST_F(HttpCliTest, LookupThatCannotStartLeavesTheClientIdle) {
 TEST_F(HttpCliTest, SlowServerTimesOut) {
     TScriptedPeer peer({{ReadRequest(), WaitForClose(5000)}});
     cli.URL = peer.HostPort();
-    cli.Timeout = 1;
+    cli.Timeout = 2;
+    auto started = std::chrono::steady_clock::now();
     Outcome o = RunGet(cli);
+    auto took = std::chrono::steady_clock::now() - started;
     EXPECT_TRUE(o.raised);
     EXPECT_EQ(o.message, "Connection timed out (Error #10060)");
     EXPECT_EQ(cli.LastRequestError(), 10060);
     EXPECT_FALSE(cli.Connected());
     EXPECT_EQ(cli.Socket().State(), wsClosed);
+    // Neither early nor late.
+    EXPECT_GE(took, std::chrono::seconds(2));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+
+    // A server that answers within the limit, late in it, is a success.
+    TScriptedPeer late(
+        {{ReadRequest(), PauseMs(1600), SendBytes("HTTP/1.0 200 OK\r\n\r\nlate"), CloseConn()}});
+    cli.URL = late.HostPort();
+    body.Clear();
+    o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    EXPECT_EQ(body.DataString(), "late");
+    // The next requests get the whole time limit again, from the same timer.
+    const int timers = platform::Counts().timers;
+    for (int i = 0; i < 2; ++i) {
+        TScriptedPeer fast(
+            {{ReadRequest(), PauseMs(300), SendBytes("HTTP/1.0 200 OK\r\n\r\nin time"), CloseConn()}});
+        cli.URL = fast.HostPort();
+        body.Clear();
+        o = RunGet(cli);
+        EXPECT_FALSE(o.raised) << o.message;
+        EXPECT_EQ(body.DataString(), "in time");
+        EXPECT_EQ(platform::Counts().timers, timers);
+    }
 }
 
 TEST_F(HttpCliTest, BusyAndAbortFromInsideTheWait) {

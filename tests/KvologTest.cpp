@@ -155,11 +155,32 @@ TEST_F(KvologTest, ClearModeWritesBareTextUnderAFullHeader) {
               kHeader + "Checking connectivity Now\r\nAt least one connection failed!\r\n");
 }
 
-TEST_F(KvologTest, DeletedFileIsCreatedAgainWithHeader) {
-    log.WriteStatus("Monitoring now on");
-    fs::remove(log.LogName);
-    log.WriteStatus("Monitoring now off");
-    EXPECT_EQ(Slurp(log.LogName), kHeader + "@ 12-06-2026  14:03:22  QZ  Monitoring now off\r\n");
+// Deleted, or moved away as logrotate's "create" does: the next entry starts a
+// new file with its header, and a moved file keeps what it had.
+TEST_F(KvologTest, DeletedOrRotatedFileIsCreatedAgainWithHeader) {
+    for (bool rotate : {false, true}) {
+        SCOPED_TRACE(rotate ? "rotated" : "deleted");
+        fs::remove(log.LogName);
+        log.WriteStatus("Monitoring now on");
+        const std::string rotated = log.LogName + ".1";
+        if (rotate)
+            fs::rename(log.LogName, rotated);
+        else
+            fs::remove(log.LogName);
+        log.WriteStatus("Monitoring now off");
+        EXPECT_EQ(Slurp(log.LogName), kHeader + "@ 12-06-2026  14:03:22  QZ  Monitoring now off\r\n");
+        if (rotate) {
+            EXPECT_EQ(Slurp(rotated), kHeader + "@ 12-06-2026  14:03:22  QZ  Monitoring now on\r\n");
+        }
+    }
+}
+
+// The file is open only while a line is written: after many entries no
+// descriptor is left behind.
+TEST_F(KvologTest, ManyEntriesLeaveNoDescriptorOpen) {
+    const int fds = OpenDescriptors();
+    for (int i = 0; i < 50; ++i) log.WriteInfo("entry " + std::to_string(i));
+    EXPECT_EQ(OpenDescriptors(), fds);
 }
 
 TEST_F(KvologTest, DateAndTimeArePaddedAndTheTimeIsReadFirst) {

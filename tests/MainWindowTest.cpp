@@ -5,10 +5,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 
@@ -16,6 +16,8 @@
 #include <QEventLoop>
 
 #include "AppFakes.h"
+#include "ads/Advertisement.h"
+#include "app/core/About.h"
 #include "app/core/HttpGetter.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtHost.h"
@@ -23,8 +25,11 @@
 #include "app/gui/viewform.h"
 #include "desktop/ALed.h"
 #include "desktop/TovikTrayIcon.h"
+#include "desktop/bramelAutostart.h"
 #include "platform/Application.h"
 #include "platform/IniFile.h"
+#include "platform/Process.h"
+#include "support/FakeXdg.h"
 #include "support/ScriptedPeer.h"
 
 namespace {
@@ -184,6 +189,61 @@ TEST(MainWindow, KeepsItsPositionBetweenRunsInTheFormSection) {
     EXPECT_EQ(again.form->geometry(), where);
     again.form->close();
     platform::Application().Reset();
+}
+
+TEST(MainWindow, TrayExitEndsTheLoopWithoutClosingTheWindows) {
+    TheApp();
+    WorkDir dir;
+    {
+        Gui g("[main]\r\n");
+        QTimer::singleShot(0, g.form.get(), [&] { g.form->Exit1->trigger(); });
+        QTimer::singleShot(10000, [] {
+            ADD_FAILURE() << "the loop did not end";
+            QCoreApplication::exit(1);
+        });
+        EXPECT_EQ(app::RunQtLoop(), 0);
+        EXPECT_TRUE(g.form->isVisible());
+    }  // the windows are destroyed after the loop, as start-up does
+    EXPECT_EQ(platform::TIniFile("sentrel.ini").ReadString("form", "Visible", ""), "1");
+    EXPECT_EQ(LogLines().back(), "-Logging connectivity");
+    platform::Application().Reset();
+}
+
+TEST(MainWindow, BannersHomePageFeedbackAndStartOnBootWork) {
+    TheApp();
+    WorkDir dir;
+    testsupport::FakeXdg xdg;
+    xdg.Handler("recorder.desktop");
+    testsupport::FakeXdg::Put(xdg.Root / "config/mimeapps.list",
+                              "[Default Applications]\nx-scheme-handler/mailto=recorder.desktop\n"
+                              "text/html=recorder.desktop\n");
+    Gui g("[main]\r\n");
+    // The house banner library lies beside the test program.
+    EXPECT_TRUE(g.form->Banner->StartedOkay());
+    EXPECT_TRUE(g.dialog->SmallBanner->StartedOkay());
+    EXPECT_EQ(g.dialog->SmallBanner->size(), QSize(120, 60));
+    EXPECT_TRUE(g.logView->BannerArea->StartedOkay());
+
+    ASSERT_TRUE(g.form->LoadDalmor->isEnabled());
+    g.form->LoadDalmor->click();
+    g.form->emaildalmor->click();
+    EXPECT_EQ(xdg.WaitForRecording(2),
+              std::string("1|") + app::kHomePage +
+                  "\n1|mailto:feedback@sentrel.example.org?subject=Feedback%20for%20Sentrel\n");
+
+    const auto entry = xdg.Root / "config/autostart/KvoSentrel.desktop";
+    for (bool on : {true, false}) {
+        QTimer::singleShot(0, [&] {
+            g.dialog->StartOnBoot->setChecked(on);
+            g.dialog->OkButton->click();
+        });
+        g.form->ConfigurationButton->click();
+        EXPECT_EQ(std::filesystem::exists(entry), on);
+    }
+    g.form->Autostart->SetAutostart(true);
+    const std::string text = testsupport::FakeXdg::Get(entry);
+    EXPECT_NE(text.find("\nExec=" + platform::ExecutablePath() + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nPath=" + dir.path.string() + "\n"), std::string::npos) << text;
 }
 
 TEST(MainWindow, MinimisingShowsTheTrayIconAndRestoringHidesIt) {

@@ -114,6 +114,24 @@ TEST(MessageLoop, EverythingIsReleased) {
     EXPECT_EQ(Counts().targets, before.targets);
 }
 
+TEST(MessageLoop, StoppedTimerKeepsItsPlaceAndNeverTicksUntilRearmed) {
+    LoopCounts before = Counts();
+    int ticks = 0;
+    HWND a = AllocateHWnd([&](UINT msg, WPARAM, LPARAM) -> LRESULT { return msg == WM_TIMER ? ++ticks : 0; });
+    SetTimer(a, 7, 10);
+    usleep(30000);  // expired, not yet dispatched: the stop drops it too
+    EXPECT_TRUE(StopTimer(a, 7));
+    RunUntil([] { return false; }, 60);
+    EXPECT_EQ(ticks, 0);
+    EXPECT_EQ(Counts().timers, before.timers + 1);
+    SetTimer(a, 7, 10);  // re-armed in place
+    EXPECT_EQ(Counts().timers, before.timers + 1);
+    EXPECT_TRUE(RunUntil([&] { return ticks > 0; }));
+    EXPECT_FALSE(StopTimer(a, 8));
+    DeallocateHWnd(a);  // a stopped timer goes with its target
+    EXPECT_EQ(Counts().timers, before.timers);
+}
+
 TEST(MessageLoop, WatchReportsReadinessAndCanUnwatchItself) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);

@@ -103,6 +103,14 @@ TEST(Settings, SaveWritesTheMainSectionInOrderAndKeepsTheOthers) {
     EXPECT_EQ(back.form.Frequency(), 45);
     EXPECT_EQ(back.form.LogName, "other.log");
     EXPECT_TRUE(back.form.AutoStart);
+
+    // A concurrency above 1 follows the 25 keys and survives the save.
+    back.form.ServerName[1] = " spaced ";
+    back.form.SetConcurrency(4);
+    back.form.ShowModal = [] { return true; };
+    back.form.ConfigurationButtonClick();
+    EXPECT_EQ(GetFile("sentrel.ini"), expected + "concurrency=4\r\n");
+    EXPECT_EQ(Loaded("").form.Concurrency(), 4);
 }
 
 TEST(Settings, CancelKeepsTheFileAndTheEdits) {

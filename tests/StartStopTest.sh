@@ -5,7 +5,16 @@
 set -euo pipefail
 sentrel=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pid=
+# Whatever way the script ends, the program it started is not left running.
+cleanup() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
 cd "$work"
 export QT_QPA_PLATFORM=offscreen
 
@@ -37,6 +46,7 @@ stop() {
   kill -TERM "$pid"
   local status=0
   wait "$pid" || status=$?
+  pid=
   [ "$status" -eq 0 ] || fail "exit status $status after SIGTERM"
 }
 
@@ -61,4 +71,16 @@ check_line 4 '@' "Monitoring now on"
 stop
 [ "$(grep -c '' status.log)" -eq 5 ] || fail "expected 5 lines"
 check_line 5 . "Finished logging connectivity"
+
+# Started by a next-log-on entry: that entry goes, the every-log-on one stays.
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p config/autostart
+printf '[Desktop Entry]\nExec=x\n' > config/autostart/KvoSentrel.once.desktop
+cp config/autostart/KvoSentrel.once.desktop config/autostart/KvoSentrel.desktop
+rm status.log
+run --remove-autostart-entry "$work/config/autostart/KvoSentrel.once.desktop"
+wait_lines 2
+stop
+[ ! -e config/autostart/KvoSentrel.once.desktop ] || fail "the next-log-on entry is still there"
+[ -e config/autostart/KvoSentrel.desktop ] || fail "the every-log-on entry went too"
 echo "start and stop: ok"

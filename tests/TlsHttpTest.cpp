@@ -224,7 +224,8 @@ TEST_F(TlsHttpTest, RequestInsideTlsIsThePlainRequestByteForByte) {
     const std::string header =
         "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
         "User-Agent: Mozilla/3.0 (compatible)\r\n"
-        "Host: localhost\r\n\r\n";
+        "Host: localhost:" +
+        std::to_string(peer.Port()) + "\r\n\r\n";
     ASSERT_EQ(peer.Requests().size(), 2u);
     EXPECT_EQ(peer.Requests()[0], "GET / HTTP/1.0\r\n" + header);
     EXPECT_EQ(peer.Requests()[1], "GET /next HTTP/1.0\r\n" + header);
@@ -381,14 +382,14 @@ TEST(HttpsLocation, EachHopTakesItsProtocolsPort) {
         {"http:/x", secure, {"srv", "80", "srv", "/x", "http://srv/x", "http"}, "same host, plain port"},
         {"page.html",
          secure,
-         {"srv", "443", "srv", "/page.html", "https://srv/page.html", "https"},
-         "bare name"},
+         {"srv", "443", "srv", "/dir/page.html", "https://srv/dir/page.html", "https"},
+         "relative name"},
         {"/new", plain, {"srv", "8080", "srv", "/new", "http://srv/new", "http"}, "plain stays as it was"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.value) + " (" + c.why + ")");
         THttpTarget t = c.before;
-        EXPECT_TRUE(FollowLocation(c.value, false, t));
+        EXPECT_EQ(FollowLocation(c.value, false, t), net::TLocationResult::lrFollowed);
         EXPECT_EQ(t.Host, c.after.Host);
         EXPECT_EQ(t.Port, c.after.Port);
         EXPECT_EQ(t.HostName, c.after.HostName);

@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTextEdit>
 
 #include "app/core/ViewLog.h"
 #include "app/core/dStrings.h"
@@ -136,6 +136,39 @@ TEST_F(ViewLogTest, UnreadableFileRaisesAndKeepsTheViewer) {
     }
 }
 
+// A log longer than the viewer's limit: its last complete lines, after one
+// line saying how much was left out; a shorter one whole.
+TEST_F(ViewLogTest, LongLogShowsOnlyItsEnd) {
+    struct Case {
+        const char* what;
+        std::string file;
+        std::size_t limit;
+        std::string shown;
+    } cases[] = {
+        {"within the limit", "a\r\nb\r\n", 6, "a\r\nb\r\n"},
+        {"cut inside a line", "first\r\nsecond\r\nthird\r\n", 10,
+         "[15 bytes at the start of status.log are not shown; this is its last part]\r\nthird\r\n"},
+        {"cut just after a line end", "first\r\nsecond\r\nthird\r\n", 15,
+         "[7 bytes at the start of status.log are not shown; this is its last part]\r\nsecond\r\nthird\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove("status.log");
+        Append("status.log", c.file);
+        EXPECT_EQ(app::ReadLogFile("status.log", c.limit), c.shown);
+    }
+    // The default limit is 4 MiB.
+    fs::remove("status.log");
+    const std::string line(99, 'x');
+    std::string big;
+    while (big.size() < app::kViewLimit + 1000) big += line + "\r\n";
+    Append("status.log", big + "newest\r\n");
+    const std::string shown = app::ReadLogFile("status.log");
+    EXPECT_LE(shown.size(), app::kViewLimit + 100);
+    EXPECT_EQ(shown.rfind("[", 0), 0u);
+    EXPECT_EQ(shown.substr(shown.size() - 8), "newest\r\n");
+}
+
 QApplication& App() {
     static int argc = 1;
     static char name[] = "app_viewlog_test";
@@ -155,7 +188,7 @@ TEST(LogViewTest, WindowLayout) {
     EXPECT_EQ(view.logtext->font().pointSize(), 10);
     EXPECT_EQ(view.logtext->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(view.logtext->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    EXPECT_EQ(view.logtext->lineWrapMode(), QTextEdit::WidgetWidth);
+    EXPECT_EQ(view.logtext->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     EXPECT_FALSE(view.logtext->isReadOnly());
     EXPECT_EQ(view.CloseButton->text(), "Close");
     EXPECT_TRUE(view.CloseButton->isDefault());
@@ -177,6 +210,35 @@ TEST(LogViewTest, CloseButtonAndCloseBoxBothClearAndHide) {
         EXPECT_FALSE(view.isVisible());
         EXPECT_TRUE(view.logtext->toPlainText().isEmpty());
     }
+}
+
+// A long text goes in piece by piece: SetText returns at once, the loop runs
+// between pieces, and the view ends on the newest line.
+TEST(LogViewTest, LongTextLoadsInPiecesAndEndsOnTheNewestLine) {
+    App();
+    app::TLogView view;
+    std::string text;
+    for (int i = 0; text.size() < 2 * 1024 * 1024; ++i) text += "> line " + std::to_string(i) + "\r\n";
+    text += "> newest\r\n";
+    view.SetText(text);
+    view.ShowViewer();
+    EXPECT_TRUE(view.Loading());
+    int turns = 0;
+    while (view.Loading() && turns < 10000) {
+        QApplication::processEvents();
+        ++turns;
+    }
+    EXPECT_GT(turns, 1);
+    EXPECT_FALSE(view.Loading());
+    EXPECT_TRUE(view.logtext->toPlainText().endsWith("> newest\n"));
+    QApplication::processEvents();
+    EXPECT_EQ(view.logtext->verticalScrollBar()->value(), view.logtext->verticalScrollBar()->maximum());
+    EXPECT_GT(view.logtext->verticalScrollBar()->maximum(), 0);
+    // Closing during a load stops it.
+    view.SetText(text);
+    view.CloseButton->click();
+    QApplication::processEvents();
+    EXPECT_TRUE(view.logtext->toPlainText().isEmpty());
 }
 
 }  // namespace

@@ -479,6 +479,40 @@ TEST_F(WSocketTest, APartlyAcceptedSendFinishesOnWriteNotificationsAndDataSentCo
     close(peer);
 }
 
+// A send the platform takes only in part (count < n, without "would block"):
+// the rest still goes out, in order, and OnDataSent comes once at the end.
+TEST_F(WSocketTest, SendsTakenInPartStillDeliverEveryByte) {
+    struct PartSocket : TWSocket {
+        int cap = 100;
+        int calls = 0;
+        int RawSend(const void* data, int len) override {
+            ++calls;
+            return TWSocket::RawSend(data, std::min(len, cap));
+        }
+    };
+    Listener server(true);
+    Recorder rec;
+    PartSocket s;
+    rec.Attach(s);
+    int peer = ConnectTo(s, server, rec);
+    RunFor(20);
+    rec.sent = 0;
+    std::string data(3000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 % 251);
+    EXPECT_EQ(s.Send(data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
+    std::string got;
+    EXPECT_TRUE(RunUntil(
+        [&] {
+            got += ReadAvailable(peer);
+            return got.size() == data.size() && rec.sent == 1;
+        },
+        5000))
+        << got.size() << " of " << data.size() << ", sent " << rec.sent;
+    EXPECT_TRUE(got == data) << "bytes lost or reordered";
+    EXPECT_GE(s.calls, 30);
+    close(peer);
+}
+
 TEST_F(WSocketTest, FlushReturnsOnceEverythingHasBeenSent) {
     Listener server(true);
     Recorder rec;

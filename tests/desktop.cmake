@@ -1,6 +1,6 @@
 # Desktop components: widget tests run offscreen (see CMakeLists.txt here).
 if(SENTREL_GUI)
-  foreach(t ALed TovikTrayIcon AppEvent Placemnt RxHook)
+  foreach(t ALed TovikTrayIcon AppEvent Placemnt RxHook bramelAutostart GoToWeb)
     string(TOLOWER ${t} lower)
     sentrel_add_test(desktop_${lower}_test SOURCES ${t}Test.cpp LIBS sentrel_desktop)
   endforeach()

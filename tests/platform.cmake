@@ -1,2 +1,3 @@
 sentrel_add_test(platform_loop_test SOURCES MessageLoopTest.cpp LIBS sentrel_platform)
 sentrel_add_test(platform_ini_test SOURCES IniFileTest.cpp BaseTest.cpp LIBS sentrel_platform)
+sentrel_add_test(platform_desktopentry_test SOURCES DesktopEntryTest.cpp LIBS sentrel_platform)

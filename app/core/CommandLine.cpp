@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "app/core/sform.h"
+#include "base/Strings.h"
+#include "platform/Autostart.h"
+
 namespace app {
 
 namespace {
@@ -30,6 +34,24 @@ const Option kOptions[] = {
      "check the given hosts (or the active pool) once, as\n\"Check Now\" does; exit 0 when all passed, 1 "
      "otherwise",
      [](CommandLine& cl, const std::string&) { return SetMode(cl, RunMode::Check, "--check"); }},
+    {"--concurrency", "N", true,
+     "fetch up to N hosts of a pass at once (1 to 100); results\nstill come in list order. Default: "
+     "\"concurrency\" in\nsentrel.ini, else 1",
+     [](CommandLine& cl, const std::string& value) {
+         auto n = base::TryStrToInt(value);
+         if (!n || *n < 1 || *n > TServerForm::kMaxConcurrency)
+             return "option '--concurrency' needs a number from 1 to " +
+                    std::to_string(TServerForm::kMaxConcurrency);
+         cl.Concurrency = *n;
+         return std::string();
+     }},
+    {platform::kRemoveOnceEntryOption, "FILE", true,
+     "remove FILE, a next-log-on entry in an autostart\nfolder (the entry passes it), then run as asked",
+     [](CommandLine& cl, const std::string& value) {
+         if (value.empty()) return std::string("option '--remove-autostart-entry' needs a value");
+         cl.RemoveAutostartEntry = value;
+         return std::string();
+     }},
     {"--help", "", false, "show this text",
      [](CommandLine& cl, const std::string&) {
          cl.Mode = RunMode::Help;

@@ -15,7 +15,11 @@ enum class RunMode { Window, Headless, Check, Help };
 struct CommandLine {
     RunMode Mode = RunMode::Window;
     std::vector<std::string> Hosts;   // --check HOST...: they take the place of the pool
+    int Concurrency = 0;              // --concurrency N; 0: as sentrel.ini says
     std::vector<std::string> Others;  // window mode: arguments left to the window toolkit
+    // --remove-autostart-entry FILE: the next-log-on entry that started this
+    // run, to be removed before anything else (platform::RemoveOnceEntry).
+    std::string RemoveAutostartEntry;
 };
 
 // Reads the arguments after the program's name into out. Arguments starting

@@ -7,8 +7,9 @@
 //   does ("Finished logging connectivity"). A start that fails or
 //   monitoring that stops by itself ends it with status 1 and the error on
 //   stderr; a run that ends by a signal returns 0.
-//   RunCheck: one pass as "Check Now" makes it, over the hosts of the command line or the
-//   active pool, printing each status text and, beside a failed host, the
+//   RunCheck: one pass as "Check Now" makes it, over the hosts of the
+//   command line or the active pool, printing each status text and, beside
+//   a host's outcome, how long its request took and, for a failed host, the
 //   reason its client gave. Returns 0 when the pool passed, 1 otherwise.
 #pragma once
 

@@ -7,6 +7,18 @@
 
 namespace app {
 
+void HttpGetter::Start(const std::string& url, base::TStream& body, Done done) {
+    bool failed = false;
+    std::string reason;
+    try {
+        Get(url, body);
+    } catch (const std::exception& e) {
+        failed = true;
+        reason = e.what();
+    }
+    done(failed, reason);
+}
+
 namespace {
 
 // The main window's client, Http2, with its design-time settings.
@@ -21,6 +33,15 @@ public:
         http_.SetMultiThreaded(false);
         // A host that never answers must not hold the pass for good.
         http_.Timeout = 10;
+        // A started request ends when the client goes idle; Abort gets
+        // there at once, so nothing of it runs after an Abort returns.
+        http_.OnStateChange = [this](base::TObject*) {
+            if (http_.State() != net::hsIdle || !done_) return;
+            http_.ReceiveStream = nullptr;
+            Done done = std::move(done_);
+            done_ = nullptr;
+            done(http_.StatusCode() >= 400, http_.StatusCode() >= 400 ? http_.ReasonPhrase() : std::string());
+        };
     }
 
     void Get(const std::string& url, base::TStream& body) override {
@@ -42,8 +63,26 @@ public:
 
     void Abort() override { http_.Abort(); }
 
+    void Start(const std::string& url, base::TStream& body, Done done) override {
+        http_.URL = url;
+        http_.ReceiveStream = &body;
+        done_ = std::move(done);
+        try {
+            http_.StartRequest(net::rqGet);
+        } catch (...) {
+            // A request that failed to start is not left half-started.
+            done_ = nullptr;
+            if (http_.State() != net::hsIdle) http_.Abort();
+            http_.ReceiveStream = nullptr;
+            throw;
+        }
+    }
+
+    std::unique_ptr<HttpGetter> MakeAnother() override { return std::make_unique<HttpCliGetter>(); }
+
 private:
     net::THttpCli http_;
+    Done done_;  // set while a started request runs
 };
 
 }  // namespace

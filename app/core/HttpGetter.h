@@ -1,9 +1,12 @@
 // The one thing the pool check needs of an HTTP client: fetch a URL into a
 // stream, blocking while the message loop runs, and raise when the request
 // failed or the reply's status is 400 or more; plus Abort for a request in
-// flight. The monitor's client is THttpCli behind this; tests use fakes.
+// flight. A pass that fetches several hosts at once starts requests instead
+// and asks for more clients like this one. The monitor's client is THttpCli
+// behind this; tests use fakes.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +22,18 @@ public:
     virtual void Get(const std::string& url, base::TStream& body) = 0;
     // Ends a request in flight; the pending Get then raises.
     virtual void Abort() = 0;
+
+    // How a started request ended: failed when Get would have raised, with
+    // the text it would have raised.
+    using Done = std::function<void(bool failed, const std::string& reason)>;
+    // Starts fetching url into body and returns; done runs once the request
+    // has ended (from the message loop, or from Abort). Raises what Get
+    // raises for a request that cannot start. Without a client that can
+    // start a request and return, this is Get followed by done.
+    virtual void Start(const std::string& url, base::TStream& body, Done done);
+    // Another client with the same settings, for one more request at a time;
+    // nullptr when there is none to be had.
+    virtual std::unique_ptr<HttpGetter> MakeAnother() { return nullptr; }
 };
 
 // The monitor's client: a THttpCli with the main window's design-time

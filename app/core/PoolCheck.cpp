@@ -1,10 +1,88 @@
 // One pass over the active host list: every host fetched in list order, each
 // outcome shown and logged, then the pool's summary. The body of each reply
 // is counted, not kept: only whether it is empty matters.
+//
+// With a concurrency above 1, up to that many hosts are fetched at once, one
+// client each, and the pass takes their outcomes in list order as they come
+// in: what is shown and logged is what a one-after-the-other pass shows and
+// logs, only sooner.
+#include <algorithm>
+
 #include "app/core/qz1.h"
 #include "base/Stream.h"
+#include "net/Url.h"
+#include "platform/Application.h"
 
 namespace app {
+
+namespace {
+
+// The hosts of a pass fetched a few at a time ahead of the pass: Take(i)
+// runs the message loop until host i has ended, starting the next hosts as
+// clients come free, and hands over its outcome. Whatever is still in flight
+// when it goes is aborted.
+class TFetchesAhead {
+public:
+    TFetchesAhead(std::vector<HttpGetter*> clients, const std::vector<std::string>& hosts, const bool& stop)
+        : clients_(std::move(clients)), hosts_(hosts), stop_(stop), results_(hosts.size()) {
+        for (std::size_t c = 0; c < clients_.size(); ++c) free_.push_back(c);
+    }
+    ~TFetchesAhead() {
+        for (std::size_t c = 0; c < clients_.size(); ++c)
+            if (std::find(free_.begin(), free_.end(), c) == free_.end()) clients_[c]->Abort();
+    }
+    TFetchesAhead(const TFetchesAhead&) = delete;
+    TFetchesAhead& operator=(const TFetchesAhead&) = delete;
+
+    // Host i's body into body; raises its failure as Get would. Returns early
+    // when the pass is stopped.
+    void Take(std::size_t i, base::TCountingStream& body) {
+        for (;;) {
+            StartWhatFits();
+            if (results_[i].ended || stop_) break;
+            platform::Application().HandleMessage();
+        }
+        if (!results_[i].ended) return;
+        body = results_[i].body;
+        if (results_[i].failed) throw std::runtime_error(results_[i].reason);
+    }
+
+private:
+    struct Result {
+        base::TCountingStream body;
+        bool ended = false;
+        bool failed = false;
+        std::string reason;
+    };
+
+    void StartWhatFits() {
+        while (!free_.empty() && next_ < hosts_.size() && !stop_) {
+            std::size_t c = free_.back(), i = next_++;
+            free_.pop_back();
+            Result& r = results_[i];
+            auto done = [this, c, &r](bool failed, const std::string& reason) {
+                r.ended = true;
+                r.failed = failed;
+                r.reason = reason;
+                free_.push_back(c);
+            };
+            try {
+                clients_[c]->Start(hosts_[i], r.body, done);
+            } catch (const std::exception& e) {
+                done(true, e.what());
+            }
+        }
+    }
+
+    std::vector<HttpGetter*> clients_;
+    const std::vector<std::string>& hosts_;
+    const bool& stop_;
+    std::vector<Result> results_;
+    std::vector<std::size_t> free_;  // clients without a request
+    std::size_t next_ = 0;           // the first host not started yet
+};
+
+}  // namespace
 
 void TQzController::CheckPool() {
     view_.SetCommandEnabled(Command::CheckNow, false);
@@ -25,15 +103,22 @@ void TQzController::CheckPool() {
 
     bool pool = true;
     const std::int32_t n = static_cast<std::int32_t>(hostList_.size());
+    std::unique_ptr<TFetchesAhead> ahead;
+    if (Concurrency() > 1 && n > 1)
+        ahead = std::make_unique<TFetchesAhead>(PassClients(), hostList_, closed_);
     for (std::int32_t i = 1; i <= n; ++i) {
         hostIndex_ = i;
         const std::string h = CurrentHost();
+        const std::string shown = net::HidePassword(h);  // the request alone uses the password
         base::TCountingStream body;
         bool failed = false;
         std::string reason;
         try {
             ShowStatus(CheckingText(h));
-            http_.Get(h, body);
+            if (ahead)
+                ahead->Take(static_cast<std::size_t>(i - 1), body);
+            else
+                http_.Get(h, body);
             if (!closed_) log_->WriteInfo(CheckingText(h));
         } catch (const std::exception& e) {
             failed = true;
@@ -45,18 +130,18 @@ void TQzController::CheckPool() {
         if (failed) {
             // The reason is kept before the failure is shown, so whoever
             // shows the status line can say why.
-            failures_.emplace_back(h, reason);
-            view_.SetLastHostHint(h + ": " + reason);
-            if (OnHostFailed) OnHostFailed(h, reason);
-            ShowStatus("Error accessing host: " + h);
-            log_->WriteError("Error accessing host: " + h);
+            failures_.emplace_back(shown, reason);
+            view_.SetLastHostHint(shown + ": " + reason);
+            if (OnHostFailed) OnHostFailed(shown, reason);
+            ShowStatus("Error accessing host: " + shown);
+            log_->WriteError("Error accessing host: " + shown);
             pool = false;
         }
         if (body.Size() > 0) {
-            ShowStatus("Successful connection to: " + h);
-            log_->WriteSuccess("Successful connection to: " + h);
+            ShowStatus("Successful connection to: " + shown);
+            log_->WriteSuccess("Successful connection to: " + shown);
         }
-        view_.SetLastHost(h);
+        view_.SetLastHost(shown);
     }
     if (pool) {
         view_.SetLastHostHint("");
@@ -73,6 +158,25 @@ void TQzController::CheckPool() {
     view_.SetCommandEnabled(Command::Configuration, true);
     view_.SetCommandEnabled(Command::Monitor, true);
     view_.SetCommandEnabled(Command::CheckNow, !monitoring_);
+}
+
+int TQzController::Concurrency() const {
+    return concurrency_ > 0 ? concurrency_ : settings_.Concurrency();
+}
+
+// One client per host fetched at once: the controller's own and as many more
+// as the concurrency and the list call for, kept from pass to pass.
+std::vector<HttpGetter*> TQzController::PassClients() {
+    const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(Concurrency()), hostList_.size());
+    while (moreClients_.size() + 1 < want) {
+        auto client = http_.MakeAnother();
+        if (!client) break;
+        moreClients_.push_back(std::move(client));
+    }
+    std::vector<HttpGetter*> clients{&http_};
+    for (std::size_t c = 0; c + 1 < want && c < moreClients_.size(); ++c)
+        clients.push_back(moreClients_[c].get());
+    return clients;
 }
 
 // The end of a pass that something cut short.

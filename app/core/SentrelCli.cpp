@@ -9,12 +9,14 @@
 
 #include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
+#include "platform/Autostart.h"
 
 int main(int argc, char** argv) {
     const char* const program = "sentrel-cli";
     app::CommandLine cl;
     std::string error = app::ParseCommandLine({argv + 1, argv + argc}, cl, false);
     if (!error.empty()) return app::BadCommandLine(program, error);
+    if (!cl.RemoveAutostartEntry.empty()) platform::RemoveOnceEntry(cl.RemoveAutostartEntry);
     switch (cl.Mode) {
         case app::RunMode::Headless: return app::RunHeadless(cl);
         case app::RunMode::Check: return app::RunCheck(cl);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "app/core/dStrings.h"
@@ -32,26 +33,40 @@ struct FdCloser {
 
 }  // namespace
 
-std::string ReadLogFile(const std::string& name) {
+std::string ReadLogFile(const std::string& name, std::size_t limit) {
     FdCloser file{::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     if (file.fd < 0) CannotOpen(name);
     // Only a plain file is loaded: a directory opens but holds no text, and
     // a pipe could keep the window waiting for a writer for good.
     struct stat st {};
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) CannotOpen(name);
+    const auto size = static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0);
+    // Of a longer file only the end is read, from one byte before the cut,
+    // so that a cut falling just after a line end loses no line.
+    const std::size_t from = size > limit ? size - limit - 1 : 0;
+    if (from > 0 && ::lseek(file.fd, static_cast<off_t>(from), SEEK_SET) < 0) CannotOpen(name);
     std::string text;
-    if (st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
+    text.reserve(size - from);
     char buf[16384];
-    for (;;) {
+    // The writer may add lines while this reads: what was there at the start
+    // is enough.
+    while (text.size() < size - from) {
         const ssize_t n = ::read(file.fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
             CannotOpen(name);
         }
         if (n == 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
+        text.append(buf, std::min(static_cast<std::size_t>(n), size - from - text.size()));
     }
-    return text;
+    if (from == 0) return text;
+    // The first line is a piece of a line: it goes, and a line saying what
+    // is not shown takes its place.
+    const std::size_t cut = text.find('\n');
+    const std::size_t keep = cut == std::string::npos ? text.size() : cut + 1;
+    const std::size_t skipped = from + keep;
+    return "[" + std::to_string(skipped) + " bytes at the start of " + name +
+           " are not shown; this is its last part]\r\n" + text.substr(keep);
 }
 
 void ViewLogButtonClick(std::string& logName, const std::function<void(const std::string&)>& showStatus,

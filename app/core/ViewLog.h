@@ -8,6 +8,7 @@
 // pumps messages, so it is not re-entered.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -25,17 +26,22 @@ public:
 
 // The name used when the LogName field is left empty.
 inline constexpr const char* kDefaultLogName = "status.log";
+// The most of a log the viewer shows: its end. Four days at 1 s cycles make
+// a 200 MB log, which a text area cannot hold without stalling the program.
+inline constexpr std::size_t kViewLimit = 4 * 1024 * 1024;
 
 // Strips blanks off both ends of logName, in place, and puts the default
 // name there when nothing is left. When a file of that name exists, shows
-// "loading log into viewer", loads the file into the viewer and shows it;
-// otherwise does nothing else. A file that exists but cannot be read raises
-// base::EFOpenError ("Cannot open file <name>"); the viewer then keeps its
-// previous text and is not shown.
+// "loading log into viewer", loads the file (its last kViewLimit bytes at
+// most) into the viewer and shows it; otherwise does nothing else. A file that exists but cannot be read
+// raises base::EFOpenError ("Cannot open file <name>"); the viewer then keeps its previous text and is not
+// shown.
 void ViewLogButtonClick(std::string& logName, const std::function<void(const std::string&)>& showStatus,
                         LogViewer& viewer);
 
-// The whole content of a file, or base::EFOpenError when it cannot be read.
-std::string ReadLogFile(const std::string& name);
+// The content of a file, or base::EFOpenError when it cannot be read. A file
+// longer than limit gives its last complete lines within limit bytes, after
+// one line that says how many bytes were left out.
+std::string ReadLogFile(const std::string& name, std::size_t limit = kViewLimit);
 
 }  // namespace app

@@ -2,6 +2,7 @@
 
 #include "base/Exception.h"
 #include "base/Strings.h"
+#include "net/Url.h"
 #include "platform/Application.h"
 
 namespace app {
@@ -42,7 +43,7 @@ TQzController::~TQzController() {
 }
 
 std::string TQzController::CheckingText(const std::string& host) {
-    return "Checking \"" + host + "\" Now";
+    return "Checking \"" + net::HidePassword(host) + "\" Now";
 }
 
 void TQzController::ShowStatus(const std::string& text) {
@@ -156,7 +157,7 @@ void TQzController::OpenLog() {
 void TQzController::FormClose() {
     closed_ = true;
     loopTimer_.SetEnabled(false);
-    http_.Abort();
+    AbortAll();
     // The writer is released even when the last line cannot be written, so
     // nothing is written through it afterwards; the failure is still reported.
     auto log = std::move(log_);
@@ -164,7 +165,12 @@ void TQzController::FormClose() {
 }
 
 void TQzController::FormDestroy() {
+    AbortAll();
+}
+
+void TQzController::AbortAll() {
     http_.Abort();
+    for (auto& client : moreClients_) client->Abort();
 }
 
 void TQzController::MonitorButtonClick() {

@@ -7,8 +7,9 @@
 // Re-entry: a check runs the message loop while it waits for each host, so
 // any handler (a button, the close of the window) may run in the middle of
 // CheckPool. The three commands and the timer are disabled for a pass so no
-// pass starts inside another; closing the window during a pass ends it after
-// the host in flight, and nothing is written through the released writer.
+// pass starts inside another; closing the window during a pass aborts every
+// request in flight and ends it, and nothing is written through the released
+// writer.
 //
 // Handlers raise; the caller (the window binding, the timer) reports what
 // escapes through the application's standard error report.
@@ -90,6 +91,10 @@ public:
     void OpenLog();
     // Replaces the host list (the settings' BuildHostList lands here).
     void SetHostList(std::vector<std::string> hosts);
+    // How many hosts a pass fetches at once: n when set above 0 (the command
+    // line's choice), else the settings' concurrency.
+    void SetConcurrency(int n) { concurrency_ = n; }
+    int Concurrency() const;
 
     // Handlers of the window and its components.
     void FormCreate();
@@ -105,6 +110,8 @@ public:
 
 private:
     void EndPass();
+    std::vector<HttpGetter*> PassClients();
+    void AbortAll();
     // The view and the state of monitoring off, without the log line.
     void SwitchOff();
 
@@ -119,6 +126,8 @@ private:
     std::unique_ptr<eventlog::tKvolog> log_;
     platform::TTimer loopTimer_;
     std::vector<std::pair<std::string, std::string>> failures_;
+    int concurrency_ = 0;
+    std::vector<std::unique_ptr<HttpGetter>> moreClients_;  // a concurrent pass's clients besides http_
 };
 
 }  // namespace app

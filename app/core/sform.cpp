@@ -19,6 +19,10 @@ void TServerForm::SetFrequency(std::int32_t v) {
     frequency_ = std::clamp(v, kMinFrequency, kMaxFrequency);
 }
 
+void TServerForm::SetConcurrency(std::int32_t v) {
+    concurrency_ = std::clamp(v, 1, kMaxConcurrency);
+}
+
 void TServerForm::SetFrequencyText(const std::string& text) {
     const std::string t = base::Trim(text);
     auto v = base::TryStrToInt(t);
@@ -51,6 +55,7 @@ void TServerForm::Load(const std::string& fileName) {
     SetFrequency(ini.ReadInteger(kMain, "frequency", 30));
     StartOnBoot = ini.ReadBool(kMain, "startonboot", false);
     AutoStart = ini.ReadBool(kMain, "autostart", false);
+    SetConcurrency(ini.ReadInteger(kMain, "concurrency", 1));
 }
 
 void TServerForm::Save(const std::string& fileName) {
@@ -66,6 +71,7 @@ void TServerForm::Save(const std::string& fileName) {
         ini.WriteInteger(kMain, "frequency", Frequency());
         ini.WriteBool(kMain, "startonboot", StartOnBoot);
         ini.WriteBool(kMain, "autostart", AutoStart);
+        if (Concurrency() > 1) ini.WriteInteger(kMain, "concurrency", Concurrency());
         ini.UpdateFile();
     } catch (const base::Exception&) {
         throw base::Exception(std::string("Unable to write to ") + kSettingsDisplayName);

@@ -31,6 +31,7 @@ public:
     static constexpr int kRows = 10;
     static constexpr std::int32_t kMinFrequency = 1;
     static constexpr std::int32_t kMaxFrequency = 100000000;
+    static constexpr std::int32_t kMaxConcurrency = 100;
 
     // server1name ... server10name and CB1, cb2 ... cb10.
     std::array<std::string, kRows> ServerName{};
@@ -46,6 +47,12 @@ public:
     // too), anything else reads as the minimum.
     void SetFrequencyText(const std::string& text);
 
+    // How many hosts a pass fetches at once ("concurrency"; 1, one after the
+    // other, when absent): a value outside 1...kMaxConcurrency is clamped,
+    // anything that is not a number reads as 1.
+    std::int32_t Concurrency() const { return concurrency_; }
+    void SetConcurrency(std::int32_t v);
+
     // Called by BuildHostList with the active rows' names.
     std::function<void(std::vector<std::string>)> OnBuildHostList;
     // The start-on-boot hook the main window installs.
@@ -55,7 +62,8 @@ public:
     // gives the defaults) and builds the host list. Never fails.
     void Load(const std::string& fileName = kSettingsFile);
     // The OK path after the dialog closed with OK: section "main" written
-    // whole with its 25 keys in order, other sections kept; then the host
+    // whole with its 25 keys in order (and "concurrency" after them when it
+    // is above 1, so a pass keeps its speed), other sections kept; then the host
     // list rebuilt and the start-on-boot hook called. Raises
     // "Unable to write to .\sentrel.ini" when the file cannot be written (or
     // a field holds a control character), and then rebuilds nothing and
@@ -72,6 +80,7 @@ public:
 
 private:
     std::int32_t frequency_ = 30;
+    std::int32_t concurrency_ = 1;
 };
 
 }  // namespace app

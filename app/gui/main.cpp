@@ -18,6 +18,7 @@
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
 #include "platform/Application.h"
+#include "platform/Autostart.h"
 #include "platform/Signals.h"
 
 namespace {
@@ -25,7 +26,7 @@ namespace {
 const char* const kProgram = "sentrel";
 
 // toolkitArgs: the program's name and the arguments left to Qt.
-int RunWindow(std::vector<std::string> toolkitArgs) {
+int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) {
     std::vector<char*> argv;
     for (auto& a : toolkitArgs) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -43,6 +44,7 @@ int RunWindow(std::vector<std::string> toolkitArgs) {
     auto http = app::MakeHttpGetter();
     // The three windows, in their order: the main window first.
     auto qzform = std::make_unique<app::Tqzform>(settings, *http);
+    qzform->Controller().SetConcurrency(cl.Concurrency);
     auto logView = std::make_unique<app::TLogView>();
     auto serverForm = std::make_unique<app::TServerFormDialog>(settings, qzform.get());
     qzform->SetLogView(logView.get());
@@ -76,6 +78,9 @@ int main(int argc, char** argv) {
     app::CommandLine cl;
     std::string error = app::ParseCommandLine(args, cl, true);
     if (!error.empty()) return app::BadCommandLine(kProgram, error);
+    // A next-log-on entry goes as soon as it has started us; only such an
+    // entry, in an autostart folder, is ever removed.
+    if (!cl.RemoveAutostartEntry.empty()) platform::RemoveOnceEntry(cl.RemoveAutostartEntry);
     switch (cl.Mode) {
         case app::RunMode::Help: std::fputs(app::UsageText(kProgram, true).c_str(), stdout); return 0;
         case app::RunMode::Headless: return app::RunHeadless(cl);
@@ -83,5 +88,5 @@ int main(int argc, char** argv) {
         case app::RunMode::Window: break;
     }
     toolkitArgs.insert(toolkitArgs.end(), cl.Others.begin(), cl.Others.end());
-    return RunWindow(toolkitArgs);
+    return RunWindow(toolkitArgs, cl);
 }

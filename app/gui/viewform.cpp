@@ -4,13 +4,22 @@
 #include <QFont>
 #include <QHBoxLayout>
 #include <QPalette>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ads/Advertisement.h"
 
 namespace app {
+
+namespace {
+// A piece small enough that a turn of the loop stays short.
+constexpr qsizetype kPiece = 128 * 1024;
+}  // namespace
 
 TLogView::TLogView(QWidget* parent) : QDialog(parent) {
     setObjectName("LogView");
@@ -30,16 +39,17 @@ TLogView::TLogView(QWidget* parent) : QDialog(parent) {
     BannerArea->SoftwareID = 682;
     BannerArea->Version = 0;
 
-    logtext = new QTextEdit(this);
+    // A plain-text area: it lays out only what is on screen, so a log of
+    // megabytes opens at its end at once.
+    logtext = new QPlainTextEdit(this);
     logtext->setObjectName("logtext");
-    logtext->setAcceptRichText(false);
     QFont font("Courier New", 10);
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     logtext->setFont(font);
     logtext->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     logtext->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    logtext->setLineWrapMode(QTextEdit::WidgetWidth);
+    logtext->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     // The selection keeps its colours when the focus moves to the button.
     QPalette pal = logtext->palette();
     for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
@@ -62,23 +72,55 @@ TLogView::TLogView(QWidget* parent) : QDialog(parent) {
 }
 
 void TLogView::CloseButtonClick() {
-    logtext->clear();
-    hide();
+    FormClose();
 }
 
 void TLogView::FormClose() {
+    ++load_;  // pieces still scheduled belong to no text now
+    pending_.clear();
+    loaded_ = 0;
     logtext->clear();
     hide();
 }
 
 void TLogView::SetText(std::string text) {
     // The log is single-byte text; every byte shows as its Latin-1 character.
-    logtext->setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    pending_ = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    pending_.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    loaded_ = 0;
+    ++load_;
+    logtext->clear();
+    logtext->setUndoRedoEnabled(false);  // a load is nothing to undo
+    LoadPiece(load_);
+}
+
+void TLogView::LoadPiece(unsigned load) {
+    if (load != load_ || !Loading()) return;
+    QTextCursor end(logtext->document());
+    end.movePosition(QTextCursor::End);
+    const qsizetype n = std::min(kPiece, pending_.size() - loaded_);
+    end.insertText(pending_.mid(loaded_, n));
+    loaded_ += n;
+    if (Loading()) {
+        QTimer::singleShot(0, this, [this, load] { LoadPiece(load); });
+        return;
+    }
+    pending_.clear();
+    loaded_ = 0;
+    logtext->setUndoRedoEnabled(true);
+    ScrollToEnd();
+}
+
+void TLogView::ScrollToEnd() {
+    logtext->moveCursor(QTextCursor::End);
+    logtext->ensureCursorVisible();
+    logtext->verticalScrollBar()->setValue(logtext->verticalScrollBar()->maximum());
 }
 
 void TLogView::ShowViewer() {
     // Shown, not raised: an open viewer just gets the new text.
     show();
+    if (!Loading()) ScrollToEnd();
 }
 
 void TLogView::closeEvent(QCloseEvent* event) {

@@ -7,15 +7,20 @@
 //
 // Created hidden at start-up; the window owns its child widgets. GUI thread
 // only. The text area is editable, but nothing typed there is ever saved.
+// A long text goes into the area in pieces, one per turn of the event loop,
+// so checks (and the rest of the program) go on while it loads; the view
+// opens on the first piece and ends scrolled to the newest line.
 #pragma once
 
 #include <QDialog>
 
 #include "app/core/ViewLog.h"
 
+#include <QString>
+
 class QCloseEvent;
 class QPushButton;
-class QTextEdit;
+class QPlainTextEdit;
 namespace ads {
 class TAdvertisement;
 }
@@ -30,7 +35,7 @@ public:
 
     // The advertisement banner above the text (468 x 60).
     ads::TAdvertisement* BannerArea = nullptr;
-    QTextEdit* logtext = nullptr;
+    QPlainTextEdit* logtext = nullptr;
     QPushButton* CloseButton = nullptr;
 
     void CloseButtonClick();
@@ -38,6 +43,8 @@ public:
     // LogViewer
     void SetText(std::string text) override;
     void ShowViewer() override;
+    // True while pieces of the last text are still to go in.
+    bool Loading() const { return loaded_ < pending_.size(); }
 
 protected:
     // The close box: the same as the Close button.
@@ -47,6 +54,13 @@ protected:
 
 private:
     void FormClose();
+    // Puts the next piece of pending_ in; schedules the one after it.
+    void LoadPiece(unsigned load);
+    void ScrollToEnd();
+
+    QString pending_;
+    qsizetype loaded_ = 0;
+    unsigned load_ = 0;  // which text the scheduled pieces belong to
 };
 
 }  // namespace app
