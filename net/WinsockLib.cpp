@@ -294,12 +294,13 @@ int WSocketResolveProto(const std::string& Proto) {
         return v;
     }
     // Each name is looked up in the protocols database once, not at every
-    // connection: the database does not change while the program runs.
+    // connection: the database does not change while the program runs. The
+    // library is still bound first, as every use of it loads it.
+    auto getproto = Bind<protoent* (*)(const char*)>(pGetprotobyname);
     static std::mutex mutex;
     static std::map<std::string, int> known;
     std::lock_guard<std::mutex> lock(mutex);
     if (auto it = known.find(name); it != known.end()) return it->second;
-    auto getproto = Bind<protoent* (*)(const char*)>(pGetprotobyname);
     protoent* pe = getproto(name.c_str());
     // A system without a protocols database still knows its two transports.
     int number = -1;
