@@ -54,7 +54,8 @@ else
     echo "bench: this build has no sentrel-cli; measuring build/sentrel --check / --headless instead"
 fi
 concurrency=0
-if "$cli" --help 2>&1 | grep -q -- --concurrency; then concurrency=1; fi
+cli_help=$("$cli" --help 2>&1 || true)
+[[ $cli_help != *--concurrency* ]] || concurrency=1
 
 # --- the hosts -------------------------------------------------------------------------
 nginx_workdir sentrel-monitor-bench

@@ -108,7 +108,8 @@ sport=$(free_port "$port")
 microsocks -i 127.0.0.1 -p "$sport" >/dev/null 2>&1 &
 socks_pid=$!
 for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$sport") 2>/dev/null && break; sleep 0.05; done
-if ! "$get" --help 2>&1 | grep -qi socks5; then
+get_help=$("$get" --help 2>&1 || true) # its usage exits 2
+if [[ $get_help != *socks5://* ]]; then
     echo "4. SOCKS 5: skipped (this sentrel-get has no -x socks5:// yet)"
 else
     urls=()
