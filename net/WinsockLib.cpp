@@ -380,8 +380,6 @@ int WSocketResolveProto(const std::string& Proto) {
         }
         return v;
     }
-    auto getproto =
-        Bind<protoent* (*)(const char*)>(pGetprotobyname);  // the library is in use, as for any call
     // Each name is looked up in the protocols database once, not at every
     // connection: the database does not change while the program runs. The
     // library is still bound first, as every use of it loads it.
