@@ -23,8 +23,7 @@ bool IsAsciiAlpha(char c) {
 bool IsSchemeName(std::string_view s) {
     if (s.empty() || !IsAsciiAlpha(s[0])) return false;
     for (char c : s)
-        if (!IsAsciiAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.')
-            return false;
+        if (!IsAsciiAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
     return true;
 }
 
@@ -95,10 +94,18 @@ std::string RemoveDotSegments(std::string_view in) {
     return out;
 }
 
+// A path at the root of the host: "/" and the value. Appended rather than
+// written as "/" + std::string(v), which GCC 12 warns about (-Wrestrict).
+std::string AtRoot(std::string_view v) {
+    std::string r = "/";
+    r += v;
+    return r;
+}
+
 // A relative path put on the folder of the base path.
 std::string Merge(std::string_view basePath, std::string_view path) {
     const std::size_t slash = basePath.rfind('/');
-    if (slash == std::string_view::npos) return "/" + std::string(path);
+    if (slash == std::string_view::npos) return AtRoot(path);
     return std::string(basePath.substr(0, slash + 1)) + std::string(path);
 }
 
@@ -227,7 +234,7 @@ void FollowHostAndPath(std::string_view value, bool viaProxy, THttpTarget& t) {
             t.HostName = u.Host;
             t.RequestPath = AbsoluteTarget(cur.Protocol, u.Host, u.Port, u.Path);
         } else {
-            t.RequestPath = AbsoluteTarget(cur.Protocol, cur.Host, cur.Port, "/" + std::string(value));
+            t.RequestPath = AbsoluteTarget(cur.Protocol, cur.Host, cur.Port, AtRoot(value));
         }
         t.Protocol = cur.Protocol.empty() ? "http" : cur.Protocol;
         t.EffectiveUrl = t.RequestPath;
@@ -241,7 +248,7 @@ void FollowHostAndPath(std::string_view value, bool viaProxy, THttpTarget& t) {
         t.RequestPath = u.Path;
     } else {
         t.EffectiveUrl = SchemeOf(t) + t.HostName + "/" + u.Host;
-        t.RequestPath = "/" + std::string(value);
+        t.RequestPath = AtRoot(value);
     }
 }
 

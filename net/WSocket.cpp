@@ -123,7 +123,7 @@ void TCustomWSocket::ResetDefaults() {
     protoAssigned_ = true;
     proto_ = IPPROTO_TCP;
     type_ = SOCK_STREAM;
-    localPortStr_ = "0";
+    localPortStr_ = std::string("0");  // from a literal of one character GCC 12 warns of overlap (-Wrestrict)
     localAddr_ = "0.0.0.0";
     lingerOnOff_ = wsLingerOn;
     lingerTimeout_ = 0;

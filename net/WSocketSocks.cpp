@@ -25,7 +25,7 @@ void TCustomSocksWSocket::ResetDefaults() {
     socksServerAssigned_ = false;
     socksPort_.clear();
     socksPortAssigned_ = false;
-    socksLevel_ = "5";
+    socksLevel_ = std::string("5");  // from a literal of one character GCC 12 warns of overlap (-Wrestrict)
     socksPhase_ = TSocksPhase::Idle;
     socksRcvCnt_ = 0;
     socksLeftOver_ = 0;

@@ -215,9 +215,11 @@ void TQzController::FinishPass(bool pool) {
     // The hint of the last-host field adds the warnings to the failure it
     // names (or stands alone when the pool passed).
     std::string warnings;
-    for (const auto& h : pass_.Hosts)
-        if (h.CertDaysLeft >= 0)
-            warnings += (warnings.empty() ? "" : "\n") + CertificateWarning(h.Host, h.CertDaysLeft);
+    for (const auto& h : pass_.Hosts) {
+        if (h.CertDaysLeft < 0) continue;
+        if (!warnings.empty()) warnings += '\n';
+        warnings += CertificateWarning(h.Host, h.CertDaysLeft);
+    }
     if (!warnings.empty()) {
         std::string failure =
             failures_.empty() ? "" : failures_.back().first + ": " + failures_.back().second;

@@ -65,8 +65,11 @@ std::string ReadLogFile(const std::string& name, std::size_t limit) {
     const std::size_t cut = text.find('\n');
     const std::size_t keep = cut == std::string::npos ? text.size() : cut + 1;
     const std::size_t skipped = from + keep;
-    return "[" + std::to_string(skipped) + " bytes at the start of " + name +
-           " are not shown; this is its last part]\r\n" + text.substr(keep);
+    std::string shown = "[";
+    shown += std::to_string(skipped) + " bytes at the start of " + name +
+             " are not shown; this is its last part]\r\n";
+    shown.append(text, keep);
+    return shown;
 }
 
 void ViewLogButtonClick(std::string& logName, const std::function<void(const std::string&)>& showStatus,
