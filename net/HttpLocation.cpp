@@ -27,14 +27,28 @@ bool IsSchemeName(std::string_view s) {
     return true;
 }
 
-// A URI reference cut into its parts (the fragment is gone already).
-struct TReference {
-    std::string Scheme;
-    bool HasAuthority = false;
-    std::string Authority;
+// The path of a reference or a target, and its query if it has one ("?" alone
+// is an empty query, which is not the same as none).
+struct TPathAndQuery {
     std::string Path;
     bool HasQuery = false;
     std::string Query;
+
+    void Set(std::string_view v) {
+        if (const std::size_t q = v.find('?'); q != std::string_view::npos) {
+            HasQuery = true;
+            Query = v.substr(q + 1);
+            v = v.substr(0, q);
+        }
+        Path = v;
+    }
+};
+
+// A URI reference cut into its parts (the fragment is gone already).
+struct TReference : TPathAndQuery {
+    std::string Scheme;
+    bool HasAuthority = false;
+    std::string Authority;
 };
 
 TReference ParseReference(std::string_view v) {
@@ -53,12 +67,7 @@ TReference ParseReference(std::string_view v) {
         r.Authority = v.substr(0, end);
         v = end == std::string_view::npos ? std::string_view{} : v.substr(end);
     }
-    if (const std::size_t q = v.find('?'); q != std::string_view::npos) {
-        r.HasQuery = true;
-        r.Query = v.substr(q + 1);
-        v = v.substr(0, q);
-    }
-    r.Path = v;
+    r.Set(v);
     return r;
 }
 
@@ -128,13 +137,10 @@ std::string EncodeTarget(std::string_view v) {
 }
 
 // The URL a reply came from, as the base a reference is resolved against.
-struct TBase {
+struct TBase : TPathAndQuery {
     std::string Scheme;  // never empty
     std::string Host;
     std::string Port;  // as the URL names it; empty for the default
-    std::string Path;  // without the query
-    std::string Query;
-    bool HasQuery = false;
 };
 
 TBase BaseOf(const THttpTarget& t, bool viaProxy) {
@@ -152,12 +158,7 @@ TBase BaseOf(const THttpTarget& t, bool viaProxy) {
         b.Port = t.Port;
     }
     if (b.Scheme.empty()) b.Scheme = "http";
-    if (const std::size_t q = target.find('?'); q != std::string_view::npos) {
-        b.HasQuery = true;
-        b.Query = target.substr(q + 1);
-        target = target.substr(0, q);
-    }
-    b.Path = target;
+    b.Set(target);
     return b;
 }
 
@@ -194,17 +195,18 @@ void FollowReference(const TReference& r, bool viaProxy, THttpTarget& t) {
         port = viaProxy ? b.Port : t.Port;  // the same host on the same port
     }
     const std::string target = (path.empty() ? std::string("/") : path) + (hasQuery ? "?" + query : "");
+    // A reference that names only a host ("http://b.example") is shown so, without a "/".
+    const bool hostOnly = r.HasAuthority && path.empty() && !hasQuery;
     if (viaProxy) {
         t.HostName = host;
-        t.RequestPath =
-            AbsoluteTarget(scheme, host, port, r.HasAuthority && path.empty() && !hasQuery ? "" : target);
+        t.RequestPath = AbsoluteTarget(scheme, host, port, hostOnly ? "" : target);
         t.EffectiveUrl = t.RequestPath;
     } else {
         t.Host = host;
         t.HostName = host;
         t.Port = port.empty() ? DefaultPortForProtocol(scheme) : port;
         t.RequestPath = target;
-        t.EffectiveUrl = scheme + "://" + host + (r.HasAuthority && path.empty() && !hasQuery ? "" : target);
+        t.EffectiveUrl = scheme + "://" + host + (hostOnly ? "" : target);
     }
     if (!r.Scheme.empty()) t.Protocol = r.Scheme;
 }
