@@ -327,9 +327,7 @@ void THttpCli::StartLookup() {
         (!IsBracketed(target_.Host) || IsIPv6Literal(target_.Host))) {
         // The proxy looks the name up: it travels as it stands (an IPv6
         // address without its brackets).
-        std::string host = target_.Host;
-        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
+        const std::string host = WithoutBrackets(target_.Host);
         addresses_.push_back(host);
         resolvedAddress_ = host;
         phase_ = phConnect;

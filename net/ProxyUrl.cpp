@@ -104,9 +104,7 @@ void ApplyProxyUrl(const TProxyUrl& Proxy, THttpCli& Http) {
         case TProxyKind::Socks5h: break;
     }
     // The socket takes an IPv6 proxy's address without its brackets.
-    std::string host = Proxy.Host;
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    Http.SocksServer = host;
+    Http.SocksServer = WithoutBrackets(Proxy.Host);
     Http.SocksPort = Proxy.Port.empty() ? "1080" : Proxy.Port;
     Http.SocksLevel = Proxy.Kind == TProxyKind::Socks4 ? "4" : Proxy.Kind == TProxyKind::Socks4A ? "4A" : "5";
     Http.SocksRemoteLookup = Proxy.Kind == TProxyKind::Socks5h;

@@ -12,6 +12,8 @@
 #include <map>
 #include <mutex>
 
+#include "net/Url.h"
+
 namespace net {
 
 namespace {
@@ -170,8 +172,7 @@ bool TTlsSession::Start(const std::string& hostName, const std::string& sessionK
     ERR_clear_error();
     state_ = tlsHandshaking;
 
-    std::string host = hostName;
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    const std::string host = WithoutBrackets(hostName);
     if (host.empty()) {
         // OpenSSL would take an empty name as "check no name at all".
         FailWith("TLS: no host name to verify");

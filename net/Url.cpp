@@ -122,4 +122,9 @@ std::string HidePassword(std::string_view url) {
     return shown.replace(at + u.User.size() + 1, u.Password.size(), "***");
 }
 
+std::string WithoutBrackets(std::string_view host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    return std::string(host);
+}
+
 }  // namespace net

@@ -36,4 +36,8 @@ TUrlParts SplitUrl(std::string_view url);
 // information, when it has one, becomes "***" (the user name stays).
 std::string HidePassword(std::string_view url);
 
+// A host as sockets and certificates name it: an IPv6 address without the
+// brackets a URL puts around it ("[::1]" -> "::1"); anything else as it stands.
+std::string WithoutBrackets(std::string_view host);
+
 }  // namespace net

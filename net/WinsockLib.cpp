@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "base/Strings.h"
+#include "net/Url.h"
 #include "platform/AsyncSelect.h"
 #include "platform/SocketErrors.h"
 
@@ -289,8 +290,7 @@ bool IsBracketed(const std::string& Str) {
 }
 
 bool IsIPv6Literal(const std::string& Str, std::array<std::uint8_t, 16>* Out) {
-    std::string t = base::Trim(Str);
-    if (t.size() >= 2 && t.front() == '[' && t.back() == ']') t = t.substr(1, t.size() - 2);
+    const std::string t = WithoutBrackets(base::Trim(Str));
     if (t.find(':') == std::string::npos) return false;
     in6_addr a{};
     if (inet_pton(AF_INET6, t.c_str(), &a) != 1) return false;

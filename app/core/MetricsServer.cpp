@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "base/Exception.h"
+#include "net/Url.h"
 
 namespace app {
 
@@ -49,9 +50,9 @@ TMetricsServer::~TMetricsServer() {
 
 void TMetricsServer::Listen(const std::string& addrPort) {
     std::size_t colon = addrPort.rfind(':');
-    std::string addr = colon == std::string::npos ? std::string() : addrPort.substr(0, colon);
-    std::string port = colon == std::string::npos ? addrPort : addrPort.substr(colon + 1);
-    if (addr.size() >= 2 && addr.front() == '[' && addr.back() == ']') addr = addr.substr(1, addr.size() - 2);
+    const std::string addr =
+        colon == std::string::npos ? std::string() : net::WithoutBrackets(addrPort.substr(0, colon));
+    const std::string port = colon == std::string::npos ? addrPort : addrPort.substr(colon + 1);
     try {
         if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos)
             throw base::Exception("a port number is needed");
