@@ -43,6 +43,12 @@ std::string DocumentNameFromPath(std::string path) {
     return path;
 }
 
+// A failure's text with its number, as the log shows it
+// ("Connection refused (Error #10061)").
+std::string WithErrorNumber(const std::string& text, int code) {
+    return text + " (Error #" + std::to_string(code) + ")";
+}
+
 }  // namespace
 
 THttpTransport TransportForProtocol(std::string_view protocol) {
@@ -434,7 +440,7 @@ void THttpCli::ConnectResolved() {
         }
         lastRequestError_ = code;
         statusCode_ = 404;
-        reasonPhrase_ = "can't connect: " + SocketErrorText(code) + " (Error #" + std::to_string(code) + ")";
+        reasonPhrase_ = WithErrorNumber("can't connect: " + SocketErrorText(code), code);
         // The connect failed before it reached the network (a port that is
         // no number nor service): say what was wrong instead of "No Error",
         // and report an error code, not the 0 of success.
@@ -460,8 +466,7 @@ void THttpCli::SessionConnected(std::uint16_t error) {
         lastRequestError_ = error;
         statusCode_ = 404;
         // A SOCKS failure reads with the proxy's text, not as a socket error.
-        reasonPhrase_ = (socksError_.empty() ? SocketErrorText(error) : socksError_) + " (Error #" +
-                        std::to_string(error) + ")";
+        reasonPhrase_ = WithErrorNumber(socksError_.empty() ? SocketErrorText(error) : socksError_, error);
         SessionClosed(0);
         return;
     }
@@ -666,7 +671,7 @@ void THttpCli::SessionClosed(std::uint16_t error) {
     if (error != 0 && (phase_ == phHeader || phase_ == phBody)) {
         // A reset before the reply is complete: what arrived is not the reply.
         lineBuffer_.Clear();
-        SetFailure(SocketErrorText(error) + " (Error #" + std::to_string(error) + ")", error, 0);
+        SetFailure(WithErrorNumber(SocketErrorText(error), error), error, 0);
         EndRequest();
         return;
     }
@@ -1074,7 +1079,7 @@ void THttpCli::ChannelLost(std::uint16_t error) {
     statusCode_ = 404;
     if (error != 0) {
         lastRequestError_ = error;
-        reasonPhrase_ = SocketErrorText(error) + " (Error #" + std::to_string(error) + ")";
+        reasonPhrase_ = WithErrorNumber(SocketErrorText(error), error);
     } else if (phase_ == phTunnel) {
         lastRequestError_ = httperrTunnelRefused;
         reasonPhrase_ = "Proxy closed the connection before the tunnel was open";
