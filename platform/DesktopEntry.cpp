@@ -33,6 +33,14 @@ bool Tokenize(const std::string& exec, std::vector<Token>& tokens) {
         if (cur.empty() || cur.back().code) cur.push_back(Piece{});
         cur.back().text += c;
     };
+    // "%%" is a literal %, any other "%x" the field code x; i is on the %.
+    auto percent = [&](std::size_t& i) {
+        if (exec[i + 1] == '%')
+            literal('%');
+        else
+            cur.push_back(Piece{true, exec[i + 1], {}});
+        ++i;
+    };
     for (std::size_t i = 0; i < exec.size(); ++i) {
         const char c = exec[i];
         if (quoted) {
@@ -41,11 +49,7 @@ bool Tokenize(const std::string& exec, std::vector<Token>& tokens) {
             } else if (c == '\\' && i + 1 < exec.size() && std::strchr("\"`$\\", exec[i + 1])) {
                 literal(exec[++i]);
             } else if (c == '%' && i + 1 < exec.size()) {
-                if (exec[i + 1] == '%')
-                    literal('%');
-                else
-                    cur.push_back(Piece{true, exec[i + 1], {}});
-                ++i;
+                percent(i);
             } else {
                 literal(c);
             }
@@ -62,11 +66,7 @@ bool Tokenize(const std::string& exec, std::vector<Token>& tokens) {
             quoted = true;
             if (cur.empty()) cur.push_back(Piece{});  // "" is an empty argument, not none
         } else if (c == '%' && i + 1 < exec.size()) {
-            if (exec[i + 1] == '%')
-                literal('%');
-            else
-                cur.push_back(Piece{true, exec[i + 1], {}});
-            ++i;
+            percent(i);
         } else {
             literal(c);
         }
