@@ -161,33 +161,6 @@ TEST(MonitorPass, EveryOutcomeWithTheRealClient) {
     c.FormClose();
 }
 
-// Error statuses fail the host and turn the LED red, whatever their body.
-TEST(MonitorPass, ErrorStatusesTurnTheLedRed) {
-    for (const char* status :
-         {"400 Bad Request", "403 Forbidden", "500 Internal Server Error", "503 Service Unavailable"}) {
-        SCOPED_TRACE(status);
-        WorkDir dir;
-        TScriptedPeer peer({Answer(std::string("HTTP/1.0 ") + status +
-                                   "\r\nContent-Type: text/html\r\n\r\n<html>sorry</html>")});
-        PutFile("sentrel.ini", Ini({peer.HostPort()}));
-        RecordingView view;
-        app::TServerForm settings;
-        auto http = app::MakeHttpGetter();
-        app::TQzController c(view, settings, *http);
-        c.FormCreate();
-        c.FormShow();
-        TWatchdog dog(20000, [&] { http->Abort(); });
-        c.CheckNowButtonClick();
-        Lines lines = LogLines();
-        ASSERT_GE(lines.size(), 3u);
-        EXPECT_EQ(lines[lines.size() - 3], "!Error accessing host: " + peer.HostPort());
-        EXPECT_EQ(lines.back(), "?At least one connection failed!");
-        EXPECT_EQ(view.ledColor, app::kRed);
-        EXPECT_TRUE(view.ledBlink);
-        c.FormClose();
-    }
-}
-
 // --check with a host for each reply a server may give: a reply that is no
 // success fails its host, and a healthy reply in an unusual form passes.
 // The password of a host is never shown or logged.
