@@ -333,13 +333,8 @@ void THttpCli::StartLookup() {
         (!IsBracketed(target_.Host) || IsIPv6Literal(target_.Host))) {
         // The proxy looks the name up: it travels as it stands (an IPv6
         // address without its brackets).
-        const std::string host = WithoutBrackets(target_.Host);
-        addresses_.push_back(host);
-        resolvedAddress_ = host;
-        phase_ = phConnect;
-        SetState(hsResolved);
-        if (state_ != hsResolved) return;
-        ConnectResolved();
+        addresses_.push_back(WithoutBrackets(target_.Host));
+        ConnectFirstAddress();
         return;
     }
     try {
@@ -369,6 +364,10 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
     }
     addresses_ = socket_->DnsResultList();
     if (addresses_.empty()) addresses_.push_back(socket_->DnsResult());
+    ConnectFirstAddress();
+}
+
+void THttpCli::ConnectFirstAddress() {
     addressIndex_ = 0;
     resolvedAddress_ = addresses_.front();
     phase_ = phConnect;

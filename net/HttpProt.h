@@ -339,6 +339,8 @@ private:
     void AddressDirect();
     // Connects to resolvedAddress_ (through the SOCKS proxy when one is set).
     void ConnectResolved();
+    // The server's addresses are known (addresses_): the first one is connected to.
+    void ConnectFirstAddress();
     // Whether a failed connect with this code goes on to the next address.
     bool CanFailOver(int error) const;
     // Connects to the next address after the failed one was closed.
