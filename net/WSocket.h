@@ -444,6 +444,8 @@ protected:
     // Moves the held bytes to the front: always when Full, else only when
     // the bytes already taken outweigh them.
     void CompactHeld(bool Full);
+    // Drops everything held and gives its memory back.
+    void ReleaseHeld();
     // Drops what is held, closes with 10040 and reports the overlong line.
     void LineTooLong();
     bool OverLimit(std::size_t n) const { return LineLimit > 0 && n > static_cast<std::size_t>(LineLimit); }

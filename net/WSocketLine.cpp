@@ -16,11 +16,7 @@ using platform::WPARAM;
 
 TCustomLineWSocket::TCustomLineWSocket(base::TObject* AOwner) : TCustomSocksWSocket(AOwner) {}
 
-TCustomLineWSocket::~TCustomLineWSocket() {
-    lineBuf_.clear();
-    lineStart_ = 0;
-    curLineLength_ = 0;
-}
+TCustomLineWSocket::~TCustomLineWSocket() = default;
 
 int TCustomLineWSocket::RcvdCount() {
     if (lineMode_) return curLineLength_;
@@ -77,6 +73,13 @@ void TCustomLineWSocket::CompactHeld(bool Full) {
     if (!Full && lineStart_ < lineBuf_.size() - lineStart_) return;
     lineBuf_.erase(0, lineStart_);
     lineStart_ = 0;
+}
+
+void TCustomLineWSocket::ReleaseHeld() {
+    lineBuf_.clear();
+    lineBuf_.shrink_to_fit();
+    lineStart_ = 0;
+    curLineLength_ = 0;
 }
 
 int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize) {
@@ -172,10 +175,7 @@ bool TCustomLineWSocket::DeliverLines(std::size_t Start) {
 }
 
 void TCustomLineWSocket::LineTooLong() {
-    lineBuf_.clear();
-    lineBuf_.shrink_to_fit();
-    lineStart_ = 0;
-    curLineLength_ = 0;
+    ReleaseHeld();
     const ESocketException error("Line too long: no line end within " + std::to_string(LineLimit) + " bytes");
     CallOutGuard guard(*this);
     // OnError learns of it while the connection is still there; without
@@ -200,10 +200,7 @@ void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error) {
         }
         if (!guard.Alive()) return;
     }
-    lineBuf_.clear();
-    lineBuf_.shrink_to_fit();
-    lineStart_ = 0;
-    curLineLength_ = 0;
+    ReleaseHeld();
     TCustomSocksWSocket::TriggerSessionClosed(Error);
 }
 
