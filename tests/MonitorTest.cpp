@@ -238,22 +238,28 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
 }
 
 // A name with a control character is no host: it fails without a lookup,
-// instead of checking the part before a NUL and logging the whole.
+// instead of checking the part before a NUL and logging the whole, in a pass
+// one host at a time and in one that fetches several at once.
 TEST(MonitorPass, HostNamesWithControlCharactersAreInvalid) {
-    WorkDir dir;
-    TScriptedPeer page({Answer(kPage)});
-    const Lines hosts{page.HostPort() + std::string("\0.invalid", 9), page.HostPort() + "\x1b[2J"};
-    RecordingView view;
-    app::TServerForm settings;
-    auto http = app::MakeHttpGetter();
-    app::TQzController c(view, settings, *http);
-    c.FormCreate();
-    c.SetHostList(hosts);
-    c.OpenLog();
-    TWatchdog dog(20000, [&] { http->Abort(); });
-    c.CheckNowButtonClick();
-    ASSERT_EQ(c.Failures().size(), 2u);
-    for (const auto& f : c.Failures()) EXPECT_EQ(f.second, "invalid host name");
+    for (int concurrency : {1, 2}) {
+        SCOPED_TRACE(concurrency);
+        WorkDir dir;
+        TScriptedPeer page({Answer(kPage)});
+        const Lines hosts{page.HostPort() + std::string("\0.invalid", 9), page.HostPort() + "\x1b[2J"};
+        RecordingView view;
+        app::TServerForm settings;
+        auto http = app::MakeHttpGetter();
+        app::TQzController c(view, settings, *http);
+        c.FormCreate();
+        c.SetConcurrency(concurrency);
+        c.SetHostList(hosts);
+        c.OpenLog();
+        TWatchdog dog(20000, [&] { http->Abort(); });
+        c.CheckNowButtonClick();
+        ASSERT_EQ(c.Failures().size(), 2u);
+        for (const auto& f : c.Failures()) EXPECT_EQ(f.second, "invalid host name");
+        EXPECT_EQ(page.Requests().size(), 0u);
+    }
 }
 
 // A server that sends a body without end: the pass reads until its time

@@ -54,18 +54,7 @@ public:
     }
 
     void Get(const std::string& url, base::TStream& body) override {
-        statusCode_ = 0;
-        certExpiry_ = 0;
-        // A name with a control character names no host (a NUL would cut it
-        // short and another host would be checked than the one logged).
-        if (std::any_of(url.begin(), url.end(), [](char ch) {
-                const auto c = static_cast<unsigned char>(ch);
-                return c < 0x20 || c == 0x7F;
-            }))
-            throw base::Exception("invalid host name");
-        ApplyProxy();
-        http_.URL = url;
-        http_.ReceiveStream = &body;
+        Prepare(url, body);
         struct Release {
             net::THttpCli& c;
             ~Release() { c.ReceiveStream = nullptr; }  // the stream dies with the host's step
@@ -78,11 +67,7 @@ public:
     std::int64_t LastCertificateExpiry() const override { return certExpiry_; }
 
     void Start(const std::string& url, base::TStream& body, Done done) override {
-        statusCode_ = 0;
-        certExpiry_ = 0;
-        ApplyProxy();
-        http_.URL = url;
-        http_.ReceiveStream = &body;
+        Prepare(url, body);
         done_ = std::move(done);
         try {
             http_.StartRequest(net::rqGet);
@@ -98,6 +83,22 @@ public:
     std::unique_ptr<HttpGetter> MakeAnother() override { return std::make_unique<HttpCliGetter>(settings_); }
 
 private:
+    // What a request starts from, whether it is waited for or started.
+    void Prepare(const std::string& url, base::TStream& body) {
+        statusCode_ = 0;
+        certExpiry_ = 0;
+        // A name with a control character names no host (a NUL would cut it
+        // short and another host would be checked than the one logged).
+        if (std::any_of(url.begin(), url.end(), [](char ch) {
+                const auto c = static_cast<unsigned char>(ch);
+                return c < 0x20 || c == 0x7F;
+            }))
+            throw base::Exception("invalid host name");
+        ApplyProxy();
+        http_.URL = url;
+        http_.ReceiveStream = &body;
+    }
+
     // The settings' proxy as it stands now; one that cannot be read fails
     // the request (it never goes direct instead).
     void ApplyProxy() {
