@@ -161,12 +161,42 @@ TEST(MonitorPass, EveryOutcomeWithTheRealClient) {
     c.FormClose();
 }
 
-// --check with a host for each kind of reply a server may give: a reply that
-// is no success fails its host, and a healthy reply in an unusual form
-// passes. (The client's own test has a row for every malformed header; these
-// rows are the kinds of failure as the pass sees them.)
+// Error statuses fail the host and turn the LED red, whatever their body.
+TEST(MonitorPass, ErrorStatusesTurnTheLedRed) {
+    for (const char* status :
+         {"400 Bad Request", "403 Forbidden", "500 Internal Server Error", "503 Service Unavailable"}) {
+        SCOPED_TRACE(status);
+        WorkDir dir;
+        TScriptedPeer peer({Answer(std::string("HTTP/1.0 ") + status +
+                                   "\r\nContent-Type: text/html\r\n\r\n<html>sorry</html>")});
+        PutFile("sentrel.ini", Ini({peer.HostPort()}));
+        RecordingView view;
+        app::TServerForm settings;
+        auto http = app::MakeHttpGetter();
+        app::TQzController c(view, settings, *http);
+        c.FormCreate();
+        c.FormShow();
+        TWatchdog dog(20000, [&] { http->Abort(); });
+        c.CheckNowButtonClick();
+        Lines lines = LogLines();
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[lines.size() - 3], "!Error accessing host: " + peer.HostPort());
+        EXPECT_EQ(lines.back(), "?At least one connection failed!");
+        EXPECT_EQ(view.ledColor, app::kRed);
+        EXPECT_TRUE(view.ledBlink);
+        c.FormClose();
+    }
+}
+
+// --check with a host for each reply a server may give: a reply that is no
+// success fails its host, and a healthy reply in an unusual form passes.
 // The password of a host is never shown or logged.
 TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
+    const std::string manyLines = [] {
+        std::string s = "HTTP/1.0 200 OK\r\n";
+        for (int i = 0; i < 60000; ++i) s += "X: y\r\n";
+        return s;
+    }();
     const std::string kept = "Content-Length: 5\r\n\r\nhello";
     struct {
         std::vector<TPeerScript> scripts;
@@ -175,11 +205,19 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
     } cases[] = {
         {{{ReadRequest(), CloseConn()}}, false, "empty reply"},
         {{{ReadRequest(), ResetConn()}}, false, "reset before the reply"},
+        {{{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\nX: "), PauseMs(100), ResetConn()}},
+         false,
+         "reset in the header"},
         {{{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\n\r\nsome"), PauseMs(100), ResetConn()}},
          false,
          "reset in a body without a length"},
         {{{ReadRequest(), SendBytes("SSH-2.0-OpenSSH_9.2p1\r\n"), WaitForClose(12000)}}, false, "not HTTP"},
         {{Answer("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nshort")}, false, "body cut short"},
+        {{{ReadRequest(), SendBytes(std::string("HTTP/1.0 200 OK\r\nX: a\0b\r\n\r\nbody", 31)),
+           WaitForClose(12000)}},
+         false,
+         "zero byte in the header"},
+        {{{ReadRequest(), SendBytes(manyLines), WaitForClose(12000)}}, false, "header too large"},
         {{Answer("HTTP/1.0 400 Bad Request\r\n\r\nbad")}, false, "400"},
         {{Answer("HTTP/1.0 403 Forbidden\r\n\r\nno")}, false, "403"},
         {{Answer("HTTP/1.0 500 Internal Server Error\r\n\r\noops")}, false, "500"},
