@@ -1,6 +1,5 @@
 #include "app/core/Headless.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "app/core/HttpGetter.h"
@@ -39,56 +38,6 @@ public:
     void SetStatusLedBlink(bool) override {}
     void SetStatusLedValue(bool) override {}
     void SetActiveLed(bool) override {}
-};
-
-// How long each request of a run took, in the order the requests started,
-// which is the pass's list order: the client of every slot of a concurrent
-// pass is one of these too, sharing the list.
-class TimingGetter : public HttpGetter {
-public:
-    using Times = std::vector<double>;  // milliseconds; -1 while running
-    TimingGetter(std::unique_ptr<HttpGetter> inner, std::shared_ptr<Times> times)
-        : inner_(std::move(inner)), times_(std::move(times)) {}
-    const Times& Taken() const { return *times_; }
-
-    void Get(const std::string& url, base::TStream& body) override {
-        auto stop = Clock(Begin());
-        struct End {
-            decltype(stop)& s;
-            ~End() { s(); }
-        } end{stop};
-        inner_->Get(url, body);
-    }
-    void Start(const std::string& url, base::TStream& body, Done done) override {
-        inner_->Start(url, body, [stop = Clock(Begin()), done](bool failed, const std::string& reason) {
-            stop();
-            done(failed, reason);
-        });
-    }
-    void Abort() override { inner_->Abort(); }
-    int LastStatusCode() const override { return inner_->LastStatusCode(); }
-    std::int64_t LastCertificateExpiry() const override { return inner_->LastCertificateExpiry(); }
-    std::unique_ptr<HttpGetter> MakeAnother() override {
-        auto inner = inner_->MakeAnother();
-        return inner ? std::make_unique<TimingGetter>(std::move(inner), times_) : nullptr;
-    }
-
-private:
-    std::size_t Begin() {
-        times_->push_back(-1);
-        return times_->size() - 1;
-    }
-    // Returns what stops the clock of request i.
-    std::function<void()> Clock(std::size_t i) {
-        auto started = std::chrono::steady_clock::now();
-        return [times = times_, i, started] {
-            (*times)[i] =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-        };
-    }
-
-    std::unique_ptr<HttpGetter> inner_;
-    std::shared_ptr<Times> times_;
 };
 
 void InitApplication() {
@@ -155,9 +104,9 @@ int RunHeadless(const CommandLine& cl) {
 int RunCheck(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
-    TimingGetter http(MakeHttpGetter(settings), std::make_shared<TimingGetter::Times>());
+    auto http = MakeHttpGetter(settings);
     PrintingView view;
-    TQzController controller(view, settings, http);
+    TQzController controller(view, settings, *http);
     controller.SetConcurrency(cl.Concurrency);
     // A host's outcome lines say how long its request took; a failure also
     // says why.
@@ -167,12 +116,11 @@ int RunCheck(const CommandLine& cl) {
         if (!failures.empty() && text == "Error accessing host: " + failures.back().first)
             line += " (" + failures.back().second + ")";
         if (!controller.Checking()) return line;
-        std::size_t i = static_cast<std::size_t>(controller.HostIndex()) - 1;
-        const std::string host = controller.CurrentHost();
-        if ((text == "Error accessing host: " + host || text == "Successful connection to: " + host) &&
-            i < http.Taken().size() && http.Taken()[i] >= 0) {
+        const THostOutcome& host = controller.HostOutcome();
+        if (text == "Error accessing host: " + host.Host ||
+            text == "Successful connection to: " + host.Host) {
             char ms[32];
-            std::snprintf(ms, sizeof ms, " [%.1f ms]", http.Taken()[i]);
+            std::snprintf(ms, sizeof ms, " [%.1f ms]", host.Seconds * 1000);
             line += ms;
         }
         return line;

@@ -160,6 +160,7 @@ void TQzController::CheckPool() {
         if (closed_) return;
         outcome.Passed = !failed;
         outcome.Reason = reason;
+        hostOutcome_ = outcome;
         if (failed) {
             // The reason is kept before the failure is shown, so whoever
             // shows the status line can say why.

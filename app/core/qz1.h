@@ -66,6 +66,9 @@ public:
     platform::TTimer& LoopTimer() { return loopTimer_; }
     // Set while a pass runs.
     bool Checking() const { return checking_; }
+    // While a pass shows a host's outcome: what it has learnt of that host
+    // (its name as shown, how long its request took).
+    const THostOutcome& HostOutcome() const { return hostOutcome_; }
     // Why each host of the last pass failed (host, reason), in pass order.
     const std::vector<std::pair<std::string, std::string>>& Failures() const { return failures_; }
     // Called for each failed host with the reason its client gave.
@@ -135,6 +138,7 @@ private:
     bool closed_ = false;
     std::vector<std::string> hostList_;
     std::int32_t hostIndex_ = 0;
+    THostOutcome hostOutcome_;
     std::unique_ptr<eventlog::tKvolog> log_;
     platform::TTimer loopTimer_;
     std::vector<std::pair<std::string, std::string>> failures_;
