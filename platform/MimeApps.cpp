@@ -1,5 +1,8 @@
 #include "platform/MimeApps.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -14,8 +17,12 @@ std::string Env(const char* name) {
     return v ? v : "";
 }
 
+// $HOME, or the user's home from the password file when it is not set.
 std::string Home() {
-    return Env("HOME");
+    std::string home = Env("HOME");
+    if (!home.empty()) return home;
+    const passwd* pw = getpwuid(getuid());
+    return pw && pw->pw_dir ? pw->pw_dir : "/";
 }
 
 // The absolute entries of a colon-separated list; the fallback when none is.

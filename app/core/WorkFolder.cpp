@@ -1,24 +1,17 @@
 #include "app/core/WorkFolder.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "platform/MimeApps.h"
 
 namespace app {
 
 namespace {
-
-std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    const passwd* pw = getpwuid(getuid());
-    return pw && pw->pw_dir ? pw->pw_dir : "/";
-}
 
 // mkdir -p: each missing component, the last one private to the user.
 bool MakeFolders(const std::string& dir) {
@@ -33,8 +26,7 @@ bool MakeFolders(const std::string& dir) {
 }  // namespace
 
 std::string UserFolder() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base = xdg && xdg[0] == '/' ? std::string(xdg) : HomeFolder() + "/.config";
+    std::string base = platform::XdgConfigHome();
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     return base + "/sentrel";
 }
