@@ -136,14 +136,6 @@ int main(int argc, char** argv) {
         try {
             http.PerformRequest(opt.head ? net::rqHead : net::rqGet);
             if (!opt.silent) std::fprintf(stderr, "%d %s\n", http.StatusCode(), http.ReasonPhrase().c_str());
-            // The server ends the body by closing; a body shorter than it
-            // announced was cut off on the way.
-            if (!opt.head && http.ContentLength() >= 0 && http.ReceivedCount() < http.ContentLength() &&
-                http.StatusCode() >= 200 && http.StatusCode() < 300) {
-                std::fprintf(stderr, "sentrel-get: %s: transfer closed with %d bytes remaining\n",
-                             shown.c_str(), http.ContentLength() - http.ReceivedCount());
-                status = 1;
-            }
         } catch (const net::EHttpException& e) {
             // A reply that carried an error status is shown like any other
             // status; a local failure has only its text.
