@@ -17,7 +17,9 @@ bench_rounds=${ROUNDS:-7}
 bench_warmup=${WARMUP:-2}
 bench_missed=0
 bench_met=0
-bench_results=$(mktemp "${TMPDIR:-/tmp}/sentrel-bench-results-XXXXXX")
+# The list of cases and the medians live in the script's $work (see
+# scripts/nginx-lib.sh), which goes away with it however it ends.
+bench_results=
 bench_cases=
 echo "bench: ${0##*/} on $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -68,10 +70,12 @@ bench_need() {
         { echo "bench: cannot install ${missing[*]}"; exit 1; }
 }
 
-# bench_begin: starts a new list of cases.
+# bench_begin: starts a new list of cases (after nginx_workdir).
 bench_begin() {
-    [ -z "$bench_cases" ] || rm -f "$bench_cases"
-    bench_cases=$(mktemp "${TMPDIR:-/tmp}/sentrel-bench-cases-XXXXXX")
+    bench_cases=${work:?bench_begin needs the folder of nginx_workdir}/bench-cases
+    bench_results=$work/bench-results
+    : >"$bench_cases"
+    touch "$bench_results"
 }
 
 # bench_case -n NAME [-l LABEL] [-e CHECK]... -- COMMAND...: adds a case (see
@@ -99,7 +103,7 @@ bench_run() {
 }
 
 # result KEY: a median the last runs left ("get.wall_ratio"), empty if none.
-result() { awk -F= -v k="$1" '$1 == k { v = $2 } END { print v }' "$bench_results"; }
+result() { [ -z "$bench_results" ] || awk -F= -v k="$1" '$1 == k { v = $2 } END { print v }' "$bench_results"; }
 
 # target TEXT VALUE OP LIMIT: prints the verdict on one target (OP is <= or >=)
 # and counts it.
@@ -120,7 +124,6 @@ target() {
 # bench_verdict: the count of targets met and missed; the exit status of a
 # script is 1 when any was missed.
 bench_verdict() {
-    rm -f "$bench_results" "$bench_cases"
     echo "targets: $bench_met met, $bench_missed missed (load average now $(cut -d' ' -f1-3 /proc/loadavg))"
     [ "$bench_missed" -eq 0 ]
 }
