@@ -11,11 +11,6 @@ bool Secure(std::string_view protocol) {
     return base::SameText(protocol, "https");
 }
 
-// The scheme a target on the current hop's host is reported with.
-std::string SchemeOf(const THttpTarget& t) {
-    return Secure(t.Protocol) ? "https://" : "http://";
-}
-
 bool IsAsciiAlpha(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -158,57 +153,70 @@ TBase BaseOf(const THttpTarget& t, bool viaProxy) {
         b.Port = t.Port;
     }
     if (b.Scheme.empty()) b.Scheme = "http";
+    if (b.Port == DefaultPortForProtocol(b.Scheme)) b.Port.clear();
     b.Set(target);
     return b;
 }
 
-// Resolves a reference against the current target and moves the target there.
-void FollowReference(const TReference& r, bool viaProxy, THttpTarget& t) {
-    const TBase b = BaseOf(t, viaProxy);
-    // A scheme that repeats the base's, with no authority, is a relative
-    // reference written the old way ("http:/x").
-    const bool sameScheme = base::SameText(r.Scheme, b.Scheme) && !r.HasAuthority;
-    const std::string scheme = r.Scheme.empty() ? b.Scheme : r.Scheme;
-    std::string path;
-    std::string query = r.Query;
-    bool hasQuery = r.HasQuery;
-    if ((!r.Scheme.empty() && !sameScheme) || r.HasAuthority) {
-        path = RemoveDotSegments(r.Path);
+// Where a reference points: one absolute URL, from which both the direct and
+// the proxy request are made.
+struct TAbsolute {
+    std::string Scheme;  // as written
+    std::string Host;
+    std::string Port;  // as named; empty for the scheme's default
+    std::string Path;
+    bool HasQuery = false;
+    std::string Query;
+    bool HostOnly = false;  // only a host was named ("http://b.example"): shown so, without a "/"
+
+    std::string Target() const {
+        return (Path.empty() ? std::string("/") : Path) + (HasQuery ? "?" + Query : "");
+    }
+};
+
+// Whether a port as a URL names it can be one: empty, or 1 to 65535.
+bool IsPort(std::string_view port) {
+    if (port.empty()) return true;
+    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    const int n = std::stoi(std::string(port));
+    return n >= 1 && n <= 65535;
+}
+
+// Resolves a reference against the base URL (RFC 3986 section 5.2; a scheme
+// that repeats the base's with no authority is a relative reference written
+// the old way, "http:/x").
+TAbsolute Resolve(const TReference& r, const TBase& b) {
+    TAbsolute a;
+    a.Scheme = r.Scheme.empty() ? b.Scheme : r.Scheme;
+    a.Host = b.Host;
+    a.Port = b.Port;
+    a.HasQuery = r.HasQuery;
+    a.Query = r.Query;
+    const bool sameScheme = r.Scheme.empty() || base::SameText(r.Scheme, b.Scheme);
+    if (r.HasAuthority) {
+        const TUrlParts u = SplitUrl("http://" + r.Authority);  // user information is never used
+        a.Host = u.Host;
+        a.Port = u.Port;
+        a.Path = RemoveDotSegments(r.Path);
+        a.HostOnly = r.Path.empty() && !r.HasQuery;
+    } else if (!sameScheme) {
+        // Another scheme with a path and no host ("http:page.html" from an
+        // https page): the same host on that scheme's port, the path from the
+        // root.
+        a.Port.clear();
+        a.Path = RemoveDotSegments(!r.Path.empty() && r.Path[0] == '/' ? r.Path : AtRoot(r.Path));
     } else if (r.Path.empty()) {
-        path = b.Path;
-        if (!hasQuery) {
-            hasQuery = b.HasQuery;
-            query = b.Query;
+        a.Path = b.Path;
+        if (!r.HasQuery) {
+            a.HasQuery = b.HasQuery;
+            a.Query = b.Query;
         }
     } else if (r.Path[0] == '/') {
-        path = RemoveDotSegments(r.Path);
+        a.Path = RemoveDotSegments(r.Path);
     } else {
-        path = RemoveDotSegments(Merge(b.Path, r.Path));
+        a.Path = RemoveDotSegments(Merge(b.Path, r.Path));
     }
-    std::string host = b.Host;
-    std::string port;
-    if (r.HasAuthority) {
-        TUrlParts a = SplitUrl("http://" + r.Authority);  // user information is never used
-        host = a.Host;
-        port = a.Port;
-    } else if (Secure(scheme) == Secure(b.Scheme)) {
-        port = viaProxy ? b.Port : t.Port;  // the same host on the same port
-    }
-    const std::string target = (path.empty() ? std::string("/") : path) + (hasQuery ? "?" + query : "");
-    // A reference that names only a host ("http://b.example") is shown so, without a "/".
-    const bool hostOnly = r.HasAuthority && path.empty() && !hasQuery;
-    if (viaProxy) {
-        t.HostName = host;
-        t.RequestPath = AbsoluteTarget(scheme, host, port, hostOnly ? "" : target);
-        t.EffectiveUrl = t.RequestPath;
-    } else {
-        t.Host = host;
-        t.HostName = host;
-        t.Port = port.empty() ? DefaultPortForProtocol(scheme) : port;
-        t.RequestPath = target;
-        t.EffectiveUrl = scheme + "://" + host + (hostOnly ? "" : target);
-    }
-    if (!r.Scheme.empty()) t.Protocol = r.Scheme;
+    return a;
 }
 
 // Whether the value cannot be a relative reference and is no URL either:
@@ -225,33 +233,26 @@ bool HostAndPathForm(std::string_view v) {
 }
 
 // A value read as a pool entry is written: "host:port/path" moves to that
-// host (the protocol, and the port unless named, go on), and anything else
-// ("name:9") is a document at the root of the same host.
-void FollowHostAndPath(std::string_view value, bool viaProxy, THttpTarget& t) {
-    TUrlParts u = SplitUrl(value);
-    const bool hostAndPath = !u.Host.empty() && !u.Path.empty();
-    if (viaProxy) {
-        TUrlParts cur = SplitUrl(t.RequestPath);  // the current absolute target
-        if (hostAndPath) {
-            t.HostName = u.Host;
-            t.RequestPath = AbsoluteTarget(cur.Protocol, u.Host, u.Port, u.Path);
-        } else {
-            t.RequestPath = AbsoluteTarget(cur.Protocol, cur.Host, cur.Port, AtRoot(value));
-        }
-        t.Protocol = cur.Protocol.empty() ? "http" : cur.Protocol;
-        t.EffectiveUrl = t.RequestPath;
-        return;
-    }
-    if (hostAndPath) {
-        // An https hop on 443 does not turn into plain HTTP to port 443.
-        t.Host = u.Host;
-        t.HostName = u.Host;
-        if (!u.Port.empty()) t.Port = u.Port;
-        t.RequestPath = u.Path;
+// host on the same scheme (its default port unless one is named), and
+// anything else ("name:9") is a document at the root of the same host.
+TAbsolute ResolveHostAndPath(std::string_view value, const TBase& b) {
+    const TUrlParts u = SplitUrl(value);
+    TAbsolute a;
+    a.Scheme = b.Scheme;
+    if (!u.Host.empty() && !u.Path.empty()) {
+        TPathAndQuery pq;
+        pq.Set(u.Path);
+        a.Host = u.Host;
+        a.Port = u.Port;
+        a.Path = RemoveDotSegments(pq.Path);
+        a.HasQuery = pq.HasQuery;
+        a.Query = pq.Query;
     } else {
-        t.EffectiveUrl = SchemeOf(t) + t.HostName + "/" + u.Host;
-        t.RequestPath = AtRoot(value);
+        a.Host = b.Host;
+        a.Port = b.Port;
+        a.Path = AtRoot(value);
     }
+    return a;
 }
 
 }  // namespace
@@ -281,13 +282,36 @@ TLocationResult FollowLocation(std::string_view value, bool viaProxy, THttpTarge
     if (const std::size_t hash = value.find('#'); hash != std::string_view::npos)
         value = value.substr(0, hash);
     const std::string encoded = EncodeTarget(value);
+    const TBase b = BaseOf(target, viaProxy);
+    TAbsolute a;
+    std::string namedScheme;  // the scheme the value names, if any
     if (encoded.empty()) {
-        FollowReference(TReference{}, viaProxy, target);  // "#top" alone: the same document again
+        a = Resolve(TReference{}, b);  // "#top" alone: the same document again
     } else if (HostAndPathForm(encoded)) {
-        FollowHostAndPath(encoded, viaProxy, target);
+        a = ResolveHostAndPath(encoded, b);
     } else {
-        FollowReference(ParseReference(encoded), viaProxy, target);
+        const TReference r = ParseReference(encoded);
+        if (!r.Scheme.empty() && !IsHttpProtocol(r.Scheme)) return TLocationResult::lrUnsupported;
+        namedScheme = r.Scheme;
+        a = Resolve(r, b);
     }
+    // "//other:81:/x" names the host "other:81", which is none.
+    if (!IsValidHost(a.Host) || !IsPort(a.Port)) return TLocationResult::lrInvalid;
+
+    // Both ways of addressing come from the one URL.
+    const std::string path = a.HostOnly ? std::string() : a.Target();
+    if (viaProxy) {
+        target.HostName = a.Host;
+        target.RequestPath = AbsoluteTarget(a.Scheme, a.Host, a.Port, path);
+        target.EffectiveUrl = target.RequestPath;
+    } else {
+        target.Host = a.Host;
+        target.HostName = a.Host;
+        target.Port = a.Port.empty() ? DefaultPortForProtocol(a.Scheme) : a.Port;
+        target.RequestPath = a.Target();
+        target.EffectiveUrl = a.Scheme + "://" + a.Host + path;  // the port is never shown
+    }
+    if (!namedScheme.empty()) target.Protocol = namedScheme;
     return TLocationResult::lrFollowed;
 }
 

@@ -35,9 +35,10 @@ struct THttpTarget {
 };
 
 enum class TLocationResult : std::uint8_t {
-    lrIgnored,   // the value names nothing (empty or blanks only): target unchanged
-    lrFollowed,  // target now names where the value points
-    lrInvalid,   // the value holds control characters: target unchanged
+    lrIgnored,      // the value names nothing (empty or blanks only): target unchanged
+    lrFollowed,     // target now names where the value points
+    lrInvalid,      // control characters, or a host that is none: target unchanged
+    lrUnsupported,  // a scheme other than http and https: target unchanged
 };
 
 // Moves target to where a location value points.

@@ -108,6 +108,7 @@ THttpCli::THttpCli() {
 }
 
 THttpCli::~THttpCli() {
+    *alive_ = false;
     platform::DeallocateHWnd(window_);
     // The socket's last events (a cancelled lookup, the close) must not reach
     // a client that is going away.
@@ -190,9 +191,9 @@ void THttpCli::PerformRequest(THttpRequest kind) {
             platform::Application().HandleMessage();
         }
     }
-    if (statusCode_ >= 400)
-        throw EHttpException(reasonPhrase_,
-                             failureCode_ != 0 ? failureCode_ : static_cast<std::uint16_t>(statusCode_));
+    if (hop_.StatusCode >= 400)
+        throw EHttpException(hop_.ReasonPhrase,
+                             failureCode_ != 0 ? failureCode_ : static_cast<std::uint16_t>(hop_.StatusCode));
 }
 
 void THttpCli::StartLookup() {
@@ -221,8 +222,8 @@ void THttpCli::StartLookup() {
         if (state_ != hsResolving) return;
         int code = socket_->LastError();
         lastRequestError_ = code != 0 ? code : 11001;
-        statusCode_ = 404;
-        reasonPhrase_ = "can't resolve hostname to IP address";
+        hop_.StatusCode = 404;
+        hop_.ReasonPhrase = "can't resolve hostname to IP address";
         SessionClosed(0);
     }
 }
@@ -233,8 +234,8 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
     if (state_ != hsResolving) return;  // aborted, timed out, or no lookup of ours
     if (error != 0) {
         lastRequestError_ = error;
-        statusCode_ = 404;
-        reasonPhrase_ = "can't resolve hostname to IP address";
+        hop_.StatusCode = 404;
+        hop_.ReasonPhrase = "can't resolve hostname to IP address";
         SessionClosed(0);
         return;
     }
@@ -314,13 +315,13 @@ void THttpCli::ConnectResolved() {
             return;
         }
         lastRequestError_ = code;
-        statusCode_ = 404;
-        reasonPhrase_ = WithErrorNumber("can't connect: " + SocketErrorText(code), code);
+        hop_.StatusCode = 404;
+        hop_.ReasonPhrase = WithErrorNumber("can't connect: " + SocketErrorText(code), code);
         // The connect failed before it reached the network (a port that is
         // no number nor service): say what was wrong instead of "No Error",
         // and report an error code, not the 0 of success.
         if (code == 0) {
-            reasonPhrase_ = "can't connect: " + std::string(e.what());
+            hop_.ReasonPhrase = "can't connect: " + std::string(e.what());
             lastRequestError_ = 10022;
         }
         socket_->Close();
@@ -339,9 +340,10 @@ void THttpCli::SessionConnected(std::uint16_t error) {
             return;
         }
         lastRequestError_ = error;
-        statusCode_ = 404;
+        hop_.StatusCode = 404;
         // A SOCKS failure reads with the proxy's text, not as a socket error.
-        reasonPhrase_ = WithErrorNumber(socksError_.empty() ? SocketErrorText(error) : socksError_, error);
+        hop_.ReasonPhrase =
+            WithErrorNumber(socksError_.empty() ? SocketErrorText(error) : socksError_, error);
         SessionClosed(0);
         return;
     }
@@ -386,8 +388,8 @@ void THttpCli::AbortWith(const std::string& reason, int error, std::uint16_t fai
 }
 
 void THttpCli::SetFailure(const std::string& reason, int error, std::uint16_t failureCode) {
-    statusCode_ = 404;
-    reasonPhrase_ = reason;
+    hop_.StatusCode = 404;
+    hop_.ReasonPhrase = reason;
     lastRequestError_ = error;
     failureCode_ = failureCode;
 }

@@ -122,18 +122,24 @@ constexpr int httperrEmptyReply = 11;
 // "Invalid HTTP reply": the reply begins neither with a status line nor
 // with a document sent without a header.
 constexpr int httperrInvalidReply = 12;
-// "Invalid HTTP header": a header line holds a zero byte.
+// "Invalid HTTP header": a header line holds a zero byte, a second status
+// line comes inside a header, or Content-Length is no single plain number.
 constexpr int httperrInvalidHeader = 13;
 // "transfer closed with N bytes remaining": the connection ended before
-// Content-Length bytes of body had come.
+// Content-Length bytes of body had come; "transfer closed": it ended inside
+// a header, after its status line and before its empty line.
 constexpr int httperrTransferClosed = 14;
-// "Invalid redirection": a Location value with control characters.
+// "Invalid redirection": a Location value with control characters, or one
+// that names a host with a colon outside brackets.
 constexpr int httperrInvalidRedirection = 15;
 
 // The private messages the client posts to its own target.
 constexpr platform::UINT MsgRequestDone = 0x401;
 constexpr platform::UINT MsgSetIdle = 0x402;
 constexpr platform::UINT MsgRelocate = 0x403;
+
+// "Unsupported protocol" (httperrUnsupportedProtocol): a URL or a Location
+// names a scheme other than http and https; nothing is connected.
 
 // How many "location" hops one request follows before it fails.
 constexpr int MaxRedirections = 10;
@@ -156,6 +162,26 @@ std::string Base64Encode(std::string_view text);
 std::string Rfc1123Date(double t);
 // name with everything after its last "." replaced by ext, or "." + ext added.
 std::string ReplaceExtension(const std::string& name, const std::string& ext);
+
+// Everything one reply header sets. Every hop (and every interim 1xx reply)
+// starts a fresh one, so nothing a redirecting reply said reaches the next.
+struct THttpHop {
+    std::int32_t StatusCode = 0;
+    std::string ReasonPhrase;
+    std::int64_t ContentLength = -1;  // -1: none given
+    std::string ContentType;
+    std::string RangeBegin;  // from a content-range header
+    std::string RangeEnd;
+    bool HasRange = false;
+    std::string AcceptRanges;
+    // The last non-empty Location value; the request moves there at the end
+    // of the header.
+    std::string Location;
+    int LineCount = 0;             // lines of the reply being read; 0 before its first
+    std::int64_t HeaderBytes = 0;  // bytes read in this hop's header section
+    std::int64_t BodyLeft = -1;    // body bytes still due by Content-Length; -1: up to the close
+    int BodyChunkCount = 0;
+};
 
 class THttpCli : public base::TObject {
 public:
@@ -202,17 +228,17 @@ public:
     // Seconds a whole request (every hop included) may take; 0 is no limit.
     // A request that runs out fails with LastRequestError 10060.
     int Timeout = 0;
-    const std::string& AcceptRanges() const { return acceptRanges_; }
+    const std::string& AcceptRanges() const { return hop_.AcceptRanges; }
     bool MultiThreaded() const { return multiThreaded_; }
     void SetMultiThreaded(bool value);
 
     // --- run-time properties ---
     base::TStream* ReceiveStream = nullptr;
     base::TStream* PostStream = nullptr;
-    std::int32_t StatusCode() const { return statusCode_; }
-    const std::string& ReasonPhrase() const { return reasonPhrase_; }
-    std::int32_t ContentLength() const { return contentLength_; }
-    const std::string& ContentType() const { return contentType_; }
+    std::int32_t StatusCode() const { return hop_.StatusCode; }
+    const std::string& ReasonPhrase() const { return hop_.ReasonPhrase; }
+    std::int64_t ContentLength() const { return hop_.ContentLength; }
+    const std::string& ContentType() const { return hop_.ContentType; }
     const std::vector<std::string>& ResponseHeaderLines() const { return responseHeaderLines_; }
     const std::vector<std::string>& AuthenticateChallenges() const { return authenticateChallenges_; }
     const std::string& DocumentName() const { return documentName_; }
@@ -226,7 +252,8 @@ public:
     std::string_view CurrentLine() const { return currentLine_; }
     THttpRequest RequestKind() const { return requestKind_; }
     std::int32_t LastRequestError() const { return lastRequestError_; }
-    // How many "location" hops the current or last request followed.
+    // How many "location" hops the current or last request followed (it
+    // starts at 0 with every request).
     int RedirectCount() const { return redirectCount_; }
     // The expiry of the certificate the current https hop's server showed
     // (TTlsSession::PeerCertificateExpiry), while that hop's connection is
@@ -365,6 +392,22 @@ private:
     void FailRequest(const std::string& reason, int error, std::uint16_t failureCode);
     void LineTooLong();
 
+    // Taken before an event whose handler may free the client; Alive() tells
+    // afterwards whether the client still exists:
+    //     const TGuard guard(*this);
+    //     NotifyHeaderEnd();
+    //     if (!guard.Alive() || state_ != hsReceivingBody) return;
+    class TGuard {
+    public:
+        explicit TGuard(const THttpCli& client) : alive_(client.alive_) {}
+        bool Alive() const { return *alive_; }
+
+    private:
+        std::shared_ptr<bool> alive_;
+    };
+    // Turns false when the client is destroyed; read through TGuard.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
     std::unique_ptr<TWSocket> socket_;
     platform::HWND window_ = 0;
     std::string requestBuffer_;
@@ -372,12 +415,8 @@ private:
     std::unique_ptr<char[]> bodyBuffer_;  // body reads go here, in big pieces
     char sendBuffer_[8193] = {};
 
-    std::string acceptRanges_;
     bool multiThreaded_ = false;
-    std::int32_t statusCode_ = 0;
-    std::string reasonPhrase_;
-    std::int32_t contentLength_ = -1;
-    std::string contentType_;
+    THttpHop hop_;  // what the current hop's reply has said
     std::vector<std::string> responseHeaderLines_;
     std::vector<std::string> authenticateChallenges_;
     std::string documentName_;
@@ -401,14 +440,7 @@ private:
     std::size_t addressIndex_ = 0;        // the one resolvedAddress_ is
     bool failoverPending_ = false;        // the close of a failed connect goes on to the next
     std::string socksError_;              // the proxy's text of the last SOCKS failure
-    int headerLineCount_ = 0;             // lines of the reply being read; 0 before its first
-    std::int64_t headerBytes_ = 0;        // bytes read in this hop's header section
-    std::int64_t bodyLeft_ = -1;          // body bytes still due by Content-Length; -1: up to the close
-    int bodyChunkCount_ = 0;
     TPhase phase_ = phIdle;
-    // The last non-empty Location value of the reply being read; the request
-    // moves there at the end of the header.
-    std::string location_;
     bool sendingPostData_ = false;
     int redirectCount_ = 0;
     // The code Get raises with when it is not the status code.

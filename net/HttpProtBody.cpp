@@ -26,16 +26,16 @@ void THttpCli::ReceiveBody() {
 }
 
 void THttpCli::BodyHandler() {
-    if (bodyChunkCount_ == 0) {
+    if (hop_.BodyChunkCount == 0) {
         NotifyDocBegin();
         if (state_ != hsReceivingBody) return;
     }
-    ++bodyChunkCount_;
+    ++hop_.BodyChunkCount;
     // Bytes beyond Content-Length are not part of the body.
-    if (bodyLeft_ >= 0 && static_cast<std::int64_t>(currentLine_.size()) > bodyLeft_)
-        currentLine_ = currentLine_.substr(0, static_cast<std::size_t>(bodyLeft_));
+    if (hop_.BodyLeft >= 0 && static_cast<std::int64_t>(currentLine_.size()) > hop_.BodyLeft)
+        currentLine_ = currentLine_.substr(0, static_cast<std::size_t>(hop_.BodyLeft));
     const auto len = static_cast<std::int64_t>(currentLine_.size());
-    if (bodyLeft_ > 0) bodyLeft_ -= len;
+    if (hop_.BodyLeft > 0) hop_.BodyLeft -= len;
     receivedCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(receivedCount_) +
                                                static_cast<std::uint32_t>(len));
     if (ReceiveStream != nullptr) {
@@ -52,7 +52,7 @@ void THttpCli::BodyHandler() {
     NotifyDocData(currentLine_.data(), static_cast<int>(len));
     // The whole body is here: the request completes without waiting for
     // the server to close.
-    if (bodyLeft_ == 0 && phase_ == phBody) FinishReply();
+    if (hop_.BodyLeft == 0 && phase_ == phBody) FinishReply();
 }
 
 }  // namespace net

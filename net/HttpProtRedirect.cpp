@@ -19,13 +19,13 @@ void THttpCli::Redirect() {
         return;
     }
     ++redirectCount_;
+    const TGuard guard(*this);
     NotifyHeaderEnd();
-    if (state_ != hsReceivingHeader) return;
-    // The redirecting reply's own body is never delivered.
+    if (!guard.Alive() || state_ != hsReceivingHeader) return;
+    // The redirecting reply's own body is never delivered, and nothing its
+    // header said (a length, a type, a range) carries over to the next hop.
     lineBuffer_.Clear();
-    headerLineCount_ = 0;
-    headerBytes_ = 0;
-    bodyChunkCount_ = 0;
+    hop_ = THttpHop{};
     phase_ = phRedirect;
     ShutdownTls();
     socket_->Close();

@@ -39,7 +39,7 @@ void THttpCli::ReadReply(std::uint16_t error) {
     int n = ReceiveBytes(into, lineBuffer_.Free());
     if (requestKind_ == rqNone || n <= 0) return;
     lineBuffer_.Commit(n);
-    if (phase_ == phHeader) headerBytes_ += n;
+    if (phase_ == phHeader) hop_.HeaderBytes += n;
 
     // A handler may change the phase or empty the buffer: both are read anew
     // for every line.
@@ -57,16 +57,16 @@ void THttpCli::ReadReply(std::uint16_t error) {
     // An error reply ends the connection once this read is handled: the
     // lines that came with the status line (and any body bytes behind them)
     // are still taken.
-    if (statusCode_ >= 400) {
+    if (hop_.StatusCode >= 400) {
         FinishReply();
         return;
     }
     if (phase_ != phHeader) return;
     if (lineBuffer_.ZeroInLine()) {
         FailRequest("Invalid HTTP header", httperrInvalidHeader, 0);
-    } else if (headerLineCount_ == 0 && !CanStartReply(lineBuffer_.Bytes(), false)) {
+    } else if (hop_.LineCount == 0 && !CanStartReply(lineBuffer_.Bytes(), false)) {
         FailRequest("Invalid HTTP reply", httperrInvalidReply, 0);
-    } else if (headerBytes_ > MaxHeaderSection) {
+    } else if (hop_.HeaderBytes > MaxHeaderSection) {
         // Endless short lines would hold memory without bound.
         FailRequest("HTTP header too large", httperrHeaderTooLarge, 0);
     } else if (lineBuffer_.Free() <= 0) {
@@ -89,15 +89,18 @@ void THttpCli::SessionClosed(std::uint16_t error) {
     }
     DeliverUnfinishedLine();
     if (phase_ == phEnded) return;  // storing it failed, and that failure ended the request
-    if (phase_ == phHeader && headerLineCount_ == 0) {
+    if (phase_ == phHeader && hop_.LineCount == 0) {
         // Not one line of a reply: nothing came at all (or only interim
         // replies), or bytes that are no HTTP.
         if (lineBuffer_.Length() == 0)
             SetFailure("Empty reply from server", httperrEmptyReply, 0);
         else
             SetFailure("Invalid HTTP reply", httperrInvalidReply, 0);
-    } else if (phase_ == phBody && bodyLeft_ > 0) {
-        SetFailure("transfer closed with " + std::to_string(bodyLeft_) + " bytes remaining",
+    } else if (phase_ == phHeader) {
+        // A status line came, but the header never reached its empty line.
+        SetFailure("transfer closed", httperrTransferClosed, 0);
+    } else if (phase_ == phBody && hop_.BodyLeft > 0) {
+        SetFailure("transfer closed with " + std::to_string(hop_.BodyLeft) + " bytes remaining",
                    httperrTransferClosed, 0);
     }
     lineBuffer_.Clear();
@@ -113,7 +116,7 @@ void THttpCli::EndRequest() {
     platform::StopTimer(window_, kTimeoutTimer);
     connected_ = false;
     PostMsg(MsgSetIdle);
-    if (bodyChunkCount_ > 0) NotifyDocEnd();
+    if (hop_.BodyChunkCount > 0) NotifyDocEnd();
 }
 
 void THttpCli::DeliverUnfinishedLine() {
@@ -138,20 +141,28 @@ void THttpCli::DeliverUnfinishedLine() {
 // --- the reply -----------------------------------------------------------------
 
 void THttpCli::HeaderLineHandler() {
-    if (headerLineCount_ == 0) {
-        if (!CanStartReply(currentLine_, true)) {
+    THeaderLine h = ParseHeaderLine(currentLine_);
+    if (hop_.LineCount == 0) {
+        // A reply starts with a valid status line ("HTTP/2 503", "HTTP/1.1
+        // 000" or a bare "HTTP" are none), or is a document sent without a
+        // header.
+        if (h.Kind != THeaderLineKind::hlHtml && !(h.Kind == THeaderLineKind::hlStatus && h.StatusCode)) {
             FailRequest("Invalid HTTP reply", httperrInvalidReply, 0);
             return;
         }
+        const TGuard guard(*this);
         NotifyHeaderBegin();
-        if (state_ != hsReceivingHeader) return;
+        if (!guard.Alive() || state_ != hsReceivingHeader) return;
+    } else if (h.Kind == THeaderLineKind::hlStatus) {
+        // A second status line inside one header: which one would count?
+        FailRequest("Invalid HTTP header", httperrInvalidHeader, 0);
+        return;
     }
-    ++headerLineCount_;
-    THeaderLine h = ParseHeaderLine(currentLine_);
+    ++hop_.LineCount;
     switch (h.Kind) {
         case THeaderLineKind::hlHtml:
             // A document sent with no header at all.
-            if (contentType_.empty()) contentType_ = "text/html";
+            if (hop_.ContentType.empty()) hop_.ContentType = "text/html";
             phase_ = phBody;
             SetState(hsReceivingBody);
             if (state_ != hsReceivingBody) return;
@@ -165,23 +176,29 @@ void THttpCli::HeaderLineHandler() {
 
     responseHeaderLines_.emplace_back(currentLine_);
     if (h.Kind == THeaderLineKind::hlStatus) {
-        // A code that is no number leaves the line without effect.
-        if (h.StatusCode) {
-            statusCode_ = *h.StatusCode;
-            reasonPhrase_ = h.ReasonPhrase;
-        }
+        hop_.StatusCode = *h.StatusCode;  // the first line, checked above
+        hop_.ReasonPhrase = h.ReasonPhrase;
     } else if (h.Kind == THeaderLineKind::hlField) {
         const std::string& name = h.Name;
         if (name == "location") {
-            if (!base::Trim(h.Value).empty()) location_ = h.Value;
+            if (!base::Trim(h.Value).empty()) hop_.Location = h.Value;
         } else if (name == "content-length") {
-            if (auto v = HeaderNumber(h.Value)) contentLength_ = *v;
+            // A length that is no number, or two that differ, leaves the
+            // body's end unknown: reading up to the close could take a cut
+            // body for a whole one.
+            const auto v = ContentLengthValue(h.Value);
+            if (!v || (hop_.ContentLength >= 0 && hop_.ContentLength != *v)) {
+                FailRequest("Invalid HTTP header", httperrInvalidHeader, 0);
+                return;
+            }
+            hop_.ContentLength = *v;
         } else if (name == "content-range") {
-            ParseContentRange(h.Value, ContentRangeBegin, ContentRangeEnd);
+            ParseContentRange(h.Value, hop_.RangeBegin, hop_.RangeEnd);
+            hop_.HasRange = true;
         } else if (name == "accept-ranges") {
-            acceptRanges_ = h.Value;
+            hop_.AcceptRanges = h.Value;
         } else if (name == "content-type") {
-            contentType_ = base::LowerCase(h.Value);
+            hop_.ContentType = base::LowerCase(h.Value);
         } else if (name == "www-authenticate") {
             authenticateChallenges_.emplace_back(h.Value);
         } else if (name == "set-cookie") {
@@ -193,21 +210,26 @@ void THttpCli::HeaderLineHandler() {
 }
 
 void THttpCli::HeaderEnded() {
-    if (statusCode_ >= 100 && statusCode_ < 200) {
+    if (hop_.StatusCode >= 100 && hop_.StatusCode < 200) {
         // An interim reply ("100 Continue"): the real one follows on the
         // same connection, and its status line starts a reply anew.
-        headerLineCount_ = 0;
-        statusCode_ = 0;
-        location_.clear();
+        // Only the bound on the header section counts on.
+        const std::int64_t headerBytes = hop_.HeaderBytes;
+        hop_ = THttpHop{};
+        hop_.HeaderBytes = headerBytes;
         return;
     }
     // An error reply is not followed: its connection ends with this read.
-    if (!location_.empty() && statusCode_ < 400) {
-        const TLocationResult moved = FollowLocation(location_, !Proxy.empty(), target_);
-        location_.clear();
+    if (!hop_.Location.empty() && hop_.StatusCode < 400) {
+        const TLocationResult moved = FollowLocation(hop_.Location, !Proxy.empty(), target_);
+        hop_.Location.clear();
         if (moved == TLocationResult::lrInvalid) {
             // Control characters would end or split the next request line.
             FailRequest("Invalid redirection", httperrInvalidRedirection, 0);
+            return;
+        }
+        if (moved == TLocationResult::lrUnsupported) {
+            FailRequest("Unsupported protocol", httperrUnsupportedProtocol, 0);
             return;
         }
         Redirect();
@@ -215,20 +237,25 @@ void THttpCli::HeaderEnded() {
     }
     int dot = LastPos(".", documentName_);
     if (dot > 0 && base::LowerCase(documentName_.substr(static_cast<std::size_t>(dot - 1))) == ".exe" &&
-        contentType_ == "text/html")
+        hop_.ContentType == "text/html")
         documentName_ = ReplaceExtension(documentName_, "htm");
+    // The final reply's range is what the next request asks for.
+    if (hop_.HasRange) {
+        ContentRangeBegin = hop_.RangeBegin;
+        ContentRangeEnd = hop_.RangeEnd;
+    }
     // Content-Length bytes end the body; a HEAD reply and the statuses that
     // carry none have no body whatever they announce.
-    if (requestKind_ == rqHead || statusCode_ == 204 || statusCode_ == 304)
-        bodyLeft_ = 0;
+    if (requestKind_ == rqHead || hop_.StatusCode == 204 || hop_.StatusCode == 304)
+        hop_.BodyLeft = 0;
     else
-        bodyLeft_ = contentLength_;
+        hop_.BodyLeft = hop_.ContentLength;
     phase_ = phBody;
     SetState(hsReceivingBody);
     if (state_ != hsReceivingBody) return;
     NotifyHeaderEnd();
     if (state_ != hsReceivingBody) return;
-    if (bodyLeft_ == 0) {
+    if (hop_.BodyLeft == 0) {
         FinishReply();
         return;
     }

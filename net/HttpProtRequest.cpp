@@ -33,18 +33,11 @@ void THttpCli::StartRequest(THttpRequest kind) {
     if (state_ != hsStarting) return;  // a state-change handler aborted it
 
     documentName_.clear();
-    statusCode_ = 0;
+    hop_ = THttpHop{};
     receivedCount_ = 0;
     sentCount_ = 0;
-    headerLineCount_ = 0;
-    headerBytes_ = 0;
-    bodyLeft_ = -1;
-    bodyChunkCount_ = 0;
     lineBuffer_.Clear();  // bytes left from an earlier connection are dropped
-    contentLength_ = -1;
-    contentType_.clear();
     sendingPostData_ = false;
-    location_.clear();
     target_.EffectiveUrl = URL;
 
     // Credentials a URL brought belong to that URL: the next URL starts
@@ -62,6 +55,12 @@ void THttpCli::StartRequest(THttpRequest kind) {
     if (target_.RequestPath.empty()) target_.RequestPath = "/";
     authOrigin_ = TargetOrigin(target_, !Proxy.empty());
     documentName_ = DocumentNameFromPath(documentName_);
+    if (!IsHttpProtocol(target_.Protocol)) {
+        // An ftp:// or mailto: entry would be fetched as HTTP and could pass.
+        SetFailure("Unsupported protocol", httperrUnsupportedProtocol, 0);
+        EndRequest();
+        return;
+    }
 
     if (Timeout > 0) {
         long long ms = static_cast<long long>(Timeout) * 1000;
@@ -72,8 +71,10 @@ void THttpCli::StartRequest(THttpRequest kind) {
 }
 
 void THttpCli::TakeUrlCredentials(const TUrlParts& u) {
-    if (!u.User.empty()) Username = u.User;
-    if (!u.Password.empty()) Password = u.Password;
+    // "%40" in a URL's user or password stands for "@", which could not be
+    // written there as it is.
+    if (!u.User.empty()) Username = PercentDecode(u.User);
+    if (!u.Password.empty()) Password = PercentDecode(u.Password);
     if (!u.User.empty() || !u.Password.empty()) {
         urlUsername_ = Username;
         urlPassword_ = Password;
@@ -81,7 +82,7 @@ void THttpCli::TakeUrlCredentials(const TUrlParts& u) {
 }
 
 void THttpCli::AddressDirect() {
-    TUrlParts u = SplitUrl(URL);
+    TUrlParts u = SplitUrl(WithoutFragment(URL));  // the fragment is the reader's, never the server's
     target_.HostName = u.Host;
     target_.RequestPath = u.Path;
     documentName_ = u.Path;
@@ -92,7 +93,7 @@ void THttpCli::AddressDirect() {
 }
 
 void THttpCli::AddressThroughProxy() {
-    TUrlParts u = SplitUrl(URL);
+    TUrlParts u = SplitUrl(WithoutFragment(URL));
     target_.HostName = u.Host;
     documentName_ = u.Path;
     TakeUrlCredentials(u);
@@ -161,7 +162,7 @@ void THttpCli::SendRequest(const std::string& method) {
         ContentRangeBegin.clear();
         ContentRangeEnd.clear();
     }
-    acceptRanges_.clear();
+    hop_.AcceptRanges.clear();
     NotifyRequestHeaderEnd();
     SendHeaderLine("");
     Transmit(requestBuffer_.data(), static_cast<int>(requestBuffer_.size()));

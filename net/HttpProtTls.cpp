@@ -89,7 +89,7 @@ void THttpCli::TunnelReplyAvailable() {
         const std::string reason =
             status ? tunnelReason_ : "Proxy refused the tunnel: " + tunnelLines_.front();
         FailRequest(reason, httperrTunnelRefused, 0);
-        if (status) statusCode_ = tunnelStatus_;
+        if (status) hop_.StatusCode = tunnelStatus_;
         return;
     }
 }
@@ -204,17 +204,18 @@ void THttpCli::TlsFailed() {
 }
 
 void THttpCli::ChannelLost(std::uint16_t error) {
-    statusCode_ = 404;
+    hop_.StatusCode = 404;
     if (error != 0) {
         lastRequestError_ = error;
-        reasonPhrase_ = WithErrorNumber(SocketErrorText(error), error);
+        hop_.ReasonPhrase = WithErrorNumber(SocketErrorText(error), error);
     } else if (phase_ == phTunnel) {
         lastRequestError_ = httperrTunnelRefused;
-        reasonPhrase_ = "Proxy closed the connection before the tunnel was open";
+        hop_.ReasonPhrase = "Proxy closed the connection before the tunnel was open";
     } else {
         tls_->FeedEof();
         lastRequestError_ = httperrTlsFailed;
-        reasonPhrase_ = tls_->State() == tlsFailed ? tls_->ErrorText() : "TLS: unexpected eof while reading";
+        hop_.ReasonPhrase =
+            tls_->State() == tlsFailed ? tls_->ErrorText() : "TLS: unexpected eof while reading";
     }
 }
 

@@ -111,6 +111,39 @@ std::optional<std::int32_t> HeaderNumber(std::string_view text) {
     return static_cast<std::int32_t>(v);
 }
 
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The code of a valid status line; nothing for "HTTP/2 200", "HTTP/1.1  500",
+// "HTTP/1.1 -50", "HTTP/1.1 000" or a line without a code.
+std::optional<std::int32_t> StatusCodeOf(std::string_view line) {
+    if (line.size() < 12 || (line.substr(0, 9) != "HTTP/1.0 " && line.substr(0, 9) != "HTTP/1.1 "))
+        return std::nullopt;
+    if (!IsDigit(line[9]) || !IsDigit(line[10]) || !IsDigit(line[11])) return std::nullopt;
+    if (line.size() > 12 && line[12] != ' ') return std::nullopt;
+    const int code = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
+    if (code < 100 || code > 599) return std::nullopt;
+    return code;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ContentLengthValue(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (text.empty()) return std::nullopt;
+    std::int64_t v = 0;
+    for (char c : text) {
+        if (!IsDigit(c)) return std::nullopt;
+        if (v > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
 THeaderLine ParseHeaderLine(std::string_view line) {
     THeaderLine r;
     if (line.empty()) {
@@ -121,9 +154,9 @@ THeaderLine ParseHeaderLine(std::string_view line) {
         r.Kind = THeaderLineKind::hlHtml;
         return r;
     }
-    if (line.substr(0, 8) == "HTTP/1.0" || line.substr(0, 8) == "HTTP/1.1") {
+    if (line.substr(0, 5) == "HTTP/") {
         r.Kind = THeaderLineKind::hlStatus;
-        r.StatusCode = HeaderNumber(Sub(line, 10, 3));
+        r.StatusCode = StatusCodeOf(line);
         r.ReasonPhrase = Sub(line, 14, static_cast<long>(line.size()));
         return r;
     }
@@ -159,6 +192,13 @@ void ParseContentRange(std::string_view value, std::string& begin, std::string& 
     }
     begin = Sub(value, 7, dash - 7);
     end = Sub(value, dash + 1, slash - dash - 1);
+    const auto digits = [](const std::string& s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return IsDigit(c); });
+    };
+    if (begin.empty() || !digits(begin) || !digits(end)) {
+        begin.clear();
+        end.clear();
+    }
 }
 
 }  // namespace net

@@ -60,15 +60,16 @@ private:
 enum class THeaderLineKind : std::uint8_t {
     hlEmpty,   // the empty line that ends the header
     hlHtml,    // starts with "<HTML>" in any case: a document sent without a header
-    hlStatus,  // "HTTP/1.0" or "HTTP/1.1" first, case as written
+    hlStatus,  // "HTTP/" first, case as written: a status line, valid or not
     hlField,   // name ":" value
     hlOther,   // anything else: recorded, no effect
 };
 
 struct THeaderLine {
     THeaderLineKind Kind = THeaderLineKind::hlOther;
-    // Status line: the code from characters 10 to 12 when they are a number
-    // (nothing otherwise), and the reason from character 14 on.
+    // Status line: the code when the line is a valid one ("HTTP/1.0" or
+    // "HTTP/1.1", one blank, three digits from 100 to 599, then a blank or
+    // the line's end; nothing otherwise), and the reason from character 14 on.
     std::optional<std::int32_t> StatusCode;
     std::string_view ReasonPhrase;
     // Field: the name before the first ":" in lower case, not trimmed, and the
@@ -90,9 +91,16 @@ bool CanStartReply(std::string_view bytes, bool complete);
 // (trailing blanks, letters, overflow).
 std::optional<std::int32_t> HeaderNumber(std::string_view text);
 
+// A Content-Length value: decimal digits only, with the blanks and tabs
+// around a field value allowed; nothing for a sign, a list ("100, 100"), any
+// other character, or a number above 2^63-1.
+std::optional<std::int64_t> ContentLengthValue(std::string_view text);
+
 // The bounds of a content-range value such as "bytes 100-199/1000": begin is
 // from its 7th character up to the first "-", end from after that "-" up to
-// the first "/" (empty when there is no "/").
+// the first "/" (empty when there is no "/"). A bound that is not decimal
+// digits (a control character from a hostile server included) leaves both
+// empty: they go into the next request's Range header.
 void ParseContentRange(std::string_view value, std::string& begin, std::string& end);
 
 }  // namespace net

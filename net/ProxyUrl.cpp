@@ -1,5 +1,8 @@
 #include "net/ProxyUrl.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "base/Strings.h"
 #include "net/HttpProt.h"
 #include "net/Url.h"
@@ -8,31 +11,34 @@ namespace net {
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string PercentDecode(const std::string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
+// Whether a scheme as written can be shown in a reason: a scheme name, not
+// something that holds user information ("user:secret://").
+bool ShowableScheme(const std::string& scheme) {
+    if (scheme.empty()) return false;
+    for (char c : scheme)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+    return true;
 }
 
 }  // namespace
 
+// No reason ever quotes what could be the user information: "user:secret"
+// without an "@" splits as host "user" and port "secret".
 bool ParseProxyUrl(const std::string& Text, TProxyUrl& Out, std::string& Error) {
     Out = TProxyUrl{};
+    // Line ends and tabs around the text are a setting's whitespace; any
+    // other control character (a NUL at the end included) is refused.
+    const auto control = [](char ch, bool edge) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (edge && (c == '\t' || c == '\r' || c == '\n')) return false;
+        return c < 0x20 || c == 0x7F;
+    };
     const std::string text = base::Trim(Text);
+    if (std::any_of(Text.begin(), Text.end(), [&](char c) { return control(c, true); }) ||
+        std::any_of(text.begin(), text.end(), [&](char c) { return control(c, false); })) {
+        Error = "the proxy URL holds a control character";
+        return false;
+    }
     if (text.empty()) return true;
     std::string scheme = "http";
     std::string rest = text;
@@ -51,7 +57,9 @@ bool ParseProxyUrl(const std::string& Text, TProxyUrl& Out, std::string& Error) 
     else if (scheme == "socks5h")
         Out.Kind = TProxyKind::Socks5h;
     else {
-        Error = "unsupported proxy scheme \"" + scheme + "\" (http, socks4, socks4a, socks5 or socks5h)";
+        Error = "unsupported proxy scheme " +
+                (ShowableScheme(scheme) ? "\"" + scheme + "\" " : std::string()) +
+                "(http, socks4, socks4a, socks5 or socks5h)";
         return false;
     }
     // A trailing slash (curl allows one) is no part of the address.
@@ -67,10 +75,16 @@ bool ParseProxyUrl(const std::string& Text, TProxyUrl& Out, std::string& Error) 
         Error = "the proxy URL names no host";
         return false;
     }
+    // "::", "a:b:80" or "127.0.0.1:8080:" leave a colon in the host; a blank
+    // cannot stand in one either.
+    if (!IsValidHost(u.Host)) {
+        Error = "the proxy URL's host is no host name (an IPv6 address goes in brackets)";
+        return false;
+    }
     if (!u.Port.empty()) {
         auto n = base::TryStrToInt(u.Port);
         if (!n || *n < 1 || *n > 65535 || u.Port.find_first_not_of("0123456789") != std::string::npos) {
-            Error = "the proxy's port \"" + u.Port + "\" is no port number";
+            Error = "the proxy's port is no port number (1 to 65535)";
             return false;
         }
     }

@@ -111,15 +111,87 @@ TUrlParts SplitUrl(std::string_view url) {
     return r;
 }
 
+namespace {
+
+// Where the authority of url begins: after "://", or at the start.
+std::size_t AuthorityStart(std::string_view url) {
+    const std::size_t i = url.find("://");
+    return i == std::string_view::npos ? 0 : i + 3;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
 std::string HidePassword(std::string_view url) {
-    TUrlParts u = SplitUrl(url);
     std::string shown(url);
-    if (u.Password.empty()) return shown;
-    // The user information stands in the text as typed, before the host.
-    const std::string typed = u.User + ":" + u.Password + "@";
-    const std::size_t at = shown.find(typed);
-    if (at == std::string::npos) return shown;
-    return shown.replace(at + u.User.size() + 1, u.Password.size(), "***");
+    const std::size_t start = AuthorityStart(url);
+    const std::size_t firstAt = url.find('@', start);
+    if (firstAt == std::string_view::npos) return shown;
+    // The user information ends at the last "@" before the first "/" behind
+    // an "@": a password may hold "/" and "@", the host neither.
+    const std::size_t slash = url.find('/', firstAt);
+    const std::size_t at = url.substr(0, slash).rfind('@');
+    const std::size_t colon = url.find(':', start);
+    if (colon == std::string_view::npos || colon + 1 >= at) return shown;
+    // A colon after a "/" is the path's ("host/a:b@c"), not a password's.
+    if (url.substr(start, colon - start).find('/') != std::string_view::npos) return shown;
+    return shown.replace(colon + 1, at - colon - 1, "***");
+}
+
+std::string WithoutFragment(std::string_view url) {
+    const std::size_t start = AuthorityStart(url);
+    const std::size_t slash = url.find('/', start);
+    const std::size_t at = url.substr(0, slash).rfind('@');
+    const std::size_t from = at == std::string_view::npos || at < start ? start : at + 1;
+    return std::string(url.substr(0, url.find('#', from)));
+}
+
+std::string PercentDecode(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+bool IsHttpProtocol(std::string_view protocol) {
+    const auto same = [&](std::string_view name) {
+        if (protocol.size() != name.size()) return false;
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            char c = protocol[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != name[i]) return false;
+        }
+        return true;
+    };
+    return protocol.empty() || same("http") || same("https");
+}
+
+bool IsValidHost(std::string_view host) {
+    if (host.empty()) return false;
+    for (char ch : host) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c == 0x7F) return false;
+    }
+    if (host.front() == '[') {
+        // An IPv6 address: its colons are inside the brackets, and nothing
+        // comes after them.
+        const std::size_t close = host.find(']');
+        return close == host.size() - 1 && close > 1;
+    }
+    return host.find_first_of(":[]") == std::string_view::npos;
 }
 
 std::string WithoutBrackets(std::string_view host) {

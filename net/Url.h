@@ -33,8 +33,27 @@ struct TUrlParts {
 TUrlParts SplitUrl(std::string_view url);
 
 // url as it may be shown or written anywhere: the password of its user
-// information, when it has one, becomes "***" (the user name stays).
+// information, when it has one, becomes "***" (the user name stays). What
+// could be a password is hidden however the URL splits: from the first ":"
+// of the authority up to the last "@" before the host, even when a "/" in
+// the password cut the authority short ("user:se/cret@host").
 std::string HidePassword(std::string_view url);
+
+// url without its "#fragment". The fragment starts at the first "#" after
+// the user information (a "#" before the last "@" of the authority is part
+// of a password), wherever the path would start.
+std::string WithoutFragment(std::string_view url);
+
+// %XX escapes decoded; a "%" not followed by two hex digits stays as it is.
+std::string PercentDecode(std::string_view text);
+
+// Whether the client fetches this protocol: http and https in any case, and
+// an empty one (a bare host name is fetched over http).
+bool IsHttpProtocol(std::string_view protocol);
+
+// Whether a host as SplitUrl gives it can name a host: not empty, and no
+// colon outside an IPv6 address's brackets, no blank, no control character.
+bool IsValidHost(std::string_view host);
 
 // A host as sockets and certificates name it: an IPv6 address without the
 // brackets a URL puts around it ("[::1]" -> "::1"); anything else as it stands.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "net/HttpLocation.h"
+#include "net/Url.h"
 
 using net::FollowLocation;
 using net::THttpTarget;
@@ -64,8 +65,15 @@ TEST(FollowLocation, Direct) {
          "characters a target cannot hold"},
         {"/x\xe9", {"srv", "8080", "srv", "/x%E9", "http://srv/x%E9", ""}, "eight-bit byte"},
         {"/ok#part", {"srv", "8080", "srv", "/ok", "http://srv/ok", ""}, "fragment dropped"},
-        {"other:82/x", {"other", "82", "other", "/x", "srv:8080/dir/doc", ""}, "host, port and path"},
-        {"a:9", {"srv", "8080", "srv", "/a:9", "http://srv/a", ""}, "bare name with a colon"},
+        {"other:82/x", {"other", "82", "other", "/x", "http://other/x", ""}, "host, port and path"},
+        {"a:9", {"srv", "8080", "srv", "/a:9", "http://srv/a:9", ""}, "bare name with a colon"},
+        {"other:/x",
+         {"other", "80", "other", "/x", "http://other/x", ""},
+         "empty port: the default, not the old"},
+        {"sub/..", {"srv", "8080", "srv", "/dir/", "http://srv/dir/", ""}, "a segment and its dot-dot"},
+        {"https:x/y",
+         {"srv", "443", "srv", "/x/y", "https://srv/x/y", "https"},
+         "other scheme, path from the root"},
     };
     for (const Case& c : cases) Check(false, Direct(), c);
 }
@@ -74,8 +82,11 @@ TEST(FollowLocation, SecureHopKeepsItsProtocolWithItsPort) {
     const THttpTarget secure = {"srv", "443", "srv", "/dir/doc", "https://srv/dir/doc", "https"};
     const Case cases[] = {
         {"other:443/x",
-         {"other", "443", "other", "/x", "https://srv/dir/doc", "https"},
+         {"other", "443", "other", "/x", "https://other/x", "https"},
          "host and path: still TLS"},
+        {"http:page.html",
+         {"srv", "80", "srv", "/page.html", "http://srv/page.html", "http"},
+         "plain scheme and a relative path: from the root, never a host"},
         {"x", {"srv", "443", "srv", "/dir/x", "https://srv/dir/x", "https"}, "relative: still TLS"},
         {"/new", {"srv", "443", "srv", "/new", "https://srv/new", "https"}, "path on the same host"},
         {"http:/x", {"srv", "80", "srv", "/x", "http://srv/x", "http"}, "plain protocol named: its port"},
@@ -109,13 +120,60 @@ TEST(FollowLocation, ThroughAProxy) {
          "relative path"},
         {"//other/x", {"gate", "3128", "other", "http://other/x", "http://other/x", ""}, "network path"},
         {"other:82/x",
-         {"gate", "3128", "other", "http://other:82/x", "http://other:82/x", "http"},
+         {"gate", "3128", "other", "http://other:82/x", "http://other:82/x", ""},
          "host, port and path"},
+        {"other:/x",
+         {"gate", "3128", "other", "http://other/x", "http://other/x", ""},
+         "empty port: the default"},
         {"page.html",
          {"gate", "3128", "srv", "http://srv:8080/dir/page.html", "http://srv:8080/dir/page.html", ""},
          "bare name"},
     };
     for (const Case& c : cases) Check(true, Proxied(), c);
+}
+
+// Directly and through a proxy a value resolves to one URL: the host and port
+// connected to (or named in the absolute target) and the request target agree.
+TEST(FollowLocation, DirectAndProxyNameTheSameTarget) {
+    const THttpTarget secureDirect = {"srv", "443", "srv", "/dir/doc", "https://srv/dir/doc", "https"};
+    const THttpTarget secureProxied = {"gate", "3128", "srv", "https://srv/dir/doc", "https://srv/dir/doc",
+                                       "https"};
+    for (const char* value : {"http:page.html", "https:x/y", "other:/x", "other:82/x", "//o/p?q", "a:9",
+                              "../x", "HTTP://O:81", "?q", "http:/x"}) {
+        for (bool secure : {false, true}) {
+            SCOPED_TRACE(std::string(value) + (secure ? " from https" : " from http"));
+            THttpTarget d = secure ? secureDirect : Direct();
+            THttpTarget p = secure ? secureProxied : Proxied();
+            ASSERT_EQ(FollowLocation(value, false, d), TLocationResult::lrFollowed);
+            ASSERT_EQ(FollowLocation(value, true, p), TLocationResult::lrFollowed);
+            const net::TUrlParts u = net::SplitUrl(p.RequestPath);
+            EXPECT_EQ(u.Host, d.Host);
+            EXPECT_EQ(u.Port.empty() ? net::DefaultPortForProtocol(u.Protocol) : u.Port, d.Port);
+            EXPECT_EQ(u.Path.empty() ? "/" : u.Path, d.RequestPath);
+            EXPECT_EQ(p.Host, "gate") << "the connection stays with the proxy";
+        }
+    }
+}
+
+TEST(FollowLocation, HostThatIsNoneOrSchemeNotFetchedIsRefused) {
+    const struct {
+        const char* value;
+        TLocationResult result;
+    } rows[] = {
+        {"//other:81:/x", TLocationResult::lrInvalid},  // host "other:81"
+        {"http://a:b:80/", TLocationResult::lrInvalid},
+        {"http://[::1/", TLocationResult::lrInvalid},
+        {"//other:70000/x", TLocationResult::lrInvalid},
+        {"ftp://other/x", TLocationResult::lrUnsupported},
+        {"FILE:///etc/passwd", TLocationResult::lrUnsupported},
+    };
+    for (const auto& r : rows) {
+        for (bool viaProxy : {false, true}) {
+            THttpTarget t = viaProxy ? Proxied() : Direct();
+            EXPECT_EQ(FollowLocation(r.value, viaProxy, t), r.result) << r.value;
+            EXPECT_EQ(t.RequestPath, viaProxy ? Proxied().RequestPath : "/dir/doc") << "target unchanged";
+        }
+    }
 }
 
 TEST(FollowLocation, ValueNamingNothingIsIgnored) {

@@ -135,7 +135,19 @@ TEST(ParseHeaderLine, TableOfLines) {
         {"HTTP/1.0 200", THeaderLineKind::hlStatus, "200", "", "no reason"},
         {"HTTP/1.0 2x0 Odd", THeaderLineKind::hlStatus, "-", "Odd", "code that is no number"},
         {"HTTP/1.0", THeaderLineKind::hlStatus, "-", "", "nothing after the version"},
-        {"HTTP/2 200 OK", THeaderLineKind::hlOther, "", "", "HTTP/2 is not a status line"},
+        {"HTTP/2 200 OK", THeaderLineKind::hlStatus, "-", "", "HTTP/2 is no valid status line"},
+        {"HTTP/2 503", THeaderLineKind::hlStatus, "-", "", "HTTP/2 with an error code"},
+        {"HTTP/1.2 503 x", THeaderLineKind::hlStatus, "-", "x", "version 1.2"},
+        {"HTTP/1.1  500 x", THeaderLineKind::hlStatus, "-", " x", "two blanks"},
+        {"HTTP/1.1 000 x", THeaderLineKind::hlStatus, "-", "x", "code below 100"},
+        {"HTTP/1.1 099", THeaderLineKind::hlStatus, "-", "", "just below 100"},
+        {"HTTP/1.1 100", THeaderLineKind::hlStatus, "100", "", "the lowest code"},
+        {"HTTP/1.1 599 x", THeaderLineKind::hlStatus, "599", "x", "the highest code"},
+        {"HTTP/1.1 600 x", THeaderLineKind::hlStatus, "-", "x", "just above 599"},
+        {"HTTP/1.1 -50 x", THeaderLineKind::hlStatus, "-", "x", "a sign"},
+        {"HTTP/1.1 2000", THeaderLineKind::hlStatus, "-", "", "four digits"},
+        {"HTTP/1.1 200\tOK", THeaderLineKind::hlStatus, "-", "OK", "a tab after the code"},
+        {"HTTP/1.1 ", THeaderLineKind::hlStatus, "-", "", "no code"},
         {"http/1.0 200 OK", THeaderLineKind::hlOther, "", "", "version is case sensitive, no colon"},
         {"<html><body>", THeaderLineKind::hlHtml, "", "", "header-less document"},
         {"<HtMl>", THeaderLineKind::hlHtml, "", "", "any case"},
@@ -181,6 +193,22 @@ TEST(HeaderNumber, OnlyWholeNumbers) {
     EXPECT_EQ(HeaderNumber(" 20"), std::nullopt) << "leading blank";
 }
 
+TEST(ContentLengthValue, OnePlainNumber) {
+    using net::ContentLengthValue;
+    EXPECT_EQ(ContentLengthValue("219"), 219);
+    EXPECT_EQ(ContentLengthValue(" 219 \t"), 219) << "blanks around a field value";
+    EXPECT_EQ(ContentLengthValue("0"), 0);
+    EXPECT_EQ(ContentLengthValue("9223372036854775807"), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(ContentLengthValue("9223372036854775808"), std::nullopt) << "one past 2^63-1";
+    EXPECT_EQ(ContentLengthValue("99999999999999999999"), std::nullopt);
+    EXPECT_EQ(ContentLengthValue("-1"), std::nullopt) << "negative";
+    EXPECT_EQ(ContentLengthValue("+5"), std::nullopt) << "a sign";
+    EXPECT_EQ(ContentLengthValue("100, 100"), std::nullopt) << "a list";
+    EXPECT_EQ(ContentLengthValue("12ab"), std::nullopt);
+    EXPECT_EQ(ContentLengthValue(""), std::nullopt);
+    EXPECT_EQ(ContentLengthValue("1 2"), std::nullopt);
+}
+
 TEST(ParseContentRange, Bounds) {
     struct {
         const char* value;
@@ -193,6 +221,9 @@ TEST(ParseContentRange, Bounds) {
         {"bytes */1000", "", ""},      // no dash
         {"", "", ""},
         {"x-", "", ""},
+        {"bytes 1\r-2/3", "", ""},  // a control character never reaches a Range header
+        {"bytes a-2/3", "", ""},
+        {"bytes 1-2\n/3", "", ""},
     };
     for (auto& c : cases) {
         std::string b = "old", e = "old";

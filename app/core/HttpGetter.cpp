@@ -95,6 +95,10 @@ private:
             }))
             throw base::Exception("invalid host name");
         ApplyProxy();
+        // What one host's reply set on the client (a Content-Range asks for
+        // a Range next time) never shapes the request to the next host.
+        http_.ContentRangeBegin.clear();
+        http_.ContentRangeEnd.clear();
         http_.URL = url;
         http_.ReceiveStream = &body;
     }

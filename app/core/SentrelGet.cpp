@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
     net::TProxyUrl proxy;
     std::string proxyError;
     if (!net::ParseProxyUrl(opt.proxy, proxy, proxyError)) {
-        std::fprintf(stderr, "sentrel-get: -x %s: %s\n", opt.proxy.c_str(), proxyError.c_str());
+        std::fprintf(stderr, "sentrel-get: -x %s: %s\n", net::HidePassword(opt.proxy).c_str(),
+                     proxyError.c_str());
         return 2;
     }
 
@@ -132,6 +133,9 @@ int main(int argc, char** argv) {
     int status = 0;
     for (const std::string& url : opt.urls) {
         http.URL = url;
+        // A range the last URL's reply set is not asked of the next URL.
+        http.ContentRangeBegin.clear();
+        http.ContentRangeEnd.clear();
         const std::string shown = net::HidePassword(url);  // the request alone uses the password
         try {
             http.PerformRequest(opt.head ? net::rqHead : net::rqGet);
