@@ -162,6 +162,12 @@ void THttpCli::PostMsg(platform::UINT msg) {
     platform::PostMessage(window_, msg, serial_, 0);
 }
 
+bool THttpCli::EnterState(THttpClientState state) {
+    const TGuard guard(*this);
+    SetState(state);
+    return guard.Alive() && state_ == state;
+}
+
 void THttpCli::SetState(THttpClientState state) {
     if (state == state_) return;
     state_ = state;
@@ -179,18 +185,20 @@ void THttpCli::SetState(THttpClientState state) {
 // --- blocking and starting ---------------------------------------------------
 
 void THttpCli::PerformRequest(THttpRequest kind) {
+    const TGuard guard(*this);
     StartRequest(kind);
     // Sleep in the loop until the request has ended: every round dispatches
     // what is due and then waits for the next message, so a slow server costs
-    // no processor time.
-    while (state_ != hsIdle) {
+    // no processor time. A handler that frees the client ends the wait.
+    while (guard.Alive() && state_ != hsIdle) {
         if (multiThreaded_) {
             socket_->PumpOwnMessages();
-            if (state_ != hsIdle) platform::WaitMessage(-1);
+            if (guard.Alive() && state_ != hsIdle) platform::WaitMessage(-1);
         } else {
             platform::Application().HandleMessage();
         }
     }
+    if (!guard.Alive()) throw EHttpException("Connection aborted on request", 0);
     if (hop_.StatusCode >= 400)
         throw EHttpException(hop_.ReasonPhrase,
                              failureCode_ != 0 ? failureCode_ : static_cast<std::uint16_t>(hop_.StatusCode));
@@ -202,8 +210,7 @@ void THttpCli::StartLookup() {
     addressIndex_ = 0;
     failoverPending_ = false;
     phase_ = phLookup;
-    SetState(hsResolving);
-    if (state_ != hsResolving) return;
+    if (!EnterState(hsResolving)) return;
     // (A bracketed text that is no IPv6 address is no name either: the
     // lookup below refuses it.)
     if (!SocksServer.empty() && (SocksRemoteLookup || base::UpperCase(SocksLevel) == "4A") &&
@@ -248,8 +255,7 @@ void THttpCli::ConnectFirstAddress() {
     addressIndex_ = 0;
     resolvedAddress_ = addresses_.front();
     phase_ = phConnect;
-    SetState(hsResolved);
-    if (state_ != hsResolved) return;
+    if (!EnterState(hsResolved)) return;
     ConnectResolved();
 }
 
@@ -348,8 +354,7 @@ void THttpCli::SessionConnected(std::uint16_t error) {
         return;
     }
     connected_ = true;
-    SetState(hsConnected);
-    if (state_ != hsConnected) return;
+    if (!EnterState(hsConnected)) return;
     if (TransportForProtocol(target_.Protocol) == THttpTransport::htTls) {
         StartSecureChannel();
         return;
@@ -375,7 +380,9 @@ void THttpCli::AbortWith(const std::string& reason, int error, std::uint16_t fai
         return;
     }
     const bool resolving = state_ == hsResolving;
+    const TGuard guard(*this);
     SetState(hsAborting);
+    if (!guard.Alive()) return;
     if (resolving) {
         // A lookup that cannot be cancelled any more has nothing left to stop.
         try {
@@ -384,7 +391,7 @@ void THttpCli::AbortWith(const std::string& reason, int error, std::uint16_t fai
         }
     }
     FailRequest(reason, error, failureCode);
-    SetState(hsIdle);
+    if (guard.Alive()) SetState(hsIdle);
 }
 
 void THttpCli::SetFailure(const std::string& reason, int error, std::uint16_t failureCode) {

@@ -329,6 +329,9 @@ private:
 
     platform::LRESULT WndProc(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
     void SetState(THttpClientState state);
+    // Sets the state; true when the client still exists afterwards and no
+    // state-change handler moved it on.
+    bool EnterState(THttpClientState state);
     void PostMsg(platform::UINT msg);
 
     // Socket events.

@@ -26,9 +26,10 @@ void THttpCli::ReceiveBody() {
 }
 
 void THttpCli::BodyHandler() {
+    const TGuard guard(*this);
     if (hop_.BodyChunkCount == 0) {
         NotifyDocBegin();
-        if (state_ != hsReceivingBody) return;
+        if (!guard.Alive() || state_ != hsReceivingBody) return;
     }
     ++hop_.BodyChunkCount;
     // Bytes beyond Content-Length are not part of the body.
@@ -50,6 +51,7 @@ void THttpCli::BodyHandler() {
         }
     }
     NotifyDocData(currentLine_.data(), static_cast<int>(len));
+    if (!guard.Alive()) return;
     // The whole body is here: the request completes without waiting for
     // the server to close.
     if (hop_.BodyLeft == 0 && phase_ == phBody) FinishReply();

@@ -42,7 +42,8 @@ void THttpCli::ReadReply(std::uint16_t error) {
     if (phase_ == phHeader) hop_.HeaderBytes += n;
 
     // A handler may change the phase or empty the buffer: both are read anew
-    // for every line.
+    // for every line. It may also free the client.
+    const TGuard guard(*this);
     std::string_view line;
     while (lineBuffer_.Length() > 0 && lineBuffer_.NextLine(line)) {
         currentLine_ = line;
@@ -52,6 +53,7 @@ void THttpCli::ReadReply(std::uint16_t error) {
             BodyHandler();
         else
             Fire(OnStrayLine, this, error);
+        if (!guard.Alive()) return;
     }
     if (phase_ != phHeader && phase_ != phBody) return;
     // An error reply ends the connection once this read is handled: the
@@ -87,8 +89,11 @@ void THttpCli::SessionClosed(std::uint16_t error) {
         EndRequest();
         return;
     }
+    const TGuard guard(*this);
     DeliverUnfinishedLine();
-    if (phase_ == phEnded) return;  // storing it failed, and that failure ended the request
+    // (Storing it failed, and that failure ended the request, or a handler
+    // freed the client.)
+    if (!guard.Alive() || phase_ == phEnded) return;
     if (phase_ == phHeader && hop_.LineCount == 0) {
         // Not one line of a reply: nothing came at all (or only interim
         // replies), or bytes that are no HTTP.
@@ -160,16 +165,17 @@ void THttpCli::HeaderLineHandler() {
     }
     ++hop_.LineCount;
     switch (h.Kind) {
-        case THeaderLineKind::hlHtml:
+        case THeaderLineKind::hlHtml: {
             // A document sent with no header at all.
             if (hop_.ContentType.empty()) hop_.ContentType = "text/html";
             phase_ = phBody;
-            SetState(hsReceivingBody);
-            if (state_ != hsReceivingBody) return;
+            if (!EnterState(hsReceivingBody)) return;
+            const TGuard guard(*this);
             NotifyHeaderEnd();
-            if (state_ != hsReceivingBody) return;
+            if (!guard.Alive() || state_ != hsReceivingBody) return;
             BodyHandler();
             return;
+        }
         case THeaderLineKind::hlEmpty: HeaderEnded(); return;
         default: break;
     }
@@ -203,7 +209,9 @@ void THttpCli::HeaderLineHandler() {
             authenticateChallenges_.emplace_back(h.Value);
         } else if (name == "set-cookie") {
             bool accept = true;
+            const TGuard guard(*this);
             NotifyCookie(std::string(h.Value), accept);
+            if (!guard.Alive()) return;
         }
     }
     Fire(OnHeaderData, this);
@@ -251,10 +259,10 @@ void THttpCli::HeaderEnded() {
     else
         hop_.BodyLeft = hop_.ContentLength;
     phase_ = phBody;
-    SetState(hsReceivingBody);
-    if (state_ != hsReceivingBody) return;
+    if (!EnterState(hsReceivingBody)) return;
+    const TGuard guard(*this);
     NotifyHeaderEnd();
-    if (state_ != hsReceivingBody) return;
+    if (!guard.Alive() || state_ != hsReceivingBody) return;
     if (hop_.BodyLeft == 0) {
         FinishReply();
         return;

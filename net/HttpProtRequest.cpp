@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <limits>
+#include <string_view>
+#include <vector>
 
 #include "base/Strings.h"
 #include "net/HttpLocation.h"
@@ -29,8 +31,7 @@ void THttpCli::StartRequest(THttpRequest kind) {
     failureCode_ = 0;
     redirectCount_ = 0;
     phase_ = phLookup;
-    SetState(hsStarting);
-    if (state_ != hsStarting) return;  // a state-change handler aborted it
+    if (!EnterState(hsStarting)) return;  // a state-change handler aborted it
 
     documentName_.clear();
     hop_ = THttpHop{};
@@ -106,19 +107,20 @@ void THttpCli::AddressThroughProxy() {
 
 void THttpCli::ChannelReady() {
     // The connection carries HTTP now (for https, once TLS is up).
+    const TGuard guard(*this);
     NotifySessionConnected();
-    if (state_ != hsConnected) return;
+    if (!guard.Alive() || state_ != hsConnected) return;
     phase_ = phHeader;
-    SetState(hsReceivingHeader);
-    if (state_ != hsReceivingHeader) return;
+    if (!EnterState(hsReceivingHeader)) return;
     try {
         switch (requestKind_) {
             case rqGet: SendRequest("GET"); break;
             case rqHead: SendRequest("HEAD"); break;
             case rqPost:
                 SendRequest("POST");
-                if (state_ != hsReceivingHeader) return;
+                if (!guard.Alive() || state_ != hsReceivingHeader) return;
                 NotifySendBegin();
+                if (!guard.Alive() || state_ != hsReceivingHeader) return;
                 sendingPostData_ = true;
                 DataSent(0);
                 break;
@@ -134,37 +136,68 @@ void THttpCli::ChannelReady() {
     }
 }
 
+namespace {
+
+// Whether a header value can go into a request: a CR or LF would end the
+// line and start another, and no other control character belongs in one
+// either (a tab is a blank).
+bool FitsInHeader(std::string_view value) {
+    for (char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void THttpCli::SendRequest(const std::string& method) {
     requestBuffer_.clear();
+    const TGuard guard(*this);
+    const auto running = [&] { return guard.Alive() && state_ == hsReceivingHeader; };
     NotifyRequestHeaderBegin();
+    if (!running()) return;
     const bool post = method == "POST";
     // Inside a proxy's tunnel the request goes to the server itself: the
     // target in origin form, and the proxy's credentials stay with the proxy.
     const bool tunnelled = tlsUp_ && !Proxy.empty();
-    SendHeaderLine(method + " " + (tunnelled ? tunnelPath_ : target_.RequestPath) + " HTTP/1.0");
-    if (!Sender.empty()) SendHeaderLine("From: " + Sender);
-    if (!Accept.empty()) SendHeaderLine("Accept: " + Accept);
-    if (!Reference.empty()) SendHeaderLine("Referer: " + Reference);
-    if (post && !ContentTypePost.empty()) SendHeaderLine("Content-Type: " + ContentTypePost);
-    if (!Agent.empty()) SendHeaderLine("User-Agent: " + Agent);
-    SendHeaderLine("Host: " + HostHeader());
-    if (NoCache) SendHeaderLine("Pragma: no-cache");
-    if (post) SendHeaderLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
-    if (ModifiedSince != 0.0) SendHeaderLine("If-Modified-Since: " + Rfc1123Date(ModifiedSince) + " GMT");
+    std::vector<std::string> lines{method + " " + (tunnelled ? tunnelPath_ : target_.RequestPath) +
+                                   " HTTP/1.0"};
+    // A value with a control character is left out rather than sent.
+    const auto field = [&lines](const char* name, const std::string& value) {
+        if (FitsInHeader(value)) lines.push_back(name + (": " + value));
+    };
+    if (!Sender.empty()) field("From", Sender);
+    if (!Accept.empty()) field("Accept", Accept);
+    if (!Reference.empty()) field("Referer", Reference);
+    if (post && !ContentTypePost.empty()) field("Content-Type", ContentTypePost);
+    if (!Agent.empty()) field("User-Agent", Agent);
+    field("Host", HostHeader());
+    if (NoCache) field("Pragma", "no-cache");
+    if (post) field("Content-Length", std::to_string(PostStream ? PostStream->Size() : 0));
+    if (ModifiedSince != 0.0) field("If-Modified-Since", Rfc1123Date(ModifiedSince) + " GMT");
     // Credentials go only to the origin the request started at.
     if (!Username.empty() && TargetOrigin(target_, !Proxy.empty()) == authOrigin_)
-        SendHeaderLine("Authorization: Basic " + Base64Encode(Username + ":" + Password));
+        field("Authorization", "Basic " + Base64Encode(Username + ":" + Password));
     if (!Proxy.empty() && !ProxyUsername.empty() && !tunnelled)
-        SendHeaderLine("Proxy-Authorization: Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
-    if (!Cookie.empty()) SendHeaderLine("Cookie: " + Cookie);
+        field("Proxy-Authorization", "Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
+    if (!Cookie.empty()) field("Cookie", Cookie);
     if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
-        SendHeaderLine("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+        field("Range", "bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
         ContentRangeBegin.clear();
         ContentRangeEnd.clear();
     }
     hop_.AcceptRanges.clear();
+    // Each line is shown to OnCommand as it is buffered; a handler may end
+    // the request (or free the client) at any of them.
+    for (const std::string& line : lines) {
+        SendHeaderLine(line);
+        if (!running()) return;
+    }
     NotifyRequestHeaderEnd();
+    if (!running()) return;
     SendHeaderLine("");
+    if (!running()) return;
     Transmit(requestBuffer_.data(), static_cast<int>(requestBuffer_.size()));
     requestBuffer_.clear();
 }
@@ -183,7 +216,9 @@ std::string THttpCli::HostHeader() const {
 }
 
 void THttpCli::SendHeaderLine(const std::string& s) {
+    const TGuard guard(*this);
     Fire(OnCommand, this, s);
+    if (!guard.Alive()) return;
     requestBuffer_ += s;
     requestBuffer_ += "\r\n";
 }
@@ -207,8 +242,9 @@ void THttpCli::DataSent(std::uint16_t) {
     }
     sentCount_ =
         static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
+    const TGuard guard(*this);
     NotifySendData(sendBuffer_, static_cast<int>(n));
-    if (!sendingPostData_) return;
+    if (!guard.Alive() || !sendingPostData_) return;
     Transmit(sendBuffer_, static_cast<int>(n));
 }
 

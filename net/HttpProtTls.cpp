@@ -120,8 +120,9 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
         }
         if (!tls_->HandshakeDone()) return;
         tlsUp_ = true;
+        const TGuard guard(*this);
         ChannelReady();
-        if (!tlsUp_) return;
+        if (!guard.Alive() || !tlsUp_) return;
     }
     DeliverPlaintext(error);
 }
@@ -129,9 +130,11 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
 void THttpCli::DeliverPlaintext(std::uint16_t error) {
     // Hand on everything TLS has decrypted: the socket only calls again when
     // more arrives, and bytes left inside TLS would be lost at the close.
+    const TGuard guard(*this);
     while (tlsUp_ && (phase_ == phHeader || phase_ == phBody)) {
         tlsGotPlain_ = false;
         ReadReply(error);
+        if (!guard.Alive()) return;
         if (!tlsGotPlain_) break;
     }
     if (!tlsUp_) return;  // the reply ended the connection (a redirection, an error status)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -577,6 +578,68 @@ TEST_F(HttpCliTest, SlowServerTimesOut) {
         EXPECT_FALSE(o.raised) << o.message;
         EXPECT_EQ(body.DataString(), "in time");
         EXPECT_EQ(platform::Counts().timers, timers);
+    }
+}
+
+// Any event handler may free the client; nothing of it is touched after
+// (the sanitizer run is what catches a use after free).
+TEST(HttpCliGuard, HandlerMayFreeTheClient) {
+    using Hook = void (*)(THttpCli&, std::function<void()>);
+    const struct {
+        const char* event;
+        Hook hook;
+    } rows[] = {
+        {"OnCommand",
+         [](THttpCli& c, std::function<void()> f) {
+             c.OnCommand = [f](base::TObject*, const std::string&) { f(); };
+         }},
+        {"OnRequestHeaderEnd",
+         [](THttpCli& c, std::function<void()> f) { c.OnRequestHeaderEnd = [f](base::TObject*) { f(); }; }},
+        {"OnHeaderBegin",
+         [](THttpCli& c, std::function<void()> f) { c.OnHeaderBegin = [f](base::TObject*) { f(); }; }},
+        {"OnHeaderData",
+         [](THttpCli& c, std::function<void()> f) { c.OnHeaderData = [f](base::TObject*) { f(); }; }},
+        {"OnCookie",
+         [](THttpCli& c, std::function<void()> f) {
+             c.OnCookie = [f](base::TObject*, const std::string&, bool&) { f(); };
+         }},
+        {"OnHeaderEnd",
+         [](THttpCli& c, std::function<void()> f) { c.OnHeaderEnd = [f](base::TObject*) { f(); }; }},
+        {"OnDocBegin",
+         [](THttpCli& c, std::function<void()> f) { c.OnDocBegin = [f](base::TObject*) { f(); }; }},
+        {"OnDocData",
+         [](THttpCli& c, std::function<void()> f) {
+             c.OnDocData = [f](base::TObject*, const char*, int) { f(); };
+         }},
+        {"OnLocationChange",
+         [](THttpCli& c, std::function<void()> f) { c.OnLocationChange = [f](base::TObject*) { f(); }; }},
+        {"OnStateChange",
+         [](THttpCli& c, std::function<void()> f) {
+             c.OnStateChange = [&c, f](base::TObject*) {
+                 if (c.State() == hsReceivingBody) f();
+             };
+         }},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.event);
+        TScriptedPeer peer({Answer("HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"),
+                            Answer("HTTP/1.0 200 OK\r\nSet-Cookie: a=b\r\n\r\nline one\r\nline two")});
+        auto* cli = new THttpCli;
+        bool freed = false;
+        r.hook(*cli, [&] {
+            if (freed) return;
+            freed = true;
+            delete cli;
+        });
+        cli->URL = peer.HostPort();
+        cli->StartRequest(rqGet);
+        PumpUntil([&] { return freed; });
+        EXPECT_TRUE(freed);
+        if (!freed) delete cli;
+        for (int i = 0; i < 20; ++i) {  // whatever the client had posted finds it gone
+            platform::ProcessMessages();
+            usleep(5000);
+        }
     }
 }
 
