@@ -231,6 +231,13 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
          "20 KB Set-Cookie"},
         {{Answer("HTTP/1.0 302 Found\r\nLocation: ./ok\r\n\r\n"), Answer(kPage)}, true, "relative ./ok"},
         {{Answer("HTTP/1.0 302 Found\r\nLocation: sub/x\r\n\r\n"), Answer(kPage)}, true, "relative sub/x"},
+        {{Answer("HTTP/2 503\r\n\r\n<html>down</html>")}, false, "HTTP/2 status line"},
+        {{Answer("HTTP/1.1 500 Oops\r\nHTTP/1.1 200 OK\r\n\r\nfine")}, false, "second status line"},
+        {{Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n")}, false, "header cut before its end"},
+        {{Answer("HTTP/1.0 200 OK\r\nContent-Length: -1\r\n\r\nbody")}, false, "negative length"},
+        {{Answer("HTTP/1.0 301 Moved\r\nContent-Length: 0\r\nLocation: /final\r\n\r\n"), Answer(kPage)},
+         true,
+         "a redirect's length is not the final page's"},
     };
     std::vector<std::unique_ptr<TScriptedPeer>> peers;
     Lines args{"--check"};
@@ -238,6 +245,18 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
         peers.push_back(std::make_unique<TScriptedPeer>(c.scripts));
         args.push_back(peers.back()->HostPort() + "/dir/doc");
     }
+    // Entries in other forms: a fragment is never sent, and a scheme that is
+    // not fetched fails before any connection.
+    TScriptedPeer fragment({Answer(kPage)});
+    TScriptedPeer ftp({Answer(kPage)});
+    const std::string withFragment = fragment.HostPort() + "/page#part";
+    const std::string ftpUrl = "ftp://" + ftp.HostPort() + "/";
+    args.push_back(withFragment);
+    args.push_back(ftpUrl);
+    // A "/" in a password splits the URL early ("localhost" is the host
+    // then, on a port that is no number): no part of the password shows.
+    const std::string slashed = "http://localhost:se/cret@" + ftp.HostPort() + "/";
+    args.push_back(slashed);
     TScriptedPeer secret({Answer(kPage)});
     const std::string withPassword = "http://user:secret@" + secret.HostPort() + "/";
     const std::string shown = "http://user:***@" + secret.HostPort() + "/";
@@ -254,7 +273,18 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
         SCOPED_TRACE(cases[i].why);
         EXPECT_EQ(logged("!Error accessing host: " + args[i + 1]), !cases[i].passes);
         EXPECT_EQ(logged(" Checking \"" + args[i + 1] + "\" Now"), cases[i].passes);
+        if (cases[i].passes) {
+            EXPECT_TRUE(logged(">Successful connection to: " + args[i + 1]));
+        }
     }
+    EXPECT_TRUE(logged(">Successful connection to: " + withFragment));
+    ASSERT_EQ(fragment.Requests().size(), 1u);
+    EXPECT_EQ(fragment.Requests()[0].substr(0, 20), "GET /page HTTP/1.0\r\n");
+    EXPECT_TRUE(logged("!Error accessing host: " + ftpUrl));
+    EXPECT_NE(r.out.find("Unsupported protocol"), std::string::npos);
+    EXPECT_EQ(ftp.Connections(), 0);
+    EXPECT_EQ(GetFile("status.log").find("cret"), std::string::npos);
+    EXPECT_EQ(r.out.find("cret"), std::string::npos);
     EXPECT_TRUE(logged(">Successful connection to: " + shown));
     EXPECT_EQ(GetFile("status.log").find("secret"), std::string::npos);
     EXPECT_EQ(r.out.find("secret"), std::string::npos);
@@ -262,6 +292,31 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
     ASSERT_EQ(secret.Requests().size(), 1u);
     EXPECT_NE(secret.Requests()[0].find("Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"), std::string::npos)
         << "the request itself still uses it";
+}
+
+// What one host's reply set on the client never shapes the next host's
+// request: a Content-Range (with a bare CR in it) does not become a Range.
+TEST(MonitorPass, ReplyOfOneHostNeverShapesTheNextHostsRequest) {
+    for (const char* range : {"bytes 100-199/1000", "bytes 100-199\r/1000"}) {
+        SCOPED_TRACE(range);
+        WorkDir dir;
+        TScriptedPeer first(
+            {Answer(std::string("HTTP/1.0 200 OK\r\nContent-Range: ") + range + "\r\n\r\npart")});
+        TScriptedPeer second({Answer(kPage)});
+        PutFile("sentrel.ini", Ini({first.HostPort(), second.HostPort()}));
+        RecordingView view;
+        app::TServerForm settings;
+        auto http = app::MakeHttpGetter();
+        app::TQzController c(view, settings, *http);
+        c.FormCreate();
+        c.FormShow();
+        TWatchdog dog(20000, [&] { http->Abort(); });
+        c.CheckNowButtonClick();
+        EXPECT_TRUE(c.Failures().empty());
+        ASSERT_EQ(second.Requests().size(), 1u);
+        EXPECT_EQ(second.Requests()[0].find("Range:"), std::string::npos) << second.Requests()[0];
+        c.FormClose();
+    }
 }
 
 // A name with a control character is no host: it fails without a lookup,
