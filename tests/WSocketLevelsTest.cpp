@@ -265,6 +265,42 @@ TEST(LineMode, WhatIsHeldAtCloseIsTheLastLine) {
     EXPECT_EQ(p.Lines(), (std::vector<std::string>{"line\r\n", "xyz"}));
 }
 
+// Bytes still held when the connection ends (a handler that did not take
+// them) belong to that connection: the next one starts without them.
+TEST(LineMode, BytesHeldAtACloseAreGoneAfterReconnecting) {
+    for (bool peerCloses : {false, true}) {
+        SCOPED_TRACE(peerCloses ? "the peer closes" : "we close");
+        LinePair p;
+        bool reading = false;
+        p.s.OnDataAvailable = [&](base::TObject*, std::uint16_t) {
+            if (!reading) return;
+            char buf[256];
+            const int n = p.s.Receive(buf, sizeof buf);
+            if (n > 0) p.ev.log.push_back("data " + std::string(buf, static_cast<std::size_t>(n)));
+        };
+        SendAll(p.peer, "stale");
+        ASSERT_TRUE(RunUntil([&] { return p.s.LineBufCount() == 5; }));
+        if (peerCloses) {
+            close(p.peer);
+            p.peer = -1;
+            ASSERT_TRUE(RunUntil([&] { return p.s.State() == wsClosed; }));
+        } else {
+            p.s.Close();
+            close(p.peer);
+        }
+        reading = true;
+        p.s.SetLineMode(true);  // a close forgets the address, the port and the mode
+        p.s.SetAddr("127.0.0.1");
+        p.s.SetPort(p.server.PortText());
+        p.s.Connect();
+        p.peer = p.server.Accept();
+        ASSERT_TRUE(RunUntil([&] { return p.s.State() == wsConnected; }));
+        SendAll(p.peer, "fresh\r\n");
+        ASSERT_TRUE(RunUntil([&] { return p.Lines().size() == 1; }));
+        EXPECT_EQ(p.Lines()[0], "fresh\r\n");
+    }
+}
+
 TEST(LineMode, SwitchedOffInTheHandlerTheRestIsReadInOrder) {
     LinePair p;
     std::string raw;
