@@ -6,13 +6,19 @@
 // buttons, the window closing) can run meanwhile, including Abort.
 //
 // A reply is a success only when it is one: a reset, a close before the
-// first byte, bytes that are not HTTP, a header line with a zero byte, a
+// first byte, bytes that are not HTTP, a first line that is no valid status
+// line ("HTTP/1.0" or "HTTP/1.1", a blank, a code from 100 to 599), a second
+// status line, a header line with a zero byte, a header the server closes
+// before its empty line, a Content-Length that is no single plain number, a
 // header section over 256 KiB and a body short of its Content-Length all
 // fail the request. The body ends when Content-Length bytes have arrived (the
 // request completes at once) or, without one, when the server closes. Interim
 // 1xx replies are skipped. A "location" header moves the running request to
-// the new target (at most 10 hops), and with Proxy set every request is
-// addressed to that HTTP proxy with an absolute request target.
+// the new target (at most 10 hops per request): the value resolves to one
+// absolute URL, and with Proxy set every request is addressed to that HTTP
+// proxy with that URL as its target. What a reply header sets lives in a
+// per-hop record (THttpHop) that every hop starts fresh. Only http and https
+// URLs are fetched, and a URL's fragment never goes on the wire.
 //
 // An https target (any case; port 443 unless named) runs the same request
 // over TLS: a TTlsSession sits between the client and its socket, fed by the
@@ -26,7 +32,8 @@
 // buffers. ReceiveStream and PostStream stay the caller's; the client writes
 // to ReceiveStream only while a request runs. Everything runs on the thread
 // that created the client. Events fire last in a step; a handler may call
-// Abort, and the client checks its state again after every event it fires.
+// Abort or free the client, and the client takes a TGuard before every event
+// it goes on after, then checks that it still exists and its state.
 //
 // Inside, one request moves through these phases (State() is the caller's
 // coarser view and keeps its own values):

@@ -176,6 +176,22 @@ TEST_F(HttpCliTest, WhatAUrlSendsAndWhatItNeverSends) {
     }
 }
 
+// A value holding a control character would end its header line and start
+// one of its own: it is left out, the rest of the request stands.
+TEST_F(HttpCliTest, HeaderValueWithAControlCharacterIsLeftOut) {
+    TScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\nok")});
+    cli.URL = peer.HostPort();
+    cli.Cookie = "a=b\r\nX-Injected: yes";
+    cli.Reference = "http://ref/\x01";
+    cli.ContentRangeBegin = "1\r";
+    cli.Sender = "me\tyou";  // a tab is a blank
+    Outcome o = RunGet(cli);
+    EXPECT_FALSE(o.raised) << o.message;
+    ASSERT_EQ(peer.Requests().size(), 1u);
+    EXPECT_EQ(peer.Requests()[0], std::string("GET / HTTP/1.0\r\nFrom: me\tyou\r\n") + kAccept + kAgent +
+                                      "Host: " + peer.HostPort() + "\r\n\r\n");
+}
+
 TEST_F(HttpCliTest, ProxyGetsTheAbsoluteTarget) {
     TScriptedPeer proxy({Answer("HTTP/1.0 200 OK\r\n\r\n")});
     cli.Proxy = proxy.HostPort();

@@ -67,12 +67,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string_view line;
         while (!body && !failed && buf.NextLine(line)) {
             Check(line.size() < THttpLineBuffer::Capacity);
-            if (replyStart && !net::CanStartReply(line, true)) {
+            net::THeaderLine h = net::ParseHeaderLine(line);
+            const bool validStatus = h.Kind == THeaderLineKind::hlStatus && h.StatusCode;
+            if (replyStart && h.Kind != THeaderLineKind::hlHtml && !validStatus) {
                 failed = true;  // "Invalid HTTP reply"
                 break;
             }
+            if (!replyStart && h.Kind == THeaderLineKind::hlStatus) {
+                failed = true;  // a second status line: "Invalid HTTP header"
+                break;
+            }
+            if (validStatus) Check(*h.StatusCode >= 100 && *h.StatusCode <= 599);
             replyStart = false;
-            net::THeaderLine h = net::ParseHeaderLine(line);
             switch (h.Kind) {
                 case THeaderLineKind::hlEmpty:
                     // The end of an interim reply: the real one follows.
@@ -89,8 +95,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     break;
                 case THeaderLineKind::hlField:
                     Check(h.Value.size() < line.size());
-                    if (h.Name == "content-range") net::ParseContentRange(h.Value, begin, end);
-                    if (h.Name == "content-length") (void)net::HeaderNumber(h.Value);
+                    if (h.Name == "content-range") {
+                        net::ParseContentRange(h.Value, begin, end);
+                        for (char c : begin + end) Check(c >= '0' && c <= '9');  // all a Range header gets
+                    }
+                    if (h.Name == "content-length") {
+                        const auto n = net::ContentLengthValue(h.Value);
+                        if (!n) failed = true;  // "Invalid HTTP header"
+                        Check(!n || *n >= 0);
+                    }
                     if (h.Name == "location") {
                         // Each hop starts from where the previous one went.
                         auto moved = net::FollowLocation(h.Value, false, direct);
