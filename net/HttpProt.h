@@ -147,6 +147,10 @@ constexpr platform::UINT MsgRelocate = 0x403;
 
 // "Unsupported protocol" (httperrUnsupportedProtocol): a URL or a Location
 // names a scheme other than http and https; nothing is connected.
+// "invalid host name": the URL's host holds a colon outside an IPv6
+// address's brackets ("a:b:80"), a blank or a control character; nothing is
+// looked up.
+constexpr int httperrInvalidHost = 16;
 
 // How many "location" hops one request follows before it fails.
 constexpr int MaxRedirections = 10;

@@ -62,6 +62,12 @@ void THttpCli::StartRequest(THttpRequest kind) {
         EndRequest();
         return;
     }
+    if (!target_.HostName.empty() && !IsValidHost(target_.HostName)) {
+        // No name to ask the resolver about ("a:b:80" names the host "a:b").
+        SetFailure("invalid host name", httperrInvalidHost, 0);
+        EndRequest();
+        return;
+    }
 
     if (Timeout > 0) {
         long long ms = static_cast<long long>(Timeout) * 1000;

@@ -153,6 +153,9 @@ TEST_F(HttpCliTest, WhatAUrlSendsAndWhatItNeverSends) {
         {"ftp://{HP}/x", false, "", "Unsupported protocol"},
         {"mailto:x@{HP}", false, "", "Unsupported protocol"},
         {"ftp://srv.invalid/x", true, "", "Unsupported protocol"},
+        {"a:b:{HP}/", false, "", "invalid host name"},
+        {"http://a:b:1/", true, "", "invalid host name"},
+        {"http://a b/", false, "", "invalid host name"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.url);
@@ -165,7 +168,9 @@ TEST_F(HttpCliTest, WhatAUrlSendsAndWhatItNeverSends) {
         Outcome o = RunGet(cli);
         EXPECT_EQ(o.message, r.failure);
         if (*r.sent == 0) {
-            EXPECT_EQ(cli.LastRequestError(), httperrUnsupportedProtocol);
+            EXPECT_EQ(cli.LastRequestError(), r.failure == std::string("invalid host name")
+                                                  ? httperrInvalidHost
+                                                  : httperrUnsupportedProtocol);
             EXPECT_EQ(peer.Connections(), 0);
             continue;
         }
