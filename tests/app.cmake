@@ -16,3 +16,9 @@ add_test(NAME app_cli_links_no_qt COMMAND sh -c "ldd \"$1\" | grep -i qt && exit
 
 # The on-change program: real shell scripts run by the controller.
 sentrel_add_test(app_onchange_test SOURCES OnChangeTest.cpp LIBS sentrel_core)
+
+# GET /probe: the handler against scripted servers, and a real Prometheus
+# scraping sentrel-cli through relabelling.
+sentrel_add_test(app_probe_test SOURCES ProbeTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
+                 LIBS sentrel_core)
+add_dependencies(app_probe_test sentrel-cli)

@@ -50,14 +50,15 @@ void InitApplication() {
 
 int RunHeadless(const CommandLine& cl) {
     InitApplication();
-    TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile});
+    TServerForm settings;
+    TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
+                                 [&settings] { return MakeHttpGetter(settings); }});
     try {
         publisher.Start();
     } catch (const std::exception& e) {
         platform::Application().ShowException(e);  // on stderr, as other failed starts
         return 1;
     }
-    TServerForm settings;
     auto http = MakeHttpGetter(settings);
     PrintingView view;
     view.PrintChanges = true;
