@@ -274,3 +274,31 @@ TEST(Probe, PrometheusScrapesTargetsThroughRelabelling) {
     EXPECT_EQ(seen, (std::map<std::string, std::string>{{upUrl, "1"}, {downUrl, "0"}, {refusedUrl, "0"}}));
     EXPECT_GE(up.Connections(), 1);
 }
+
+// A hundred probes come at once: the listener queues the burst instead of
+// leaving the connections that the socket layer's backlog of 5 would drop
+// to be retried seconds later. Nothing accepts meanwhile (the loop does not
+// run), so every connection that completes was queued by the kernel.
+TEST(Probe, ABurstOfScrapersIsQueuedNotDropped) {
+    Served s;
+    std::vector<int> fds;
+    for (int i = 0; i < 40; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in a = sockettest::Loopback(static_cast<std::uint16_t>(s.port));
+        (void)!connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fds.push_back(fd);
+    }
+    // Connected ones are writable at once; the others would wait for a
+    // retry of their handshake, so a short wait for all of them tells.
+    std::vector<pollfd> polls;
+    for (int fd : fds) polls.push_back({fd, POLLOUT, 0});
+    int connected = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (connected < 40 && std::chrono::steady_clock::now() < deadline) {
+        poll(polls.data(), polls.size(), 100);
+        connected = 0;
+        for (const pollfd& p : polls) connected += (p.revents & POLLOUT) ? 1 : 0;
+    }
+    for (int fd : fds) close(fd);
+    EXPECT_EQ(connected, 40);
+}

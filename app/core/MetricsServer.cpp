@@ -1,5 +1,6 @@
 #include "app/core/MetricsServer.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "base/Exception.h"
@@ -60,6 +61,11 @@ void TMetricsServer::Listen(const std::string& addrPort) {
         listener_.SetPort(port);
         listener_.Listen();
         if (listener_.State() != net::wsListening) throw base::Exception("not listening");
+        // The socket layer listens with Winsock's backlog of 5: a burst of
+        // scrapers (a Prometheus probing a hundred targets at once) would
+        // see its connections dropped and retried seconds later. Listening
+        // again on the same socket only widens the queue.
+        ::listen(listener_.HSocket(), SOMAXCONN);
     } catch (const std::exception& e) {
         listener_.Close();
         // The socket layer's reason may come on two lines; ours is one.
