@@ -170,6 +170,7 @@ bool TMetricsServer::TakeRoute(Connection& c, const std::string& header, bool he
             to.Cancel = nullptr;
             to.Replied = true;
             Answer(to, TVerdict{r.Status, r.Reason, head}, &r.Body);
+            return;
         }
     };
     auto cancel = route_(target, header, reply);
