@@ -10,6 +10,7 @@
 #include "app/core/OnChange.h"
 #include "app/core/qz1.h"
 #include "platform/Application.h"
+#include "support/ScriptedPeer.h"
 #include "support/Watchdog.h"
 
 using Lines = std::vector<std::string>;
@@ -217,4 +218,19 @@ TEST(OnChange, OutputAndQueueAreBounded) {
     }
     EXPECT_EQ(notes, 1);
     EXPECT_EQ(bytes, 4096u + 1);  // 41 whole lines and the 37 bytes of the 42nd, with its added break
+}
+
+// A --check ends after its one pass: it waits for the program of the change
+// it found, whose lines then reach the log before the run's end.
+TEST(OnChange, CheckWaitsForTheProgramBeforeItExits) {
+    WorkDir d;
+    const std::string late = Script("late.sh", "sleep 0.3; echo \"heard $SENTREL_EVENT\"\n");
+    const int port = testsupport::UnusedPort();
+    PutFile("sentrel.ini", "[main]\r\nserver1name=http://127.0.0.1:" + std::to_string(port) +
+                               "/\r\nserver1active=1\r\nonchange=" + late + "\r\n");
+    const char* bin = std::getenv("SENTREL_BINARY_DIR");
+    const std::string cli =
+        (bin ? fs::path(bin) : fs::read_symlink("/proc/self/exe").parent_path()) / "sentrel-cli";
+    EXPECT_EQ(std::system((cli + " --check >/dev/null 2>&1").c_str()) >> 8, 1);
+    EXPECT_TRUE(Has(Warnings(), "?late.sh: heard down"));
 }
