@@ -17,10 +17,7 @@ extern char** environ;
 
 namespace platform {
 
-namespace {
-
-// The file execvp would run for name, or empty.
-std::string ResolveProgram(const std::string& name) {
+std::string FindProgram(const std::string& name) {
     if (name.empty()) return "";
     if (name.find('/') != std::string::npos) return name;
     const char* path = std::getenv("PATH");
@@ -35,6 +32,8 @@ std::string ResolveProgram(const std::string& name) {
     }
     return "";
 }
+
+namespace {
 
 void SetError(std::string* error, const std::string& text) {
     if (error) *error = text;
@@ -75,7 +74,7 @@ bool SpawnDetached(const std::vector<std::string>& args, std::string* error) {
         SetError(error, "no program");
         return false;
     }
-    const std::string file = ResolveProgram(args[0]);
+    const std::string file = FindProgram(args[0]);
     if (file.empty()) {
         SetError(error, args[0] + ": not found");
         return false;

@@ -23,6 +23,10 @@ namespace platform {
 std::string ExecutablePath();
 std::string ExecutableDir();
 
+// The file execvp would run for name (a name with a "/" as given, else the
+// first executable regular file of that name along $PATH), or empty.
+std::string FindProgram(const std::string& name);
+
 // Starts argv[0] with argv, detached. On failure, *error (when given) gets
 // the reason.
 bool SpawnDetached(const std::vector<std::string>& argv, std::string* error = nullptr);

@@ -113,18 +113,29 @@ TEST(Settings, SaveWritesTheMainSectionInOrderAndKeepsTheOthers) {
     EXPECT_EQ(Loaded("").form.Concurrency(), 4);
 }
 
-TEST(Settings, SaveKeepsTheProxyKeyAsTheFileHasIt) {
+TEST(Settings, SaveKeepsTheProxyAndOnChangeKeysAsTheFileHasThem) {
     WorkDir d;
-    PutFile("sentrel.ini", "[main]\r\nPROXY=socks5h://u:p@127.0.0.1:1080\r\nServer1Name=a\r\n");
+    PutFile("sentrel.ini",
+            "[main]\r\nPROXY=socks5h://u:p@127.0.0.1:1080\r\nServer1Name=a\r\nonchange=notify-send "
+            "\"Sentrel\"\r\n");
     Loaded l("");
     EXPECT_EQ(l.form.Proxy, "socks5h://u:p@127.0.0.1:1080");
+    EXPECT_EQ(l.form.OnChange, "notify-send \"Sentrel\"");
     l.form.Proxy = "changed in memory";  // not a dialog field: the file's value stays
+    l.form.OnChange = "changed too";
     l.form.Save();
     std::string saved = GetFile("sentrel.ini");
-    EXPECT_NE(saved.find("autostart=0\r\nproxy=socks5h://u:p@127.0.0.1:1080\r\n"), std::string::npos)
+    EXPECT_NE(saved.find("autostart=0\r\nproxy=socks5h://u:p@127.0.0.1:1080\r\nonchange=notify-send "
+                         "\"Sentrel\"\r\n"),
+              std::string::npos)
         << saved;
     Loaded back("");
     EXPECT_EQ(back.form.Proxy, "socks5h://u:p@127.0.0.1:1080");
+    // Without the key in the file, a save writes none.
+    PutFile("sentrel.ini", "[main]\r\nServer1Name=a\r\n");
+    Loaded none("");
+    none.form.Save();
+    EXPECT_EQ(GetFile("sentrel.ini").find("onchange"), std::string::npos);
 }
 
 // certwarndays is not the dialog's: read with bounds, and a save keeps it

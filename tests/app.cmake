@@ -13,3 +13,13 @@ endif()
 
 # sentrel-cli is the monitor for machines without Qt: nothing may pull Qt in.
 add_test(NAME app_cli_links_no_qt COMMAND sh -c "ldd \"$1\" | grep -i qt && exit 1 || exit 0" sh $<TARGET_FILE:sentrel-cli>)
+
+# The on-change program: real shell scripts run by the controller.
+sentrel_add_test(app_onchange_test SOURCES OnChangeTest.cpp support/ScriptedPeer.cpp LIBS sentrel_core)
+add_dependencies(app_onchange_test sentrel-cli)
+
+# GET /probe: the handler against scripted servers, and a real Prometheus
+# scraping sentrel-cli through relabelling.
+sentrel_add_test(app_probe_test SOURCES ProbeTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
+                 LIBS sentrel_core)
+add_dependencies(app_probe_test sentrel-cli)

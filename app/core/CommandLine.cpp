@@ -61,6 +61,15 @@ const Option kOptions[] = {
     {"--metrics-file", "PATH", true,
      "write the same text to PATH after every pass, for\nnode_exporter's textfile collector",
      [](CommandLine& cl, const std::string& v) { return SetValue(cl.MetricsFile, v, "--metrics-file"); }},
+    {"--probe-concurrency", "N", true,
+     "run up to N checks of GET /probe?target=URL on the\nmetrics listener at once (1 to 1000, default 100)",
+     [](CommandLine& cl, const std::string& value) {
+         auto n = base::TryStrToInt(value);
+         if (!n || *n < 1 || *n > 1000)
+             return std::string("option '--probe-concurrency' needs a number from 1 to 1000");
+         cl.ProbeConcurrency = *n;
+         return std::string();
+     }},
     {"--concurrency", "N", true,
      "fetch up to N hosts of a pass at once (1 to 100); results\nstill come in list order. Default: "
      "\"concurrency\" in\nsentrel.ini, else 1",

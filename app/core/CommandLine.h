@@ -27,6 +27,7 @@ struct CommandLine {
     std::vector<std::string> Others;        // window mode: arguments left to the window toolkit
     std::string MetricsListen;              // --metrics-listen ADDR:PORT (window and --headless)
     std::string MetricsFile;                // --metrics-file PATH (window and --headless)
+    int ProbeConcurrency = 100;             // --probe-concurrency N: /probe checks at once
     // --remove-autostart-entry FILE: the next-log-on entry that started this
     // run, to be removed before anything else (platform::RemoveOnceEntry).
     std::string RemoveAutostartEntry;

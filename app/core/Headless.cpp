@@ -5,6 +5,7 @@
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
 #include "app/core/Metrics.h"
+#include "app/core/OnChange.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
 #include "platform/Application.h"
@@ -49,14 +50,15 @@ void InitApplication() {
 
 int RunHeadless(const CommandLine& cl) {
     InitApplication();
-    TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile});
+    TServerForm settings;
+    TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
+                                 [&settings] { return MakeHttpGetter(settings); }});
     try {
         publisher.Start();
     } catch (const std::exception& e) {
         platform::Application().ShowException(e);  // on stderr, as other failed starts
         return 1;
     }
-    TServerForm settings;
     auto http = MakeHttpGetter(settings);
     PrintingView view;
     view.PrintChanges = true;
@@ -140,6 +142,9 @@ int RunCheck(const CommandLine& cl) {
         controller.CheckNowButtonClick();
         if (!interrupted && controller.Failures().empty()) status = 0;
     });
+    // The change this one pass found still reaches the on-change program:
+    // the run waits for it, which its own time limits bound.
+    while (controller.OnChange().Busy() && !interrupted) platform::Application().HandleMessage();
     platform::OnTerminationSignal(nullptr);
     return status;
 }

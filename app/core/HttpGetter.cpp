@@ -65,6 +65,7 @@ public:
     void Abort() override { http_.Abort(); }
     int LastStatusCode() const override { return statusCode_; }
     std::int64_t LastCertificateExpiry() const override { return certExpiry_; }
+    int LastRedirects() const override { return http_.RedirectCount(); }
 
     void Start(const std::string& url, base::TStream& body, Done done) override {
         Prepare(url, body);

@@ -29,6 +29,8 @@ public:
     // hops showed, in seconds since the epoch (0 when no hop was https).
     virtual int LastStatusCode() const { return 0; }
     virtual std::int64_t LastCertificateExpiry() const { return 0; }
+    // How many redirections it followed.
+    virtual int LastRedirects() const { return 0; }
 
     // How a started request ended: failed when Get would have raised, with
     // the text it would have raised.

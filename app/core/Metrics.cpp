@@ -4,6 +4,7 @@
 #include <set>
 
 #include "app/core/MetricsServer.h"
+#include "app/core/ProbeHandler.h"
 #include "base/Exception.h"
 #include "platform/IniFile.h"
 
@@ -101,6 +102,9 @@ void TMetricsPublisher::Start() {
         server->Listen(options_.Listen);
         server->SetText(text);
         server_ = std::move(server);
+        if (options_.ProbeClients)
+            probes_ =
+                std::make_unique<TProbeHandler>(*server_, options_.ProbeClients, options_.ProbeConcurrency);
     }
     if (!options_.File.empty()) WriteWhole(options_.File, text);
 }

@@ -6,6 +6,7 @@
 // nothing is written unless asked. GUI thread (the one loop) only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,8 @@
 namespace app {
 
 class TMetricsServer;
+class TProbeHandler;
+class HttpGetter;
 
 // The exposition text for the last pass (before the first: the families
 // with their help and type, and no samples). A host listed twice in the
@@ -26,6 +29,10 @@ std::string EscapeLabelValue(const std::string& value);
 struct TMetricsOptions {
     std::string Listen;  // "ADDR:PORT", empty for none
     std::string File;    // path, empty for none
+    // GET /probe on the listener: the checks at most at once, and where
+    // their clients come from (no /probe without it).
+    int ProbeConcurrency = 100;
+    std::function<std::unique_ptr<HttpGetter>()> ProbeClients;
 };
 
 class TMetricsPublisher {
@@ -48,6 +55,7 @@ public:
 private:
     TMetricsOptions options_;
     std::unique_ptr<TMetricsServer> server_;
+    std::unique_ptr<TProbeHandler> probes_;  // freed before the server it routes on
 };
 
 }  // namespace app

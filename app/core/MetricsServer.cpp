@@ -1,5 +1,6 @@
 #include "app/core/MetricsServer.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "base/Exception.h"
@@ -60,6 +61,11 @@ void TMetricsServer::Listen(const std::string& addrPort) {
         listener_.SetPort(port);
         listener_.Listen();
         if (listener_.State() != net::wsListening) throw base::Exception("not listening");
+        // The socket layer listens with Winsock's backlog of 5: a burst of
+        // scrapers (a Prometheus probing a hundred targets at once) would
+        // see its connections dropped and retried seconds later. Listening
+        // again on the same socket only widens the queue.
+        ::listen(listener_.HSocket(), SOMAXCONN);
     } catch (const std::exception& e) {
         listener_.Close();
         // The socket layer's reason may come on two lines; ours is one.
@@ -91,12 +97,13 @@ TMetricsServer::TVerdict TMetricsServer::Judge(const std::string& header) {
 void TMetricsServer::Accept() {
     net::TSocket handle = listener_.Accept();
     if (handle == net::INVALID_SOCKET) return;
-    if (connections_.size() >= kMaxConnections) {
+    if (connections_.size() >= kMaxConnections + extraConnections_) {
         ::close(handle);  // too many at once: this one is turned away
         return;
     }
     auto owned = std::make_unique<Connection>();
     Connection* c = owned.get();
+    c->Serial = ++serial_;
     connections_.push_back(std::move(owned));
     // A plain close, so the answer still queued in the platform goes out
     // before the connection ends.
@@ -130,13 +137,52 @@ void TMetricsServer::Receive(Connection& c) {
         Answer(c, TVerdict{});
         return;
     }
-    Answer(c, Judge(c.Request.substr(0, end)));
+    const std::string header = c.Request.substr(0, end);
+    const TVerdict verdict = Judge(header);
+    if (verdict.Status == 404 && TakeRoute(c, header, verdict.Head)) return;
+    Answer(c, verdict);
 }
 
-void TMetricsServer::Answer(Connection& c, const TVerdict& verdict) {
+void TMetricsServer::Route(std::string path, TRoute route, std::uint32_t timeoutMs,
+                           std::size_t extraConnections) {
+    routePath_ = std::move(path);
+    route_ = std::move(route);
+    routeTimeoutMs_ = timeoutMs;
+    extraConnections_ = extraConnections;
+}
+
+bool TMetricsServer::TakeRoute(Connection& c, const std::string& header, bool head) {
+    std::string line = header.substr(0, header.find('\n')), method, target;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!route_ || !SplitRequestLine(line, method, target) ||
+        target.substr(0, target.find('?')) != routePath_)
+        return false;
+    c.Answered = true;  // what comes after the header is dropped
+    c.Request.clear();
+    c.Deadline.SetEnabled(false);  // a new count from here
+    c.Deadline.SetInterval(routeTimeoutMs_);
+    c.Deadline.SetEnabled(true);
+    const std::uint64_t serial = c.Serial;
+    auto reply = [this, serial, head](const TReply& r) {
+        for (auto& each : connections_) {
+            Connection& to = *each;
+            if (to.Serial != serial || to.Dead) continue;
+            to.Cancel = nullptr;
+            to.Replied = true;
+            Answer(to, TVerdict{r.Status, r.Reason, head}, &r.Body);
+            return;
+        }
+    };
+    auto cancel = route_(target, header, reply);
+    // An answer that came at once leaves nothing to cancel.
+    if (!c.Dead && !c.Replied) c.Cancel = std::move(cancel);
+    return true;
+}
+
+void TMetricsServer::Answer(Connection& c, const TVerdict& verdict, const std::string* text) {
     c.Answered = true;
     c.Request.clear();
-    std::string body = verdict.Status == 200 ? text_ : std::string(verdict.Reason) + "\n";
+    std::string body = text ? *text : verdict.Status == 200 ? text_ : std::string(verdict.Reason) + "\n";
     std::string reply = "HTTP/1.1 " + std::to_string(verdict.Status) + " " + verdict.Reason + "\r\n";
     reply += verdict.Status == 200 ? "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
                                    : "Content-Type: text/plain; charset=utf-8\r\n";
@@ -154,6 +200,7 @@ void TMetricsServer::Drop(Connection& c) {
     c.Dead = true;
     c.Deadline.SetEnabled(false);
     c.Socket.Close();
+    if (auto cancel = std::move(c.Cancel)) cancel();  // nobody waits for the answer any more
     // The connection is freed from a message of the server's own: its
     // socket may still be inside the event that brought us here.
     if (!reapPosted_ && platform::PostMessage(wnd_, kMsgReap, 0, 0)) reapPosted_ = true;

@@ -10,6 +10,9 @@
 // says "Connection: close". A request that is not HTTP gets 400, another
 // method 405, another path 404.
 //
+// Another component may take a path of its own (Route): its requests wait
+// for that component's answer instead, for as long as the route allows.
+//
 // Owned by the program's metrics publisher; the connections are owned by
 // the server and freed from a message of its own, never inside their
 // events. GUI thread (the one loop) only.
@@ -17,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -58,6 +62,23 @@ public:
     };
     static TVerdict Judge(const std::string& header);
 
+    // A path another component answers (GET /probe). The handler is given
+    // the request target ("/probe?target=...") and the header, and answers
+    // once through reply, then or later from the loop; what it returns is
+    // called instead when the connection goes before the answer (the
+    // scraper gave up), after which the reply goes nowhere. Such a request
+    // may wait timeoutMs for its answer, and the route may hold up to
+    // extraConnections connections on top of kMaxConnections.
+    struct TReply {
+        int Status = 200;
+        const char* Reason = "OK";
+        std::string Body;  // the exposition text for 200, else a line saying why
+    };
+    using TRouteReply = std::function<void(const TReply&)>;
+    using TRoute = std::function<std::function<void()>(const std::string& target, const std::string& header,
+                                                       TRouteReply reply)>;
+    void Route(std::string path, TRoute route, std::uint32_t timeoutMs, std::size_t extraConnections);
+
 private:
     struct Connection {
         net::TWSocket Socket;
@@ -65,11 +86,15 @@ private:
         std::string Request;
         bool Answered = false;
         bool Dead = false;
+        bool Replied = false;  // a routed request's answer came
+        std::uint64_t Serial = 0;
+        std::function<void()> Cancel;  // of a routed request still waiting for its answer
     };
 
     void Accept();
     void Receive(Connection& c);
-    void Answer(Connection& c, const TVerdict& verdict);
+    void Answer(Connection& c, const TVerdict& verdict, const std::string* body = nullptr);
+    bool TakeRoute(Connection& c, const std::string& header, bool head);
     void Drop(Connection& c);
     void Reap();
 
@@ -78,6 +103,11 @@ private:
     platform::HWND wnd_ = 0;
     bool reapPosted_ = false;
     std::string text_;
+    std::string routePath_;
+    TRoute route_;
+    std::uint32_t routeTimeoutMs_ = 0;
+    std::size_t extraConnections_ = 0;
+    std::uint64_t serial_ = 0;
 };
 
 }  // namespace app

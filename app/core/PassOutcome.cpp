@@ -77,6 +77,7 @@ TStateChange TStateTracker::Next(const TPassOutcome& pass) {
     }
     change.Items.insert(change.Items.end(), warnings.begin(), warnings.end());
     change.Changed = failed != failed_ || newWarning;
+    change.Event = !failed.empty() ? "down" : !failed_.empty() ? "up" : "certificate";
     if (!failed.empty())
         change.Title = Hosts(failed.size()) + " down";
     else if (!failed_.empty())

@@ -48,6 +48,7 @@ struct TStateChange {
     bool Changed = false;
     std::string Title;               // "2 hosts down", "All hosts up again"
     std::vector<std::string> Items;  // "host: reason" for each failed host, then the warnings
+    std::string Event;               // "down" (a host fails), "up" (all up again), "certificate"
     // Title and items on one line, for a terminal.
     std::string Line() const;
     // The items one per line, for a notification's text.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "app/core/OnChange.h"
 #include "app/core/qz1.h"
 #include "base/Stream.h"
 #include "net/Url.h"
@@ -231,6 +232,8 @@ void TQzController::FinishPass(bool pool) {
     havePass_ = true;
     TStateChange change = stateTracker_.Next(lastPass_);
     view_.ShowPassOutcome(lastPass_, change);
+    if (change.Changed && !settings_.OnChange.empty())
+        onChange_->Report(settings_.OnChange, change, lastPass_);
     if (OnPassOutcome) OnPassOutcome(lastPass_);
 }
 

@@ -1,5 +1,7 @@
 #include "app/core/qz1.h"
 
+#include "app/core/OnChange.h"
+
 #include "base/Exception.h"
 #include "base/Strings.h"
 #include "net/Url.h"
@@ -36,6 +38,16 @@ TQzController::TQzController(MainView& view, TServerForm& settings, HttpGetter& 
     // report, which shows one box for the same error at a time.
     loopTimer_.OnTimer = [this] { platform::Application().Guard([this] { LoopTimerTimer(); }); };
     settings_.OnBuildHostList = [this](std::vector<std::string> hosts) { SetHostList(std::move(hosts)); };
+    onChange_ = std::make_unique<TOnChange>();
+    // The program's lines come from the loop, between or during passes; a
+    // log that cannot take one loses it, and the pass's own lines say so.
+    onChange_->Log = [this](const std::string& line) {
+        if (!log_) return;
+        try {
+            log_->WriteWarning(line);
+        } catch (const std::exception&) {
+        }
+    };
 }
 
 TQzController::~TQzController() {

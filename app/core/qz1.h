@@ -51,6 +51,8 @@ private:
     std::string message_;
 };
 
+class TOnChange;
+
 class TQzController {
 public:
     TQzController(MainView& view, TServerForm& settings, HttpGetter& http);
@@ -105,6 +107,9 @@ public:
     // line's choice), else the settings' concurrency.
     void SetConcurrency(int n) { concurrency_ = n; }
     int Concurrency() const;
+    // The on-change program's runner: it runs the settings' "onchange"
+    // command for every change of state, after the pass's lines.
+    TOnChange& OnChange() { return *onChange_; }
 
     // Handlers of the window and its components.
     void FormCreate();
@@ -148,6 +153,7 @@ private:
     TStateTracker stateTracker_;
     int concurrency_ = 0;
     std::vector<std::unique_ptr<HttpGetter>> moreClients_;  // a concurrent pass's clients besides http_
+    std::unique_ptr<TOnChange> onChange_;
 };
 
 }  // namespace app

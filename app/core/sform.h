@@ -43,6 +43,10 @@ public:
     // every check goes through; empty for none. Not one of the dialog's
     // fields: Load reads it, Save leaves the file's key as it is.
     std::string Proxy;
+    // The key "onchange" of section main: the command run for every change
+    // of the pool's state (see OnChange.h); empty for none. Like the proxy,
+    // not one of the dialog's fields: a save keeps the file's key.
+    std::string OnChange;
 
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }

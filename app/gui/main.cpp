@@ -61,7 +61,9 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     app::InstallQtHost();
     // The program's icon, for every window: a lit LED on a transparent ground.
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedIconImage(desktop::LEDLarge))));
-    app::TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile});
+    app::TServerForm settings;  // before the publisher: its probes use the settings' proxy
+    app::TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
+                                      [&settings] { return app::MakeHttpGetter(settings); }});
     try {
         publisher.Start();
     } catch (const std::exception& e) {
@@ -69,7 +71,6 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
         return 1;
     }
 
-    app::TServerForm settings;
     auto http = app::MakeHttpGetter(settings);
     // The three windows, in their order: the main window first.
     auto qzform = std::make_unique<app::Tqzform>(settings, *http);
