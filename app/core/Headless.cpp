@@ -135,7 +135,10 @@ int RunCheck(const CommandLine& cl) {
     platform::Application().Guard([&] {
         controller.FormCreate();
         settings.Load();
-        if (!cl.Hosts.empty()) controller.SetHostList(cl.Hosts);
+        if (!cl.Hosts.empty()) {
+            controller.SetHostList(cl.Hosts);
+            controller.SetHostExpectations(cl.HostExpect);
+        }
         controller.OpenLog();
         controller.CheckNowButtonClick();
         if (!interrupted && controller.Failures().empty()) status = 0;

@@ -47,6 +47,7 @@ public:
         http_.OnStateChange = [this](base::TObject*) {
             if (http_.State() != net::hsIdle || !done_) return;
             http_.ReceiveStream = nullptr;
+            NoteFailure();
             Done done = std::move(done_);
             done_ = nullptr;
             done(http_.StatusCode() >= 400, http_.StatusCode() >= 400 ? http_.ReasonPhrase() : std::string());
@@ -59,12 +60,17 @@ public:
             net::THttpCli& c;
             ~Release() { c.ReceiveStream = nullptr; }  // the stream dies with the host's step
         } release{http_};
+        struct Note {
+            HttpCliGetter& g;
+            ~Note() { g.NoteFailure(); }
+        } note{*this};
         http_.Get();
     }
 
     void Abort() override { http_.Abort(); }
     int LastStatusCode() const override { return statusCode_; }
     std::int64_t LastCertificateExpiry() const override { return certExpiry_; }
+    bool LastFailedOnStatus() const override { return failedOnStatus_; }
 
     void Start(const std::string& url, base::TStream& body, Done done) override {
         Prepare(url, body);
@@ -87,6 +93,7 @@ private:
     void Prepare(const std::string& url, base::TStream& body) {
         statusCode_ = 0;
         certExpiry_ = 0;
+        failedOnStatus_ = false;
         // A name with a control character names no host (a NUL would cut it
         // short and another host would be checked than the one logged).
         if (std::any_of(url.begin(), url.end(), [](char ch) {
@@ -97,6 +104,13 @@ private:
         ApplyProxy();
         http_.URL = url;
         http_.ReceiveStream = &body;
+    }
+
+    // A local failure has an error of its own; a reply's error status has
+    // none and is the status of the last header that came.
+    void NoteFailure() {
+        failedOnStatus_ =
+            http_.StatusCode() >= 400 && http_.LastRequestError() == 0 && http_.StatusCode() == statusCode_;
     }
 
     // The settings' proxy as it stands now; one that cannot be read fails
@@ -114,6 +128,7 @@ private:
     net::THttpCli http_;
     int statusCode_ = 0;
     std::int64_t certExpiry_ = 0;
+    bool failedOnStatus_ = false;
     Done done_;  // set while a started request runs
 };
 

@@ -29,6 +29,9 @@ public:
     // hops showed, in seconds since the epoch (0 when no hop was https).
     virtual int LastStatusCode() const { return 0; }
     virtual std::int64_t LastCertificateExpiry() const { return 0; }
+    // Whether the last request failed only because its reply's status was
+    // 400 or more (the reply itself came as far as the client reads one).
+    virtual bool LastFailedOnStatus() const { return false; }
 
     // How a started request ended: failed when Get would have raised, with
     // the text it would have raised.

@@ -18,6 +18,7 @@ namespace app {
 
 struct THostOutcome {
     std::string Host;
+    int Slot = 0;  // the host's pool row (1 to 10), or its place among --check's hosts
     bool Passed = true;
     std::string Reason;           // why it failed, as its client said
     double Seconds = 0;           // how long its request took

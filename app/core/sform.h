@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/core/HostExpect.h"
+
 namespace app {
 
 // The settings file, in the working directory, and the name its errors use.
@@ -43,6 +45,11 @@ public:
     // every check goes through; empty for none. Not one of the dialog's
     // fields: Load reads it, Save leaves the file's key as it is.
     std::string Proxy;
+    // Sections [server1] ... [server10]: what row n's host must do to count
+    // as up (keys status, contains, notcontains, maxms, certdays). Not in the
+    // dialog: Load reads them, Save leaves the sections as the file has them.
+    // A value that cannot be read is kept as the row's Error.
+    std::array<THostExpect, kRows> Expect{};
 
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }
@@ -84,6 +91,8 @@ public:
     void Save(const std::string& fileName = kSettingsFile);
     // The names of the active rows, in row order, exactly as typed.
     std::vector<std::string> ActiveHosts() const;
+    // The expectations of the active rows, in the same order.
+    std::vector<THostExpect> ActiveExpectations() const;
     void BuildHostList();
 
     // The modal dialog; returns true for OK. Set by the window that shows it.
