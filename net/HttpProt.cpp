@@ -244,6 +244,7 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
 }
 
 void THttpCli::ConnectFirstAddress() {
+    phases_.Mark(TPhaseTimes::Lookup);
     addressIndex_ = 0;
     resolvedAddress_ = addresses_.front();
     phase_ = phConnect;
@@ -346,6 +347,7 @@ void THttpCli::SessionConnected(std::uint16_t error) {
         return;
     }
     connected_ = true;
+    phases_.Mark(TPhaseTimes::Connect);
     SetState(hsConnected);
     if (state_ != hsConnected) return;
     if (TransportForProtocol(target_.Protocol) == THttpTransport::htTls) {

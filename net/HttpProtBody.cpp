@@ -38,6 +38,7 @@ void THttpCli::BodyHandler() {
     if (bodyLeft_ > 0) bodyLeft_ -= len;
     receivedCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(receivedCount_) +
                                                static_cast<std::uint32_t>(len));
+    phases_.BodyBytes += len;
     if (ReceiveStream != nullptr) {
         // A body that cannot be stored ends the request as a failure: going
         // on would report success for a document that was lost.

@@ -19,6 +19,7 @@ void THttpCli::Redirect() {
         return;
     }
     ++redirectCount_;
+    phases_.EndHop();
     NotifyHeaderEnd();
     if (state_ != hsReceivingHeader) return;
     // The redirecting reply's own body is never delivered.

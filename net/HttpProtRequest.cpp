@@ -29,6 +29,7 @@ void THttpCli::StartRequest(THttpRequest kind) {
     failureCode_ = 0;
     redirectCount_ = 0;
     phase_ = phLookup;
+    phases_.Begin();
     SetState(hsStarting);
     if (state_ != hsStarting) return;  // a state-change handler aborted it
 

@@ -126,6 +126,11 @@ int RunCheck(const CommandLine& cl) {
         return line;
     };
     controller.OnWarning = PrintLine;
+    // -v: where each fetched host's time went, on the line after its outcome.
+    if (cl.Verbose)
+        controller.OnHostOutcome = [](const THostOutcome& host) {
+            if (host.Fetched) PrintLine(net::PhaseTimesLine(host.Phases));
+        };
     bool interrupted = false;
     platform::OnTerminationSignal([&](int) {
         interrupted = true;

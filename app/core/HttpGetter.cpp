@@ -64,6 +64,7 @@ public:
             HttpCliGetter& g;
             ~Note() { g.NoteFailure(); }
         } note{*this};
+        requested_ = true;
         http_.Get();
     }
 
@@ -71,15 +72,18 @@ public:
     int LastStatusCode() const override { return statusCode_; }
     std::int64_t LastCertificateExpiry() const override { return certExpiry_; }
     bool LastFailedOnStatus() const override { return failedOnStatus_; }
+    const net::TPhaseTimes* LastPhases() const override { return requested_ ? &http_.PhaseTimes() : nullptr; }
 
     void Start(const std::string& url, base::TStream& body, Done done) override {
         Prepare(url, body);
         done_ = std::move(done);
         try {
+            requested_ = true;
             http_.StartRequest(net::rqGet);
         } catch (...) {
             // A request that failed to start is not left half-started.
             done_ = nullptr;
+            requested_ = false;
             if (http_.State() != net::hsIdle) http_.Abort();
             http_.ReceiveStream = nullptr;
             throw;
@@ -94,6 +98,7 @@ private:
         statusCode_ = 0;
         certExpiry_ = 0;
         failedOnStatus_ = false;
+        requested_ = false;
         // A name with a control character names no host (a NUL would cut it
         // short and another host would be checked than the one logged).
         if (std::any_of(url.begin(), url.end(), [](char ch) {
@@ -129,7 +134,8 @@ private:
     int statusCode_ = 0;
     std::int64_t certExpiry_ = 0;
     bool failedOnStatus_ = false;
-    Done done_;  // set while a started request runs
+    bool requested_ = false;  // the last request was made (not refused before it)
+    Done done_;               // set while a started request runs
 };
 
 }  // namespace

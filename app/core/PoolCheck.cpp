@@ -55,6 +55,8 @@ public:
         outcome.StatusCode = results_[i].statusCode;
         outcome.CertExpiry = results_[i].certExpiry;
         failedOnStatus = results_[i].failedOnStatus;
+        outcome.Fetched = results_[i].fetched;
+        outcome.Phases = results_[i].phases;
         if (results_[i].failed) throw std::runtime_error(results_[i].reason);
     }
 
@@ -64,6 +66,8 @@ private:
         bool ended = false;
         bool failed = false;
         bool failedOnStatus = false;
+        bool fetched = false;
+        net::TPhaseTimes phases;
         std::string reason;
         double seconds = 0;
         int statusCode = 0;
@@ -84,6 +88,10 @@ private:
                 r.statusCode = clients_[c]->LastStatusCode();
                 r.certExpiry = clients_[c]->LastCertificateExpiry();
                 r.failedOnStatus = failed && clients_[c]->LastFailedOnStatus();
+                if (const net::TPhaseTimes* phases = clients_[c]->LastPhases()) {
+                    r.fetched = true;
+                    r.phases = *phases;
+                }
                 free_.push_back(c);
             };
             const THostExpect& expect = expect_.ExpectationOf(i);
@@ -161,6 +169,10 @@ void TQzController::CheckPool() {
                         outcome.StatusCode = http.LastStatusCode();
                         outcome.CertExpiry = http.LastCertificateExpiry();
                         failedOnStatus = http.LastFailedOnStatus();
+                        if (const net::TPhaseTimes* phases = http.LastPhases()) {
+                            outcome.Fetched = true;
+                            outcome.Phases = *phases;
+                        }
                     }
                 } learnt{http_, outcome, failedOnStatus, started};
                 http_.Get(h, body);
@@ -225,6 +237,7 @@ void TQzController::CheckPool() {
 
 // A certificate inside the warning window gets its line after the host's own.
 void TQzController::RecordHost(THostOutcome host, std::int32_t warnDays) {
+    if (OnHostOutcome) OnHostOutcome(host);
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     const std::int64_t window = static_cast<std::int64_t>(warnDays) * 86400;
     if (host.CertExpiry != 0 && window > 0 && host.CertExpiry - now <= window) {

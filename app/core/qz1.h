@@ -78,6 +78,9 @@ public:
     // Called with each warning line a pass writes besides its status texts
     // (a certificate about to expire), right after it is logged.
     std::function<void(const std::string& text)> OnWarning;
+    // Called with each host's outcome after its own lines, before the
+    // warning of its certificate.
+    std::function<void(const THostOutcome& host)> OnHostOutcome;
     // Called at the end of every pass that ran to its end, after the view.
     std::function<void(const TPassOutcome& pass)> OnPassOutcome;
     // The last pass that ran to its end; null before the first.
