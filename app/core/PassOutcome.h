@@ -20,7 +20,6 @@ namespace app {
 
 struct THostOutcome {
     std::string Host;
-    int Slot = 0;  // the host's pool row (1 to 10), or its place among --check's hosts
     bool Passed = true;
     std::string Reason;           // why it failed, as its client said
     double Seconds = 0;           // how long its request took
@@ -29,6 +28,7 @@ struct THostOutcome {
     int CertDaysLeft = -1;        // days to the expiry when inside the warning window, else -1
     bool Fetched = false;         // a request was made: Phases holds where its time went
     net::TPhaseTimes Phases;
+    int Slot = 0;  // the host's pool row (1 to 10), or its place among --check's hosts
 };
 
 struct TPassOutcome {
