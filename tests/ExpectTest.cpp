@@ -106,8 +106,12 @@ TEST(HostExpect, EachKeyPassesOrFailsWithItsReason) {
         WorkDir dir;
         TScriptedPeer peer(row.scripts);
         Failures failures = Pass(Pool({peer.HostPort() + "/"}) + "[server1]\r\n" + row.section + "\r\n");
+        const std::string log = GetFile("status.log"), host = peer.HostPort() + "/";
         if (row.reason.empty()) {
             EXPECT_TRUE(failures.empty()) << failures[0].second;
+            // Logged as every host that passes: its checking line, no error.
+            EXPECT_NE(log.find("Checking \"" + host + "\" Now"), std::string::npos) << log;
+            EXPECT_EQ(log.find("Error accessing host"), std::string::npos) << log;
             continue;
         }
         ASSERT_EQ(failures.size(), 1u);
@@ -117,8 +121,7 @@ TEST(HostExpect, EachKeyPassesOrFailsWithItsReason) {
                 << failures[0].second;
         else
             EXPECT_EQ(failures[0].second, row.reason);
-        const std::string log = GetFile("status.log");
-        EXPECT_NE(log.find("Error accessing host: " + peer.HostPort() + "/"), std::string::npos);
+        EXPECT_NE(log.find("Error accessing host: " + host), std::string::npos);
     }
 }
 

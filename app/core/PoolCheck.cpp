@@ -193,8 +193,14 @@ void TQzController::CheckPool() {
                 failed = true;
                 reason = why;
             } else if (seen.FailedOnStatus && !expect.Status.empty()) {
-                failed = false;
-                reason.clear();
+                // Logged as for any host whose request came back.
+                try {
+                    log_->WriteInfo(CheckingText(h));
+                    failed = false;
+                    reason.clear();
+                } catch (const std::exception& e) {
+                    reason = e.what();
+                }
             }
         }
         outcome.Passed = !failed;
