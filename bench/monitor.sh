@@ -11,7 +11,9 @@
 #   3. one slow host (2 s, first in the list) among nine 50 ms hosts, with and
 #      without --concurrency 10: time to the first fast host's result and the
 #      pass time; then ten 50 ms hosts;
-#   4. the resident memory of a check of a 1 GiB page, beside curl.
+#   4. the resident memory of a check of a 1 GiB page, beside curl, and of the
+#      same check searching the whole page for a text it does not hold
+#      (--not-contains): the search may cost at most 1 MiB more.
 # Commands run interleaved in shuffled order after warm-up rounds, with min /
 # median / max and ratios paired per round (bench/harness.py); every run's
 # bytes are checked, at the server (nginx logs each body's bytes) and in what
@@ -323,11 +325,16 @@ part4() {
     bench_begin
     bench_case -n cli -l "$cli_name --check" -e "cwd=$work/big" -e "sent=$work/access.log=$big_size" \
         -e "lines=1=^Successful connection to: " -- "$cli" --check "$big_url"
+    bench_case -n match -l "$cli_name --check --not-contains" -e "cwd=$work/big" -e "sent=$work/access.log=$big_size" \
+        -e "lines=1=^Successful connection to: " -- "$cli" --check --not-contains "not in the page" "$big_url"
     bench_case -n curl -l "curl -o /dev/null" -e "sent=$work/access.log=$big_size" -e "lines=1=^$big_size\$" -- \
         curl --http1.0 -s -o /dev/null -w '%{size_download}\n' "$big_url"
     bench_run --title "4. a ${big_mib} MiB page" --ref curl --bytes "$big_size" --rounds 2 --warmup 1
     echo "   $cli_name resident while checking a ${big_mib} MiB page: $(result cli.rss) MiB (curl $(result curl.rss) MiB)"
     target "$cli_name resident during a ${big_mib} MiB check, MiB" "$(result cli.rss)" "<=" 64
+    echo "   searching the page for a text: $(result match.rss) MiB"
+    target "$cli_name resident during a ${big_mib} MiB search, MiB" "$(result match.rss)" "<=" \
+        "$(awk -v r="$(result cli.rss)" 'BEGIN { print r + 1 }')"
 }
 
 for part in 1 2 3 4; do

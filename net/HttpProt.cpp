@@ -252,6 +252,7 @@ void THttpCli::DnsLookupDone(std::uint16_t error) {
 }
 
 void THttpCli::ConnectFirstAddress() {
+    phases_.Mark(TPhaseTimes::Lookup);
     addressIndex_ = 0;
     resolvedAddress_ = addresses_.front();
     phase_ = phConnect;
@@ -354,6 +355,7 @@ void THttpCli::SessionConnected(std::uint16_t error) {
         return;
     }
     connected_ = true;
+    phases_.Mark(TPhaseTimes::Connect);
     if (!EnterState(hsConnected)) return;
     if (TransportForProtocol(target_.Protocol) == THttpTransport::htTls) {
         StartSecureChannel();

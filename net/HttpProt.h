@@ -80,6 +80,7 @@
 #include "base/Stream.h"
 #include "net/HttpLocation.h"
 #include "net/HttpReply.h"
+#include "net/PhaseTimes.h"
 #include "net/TlsSession.h"
 #include "net/Url.h"
 #include "net/WSocket.h"
@@ -254,6 +255,8 @@ public:
     const std::vector<std::string>& AuthenticateChallenges() const { return authenticateChallenges_; }
     const std::string& DocumentName() const { return documentName_; }
     const std::string& EffectiveUrl() const { return target_.EffectiveUrl; }
+    // Where the last request's time went; complete once it has ended.
+    const TPhaseTimes& PhaseTimes() const { return phases_; }
     std::int32_t ReceivedCount() const { return receivedCount_; }
     std::int32_t SentCount() const { return sentCount_; }
     THttpClientState State() const { return state_; }
@@ -435,6 +438,7 @@ private:
     std::vector<std::string> authenticateChallenges_;
     std::string documentName_;
     std::int32_t receivedCount_ = 0;
+    TPhaseTimes phases_;
     std::int32_t sentCount_ = 0;
     THttpClientState state_ = hsIdle;
     bool connected_ = false;

@@ -39,6 +39,7 @@ void THttpCli::BodyHandler() {
     if (hop_.BodyLeft > 0) hop_.BodyLeft -= len;
     receivedCount_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(receivedCount_) +
                                                static_cast<std::uint32_t>(len));
+    phases_.BodyBytes += len;
     if (ReceiveStream != nullptr) {
         // A body that cannot be stored ends the request as a failure: going
         // on would report success for a document that was lost.

@@ -19,6 +19,7 @@ void THttpCli::Redirect() {
         return;
     }
     ++redirectCount_;
+    phases_.EndHop();
     const TGuard guard(*this);
     NotifyHeaderEnd();
     if (!guard.Alive() || state_ != hsReceivingHeader) return;

@@ -38,6 +38,7 @@ void THttpCli::ReadReply(std::uint16_t error) {
     char* into = lineBuffer_.WritePtr();
     int n = ReceiveBytes(into, lineBuffer_.Free());
     if (requestKind_ == rqNone || n <= 0) return;
+    phases_.MarkFirstByte();
     lineBuffer_.Commit(n);
     if (phase_ == phHeader) hop_.HeaderBytes += n;
 
@@ -115,6 +116,7 @@ void THttpCli::SessionClosed(std::uint16_t error) {
 }
 
 void THttpCli::EndRequest() {
+    phases_.End(target_.EffectiveUrl, lastRequestError_ == 0 ? statusCode_ : 0);
     phase_ = phEnded;
     tlsUp_ = false;
     if (tls_) tls_->Reset();

@@ -31,6 +31,7 @@ void THttpCli::StartRequest(THttpRequest kind) {
     failureCode_ = 0;
     redirectCount_ = 0;
     phase_ = phLookup;
+    phases_.Begin();
     if (!EnterState(hsStarting)) return;  // a state-change handler aborted it
 
     documentName_.clear();

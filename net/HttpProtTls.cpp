@@ -79,6 +79,7 @@ void THttpCli::TunnelReplyAvailable() {
         // first, so nothing of the server's can be behind it yet.
         lineBuffer_.Clear();
         if (tunnelStatus_ >= 200 && tunnelStatus_ < 300) {
+            phases_.Mark(TPhaseTimes::Proxy);
             StartTls();
             return;
         }
@@ -121,6 +122,7 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
         if (!tls_->HandshakeDone()) return;
         tlsUp_ = true;
         const TGuard guard(*this);
+        phases_.Mark(TPhaseTimes::Tls);
         ChannelReady();
         if (!guard.Alive() || !tlsUp_) return;
     }

@@ -111,9 +111,15 @@ void TIniFile::Parse(const std::string& text) {
                 line.value = line.raw.substr(eq + 1);
             }
         }
+        std::size_t next = j;
+        if (next < text.size() && text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n')
+            ++next;
+        if (j < text.size()) ++next;
+        line.asRead = true;
+        line.eol = text.substr(j, next - j);
+        if (lines_.empty() && !line.eol.empty()) newline_ = line.eol;
         lines_.push_back(std::move(line));
-        if (j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n') ++j;
-        i = j + 1;
+        i = next;
     }
 }
 
@@ -193,6 +199,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     int k = FindKey(h, key);
     if (k >= 0) {
         lines_[k].value = value;
+        lines_[k].asRead = false;
         return;
     }
     // After the section's last key, before any blank lines that end it.
@@ -228,13 +235,20 @@ void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
 
 std::string TIniFile::Text() const {
     std::string out;
-    for (const Line& l : lines_) {
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const Line& l = lines_[i];
+        if (l.asRead) {
+            out += l.raw;
+            // A last line without an end keeps none, unless lines follow it now.
+            out += !l.eol.empty() || i + 1 == lines_.size() ? l.eol : newline_;
+            continue;
+        }
         switch (l.kind) {
             case Line::Header: out += "[" + l.section + "]"; break;
             case Line::Pair: out += l.key + "=" + l.value; break;
             case Line::Other: out += l.raw; break;
         }
-        out += "\r\n";
+        out += newline_;
     }
     return out;
 }

@@ -8,7 +8,9 @@
 // A TIniFile holds the whole file in memory from the moment it is opened.
 // Writes change the memory only; UpdateFile() writes the whole file to a
 // temporary file beside it and renames it into place, so a failed save leaves
-// the old file as it was. Lines are written with CR LF ends. A value (or
+// the old file as it was. Lines nobody changed are written back byte for
+// byte; new and changed lines end as the file's first line does (CR LF for a
+// new file). A value (or
 // name) holding a line break or another control character is refused, since
 // it would come back as other keys.
 #pragma once
@@ -62,6 +64,10 @@ private:
         std::string key;      // for a key line
         std::string value;
         enum Kind { Other, Header, Pair } kind = Other;
+        // A line not changed since it was read is written back as it came,
+        // with its own line end ("" for a last line without one).
+        bool asRead = false;
+        std::string eol;
     };
     int FindSection(const std::string& section) const;  // index of header line or -1
     int SectionEnd(int header) const;                   // index after its last line
@@ -70,6 +76,7 @@ private:
 
     std::string fileName_;
     std::vector<Line> lines_;
+    std::string newline_ = "\r\n";  // for new lines: the file's first line end
 };
 
 // True when s holds a control character (below 32, or 127).

@@ -26,7 +26,40 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
         {{"--headless"}, false, "", RunMode::Headless, {}, {}},
         {{"--headless", "extra"}, true, "unknown option 'extra'", RunMode::Headless, {}, {}},
         {{"--check"}, false, "", RunMode::Check, {}, {}},
-        {{"--check", "a", "-b"}, false, "", RunMode::Check, {"a", "-b"}, {}},
+        // After --check a single dash starts an option too, never a host.
+        {{"--check", "a", "-b"}, false, "unknown option '-b'", RunMode::Check, {}, {}},
+        {{"--check", "-v", "a"}, false, "", RunMode::Check, {"a"}, {}},
+        {{"--check", "--contains", "x"},
+         false,
+         "option '--contains' applies to the hosts given after it, with --check",
+         RunMode::Check,
+         {},
+         {}},
+        {{"--max-ms", "5", "a"},
+         true,
+         "option '--max-ms' applies to the hosts given after it, with --check",
+         RunMode::Window,
+         {},
+         {}},
+        {{"--check", "--max-ms", "0", "a"},
+         false,
+         "option '--max-ms': '0' is not a number of milliseconds from 1 to 86400000",
+         RunMode::Check,
+         {},
+         {}},
+        {{"--check", "--expect-status=2xx", "a"},
+         false,
+         "option '--expect-status': '2xx' is not a status list such as 200,301-308",
+         RunMode::Check,
+         {},
+         {}},
+        {{"--check", "--contains=", "a"},
+         false,
+         "option '--contains': the text is empty",
+         RunMode::Check,
+         {},
+         {}},
+        {{"-v", "--headless"}, false, "option '--verbose' goes with --check", RunMode::Headless, {}, {}},
         {{"a", "--check", "b"}, true, "", RunMode::Check, {"a", "b"}, {}},
         {{"--check", "a", "--bogus"}, false, "unknown option '--bogus'", RunMode::Check, {}, {}},
         {{"--bogus"}, true, "unknown option '--bogus'", RunMode::Window, {}, {}},
@@ -110,6 +143,28 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
     EXPECT_EQ(cl.Others, (Args{"-style", "f"}));
 }
 
+// An expectation holds for every host given after it, until the same option
+// is given again; hosts before it expect nothing.
+TEST(CommandLine, ExpectationsApplyToTheHostsAfterThem) {
+    app::CommandLine cl;
+    ASSERT_EQ(
+        app::ParseCommandLine({"--check", "a", "--expect-status", "200,301-308", "--contains", "ok", "b",
+                               "--max-ms=250", "--not-contains", "oops", "c", "--contains", "fine", "d"},
+                              cl, false),
+        "");
+    ASSERT_EQ(cl.Hosts, (Args{"a", "b", "c", "d"}));
+    ASSERT_EQ(cl.HostExpect.size(), 4u);
+    EXPECT_TRUE(cl.HostExpect[0].Status.empty());
+    EXPECT_FALSE(cl.HostExpect[0].HasContains);
+    EXPECT_EQ(cl.HostExpect[1].Status, (std::vector<app::THostExpect::Range>{{200, 200}, {301, 308}}));
+    EXPECT_EQ(cl.HostExpect[1].Contains, "ok");
+    EXPECT_EQ(cl.HostExpect[1].MaxMs, 0);
+    EXPECT_EQ(cl.HostExpect[2].MaxMs, 250);
+    EXPECT_EQ(cl.HostExpect[2].NotContains, "oops");
+    EXPECT_EQ(cl.HostExpect[3].Contains, "fine");
+    EXPECT_EQ(cl.HostExpect[3].StatusText, "200,301-308");
+}
+
 // XDG_CONFIG_HOME counts only when it is an absolute path.
 TEST(CommandLine, UserFolderFollowsXdgConfigHome) {
     const char* home = std::getenv("HOME");
@@ -138,7 +193,8 @@ TEST(CommandLine, UserFolderFollowsXdgConfigHome) {
 
 TEST(CommandLine, UsageNamesEveryOptionAndTheWindowOnlyForSentrel) {
     std::string window = app::UsageText("sentrel", true), cli = app::UsageText("sentrel-cli", false);
-    for (const char* option : {"--headless", "--check [HOST...]", "--help", "--metrics-listen ADDR:PORT"}) {
+    for (const char* option : {"--headless", "--check [HOST...]", "--help", "--metrics-listen ADDR:PORT",
+                               "--expect-status LIST", "--contains TEXT", "--max-ms N", "--verbose"}) {
         EXPECT_NE(window.find(option), std::string::npos) << option;
         EXPECT_NE(cli.find(option), std::string::npos) << option;
     }

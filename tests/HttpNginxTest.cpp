@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <regex>
 #include <string>
 
 #include "SocketPeer.h"
@@ -291,6 +292,14 @@ TEST_F(NginxTest, ToolFetchesAndReports) {
     EXPECT_EQ(r.out,
               "<html><body>Sentrel test page</body></html>\n<html><body>Sentrel test page</body></html>\n");
     EXPECT_EQ(r.err, "200 OK\n200 OK\n");
+    // -v: where the time went, on the line after the status, with the hops
+    // summed (the redirect's own body not counted).
+    r = RunTool("-v -o /dev/null " + Url("/redirect"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(R"(200 OK\nlookup \d+\.\d ms, connect \d+\.\d ms, )"
+                                                   R"(first byte \d+\.\d ms, total \d+\.\d ms, )"
+                                                   R"(1 redirect, 44 bytes, status 200\n)")))
+        << r.err;
 }
 
 TEST_F(NginxTest, ToolGoesThroughASocksProxyNamedAsAUrl) {

@@ -57,7 +57,17 @@ TEST(Metrics, ExpositionTextOfAPass) {
     tls.Seconds = 0.5;
     tls.StatusCode = 200;
     tls.CertExpiry = 1800000000;
-    THostOutcome down = Host("down", false);
+    tls.Slot = 3;
+    tls.Fetched = true;
+    tls.Phases.Seconds[net::TPhaseTimes::Lookup] = 0.001;
+    tls.Phases.Seconds[net::TPhaseTimes::Connect] = 0.002;
+    tls.Phases.Seconds[net::TPhaseTimes::Proxy] = 0.004;  // the tunnel is part of connecting
+    tls.Phases.Seconds[net::TPhaseTimes::Tls] = 0.01;
+    tls.Phases.Seconds[net::TPhaseTimes::FirstByte] = 0.02;
+    tls.Phases.Seconds[net::TPhaseTimes::Transfer] = 0.03;
+    tls.Phases.Hops = 3;
+    tls.Phases.BodyBytes = 2345;
+    THostOutcome down = Host("down", false);                 // never fetched: no phases
     TPassOutcome p = Pass({tls, down, Host("down", true)});  // the second "down" is a repeat
     const std::string label = "{host=\"https://a\\\"b\\\\c/\"}";
     const std::string text = app::MetricsText(&p);
@@ -70,6 +80,17 @@ TEST(Metrics, ExpositionTextOfAPass) {
           std::string("sentrel_pass_timestamp_seconds 1700000000.250\n"),
           std::string("sentrel_pass_success 0\n"), std::string("# TYPE sentrel_probe_success gauge\n")})
         EXPECT_NE(text.find(line), std::string::npos) << line;
+    const std::string slot = "{host=\"https://a\\\"b\\\\c/\",slot=\"3\"";
+    for (const std::string& line :
+         {"sentrel_probe_phase_seconds" + slot + ",phase=\"lookup\"} 0.001000\n",
+          "sentrel_probe_phase_seconds" + slot + ",phase=\"connect\"} 0.006000\n",
+          "sentrel_probe_phase_seconds" + slot + ",phase=\"tls\"} 0.010000\n",
+          "sentrel_probe_phase_seconds" + slot + ",phase=\"processing\"} 0.020000\n",
+          "sentrel_probe_phase_seconds" + slot + ",phase=\"transfer\"} 0.030000\n",
+          "sentrel_probe_http_redirects" + slot + "} 2\n",
+          "sentrel_probe_http_content_length" + slot + "} 2345\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    EXPECT_EQ(text.find("{host=\"down\",slot="), std::string::npos);
     EXPECT_EQ(text.find("sentrel_probe_ssl_earliest_cert_expiry{host=\"down\"}"), std::string::npos);
     EXPECT_EQ(text.find("sentrel_probe_success{host=\"down\"} 1"), std::string::npos);
     EXPECT_EQ(app::EscapeLabelValue("a\nb"), "a\\nb");

@@ -138,6 +138,63 @@ TEST(Settings, SaveKeepsTheProxyAndOnChangeKeysAsTheFileHasThem) {
     EXPECT_EQ(GetFile("sentrel.ini").find("onchange"), std::string::npos);
 }
 
+// Sections [serverN] belong to pool row N. Each value that cannot be read
+// fails its row with the key's name and why; the first such key wins.
+TEST(Settings, HostSectionsAreReadPerRowAndABadValueIsTheRowsError) {
+    const struct {
+        std::string section;
+        std::string error;  // "" = read
+    } cases[] = {
+        {"status=200, 301-308\r\ncontains=\" <b>ok\"\r\nnotcontains=oops\r\nmaxms=2000\r\ncertdays=0", ""},
+        {"status=", "status in sentrel.ini: '' is not a status list such as 200,301-308"},
+        {"status=200,", "status in sentrel.ini: '200,' is not a status list such as 200,301-308"},
+        {"status=308-301", "status in sentrel.ini: '308-301' is not a status list such as 200,301-308"},
+        {"status=99", "status in sentrel.ini: '99' is not a status list such as 200,301-308"},
+        {"status=600", "status in sentrel.ini: '600' is not a status list such as 200,301-308"},
+        {"contains=", "contains in sentrel.ini: the text is empty"},
+        {"maxms=0x10", "maxms in sentrel.ini: '0x10' is not a number of milliseconds from 1 to 86400000"},
+        {"maxms=86400001",
+         "maxms in sentrel.ini: '86400001' is not a number of milliseconds from 1 to 86400000"},
+        {"certdays=-1", "certdays in sentrel.ini: '-1' is not a number of days from 0 to 3650"},
+        {"maxms=x\r\nstatus=1", "status in sentrel.ini: '1' is not a status list such as 200,301-308"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        WorkDir d;
+        Loaded l("[main]\r\nserver2active=1\r\n[SERVER2]\r\n" + c.section + "\r\n");
+        const app::THostExpect& e = l.form.Expect[1];
+        EXPECT_EQ(e.Error, c.error);
+        EXPECT_EQ(l.form.Expect[0].Error, "");
+        ASSERT_EQ(l.form.ActiveExpectations().size(), 2u);
+        EXPECT_EQ(l.form.ActiveExpectations()[1].Error, c.error);
+        if (!c.error.empty()) continue;
+        EXPECT_EQ(e.Status, (std::vector<app::THostExpect::Range>{{200, 200}, {301, 308}}));
+        EXPECT_EQ(e.Contains, " <b>ok");
+        EXPECT_EQ(e.NotContains, "oops");
+        EXPECT_EQ(e.MaxMs, 2000);
+        EXPECT_EQ(e.CertDays, 0);
+    }
+}
+
+// The dialog does not show the host sections: its OK writes section main and
+// leaves every other line as the file has it, line ends, blanks and comments
+// included.
+TEST(Settings, SaveKeepsTheHostSectionsByteForByte) {
+    WorkDir d;
+    const std::string before = "[server1]\nstatus = 200\n  contains=\"Welcome\"  ; hand-made\n\n";
+    const std::string after = "[Server3]\r\nmaxms=bogus\r\n; note\rcertdays=3";
+    PutFile("sentrel.ini", before + "[main]\nServer1Name=a\nold=1\n" + after);
+    Loaded l("");
+    l.form.ServerName[1] = "b";
+    l.form.Save();
+    const std::string saved = GetFile("sentrel.ini");
+    // Section main goes to the end, in the file's own line ends.
+    EXPECT_EQ(saved.rfind(before + after + "\n[main]\ntarget=a\nserver1name=a\nserver2name=b\n", 0), 0u)
+        << saved;
+    EXPECT_EQ(saved.find("old=1"), std::string::npos);
+    EXPECT_EQ(l.form.Expect[2].Error.rfind("maxms in sentrel.ini: 'bogus'", 0), 0u);
+}
+
 // certwarndays is not the dialog's: read with bounds, and a save keeps it
 // when the file had it and writes nothing new when it was absent.
 TEST(Settings, CertWarnDaysIsReadWithinBoundsAndKeptBySave) {

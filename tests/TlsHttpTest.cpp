@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <regex>
 #include <string>
 
 #include "base/Stream.h"
@@ -279,6 +280,26 @@ TEST_F(TlsHttpTest, TinyproxyCarriesTheTunnel) {
     EXPECT_FALSE(o.raised) << o.message;
     EXPECT_EQ(cli.StatusCode(), 200);
     EXPECT_EQ(body.DataString(), kPage);
+    // Every phase took its time, and together they are the whole request.
+    auto phasesAddUp = [](const TPhaseTimes& t) {
+        double sum = 0;
+        for (double s : t.Seconds) sum += s;
+        EXPECT_NEAR(sum, t.Total, 0.001);
+        EXPECT_GT(t.Total, 0);
+    };
+    const TPhaseTimes& t = cli.PhaseTimes();
+    for (int p : {TPhaseTimes::Lookup, TPhaseTimes::Connect, TPhaseTimes::Proxy, TPhaseTimes::Tls,
+                  TPhaseTimes::FirstByte})
+        EXPECT_GT(t.Seconds[p], 0) << p;
+    phasesAddUp(t);
+    EXPECT_EQ(t.Hops, 1);
+    EXPECT_EQ(t.FinalStatus, 200);
+    EXPECT_EQ(t.BodyBytes, static_cast<std::int64_t>(kPage.size()));
+    EXPECT_TRUE(std::regex_match(PhaseTimesLine(t),
+                                 std::regex(R"(lookup \d+\.\d ms, connect \d+\.\d ms, proxy \d+\.\d ms, )"
+                                            R"(tls \d+\.\d ms, first byte \d+\.\d ms, total \d+\.\d ms, )"
+                                            R"(0 redirects, 43 bytes, status 200)")))
+        << PhaseTimesLine(t);
 
     // Plain HTTP to TLS through the same proxy: the second hop tunnels.
     body.Clear();
@@ -286,6 +307,11 @@ TEST_F(TlsHttpTest, TinyproxyCarriesTheTunnel) {
     o = Fetch(cli);
     EXPECT_FALSE(o.raised) << o.message;
     EXPECT_EQ(body.DataString(), kPage);
+    phasesAddUp(t);
+    EXPECT_EQ(t.Hops, 2);
+    EXPECT_EQ(t.FinalUrl, Url(tls, "/index.html"));
+    EXPECT_EQ(t.BodyBytes, static_cast<std::int64_t>(kPage.size()))
+        << "the redirect's own body is not counted";
 
     // Verification is end to end: the proxy does not vouch for the server.
     cli.URL = Url(wrongName, "/index.html");

@@ -28,6 +28,14 @@ std::string SetMode(CommandLine& cl, RunMode mode, const char* name) {
     return "";
 }
 
+// An expectation for the hosts given after it.
+template <typename Parse>
+std::string SetExpect(CommandLine& cl, const std::string& value, const char* name, Parse parse) {
+    if (std::string why = parse(value, cl.NextExpect); !why.empty())
+        return std::string("option '") + name + "': " + why;
+    return "";
+}
+
 std::string SetValue(std::string& field, const std::string& value, const char* name) {
     if (value.empty()) return std::string("option '") + name + "' needs a value";
     field = value;
@@ -42,6 +50,32 @@ const Option kOptions[] = {
      "check the given hosts (or the active pool) once, as\n\"Check Now\" does; exit 0 when all passed, 1 "
      "otherwise",
      [](CommandLine& cl, const std::string&) { return SetMode(cl, RunMode::Check, "--check"); }},
+    {"--expect-status", "LIST", true,
+     "the hosts after it are up only with a status in LIST,\ne.g. 200,301-308 (default: any below 400)",
+     [](CommandLine& cl, const std::string& v) {
+         return SetExpect(cl, v, "--expect-status", ParseStatusList);
+     }},
+    {"--contains", "TEXT", true,
+     "the hosts after it are up only when their page\ncontains TEXT (bytes, case matters)",
+     [](CommandLine& cl, const std::string& v) {
+         return SetExpect(cl, v, "--contains", [](const std::string& t, THostExpect& e) {
+             return ParseText(t, e.Contains, e.HasContains);
+         });
+     }},
+    {"--not-contains", "TEXT", true, "the hosts after it are up only when their page\ndoes not contain TEXT",
+     [](CommandLine& cl, const std::string& v) {
+         return SetExpect(cl, v, "--not-contains", [](const std::string& t, THostExpect& e) {
+             return ParseText(t, e.NotContains, e.HasNotContains);
+         });
+     }},
+    {"--max-ms", "N", true,
+     "the hosts after it are up only when their request,\nredirects included, takes at most N ms",
+     [](CommandLine& cl, const std::string& v) { return SetExpect(cl, v, "--max-ms", ParseMaxMs); }},
+    {"--verbose", "", false, "with --check: after each host's outcome, where its\ntime went (-v is the same)",
+     [](CommandLine& cl, const std::string&) {
+         cl.Verbose = true;
+         return std::string();
+     }},
     {"--directory", "DIR", true,
      "work in DIR instead of the current directory, as\ngit -C does (-C DIR is the same)",
      [](CommandLine& cl, const std::string& dir) {
@@ -104,13 +138,23 @@ const Option* Find(const std::string& name) {
     if (name == "-h") return Find("--help");
     if (name == "-V") return Find("--version");
     if (name == "-C") return Find("--directory");
+    if (name == "-v") return Find("--verbose");
     for (const auto& o : kOptions)
         if (name == o.Name) return &o;
     return nullptr;
 }
 
-bool IsOption(const std::string& arg) {
-    return arg == "-h" || arg == "-V" || arg == "-C" || (arg.size() > 1 && arg[0] == '-' && arg[1] == '-');
+// After --check every argument starting with '-' is an option: a host
+// name never starts with one, and "-v" taken as a host would be checked.
+bool IsOption(const std::string& arg, bool afterCheck) {
+    if (afterCheck && !arg.empty() && arg[0] == '-') return true;
+    return arg == "-h" || arg == "-V" || arg == "-C" || arg == "-v" ||
+           (arg.size() > 1 && arg[0] == '-' && arg[1] == '-');
+}
+
+bool IsExpectation(const std::string& name) {
+    return name == "--expect-status" || name == "--contains" || name == "--not-contains" ||
+           name == "--max-ms";
 }
 
 }  // namespace
@@ -118,10 +162,15 @@ bool IsOption(const std::string& arg) {
 std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, bool window) {
     out = CommandLine{};
     std::vector<std::string> plain;
+    std::vector<THostExpect> plainExpect;
+    std::string lastExpectation;  // the last expectation given no host after it yet
+    std::string firstExpectation;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!IsOption(arg)) {
+        if (!IsOption(arg, out.Mode == RunMode::Check)) {
             plain.push_back(arg);
+            plainExpect.push_back(out.NextExpect);
+            lastExpectation.clear();
             continue;
         }
         std::string name = arg, value;
@@ -138,6 +187,10 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
             value = args[++i];
         }
         if (std::string err = o->Apply(out, value); !err.empty()) return err;
+        if (IsExpectation(o->Name)) {
+            lastExpectation = o->Name;
+            if (firstExpectation.empty()) firstExpectation = o->Name;
+        }
         // Whatever follows, help or the release is what was asked for.
         if (out.Mode == RunMode::Help || out.Mode == RunMode::Version) return "";
     }
@@ -145,9 +198,14 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
     if (out.Mode == RunMode::Check && !(out.MetricsListen.empty() && out.MetricsFile.empty()))
         return std::string("option '") + (out.MetricsListen.empty() ? "--metrics-file" : "--metrics-listen") +
                "' does not go with --check";
-    if (out.Mode == RunMode::Check)
+    if (!lastExpectation.empty() || (!firstExpectation.empty() && out.Mode != RunMode::Check))
+        return "option '" + (lastExpectation.empty() ? firstExpectation : lastExpectation) +
+               "' applies to the hosts given after it, with --check";
+    if (out.Verbose && out.Mode != RunMode::Check) return "option '--verbose' goes with --check";
+    if (out.Mode == RunMode::Check) {
         out.Hosts = plain;
-    else if (out.Mode == RunMode::Window)
+        out.HostExpect = plainExpect;
+    } else if (out.Mode == RunMode::Window)
         out.Others = plain;
     else if (!plain.empty())
         return "unknown option '" + plain.front() + "'";

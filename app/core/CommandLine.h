@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/core/HostExpect.h"
+
 namespace app {
 
 enum class RunMode { Window, Headless, Check, Help, Version };
@@ -23,20 +25,27 @@ struct CommandLine {
     RunMode Mode = RunMode::Window;
     std::vector<WorkFolderChoice> Folders;  // entered in order before the run (WorkFolder.h)
     std::vector<std::string> Hosts;         // --check HOST...: they take the place of the pool
-    int Concurrency = 0;                    // --concurrency N; 0: as sentrel.ini says
-    std::vector<std::string> Others;        // window mode: arguments left to the window toolkit
-    std::string MetricsListen;              // --metrics-listen ADDR:PORT (window and --headless)
-    std::string MetricsFile;                // --metrics-file PATH (window and --headless)
-    int ProbeConcurrency = 100;             // --probe-concurrency N: /probe checks at once
+    // What each of Hosts must do: the --expect-status, --contains,
+    // --not-contains and --max-ms given before it.
+    std::vector<THostExpect> HostExpect;
+    THostExpect NextExpect;           // while reading: what the next host given takes
+    bool Verbose = false;             // -v: --check prints where each host's time went
+    int Concurrency = 0;              // --concurrency N; 0: as sentrel.ini says
+    std::vector<std::string> Others;  // window mode: arguments left to the window toolkit
+    std::string MetricsListen;        // --metrics-listen ADDR:PORT (window and --headless)
+    std::string MetricsFile;          // --metrics-file PATH (window and --headless)
+    int ProbeConcurrency = 100;       // --probe-concurrency N: /probe checks at once
     // --remove-autostart-entry FILE: the next-log-on entry that started this
     // run, to be removed before anything else (platform::RemoveOnceEntry).
     std::string RemoveAutostartEntry;
 };
 
 // Reads the arguments after the program's name into out. Arguments starting
-// with "--" are options, in any order; the others are the hosts of --check
-// or, without a mode option, go to Others. "-h", "-V" and "-C" stand for
-// "--help", "--version" and "--directory". Returns "" or what is wrong, e.g.
+// with "--" are options, in any order, and so is any argument starting with
+// "-" after --check; the others are the hosts of --check or, without a mode
+// option, go to Others. "-h", "-V", "-C" and "-v" stand for "--help",
+// "--version", "--directory" and "--verbose". An expectation applies to the
+// hosts given after it, so it needs --check and a host after it. Returns "" or what is wrong, e.g.
 // "unknown option '--bogus'". With window false (sentrel-cli) a mode option
 // is required.
 std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, bool window);

@@ -128,6 +128,11 @@ int RunCheck(const CommandLine& cl) {
         return line;
     };
     controller.OnWarning = PrintLine;
+    // -v: where each fetched host's time went, on the line after its outcome.
+    if (cl.Verbose)
+        controller.OnHostOutcome = [](const THostOutcome& host) {
+            if (host.Fetched) PrintLine(net::PhaseTimesLine(host.Phases));
+        };
     bool interrupted = false;
     platform::OnTerminationSignal([&](int) {
         interrupted = true;
@@ -137,7 +142,10 @@ int RunCheck(const CommandLine& cl) {
     platform::Application().Guard([&] {
         controller.FormCreate();
         settings.Load();
-        if (!cl.Hosts.empty()) controller.SetHostList(cl.Hosts);
+        if (!cl.Hosts.empty()) {
+            controller.SetHostList(cl.Hosts);
+            controller.SetHostExpectations(cl.HostExpect);
+        }
         controller.OpenLog();
         controller.CheckNowButtonClick();
         if (!interrupted && controller.Failures().empty()) status = 0;

@@ -47,6 +47,7 @@ public:
         http_.OnStateChange = [this](base::TObject*) {
             if (http_.State() != net::hsIdle || !done_) return;
             http_.ReceiveStream = nullptr;
+            NoteFailure();
             Done done = std::move(done_);
             done_ = nullptr;
             done(http_.StatusCode() >= 400, http_.StatusCode() >= 400 ? http_.ReasonPhrase() : std::string());
@@ -59,6 +60,11 @@ public:
             net::THttpCli& c;
             ~Release() { c.ReceiveStream = nullptr; }  // the stream dies with the host's step
         } release{http_};
+        struct Note {
+            HttpCliGetter& g;
+            ~Note() { g.NoteFailure(); }
+        } note{*this};
+        requested_ = true;
         http_.Get();
     }
 
@@ -66,15 +72,19 @@ public:
     int LastStatusCode() const override { return statusCode_; }
     std::int64_t LastCertificateExpiry() const override { return certExpiry_; }
     int LastRedirects() const override { return http_.RedirectCount(); }
+    bool LastFailedOnStatus() const override { return failedOnStatus_; }
+    const net::TPhaseTimes* LastPhases() const override { return requested_ ? &http_.PhaseTimes() : nullptr; }
 
     void Start(const std::string& url, base::TStream& body, Done done) override {
         Prepare(url, body);
         done_ = std::move(done);
         try {
+            requested_ = true;
             http_.StartRequest(net::rqGet);
         } catch (...) {
             // A request that failed to start is not left half-started.
             done_ = nullptr;
+            requested_ = false;
             if (http_.State() != net::hsIdle) http_.Abort();
             http_.ReceiveStream = nullptr;
             throw;
@@ -88,6 +98,8 @@ private:
     void Prepare(const std::string& url, base::TStream& body) {
         statusCode_ = 0;
         certExpiry_ = 0;
+        failedOnStatus_ = false;
+        requested_ = false;
         // A name with a control character names no host (a NUL would cut it
         // short and another host would be checked than the one logged).
         if (std::any_of(url.begin(), url.end(), [](char ch) {
@@ -102,6 +114,13 @@ private:
         http_.ContentRangeEnd.clear();
         http_.URL = url;
         http_.ReceiveStream = &body;
+    }
+
+    // A local failure has an error of its own; a reply's error status has
+    // none and is the status of the last header that came.
+    void NoteFailure() {
+        failedOnStatus_ =
+            http_.StatusCode() >= 400 && http_.LastRequestError() == 0 && http_.StatusCode() == statusCode_;
     }
 
     // The settings' proxy as it stands now; one that cannot be read fails
@@ -119,7 +138,9 @@ private:
     net::THttpCli http_;
     int statusCode_ = 0;
     std::int64_t certExpiry_ = 0;
-    Done done_;  // set while a started request runs
+    bool failedOnStatus_ = false;
+    bool requested_ = false;  // the last request was made (not refused before it)
+    Done done_;               // set while a started request runs
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/Stream.h"
+#include "net/PhaseTimes.h"
 
 namespace app {
 
@@ -31,6 +32,12 @@ public:
     virtual std::int64_t LastCertificateExpiry() const { return 0; }
     // How many redirections it followed.
     virtual int LastRedirects() const { return 0; }
+    // Whether the last request failed only because its reply's status was
+    // 400 or more (the reply itself came as far as the client reads one).
+    virtual bool LastFailedOnStatus() const { return false; }
+    // Where the last request's time went; nullptr from a client that does
+    // not record it.
+    virtual const net::TPhaseTimes* LastPhases() const { return nullptr; }
 
     // How a started request ended: failed when Get would have raised, with
     // the text it would have raised.

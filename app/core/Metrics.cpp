@@ -25,6 +25,13 @@ constexpr Family kStatus{"sentrel_probe_http_status_code",
                          "Status code of the host's last reply in the last pass; 0 when no reply came."};
 constexpr Family kExpiry{"sentrel_probe_ssl_earliest_cert_expiry",
                          "Expiry of the https host's certificate, in seconds since the epoch."};
+constexpr Family kPhase{"sentrel_probe_phase_seconds",
+                        "Where the host's request time went in the last pass, by phase, summed over its "
+                        "redirects; a proxy's tunnel answer counts as connect."};
+constexpr Family kRedirects{"sentrel_probe_http_redirects",
+                            "Redirects the host's request followed in the last pass."};
+constexpr Family kLength{"sentrel_probe_http_content_length",
+                         "Bytes of the body of the host's final reply in the last pass."};
 constexpr Family kPassTime{"sentrel_pass_timestamp_seconds",
                            "When the last pass ended, in seconds since the epoch."};
 constexpr Family kPassSuccess{"sentrel_pass_success",
@@ -78,6 +85,34 @@ std::string MetricsText(const TPassOutcome* pass) {
         kStatus, [](const THostOutcome& h) { return std::to_string(h.StatusCode); }, false);
     perHost(
         kExpiry, [](const THostOutcome& h) { return std::to_string(h.CertExpiry); }, true);
+    // Where the time went, for the hosts a request was made for.
+    auto labels = [](const THostOutcome& h) {
+        return "host=\"" + EscapeLabelValue(h.Host) + "\",slot=\"" + std::to_string(h.Slot) + "\"";
+    };
+    Head(out, kPhase);
+    for (const THostOutcome* h : hosts) {
+        if (!h->Fetched) continue;
+        const double* s = h->Phases.Seconds;
+        using P = net::TPhaseTimes;
+        const std::pair<const char*, double> phases[] = {{"lookup", s[P::Lookup]},
+                                                         {"connect", s[P::Connect] + s[P::Proxy]},
+                                                         {"tls", s[P::Tls]},
+                                                         {"processing", s[P::FirstByte]},
+                                                         {"transfer", s[P::Transfer]}};
+        for (const auto& [phase, seconds] : phases)
+            out += std::string(kPhase.name) + "{" + labels(*h) + ",phase=\"" + phase + "\"} " +
+                   Number("%.6f", seconds) + "\n";
+    }
+    Head(out, kRedirects);
+    for (const THostOutcome* h : hosts)
+        if (h->Fetched)
+            out += std::string(kRedirects.name) + "{" + labels(*h) + "} " +
+                   std::to_string(h->Phases.Hops > 1 ? h->Phases.Hops - 1 : 0) + "\n";
+    Head(out, kLength);
+    for (const THostOutcome* h : hosts)
+        if (h->Fetched)
+            out += std::string(kLength.name) + "{" + labels(*h) + "} " + std::to_string(h->Phases.BodyBytes) +
+                   "\n";
     Head(out, kPassTime);
     if (pass) out += std::string(kPassTime.name) + " " + Number("%.3f", pass->EndTime) + "\n";
     Head(out, kPassSuccess);

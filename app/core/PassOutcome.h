@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "net/PhaseTimes.h"
+
 namespace app {
 
 struct THostOutcome {
@@ -24,6 +26,9 @@ struct THostOutcome {
     int StatusCode = 0;           // of the last reply header; 0 when none came
     std::int64_t CertExpiry = 0;  // seconds since the epoch; 0 when no hop was https
     int CertDaysLeft = -1;        // days to the expiry when inside the warning window, else -1
+    bool Fetched = false;         // a request was made: Phases holds where its time went
+    net::TPhaseTimes Phases;
+    int Slot = 0;  // the host's pool row (1 to 10), or its place among --check's hosts
 };
 
 struct TPassOutcome {

@@ -30,8 +30,9 @@ double SecondsSince(std::chrono::steady_clock::time_point started) {
 // when it goes is aborted.
 class TFetchesAhead {
 public:
-    TFetchesAhead(std::vector<HttpGetter*> clients, const std::vector<std::string>& hosts, const bool& stop)
-        : clients_(std::move(clients)), hosts_(hosts), stop_(stop), results_(hosts.size()) {
+    TFetchesAhead(std::vector<HttpGetter*> clients, const std::vector<std::string>& hosts,
+                  const TQzController& expect, const bool& stop)
+        : clients_(std::move(clients)), hosts_(hosts), expect_(expect), stop_(stop), results_(hosts.size()) {
         for (std::size_t c = 0; c < clients_.size(); ++c) free_.push_back(c);
     }
     ~TFetchesAhead() {
@@ -43,7 +44,7 @@ public:
 
     // Host i's body into body and what its request learnt into outcome;
     // raises its failure as Get would. Returns early when the pass is stopped.
-    void Take(std::size_t i, base::TCountingStream& body, THostOutcome& outcome) {
+    void Take(std::size_t i, TBodyCheck& body, THostOutcome& outcome, bool& failedOnStatus) {
         for (;;) {
             StartWhatFits();
             if (results_[i].ended || stop_) break;
@@ -54,14 +55,20 @@ public:
         outcome.Seconds = results_[i].seconds;
         outcome.StatusCode = results_[i].statusCode;
         outcome.CertExpiry = results_[i].certExpiry;
+        failedOnStatus = results_[i].failedOnStatus;
+        outcome.Fetched = results_[i].fetched;
+        outcome.Phases = results_[i].phases;
         if (results_[i].failed) throw std::runtime_error(results_[i].reason);
     }
 
 private:
     struct Result {
-        base::TCountingStream body;
+        TBodyCheck body;
         bool ended = false;
         bool failed = false;
+        bool failedOnStatus = false;
+        bool fetched = false;
+        net::TPhaseTimes phases;
         std::string reason;
         double seconds = 0;
         int statusCode = 0;
@@ -81,9 +88,18 @@ private:
                 r.seconds = SecondsSince(started);
                 r.statusCode = clients_[c]->LastStatusCode();
                 r.certExpiry = clients_[c]->LastCertificateExpiry();
+                r.failedOnStatus = failed && clients_[c]->LastFailedOnStatus();
+                if (const net::TPhaseTimes* phases = clients_[c]->LastPhases()) {
+                    r.fetched = true;
+                    r.phases = *phases;
+                }
                 free_.push_back(c);
             };
+            const THostExpect& expect = expect_.ExpectationOf(i);
+            r.body = TBodyCheck(expect);
             try {
+                // A host whose expectations cannot be read is not fetched.
+                if (!expect.Error.empty()) throw std::runtime_error(expect.Error);
                 clients_[c]->Start(hosts_[i], r.body, done);
             } catch (const std::exception& e) {
                 done(true, e.what());
@@ -93,6 +109,7 @@ private:
 
     std::vector<HttpGetter*> clients_;
     const std::vector<std::string>& hosts_;
+    const TQzController& expect_;
     const bool& stop_;
     std::vector<Result> results_;
     std::vector<std::size_t> free_;  // clients without a request
@@ -123,32 +140,42 @@ void TQzController::CheckPool() {
     const std::int32_t n = static_cast<std::int32_t>(hostList_.size());
     std::unique_ptr<TFetchesAhead> ahead;
     if (Concurrency() > 1 && n > 1)
-        ahead = std::make_unique<TFetchesAhead>(PassClients(), hostList_, closed_);
+        ahead = std::make_unique<TFetchesAhead>(PassClients(), hostList_, *this, closed_);
     for (std::int32_t i = 1; i <= n; ++i) {
         hostIndex_ = i;
         const std::string h = CurrentHost();
         const std::string shown = net::HidePassword(h);  // the request alone uses the password
-        base::TCountingStream body;
-        bool failed = false;
+        const THostExpect& expect = ExpectationOf(static_cast<std::size_t>(i - 1));
+        TBodyCheck body(expect);
+        bool failed = false, failedOnStatus = false;
         std::string reason;
         THostOutcome outcome;
         outcome.Host = shown;
+        if (static_cast<std::size_t>(i - 1) < hostSlots_.size()) outcome.Slot = hostSlots_[i - 1];
         const auto started = std::chrono::steady_clock::now();
         try {
             ShowStatus(CheckingText(h));
             if (ahead) {
-                ahead->Take(static_cast<std::size_t>(i - 1), body, outcome);
+                ahead->Take(static_cast<std::size_t>(i - 1), body, outcome, failedOnStatus);
             } else {
+                // A host whose expectations cannot be read is not fetched.
+                if (!expect.Error.empty()) throw std::runtime_error(expect.Error);
                 struct Learnt {  // whether Get returns or raises
                     HttpGetter& http;
                     THostOutcome& outcome;
+                    bool& failedOnStatus;
                     std::chrono::steady_clock::time_point started;
                     ~Learnt() {
                         outcome.Seconds = SecondsSince(started);
                         outcome.StatusCode = http.LastStatusCode();
                         outcome.CertExpiry = http.LastCertificateExpiry();
+                        failedOnStatus = http.LastFailedOnStatus();
+                        if (const net::TPhaseTimes* phases = http.LastPhases()) {
+                            outcome.Fetched = true;
+                            outcome.Phases = *phases;
+                        }
                     }
-                } learnt{http_, outcome, started};
+                } learnt{http_, outcome, failedOnStatus, started};
                 http_.Get(h, body);
             }
             if (!closed_) log_->WriteInfo(CheckingText(h));
@@ -159,6 +186,24 @@ void TQzController::CheckPool() {
         // The window was closed while this host was fetched: its request was
         // aborted and the writer released, so the pass ends here.
         if (closed_) return;
+        if (expect.Error.empty()) {
+            // What the host must do besides answering: a status the list
+            // accepts may turn an error status into a pass.
+            TFetchSeen seen{failed, failed && failedOnStatus, outcome.StatusCode, outcome.Seconds};
+            if (std::string why = JudgeFetch(expect, seen, body); !why.empty()) {
+                failed = true;
+                reason = why;
+            } else if (seen.FailedOnStatus && !expect.Status.empty()) {
+                // Logged as for any host whose request came back.
+                try {
+                    log_->WriteInfo(CheckingText(h));
+                    failed = false;
+                    reason.clear();
+                } catch (const std::exception& e) {
+                    reason = e.what();
+                }
+            }
+        }
         outcome.Passed = !failed;
         outcome.Reason = reason;
         hostOutcome_ = outcome;
@@ -176,7 +221,7 @@ void TQzController::CheckPool() {
             ShowStatus("Successful connection to: " + shown);
             log_->WriteSuccess("Successful connection to: " + shown);
         }
-        RecordHost(std::move(outcome));
+        RecordHost(std::move(outcome), expect.CertDays >= 0 ? expect.CertDays : settings_.CertWarnDays());
         view_.SetLastHost(shown);
     }
     if (pool) {
@@ -198,9 +243,10 @@ void TQzController::CheckPool() {
 }
 
 // A certificate inside the warning window gets its line after the host's own.
-void TQzController::RecordHost(THostOutcome host) {
+void TQzController::RecordHost(THostOutcome host, std::int32_t warnDays) {
+    if (OnHostOutcome) OnHostOutcome(host);
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-    const std::int64_t window = static_cast<std::int64_t>(settings_.CertWarnDays()) * 86400;
+    const std::int64_t window = static_cast<std::int64_t>(warnDays) * 86400;
     if (host.CertExpiry != 0 && window > 0 && host.CertExpiry - now <= window) {
         host.CertDaysLeft = DaysLeft(host.CertExpiry, now);
         const std::string text = CertificateWarning(host.Host, host.CertDaysLeft);

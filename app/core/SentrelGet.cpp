@@ -33,6 +33,9 @@ void Usage(std::FILE* to) {
         "  -m SECONDS   give each request at most SECONDS (0: no limit, the default)\n"
         "  -I           send HEAD instead of GET\n"
         "  -s           silent: no status lines on stderr\n"
+        "  -v           after each status line, where the time went (lookup,\n"
+        "               connect, proxy, tls, first byte, total) and the redirects,\n"
+        "               body size and final status\n"
         "  -h           this help\n"
         "  -V           the release\n"
         "URLs may be http or https; https servers are verified against the system's\n"
@@ -46,6 +49,7 @@ struct Options {
     int timeout = 0;
     bool head = false;
     bool silent = false;
+    bool verbose = false;
     bool version = false;
     bool help = false;
     std::vector<std::string> urls;
@@ -73,6 +77,8 @@ bool Parse(int argc, char** argv, Options& o) {
             o.head = true;
         } else if (a == "-s" || a == "--silent") {
             o.silent = true;
+        } else if (a == "-v" || a == "--verbose") {
+            o.verbose = true;
         } else if (a == "-h" || a == "--help") {
             o.help = true;
             return true;
@@ -152,6 +158,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "sentrel-get: %s: %s\n", shown.c_str(), e.what());
             status = 1;
         }
+        // A request refused before it started has no times.
+        if (opt.verbose && http.PhaseTimes().Hops > 0)
+            std::fprintf(stderr, "%s\n", net::PhaseTimesLine(http.PhaseTimes()).c_str());
     }
     if (fd != 1 && ::close(fd) != 0) {
         std::fprintf(stderr, "sentrel-get: %s: %s\n", opt.output.c_str(), std::strerror(errno));

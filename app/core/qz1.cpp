@@ -37,7 +37,13 @@ TQzController::TQzController(MainView& view, TServerForm& settings, HttpGetter& 
     // A tick is a handler like any other: what escapes it goes to the error
     // report, which shows one box for the same error at a time.
     loopTimer_.OnTimer = [this] { platform::Application().Guard([this] { LoopTimerTimer(); }); };
-    settings_.OnBuildHostList = [this](std::vector<std::string> hosts) { SetHostList(std::move(hosts)); };
+    settings_.OnBuildHostList = [this](std::vector<std::string> hosts) {
+        SetHostList(std::move(hosts));
+        SetHostExpectations(settings_.ActiveExpectations());
+        hostSlots_.clear();
+        for (int n = 1; n <= TServerForm::kRows; ++n)
+            if (settings_.Active[n - 1]) hostSlots_.push_back(n);
+    };
     onChange_ = std::make_unique<TOnChange>();
     // The program's lines come from the loop, between or during passes; a
     // log that cannot take one loses it, and the pass's own lines say so.
@@ -72,6 +78,18 @@ std::string TQzController::CurrentHost() const {
 void TQzController::SetHostList(std::vector<std::string> hosts) {
     hostIndex_ = 1;
     hostList_ = std::move(hosts);
+    hostExpect_.clear();
+    hostSlots_.clear();
+    for (std::size_t i = 0; i < hostList_.size(); ++i) hostSlots_.push_back(static_cast<int>(i + 1));
+}
+
+void TQzController::SetHostExpectations(std::vector<THostExpect> expect) {
+    hostExpect_ = std::move(expect);
+}
+
+const THostExpect& TQzController::ExpectationOf(std::size_t i) const {
+    static const THostExpect none;
+    return i < hostExpect_.size() ? hostExpect_[i] : none;
 }
 
 void TQzController::SetMonitoring(bool on) {

@@ -80,6 +80,9 @@ public:
     // Called with each warning line a pass writes besides its status texts
     // (a certificate about to expire), right after it is logged.
     std::function<void(const std::string& text)> OnWarning;
+    // Called with each host's outcome after its own lines, before the
+    // warning of its certificate.
+    std::function<void(const THostOutcome& host)> OnHostOutcome;
     // Called at the end of every pass that ran to its end, after the view.
     std::function<void(const TPassOutcome& pass)> OnPassOutcome;
     // The last pass that ran to its end; null before the first.
@@ -101,8 +104,14 @@ public:
     // window does when it is first shown, and writes nothing. Its failures
     // are ELogWriteError.
     void OpenLog();
-    // Replaces the host list (the settings' BuildHostList lands here).
+    // Replaces the host list (the settings' BuildHostList lands here, with
+    // the rows' expectations and row numbers); the hosts of a list set here
+    // expect nothing beyond an answer below 400 until SetHostExpectations,
+    // and their slots are their places in the list.
     void SetHostList(std::vector<std::string> hosts);
+    // What each host of the list must do to count as up, in list order.
+    void SetHostExpectations(std::vector<THostExpect> expect);
+    const THostExpect& ExpectationOf(std::size_t i) const;
     // How many hosts a pass fetches at once: n when set above 0 (the command
     // line's choice), else the settings' concurrency.
     void SetConcurrency(int n) { concurrency_ = n; }
@@ -127,7 +136,7 @@ private:
     void EndPass();
     // Records a host's outcome and, after its own lines, warns of its
     // certificate when it is about to expire.
-    void RecordHost(THostOutcome host);
+    void RecordHost(THostOutcome host, std::int32_t warnDays);
     // Hands the finished pass to the view and to OnPassOutcome.
     void FinishPass(bool pool);
     std::vector<HttpGetter*> PassClients();
@@ -142,6 +151,8 @@ private:
     bool checking_ = false;
     bool closed_ = false;
     std::vector<std::string> hostList_;
+    std::vector<THostExpect> hostExpect_;  // parallel to hostList_, or empty
+    std::vector<int> hostSlots_;           // the pool row of each host
     std::int32_t hostIndex_ = 0;
     THostOutcome hostOutcome_;
     std::unique_ptr<eventlog::tKvolog> log_;

@@ -13,6 +13,23 @@ const char* const kMain = "main";
 std::string Row(const char* prefix, int n, const char* suffix) {
     return prefix + std::to_string(n) + suffix;
 }
+
+// Section [serverN]; the first key that cannot be read fails the row.
+THostExpect ReadExpect(const platform::TIniFile& ini, int n) {
+    THostExpect e;
+    const std::string section = Row("server", n, "");
+    auto read = [&](const char* key, auto parse) {
+        if (!e.Error.empty() || !ini.ValueExists(section, key)) return;
+        if (std::string why = parse(ini.ReadString(section, key, "")); !why.empty())
+            e.Error = std::string(key) + " in " + kSettingsFile + ": " + why;
+    };
+    read("status", [&](const std::string& v) { return ParseStatusList(v, e); });
+    read("contains", [&](const std::string& v) { return ParseText(v, e.Contains, e.HasContains); });
+    read("notcontains", [&](const std::string& v) { return ParseText(v, e.NotContains, e.HasNotContains); });
+    read("maxms", [&](const std::string& v) { return ParseMaxMs(v, e); });
+    read("certdays", [&](const std::string& v) { return ParseCertDays(v, e); });
+    return e;
+}
 }  // namespace
 
 void TServerForm::SetFrequency(std::int32_t v) {
@@ -54,6 +71,7 @@ void TServerForm::Load(const std::string& fileName) {
     for (int n = 1; n <= kRows; ++n)
         ServerName[n - 1] = ini.ReadString(kMain, Row("Server", n, "Name"), n == 1 ? kDefaultHost : "");
     for (int n = 1; n <= kRows; ++n) Active[n - 1] = ini.ReadBool(kMain, Row("server", n, "active"), n == 1);
+    for (int n = 1; n <= kRows; ++n) Expect[n - 1] = ReadExpect(ini, n);
     BuildHostList();
     LogName = ini.ReadString(kMain, "logname", "status.log");
     SetFrequency(ini.ReadInteger(kMain, "frequency", 30));
@@ -102,6 +120,13 @@ std::vector<std::string> TServerForm::ActiveHosts() const {
     for (int n = 0; n < kRows; ++n)
         if (Active[n]) hosts.push_back(ServerName[n]);
     return hosts;
+}
+
+std::vector<THostExpect> TServerForm::ActiveExpectations() const {
+    std::vector<THostExpect> expect;
+    for (int n = 0; n < kRows; ++n)
+        if (Active[n]) expect.push_back(Expect[n]);
+    return expect;
 }
 
 void TServerForm::BuildHostList() {

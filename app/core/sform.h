@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/core/HostExpect.h"
+
 namespace app {
 
 // The settings file, in the working directory, and the name its errors use.
@@ -47,6 +49,11 @@ public:
     // of the pool's state (see OnChange.h); empty for none. Like the proxy,
     // not one of the dialog's fields: a save keeps the file's key.
     std::string OnChange;
+    // Sections [server1] ... [server10]: what row n's host must do to count
+    // as up (keys status, contains, notcontains, maxms, certdays). Not in the
+    // dialog: Load reads them, Save leaves the sections as the file has them.
+    // A value that cannot be read is kept as the row's Error.
+    std::array<THostExpect, kRows> Expect{};
 
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }
@@ -88,6 +95,8 @@ public:
     void Save(const std::string& fileName = kSettingsFile);
     // The names of the active rows, in row order, exactly as typed.
     std::vector<std::string> ActiveHosts() const;
+    // The expectations of the active rows, in the same order.
+    std::vector<THostExpect> ActiveExpectations() const;
     void BuildHostList();
 
     // The modal dialog; returns true for OK. Set by the window that shows it.

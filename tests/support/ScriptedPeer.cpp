@@ -19,6 +19,9 @@ TPeerStep ReadRequest() {
 TPeerStep SendBytes(std::string data) {
     return {TPeerStep::Send, std::move(data), 0};
 }
+TPeerStep SendRepeated(std::string data, std::int64_t times) {
+    return {TPeerStep::Send, std::move(data), 0, times};
+}
 TPeerStep PauseMs(int ms) {
     return {TPeerStep::Pause, {}, ms};
 }
@@ -147,11 +150,17 @@ void TScriptedPeer::Play(int fd, const TPeerScript& script) {
                 std::string data = step.Data;
                 for (std::size_t at; (at = data.find("{PORT}")) != std::string::npos;)
                     data.replace(at, 6, std::to_string(port_));
-                std::size_t done = 0;
-                while (done < data.size()) {
-                    ssize_t r = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-                    if (r <= 0) break;
-                    done += static_cast<std::size_t>(r);
+                bool sent = true;
+                for (std::int64_t n = 0; n < step.Repeat && sent && !stop_; ++n) {
+                    std::size_t done = 0;
+                    while (done < data.size()) {
+                        ssize_t r = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+                        if (r <= 0) {
+                            sent = false;
+                            break;
+                        }
+                        done += static_cast<std::size_t>(r);
+                    }
                 }
                 break;
             }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@ struct TPeerStep {
     Kind What = Send;
     std::string Data;
     int Ms = 0;
+    std::int64_t Repeat = 1;  // Send: Data this many times, one after the other
 };
 
 using TPeerScript = std::vector<TPeerStep>;
@@ -33,6 +35,8 @@ using TPeerScript = std::vector<TPeerStep>;
 // Script helpers.
 TPeerStep ReadRequest();
 TPeerStep SendBytes(std::string data);
+// data sent times times over: a page of any size without holding it.
+TPeerStep SendRepeated(std::string data, std::int64_t times);
 TPeerStep PauseMs(int ms);
 TPeerStep CloseConn();
 TPeerStep ResetConn();
