@@ -116,7 +116,7 @@ void THttpCli::SessionClosed(std::uint16_t error) {
 }
 
 void THttpCli::EndRequest() {
-    phases_.End(target_.EffectiveUrl, lastRequestError_ == 0 ? statusCode_ : 0);
+    phases_.End(target_.EffectiveUrl, lastRequestError_ == 0 ? hop_.StatusCode : 0);
     phase_ = phEnded;
     tlsUp_ = false;
     if (tls_) tls_->Reset();
