@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -548,8 +549,13 @@ TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
         {"a metrics file in a missing folder",
          "",
          nullptr,
-         "Kvo Sentrel: Unable to write to no-such-folder/sentrel.prom.\n",
+         "Kvo Sentrel: Unable to write to no-such-folder/sentrel.prom: No such file or directory.\n",
          {"--metrics-file", "no-such-folder/sentrel.prom"}},
+        {"a metrics file that is a pipe, not replaced by a regular file",
+         "",
+         [] { ::mkfifo("sentrel.prom", 0600); },
+         "Kvo Sentrel: Unable to write to sentrel.prom: not a regular file.\n",
+         {"--metrics-file", "sentrel.prom"}},
         {"a metrics address that is not this machine's",
          "",
          nullptr,

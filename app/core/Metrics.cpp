@@ -5,7 +5,7 @@
 
 #include "app/core/MetricsServer.h"
 #include "base/Exception.h"
-#include "platform/IniFile.h"
+#include "base/SafeFile.h"
 
 namespace app {
 
@@ -89,8 +89,11 @@ TMetricsPublisher::TMetricsPublisher(TMetricsOptions options) : options_(std::mo
 TMetricsPublisher::~TMetricsPublisher() = default;
 
 namespace {
+// Written whole and renamed into place; a device, a folder or a link
+// another user planted at the name is refused with the reason.
 void WriteWhole(const std::string& path, const std::string& text) {
-    if (!platform::WriteFileAtomically(path, text)) throw base::Exception("Unable to write to " + path);
+    const std::string why = base::WriteFileWhole(path, text);
+    if (!why.empty()) throw base::Exception("Unable to write to " + path + ": " + why);
 }
 }  // namespace
 

@@ -40,8 +40,9 @@ public:
     // or folder shows at start-up rather than at the first pass.
     void Start();
     // The pass's text to the server, and to the file (written whole and
-    // renamed into place). Raises "Unable to write to PATH" when the file
-    // cannot be written; the server has the new text by then.
+    // renamed into place). Raises "Unable to write to PATH: REASON" when
+    // the file cannot be written (a device, a pipe or another user's link
+    // at PATH is refused); the server has the new text by then.
     void Publish(const TPassOutcome& pass);
     TMetricsServer* Server() const { return server_.get(); }
 
