@@ -57,6 +57,16 @@ struct RecordingView : app::MainView {
     void ShowPassOutcome(const app::TPassOutcome&, const app::TStateChange& c) override {
         changes.push_back(c.Changed ? c.Line() : "");
     }
+    // Each log failure a pass reported, and how often a later line was
+    // written again.
+    std::vector<std::string> logFailures;
+    int logWritten = 0;
+    bool logFailureBox = false;  // also report it the default way, as the application's error
+    void ShowLogFailure(const std::string& error) override {
+        logFailures.push_back(error);
+        if (logFailureBox) app::MainView::ShowLogFailure(error);
+    }
+    void LogWritten() override { ++logWritten; }
     bool AllCommandsEnabled() const {
         return enabled.at(app::Command::Monitor) && enabled.at(app::Command::CheckNow) &&
                enabled.at(app::Command::Configuration);

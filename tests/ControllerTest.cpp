@@ -13,6 +13,7 @@
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
 #include "platform/Timer.h"
+#include "support/SmallDisk.h"
 
 using app::Command;
 using app::TQzController;
@@ -391,24 +392,91 @@ TEST(PoolCheck, AFailureThatEscapesThePassStillEndsItSoundly) {
     f.c.FormShow();
     f.c.MonitorButtonClick();
     f.c.LoopTimer().SetEnabled(false);  // as a tick leaves it
-    // The log becomes unwritable in the middle of the pass: the failure line
-    // for b cannot be written.
-    f.http.answers["b"] = {"", true};
+    // The cycle time becomes one the timer cannot hold in the middle of the
+    // pass: re-arming the timer at its end fails.
     f.http.during = [&](const std::string& url) {
-        if (url == "b") f.c.Log()->LogName = "no-such-folder/status.log";
+        if (url == "b") f.settings.SetFrequency(3000000);
     };
-    EXPECT_THROW(f.c.CheckPool(), base::EInOutError);
+    EXPECT_THROW(f.c.CheckPool(), base::EIntOverflow);
     EXPECT_TRUE(f.view.enabled[Command::Monitor]);
     EXPECT_TRUE(f.view.enabled[Command::Configuration]);
-    EXPECT_FALSE(f.view.enabled[Command::CheckNow]);
-    EXPECT_TRUE(f.c.LoopTimer().Enabled());
+    EXPECT_TRUE(f.view.enabled[Command::CheckNow]);  // monitoring went off with the timer
+    EXPECT_FALSE(f.c.Monitoring());
+    EXPECT_FALSE(f.c.LoopTimer().Enabled());
     EXPECT_FALSE(f.c.Checking());
 }
 
+// A log that cannot take lines (a full disk) never stops the monitoring:
+// every host is still checked and counted as its server answered, the pass
+// reaches the view, and the failure is reported once per pass until a line
+// can be written again.
+TEST(PoolCheck, ALogThatFailsMidPassNeitherStopsThePassNorFailsItsHosts) {
+    testsupport::TSmallDisk disk(2);
+    struct Way {
+        const char* what;
+        std::string logName;
+        std::function<void()> fail, mend;
+        std::string error;
+    } ways[] = {
+        {"a missing folder", "no-such-folder/status.log", nullptr, nullptr,
+         "Cannot write to no-such-folder/status.log: File not found"},
+        {"a full disk", disk.File("status.log"), [&] { disk.FillAfter(disk.File("status.log")); },
+         [&] { disk.Free(); }, "Cannot write to " + disk.File("status.log") + ": Disk full"},
+    };
+    for (Way& w : ways) {
+        SCOPED_TRACE(w.what);
+        if (w.fail && !disk.Mounted()) {
+            std::printf("skipped: %s\n", disk.Why().c_str());
+            continue;
+        }
+        Fixture f(Pool({"a", "b", "c"}));
+        f.c.FormShow();
+        f.c.MonitorButtonClick();
+        f.c.LoopTimer().SetEnabled(false);
+        f.c.Log()->LogName = w.fail ? w.logName : "status.log";
+        f.http.answers["b"] = {"", true};
+        f.http.during = [&](const std::string& url) {
+            if (url != "b") return;
+            if (w.fail)
+                w.fail();
+            else
+                f.c.Log()->LogName = w.logName;
+        };
+        f.c.CheckPool();
+        EXPECT_EQ(f.http.asked, (Lines{"a", "b", "c"}));
+        ASSERT_NE(f.c.LastPass(), nullptr);
+        ASSERT_EQ(f.c.LastPass()->Hosts.size(), 3u);
+        EXPECT_TRUE(f.c.LastPass()->Hosts[2].Passed);  // its checking line was lost, not its answer
+        EXPECT_FALSE(f.c.LastPass()->Passed);
+        EXPECT_EQ(f.view.changes.size(), 1u);
+        EXPECT_EQ(f.view.logFailures, Lines{w.error});
+        EXPECT_TRUE(f.c.LoopTimer().Enabled());
+        EXPECT_FALSE(f.view.enabled[Command::CheckNow]);
+
+        // The next tick fails on its first line and still checks every host.
+        f.http.during = nullptr;
+        f.http.asked.clear();
+        f.c.LoopTimerTimer();
+        EXPECT_EQ(f.http.asked, (Lines{"a", "b", "c"}));
+        EXPECT_EQ(f.view.logFailures.size(), 2u);
+        EXPECT_EQ(f.view.logWritten, 0);
+
+        if (w.mend)
+            w.mend();
+        else
+            f.c.Log()->LogName = "status.log";
+        f.c.LoopTimerTimer();
+        EXPECT_EQ(f.view.logFailures.size(), 2u);
+        EXPECT_EQ(f.view.logWritten, 1);
+        f.c.LoopTimer().SetEnabled(false);
+    }
+}
+
 TEST(Controller, RepeatedTickFailureShowsOneBoxAtATime) {
-    // The log cannot be written, so every tick fails before it disables the
-    // timer; while the first box is open, later ticks add no second box.
+    // The log cannot be written, so every pass reports it; while the first
+    // box is open, later ticks add no second box.
     Fixture f(Pool({"a"}));
+    f.view.logFailureBox = true;
     f.c.FormShow();
     f.c.MonitorButtonClick();
     f.settings.SetFrequency(1);

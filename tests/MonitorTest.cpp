@@ -223,6 +223,9 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
         {{Answer("HTTP/1.0 403 Forbidden\r\n\r\nno")}, false, "403"},
         {{Answer("HTTP/1.0 500 Internal Server Error\r\n\r\noops")}, false, "500"},
         {{Answer("HTTP/1.0 503 Service Unavailable\r\n\r\nlater")}, false, "503"},
+        {{Answer("HTTP/1.0 404 Not\x1b]0;pwned\x07 Found\r\n\r\nx")},
+         false,
+         "terminal sequence in the reason"},
         {{Answer("HTTP/1.1 100 Continue\r\n\r\n" + std::string(kPage))}, true, "interim 100 reply"},
         {{{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\n" + kept), WaitForClose(12000)}},
          true,
@@ -257,6 +260,8 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
         EXPECT_EQ(logged(" Checking \"" + args[i + 1] + "\" Now"), cases[i].passes);
     }
     EXPECT_TRUE(logged(">Successful connection to: " + shown));
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find("Not\\x1B]0;pwned\\x07 Found"), std::string::npos) << r.out;
     EXPECT_EQ(GetFile("status.log").find("secret"), std::string::npos);
     EXPECT_EQ(r.out.find("secret"), std::string::npos);
     EXPECT_NE(r.out.find("Checking \"" + shown + "\" Now"), std::string::npos);

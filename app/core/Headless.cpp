@@ -7,6 +7,7 @@
 #include "app/core/Metrics.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
+#include "base/Strings.h"
 #include "platform/Application.h"
 #include "platform/Signals.h"
 
@@ -15,8 +16,10 @@ namespace app {
 namespace {
 
 // Prints every status-line text on its own line; the rest of the window's
-// state has no place on a terminal.
-void PrintLine(const std::string& line) {
+// state has no place on a terminal. A server's reason or a host text with
+// control characters shows them as \xHH instead of acting on the terminal.
+void PrintLine(const std::string& text) {
+    const std::string line = base::ShowControls(text);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);

@@ -49,6 +49,15 @@ public:
             n += page.size();
         return n;
     }
+    // Fills what is left and then the last page of file with one line of
+    // its own, so that not even a short line fits any more.
+    void FillAfter(const std::string& file) const {
+        Fill();
+        const auto size = std::filesystem::file_size(file);
+        const std::size_t room = 4096 - size % 4096;
+        if (room == 4096 || room < 2) return;
+        std::ofstream(file, std::ios::binary | std::ios::app) << std::string(room - 2, '#') << "\r\n";
+    }
     void Free(const std::string& name = "filler") const { std::filesystem::remove(File(name)); }
 
 private:
