@@ -623,7 +623,7 @@ TEST(MonitorProgram, WindowProgramWritesTheMetricsFile) {
         [] { return GetFile("w.prom").find("sentrel_pass_success 1\n") != std::string::npos; },
         kWindowProgram);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(GetFile("w.prom").find("sentrel_probe_success{host=\"" + a.HostPort() + "\"} 1\n"),
+    EXPECT_NE(GetFile("w.prom").find("sentrel_probe_success{host=\"" + a.HostPort() + "\",slot=\"1\"} 1\n"),
               std::string::npos);
 }
 
@@ -764,7 +764,7 @@ TEST(MonitorProgram, MetricsAreServedWithoutDelayingThePasses) {
                   0);
         EXPECT_EQ(Count(GetFile("status.log"), good), passes) << "the scrape waited for the pass";
         std::string scrape = GetFile("scrape.txt");
-        EXPECT_NE(scrape.find("sentrel_probe_success{host=\"" + slow.HostPort() + "\"} 1\n"),
+        EXPECT_NE(scrape.find("sentrel_probe_success{host=\"" + slow.HostPort() + "\",slot=\"1\"} 1\n"),
                   std::string::npos)
             << scrape;
         if (HaveTool("promtool"))
@@ -783,6 +783,8 @@ TEST(MonitorProgram, MetricsAreServedWithoutDelayingThePasses) {
             {"not HTTP", "hello\r\n\r\n", "HTTP/1.1 400 "},
             {"header over 8 KiB", "GET /metrics HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n",
              "HTTP/1.1 400 "},
+            {"20 KB without its empty line, answered before any time limit",
+             "GET /metrics HTTP/1.1\r\nX: " + std::string(20000, 'a'), "HTTP/1.1 400 "},
             {"another method", "DELETE /metrics HTTP/1.1\r\n\r\n", "HTTP/1.1 405 "},
             {"another path", "GET /other HTTP/1.1\r\n\r\n", "HTTP/1.1 404 "},
             {"head", "HEAD /metrics HTTP/1.0\r\n\r\n", "HTTP/1.1 200 "},

@@ -16,11 +16,13 @@ namespace app {
 class TMetricsServer;
 
 // The exposition text for the last pass (before the first: the families
-// with their help and type, and no samples). A host listed twice in the
-// pool is reported once, by its first entry.
+// with their help and type, and no samples). Every entry of the pool has
+// its own series, labelled with its host text and its slot (its place in
+// the pass, from 1), so entries that read the same stay apart.
 std::string MetricsText(const TPassOutcome* pass);
 // A label value as the format wants it: backslash, double quote and line
-// feed escaped.
+// feed escaped, and every byte that is not part of well-formed UTF-8
+// written as the text \xHH.
 std::string EscapeLabelValue(const std::string& value);
 
 struct TMetricsOptions {
