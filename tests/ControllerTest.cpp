@@ -303,15 +303,16 @@ struct PassRecord {
     std::uint32_t led = 0;
     std::vector<std::pair<std::string, std::string>> failures;
     int clients = 0, mostInFlight = 0;
+    std::vector<int> codes;  // each host's status code as the metrics get it
 };
 
 PassRecord RunPass(const std::string& extraIni, int override) {
     Fixture f(Pool({"slow", "down", "404", "page", "empty", "quick"}, extraIni));
-    f.http.answers["slow"] = {"<html>late</html>", false};
+    f.http.answers["slow"] = {"<html>late</html>", false, "", 0, 200};
     f.http.answers["down"] = {"", true};
-    f.http.answers["404"] = {"<html>not found", true, "Not Found"};
-    f.http.answers["page"] = {"<html>hi</html>", false};
-    f.http.answers["quick"] = {"<html>quick</html>", false};
+    f.http.answers["404"] = {"<html>not found", true, "Not Found", 0, 404};
+    f.http.answers["page"] = {"<html>hi</html>", false, "", 0, 200};
+    f.http.answers["quick"] = {"<html>quick</html>", false, "", 0, 200};
     // The first host ends last; the others end in no particular order, and
     // "page" ends within its own start.
     f.http.delays = {{"slow", 120}, {"down", 30}, {"404", 5}, {"empty", 40}, {"quick", 1}};
@@ -328,6 +329,8 @@ PassRecord RunPass(const std::string& extraIni, int override) {
     r.failures = f.c.Failures();
     r.clients = f.http.clients;
     r.mostInFlight = f.http.mostInFlight;
+    if (f.c.LastPass())
+        for (const auto& h : f.c.LastPass()->Hosts) r.codes.push_back(h.StatusCode);
     EXPECT_TRUE(f.view.AllCommandsEnabled());
     EXPECT_FALSE(f.c.Checking());
     return r;
@@ -339,15 +342,15 @@ TEST(PoolCheck, ConcurrentPassShowsAndLogsExactlyWhatAOneAtATimePassDoes) {
     PassRecord one = RunPass("", 0);
     EXPECT_EQ(one.clients, 1);
     EXPECT_EQ(one.status.back(), "At least one connection failed!");
+    EXPECT_EQ(one.codes, (std::vector<int>{200, 0, 404, 200, 0, 200}));
     struct Case {
         std::string ini;
         int override;
         int clients;  // one per host fetched at once, never more than the hosts
     } cases[] = {
-        {"concurrency=3\r\n", 0, 3},
-        {"concurrency=1\r\n", 4, 4},  // the command line's choice wins
-        {"concurrency=50\r\n", 0, 6},
-        {"concurrency=0\r\n", 0, 1},  // out of range: one at a time
+        {"concurrency=2\r\n", 0, 2},  {"concurrency=3\r\n", 0, 3},
+        {"concurrency=1\r\n", 4, 4},                                // the command line's choice wins
+        {"concurrency=50\r\n", 0, 6}, {"concurrency=0\r\n", 0, 1},  // out of range: one at a time
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ini + " override " + std::to_string(c.override));
@@ -359,6 +362,7 @@ TEST(PoolCheck, ConcurrentPassShowsAndLogsExactlyWhatAOneAtATimePassDoes) {
         EXPECT_EQ(many.hint, one.hint);
         EXPECT_EQ(many.led, one.led);
         EXPECT_EQ(many.failures, one.failures);
+        EXPECT_EQ(many.codes, one.codes);
         EXPECT_EQ(many.clients, c.clients);
         EXPECT_LE(many.mostInFlight, c.clients);
         if (c.clients > 1) {
@@ -559,11 +563,14 @@ TEST(PoolCheck, OneStateChangePerChangeOfThePool) {
     pass(false, false);
     pass(true, true);
     pass(true, true);
-    EXPECT_EQ(f.view.changes, (Lines{"", "1 host down: a: Not Found", "",
-                                     "2 hosts down: a: Not Found; b: Connection refused (Error #10061)",
-                                     "All hosts up again", ""}));
+    pass(false, true);
+    pass(true, false);  // as many down as before, but another one
+    EXPECT_EQ(f.view.changes,
+              (Lines{"", "1 host down: a: Not Found", "",
+                     "2 hosts down: a: Not Found; b: Connection refused (Error #10061)", "All hosts up again",
+                     "", "1 host down: a: Not Found", "1 host down: b: Connection refused (Error #10061)"}));
     ASSERT_NE(f.c.LastPass(), nullptr);
-    EXPECT_EQ(app::PoolSummary(f.c.LastPass()), "Sentrel: all 2 hosts up");
+    EXPECT_EQ(app::PoolSummary(f.c.LastPass()), "Sentrel: 1 of 2 hosts down");
 }
 
 // What leaves the pass for the notification and the metrics names a host as
