@@ -389,6 +389,13 @@ TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
     r = Start({"--check"}, 30000);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("All servers connected correctly\n"), std::string::npos);
+    // A log that takes no line: the check still runs, the failure is said
+    // once, and the run does not count as clean.
+    PutFile("sentrel.ini", Ini({page}, "logname=/dev/full\r\n"));
+    r = Start({"--check"}, 30000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("All servers connected correctly\n"), std::string::npos);
+    EXPECT_EQ(r.err, "Kvo Sentrel: Cannot write to /dev/full: Disk full.\n");
 
     // Hosts on the command line take the place of the pool.
     r = Start({"--check", refused}, 30000);

@@ -29,6 +29,11 @@ class PrintingView : public MainView {
 public:
     std::function<std::string(const std::string&)> Decorate;
     bool PrintChanges = false;
+    bool LogFailed = false;
+    void ShowLogFailure(const std::string& error) override {
+        LogFailed = true;
+        MainView::ShowLogFailure(error);  // one line on stderr
+    }
     void SetStatusText(const std::string& text) override { PrintLine(Decorate ? Decorate(text) : text); }
     void ShowPassOutcome(const TPassOutcome&, const TStateChange& change) override {
         if (PrintChanges && change.Changed) PrintLine(change.Line());
@@ -141,7 +146,9 @@ int RunCheck(const CommandLine& cl) {
         if (!cl.Hosts.empty()) controller.SetHostList(cl.Hosts);
         controller.OpenLog();
         controller.CheckNowButtonClick();
-        if (!interrupted && controller.Failures().empty()) status = 0;
+        // A check whose lines the log could not take is not a clean one,
+        // even when every host answered.
+        if (!interrupted && controller.Failures().empty() && !view.LogFailed) status = 0;
     });
     platform::OnTerminationSignal(nullptr);
     return status;
