@@ -107,4 +107,21 @@ std::int32_t CheckedMul32(std::int32_t a, std::int32_t b) {
     return r;
 }
 
+std::string ShowControls(std::string_view s) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(s.size());
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c < 0x20 && c != '\t') || c == 0x7F) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 }  // namespace base

@@ -31,6 +31,12 @@ std::optional<std::int32_t> TryStrToInt(std::string_view s);
 std::int32_t StrToIntDef(std::string_view s, std::int32_t def);
 std::string IntToStr(long long v);
 
+// Text from a server or a user as it may be printed or logged: every
+// control character (below 0x20 except tab, and 0x7F) shown as \xHH, so
+// nothing can move a terminal's cursor or start a forged log line. A text
+// without them keeps its exact bytes.
+std::string ShowControls(std::string_view s);
+
 // Multiplies in signed 32-bit arithmetic; raises EIntOverflow on overflow.
 std::int32_t CheckedMul32(std::int32_t a, std::int32_t b);
 

@@ -1,12 +1,15 @@
 #include "eventlog/Kvolog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
 #include "base/Exception.h"
+#include "base/SafeFile.h"
+#include "base/Strings.h"
 
 namespace eventlog {
 
@@ -52,15 +55,17 @@ void tKvolog::WriteEntry(std::string_view marker, std::string_view text) {
     try {
         OpenLog();
         std::string line;
+        // A server's or a user's text never brings a line break or a
+        // terminal sequence of its own into the file.
         if (ClearLogMode) {
-            line = text;
+            line = base::ShowControls(text);
         } else {
             // The clock is read for the time first and for the date after it.
             const std::string time = TimeText(Now());
             const std::string date = DateText(Now());
             line =
                 FitField(marker.substr(0, 1), 2) + FitField(date, 12) + FitField(time, 10) + ProgramID + "  ";
-            line += text;
+            line += base::ShowControls(text);
         }
         line += kLineEnd;
         WriteText(line);
@@ -78,23 +83,26 @@ void tKvolog::OpenLog() {
     // An empty name names no file; opening it would fail with a misleading
     // "File not found", so it is reported as the bad name it is.
     if (LogName.empty()) throw base::EInOutError(3);
-    fd_ = ::open(LogName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd_ < 0) {
-        if (errno != ENOENT) Fail(errno);
-        // Created exclusively, so the header goes only into a file this
-        // writer made, and nothing is ever emptied.
-        fd_ = ::open(LogName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) {
-            ioResult_ = 0;
-            TakeIOResult();
-            WriteText(std::string(22, '-') + "  " + DateText(Now()) + "  " + ProgramID + "  " + ProgramName +
-                      std::string(kLineEnd));
-        } else {
-            if (errno != EEXIST) Fail(errno);
-            // Someone created the file since the first open, or the name is
-            // a link to a missing file: append to whatever is there now.
-            fd_ = ::open(LogName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-            if (fd_ < 0) Fail(errno);
+    // Created exclusively, so the header goes only into a file this writer
+    // made, and nothing is ever emptied; a link another user planted is
+    // not written through.
+    bool created = false;
+    fd_ = base::OpenForAppend(LogName, created);
+    if (fd_ < 0) Fail(errno);
+    if (created) {
+        ioResult_ = 0;
+        TakeIOResult();
+        struct stat made {};
+        ::fstat(fd_, &made);
+        const int err = AppendWhole(std::string(22, '-') + "  " + DateText(Now()) + "  " + ProgramID + "  " +
+                                    ProgramName + std::string(kLineEnd));
+        if (err != 0) {
+            // A file without its header would stay so for good: it goes, and
+            // the next line creates it again, header first.
+            struct stat now {};
+            if (::lstat(LogName.c_str(), &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino)
+                ::unlink(LogName.c_str());
+            Fail(err);
         }
     }
     ioResult_ = 0;
@@ -117,17 +125,36 @@ void tKvolog::TakeIOResult() {
 }
 
 void tKvolog::WriteText(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd_, text.data(), text.size());
+    if (const int err = AppendWhole(text)) Fail(err);
+    ioResult_ = 0;
+}
+
+int tKvolog::AppendWhole(std::string_view text) {
+    struct stat st {};
+    const bool regular = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    std::size_t written = 0;
+    int err = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + written, text.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
-            Fail(errno);
+            err = errno;
+            break;
         }
         // A write that takes nothing on a regular file means the disk is full.
-        if (n == 0) Fail(ENOSPC);
-        text.remove_prefix(static_cast<std::size_t>(n));
+        if (n == 0) {
+            err = ENOSPC;
+            break;
+        }
+        written += static_cast<std::size_t>(n);
     }
-    ioResult_ = 0;
+    // The file is cut back to where the line began, so a full disk never
+    // leaves half a line for the next one to be glued to.
+    if (err != 0 && written > 0 && regular) {
+        while (::ftruncate(fd_, st.st_size) != 0 && errno == EINTR) {
+        }
+    }
+    return err;
 }
 
 void tKvolog::Fail(int err) {

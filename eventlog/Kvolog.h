@@ -4,7 +4,10 @@
 // line and closed after it, so between lines other programs (the log viewer
 // among them) may read or move it. A file the writer creates starts with a
 // header line; a file that already exists, even an empty one, does not get
-// one.
+// one, and a new file whose header could not be written is removed again.
+// A line is written whole or not at all: a write cut short (a full disk) is
+// cut back off. Control characters in a message are written as \xHH, and a
+// link that another user planted at the log's name is not written through.
 //
 // The owner (the main window) creates one writer per run and releases it
 // when it closes. Single-threaded; nothing in here calls back into the
@@ -86,6 +89,9 @@ private:
     std::string TimeText(const std::tm& t) const;
     // Writes all of text to the open file, or raises.
     void WriteText(std::string_view text);
+    // Appends all of text, or nothing: a write cut short is cut back off.
+    // Returns 0 or the errno of the failure; the file stays open.
+    int AppendWhole(std::string_view text);
     // A file operation failed with errno err: closes the file and raises
     // its I/O error. ErrorNumber, Ok and LogError keep their values.
     [[noreturn]] void Fail(int err);

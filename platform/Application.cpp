@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/Exception.h"
+#include "base/Strings.h"
 #include "platform/MessageLoop.h"
 
 namespace platform {
@@ -47,7 +48,7 @@ void TApplication::ShowErrorText(const std::string& message) {
     // back (a timer that keeps failing) is not stacked on top of it.
     if (std::find(open_.begin(), open_.end(), text) != open_.end()) return;
     if (!host_.showError) {
-        std::fprintf(stderr, "%s: %s\n", Title.c_str(), text.c_str());
+        std::fprintf(stderr, "%s: %s\n", Title.c_str(), base::ShowControls(text).c_str());
         return;
     }
     open_.push_back(text);

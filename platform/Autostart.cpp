@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/SafeFile.h"
 #include "platform/DesktopEntry.h"
 #include "platform/MimeApps.h"
 #include "platform/Process.h"
@@ -42,22 +43,7 @@ std::string WorkingDir() {
 
 // Writes text whole to path through a temporary file in its folder.
 bool WriteWhole(const std::string& path, const std::string& text) {
-    const std::size_t slash = path.rfind('/');
-    std::string tmp = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0644) == 0;
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
+    return base::WriteFileWhole(path, text).empty();
 }
 
 // The folder of path, made canonical; empty when it does not exist.

@@ -123,7 +123,9 @@ std::string EscapeKeyValue(const std::string& value) {
             case '\n': out += "\\n"; break;
             case '\t': out += "\\t"; break;
             case '\r': out += "\\r"; break;
-            case ' ': out += i == 0 ? "\\s" : " "; break;
+            // A reader trims blanks around a value: the first and the last
+            // are escaped so that they survive.
+            case ' ': out += i == 0 || i + 1 == value.size() ? "\\s" : " "; break;
             default: out += c;
         }
     }

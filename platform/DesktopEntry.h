@@ -29,7 +29,7 @@ std::vector<TKeyFileGroup> ParseKeyFile(const std::string& text);
 // The group named name, if the file has one.
 const TKeyFileGroup* FindGroup(const std::vector<TKeyFileGroup>& groups, const std::string& name);
 
-// The escapes of a string value: a leading space as \s, line breaks, tabs and
+// The escapes of a string value: a leading or trailing space as \s, line breaks, tabs and
 // carriage returns as \n \t \r, a backslash as \\.
 std::string EscapeKeyValue(const std::string& value);
 std::string UnescapeKeyValue(const std::string& value);

@@ -1,18 +1,10 @@
 #include "platform/IniFile.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "base/Exception.h"
+#include "base/SafeFile.h"
 #include "base/Strings.h"
 
 namespace platform {
@@ -29,49 +21,14 @@ std::string CleanValue(const std::string& raw) {
     return v;
 }
 
-// The folder part of a path ("." for a bare name) and the name part.
-std::string DirName(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-std::string BaseName(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The file a save must replace: a symlink is followed to its target (which
-// need not exist yet), so the link stays a link and the target gets the data.
-std::string FollowLinks(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        char buf[PATH_MAX];
-        ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
-        if (n <= 0) return path;
-        std::string target(buf, static_cast<std::size_t>(n));
-        path = target.front() == '/' ? target : DirName(path) + "/" + target;
-    }
-    return path;  // a loop of links: the rename then fails like any bad path
-}
-
-// A save killed before its rename leaves "<name>.tmp-<pid>" behind; those of
-// processes that no longer run are removed. A live process's file is its
-// save in progress and stays.
-void RemoveLeftovers(const std::string& fileName) {
-    const std::string dir = DirName(fileName);
-    const std::string prefix = BaseName(fileName) + ".tmp-";
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return;
-    while (const dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
-        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-        std::string digits = name.substr(prefix.size());
-        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
-        const pid_t pid = static_cast<pid_t>(std::strtol(digits.c_str(), nullptr, 10));
-        if (pid <= 0 || pid == ::getpid()) continue;
-        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
-        ::unlink((dir + "/" + name).c_str());
-    }
-    ::closedir(d);
+// A name that would be read back as something else: a key holding '=' (the
+// part after it becomes the value), a key starting with ';' (a comment) or
+// '[' (a section header), a section holding ']' (the name ends there).
+bool ReadsBackAsOther(const std::string& section, const std::string& key) {
+    const std::string k = base::Trim(key);
+    if (k.find('=') != std::string::npos) return true;
+    if (!k.empty() && (k.front() == ';' || k.front() == '[')) return true;
+    return section.find(']') != std::string::npos;
 }
 }  // namespace
 
@@ -186,7 +143,8 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     // A line break in a value would be read back as more keys, and other
     // control characters do not survive a read either: such a value is
     // refused, and nothing is changed.
-    if (HasControlChars(section) || HasControlChars(key) || HasControlChars(value))
+    if (HasControlChars(section) || HasControlChars(key) || HasControlChars(value) ||
+        ReadsBackAsOther(section, key))
         throw base::Exception("Unable to write to " + fileName_);
     int h = FindSection(section);
     if (h < 0) {
@@ -254,51 +212,8 @@ std::string TIniFile::Text() const {
 }
 
 void TIniFile::UpdateFile() {
-    if (!WriteFileAtomically(fileName_, Text())) throw base::Exception("Unable to write to " + fileName_);
-}
-
-bool WriteFileAtomically(const std::string& fileName, const std::string& data) {
-    if (fileName.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    const std::string target = FollowLinks(fileName);
-    RemoveLeftovers(target);
-    std::string tmp = target + ".tmp-" + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    // Keep the mode of the file being replaced, so a save neither widens nor
-    // narrows access.
-    struct stat st {};
-    bool ok = true;
-    if (::stat(target.c_str(), &st) == 0 && ::fchmod(fd, st.st_mode & 07777) != 0) ok = false;
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (ok && left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    int saved = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        errno = saved;
-    }
-    return ok;
+    if (!base::WriteFileWhole(fileName_, Text()).empty())
+        throw base::Exception("Unable to write to " + fileName_);
 }
 
 }  // namespace platform

@@ -8,9 +8,10 @@
 // A TIniFile holds the whole file in memory from the moment it is opened.
 // Writes change the memory only; UpdateFile() writes the whole file to a
 // temporary file beside it and renames it into place, so a failed save leaves
-// the old file as it was. Lines nobody changed are written back byte for
-// byte; new and changed lines end as the file's first line does (CR LF for a
-// new file). A value (or
+// the old file as it was (see base/SafeFile.h for links and temporary
+// files). Lines nobody changed are written back byte for byte; new and
+// changed lines end as the file's first line does (CR LF for a new file).
+// A value (or
 // name) holding a line break or another control character is refused, since
 // it would come back as other keys.
 #pragma once
@@ -42,7 +43,9 @@ public:
     // A new key goes at the end of its section, a new section at the end of
     // the file; an existing key keeps its place and its spelling. Raises
     // base::Exception("Unable to write to " + FileName()) for a section, key
-    // or value with a control character, changing nothing.
+    // or value with a control character, and for names that would read back
+    // as something else (a key holding '=' or starting with ';' or '[', a
+    // section holding ']'), changing nothing.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
@@ -81,12 +84,5 @@ private:
 
 // True when s holds a control character (below 32, or 127).
 bool HasControlChars(const std::string& s);
-
-// Stores the data of a file whole: written to a temporary file in the same
-// folder, flushed to disk and renamed over the target. A symlink is followed
-// and its target replaced; the old file's mode is kept; temporary files of
-// earlier saves whose process is gone are removed. Returns false (errno set)
-// on failure, leaving the old file untouched.
-bool WriteFileAtomically(const std::string& fileName, const std::string& data);
 
 }  // namespace platform

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets of the HTTP client (the reply's header lines, URLs,
-# Location values hop after hop, proxy URLs, and the TLS handshake as a
-# server's bytes reach it) with clang's libFuzzer
-# (and AddressSanitizer) into fuzz-build/ and runs each for N seconds
-# (default 30).
-#   scripts/fuzz.sh [SECONDS]
+# Builds the fuzz targets with clang's libFuzzer (and AddressSanitizer) into
+# fuzz-build/ and runs each for N seconds (default 30): the HTTP client (the
+# reply's header lines, URLs, Location values hop after hop, proxy URLs, the
+# TLS handshake as a server's bytes reach it), and the files and texts around
+# it (desktop key files, mimeapps.list, the INI reader and writer, the command
+# line, the metrics exposition), each with its properties as assertions.
+#   scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 
 seconds=${1:-30}
+shift || true
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/fuzz-build
 mkdir -p "$out"
@@ -20,12 +22,33 @@ seed() {  # seed DIR NAME CONTENT
     printf '%b' "$3" >"$1/$2"
 }
 
+base=("$root/base/Strings.cpp" "$root/base/Exception.cpp")
+keyfile=("$root/platform/DesktopEntry.cpp" "${base[@]}")
+# The command line names the release from a header the build generates.
+mkdir -p "$out/generated"
+sed 's/@PROJECT_VERSION@/fuzz/' "$root/cmake/Version.h.in" >"$out/generated/SentrelVersion.h"
+gc=(-I"$out/generated")
+
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(HeaderFuzz UrlFuzz LocationFuzz ProxyUrlFuzz tls_handshake_fuzz KeyFileFuzz MimeAppsFuzz IniFuzz
+                                    CommandLineFuzz MetricsFuzz)
 status=0
-for target in HeaderFuzz UrlFuzz LocationFuzz ProxyUrlFuzz tls_handshake_fuzz; do
+for target in "${targets[@]}"; do
     echo "== building $target"
-    sources=("${common[@]}")
-    [ "$target" != tls_handshake_fuzz ] || sources=("$root/net/TlsSession.cpp" "$root/net/Url.cpp" -lssl -lcrypto)
-    [ "$target" != ProxyUrlFuzz ] || sources+=("$root/net/ProxyUrl.cpp")
+    case $target in
+        tls_handshake_fuzz) sources=("$root/net/TlsSession.cpp" "$root/net/Url.cpp" -lssl -lcrypto) ;;
+        ProxyUrlFuzz) sources=("${common[@]}" "$root/net/ProxyUrl.cpp") ;;
+        KeyFileFuzz) sources=("${keyfile[@]}") ;;
+        MimeAppsFuzz) sources=("$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;
+        IniFuzz) sources=("$root/platform/IniFile.cpp" "$root/base/SafeFile.cpp" "${base[@]}") ;;
+        CommandLineFuzz)
+            sources=("${gc[@]}" "$root/app/core/CommandLine.cpp" "$root/app/core/WorkFolder.cpp"
+                     "$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;
+        MetricsFuzz)
+            sources=("$root/app/core/Metrics.cpp" "$root/app/core/PassOutcome.cpp" "$root/base/SafeFile.cpp"
+                     "${base[@]}") ;;
+        *) sources=("${common[@]}") ;;
+    esac
     "$cxx" "${flags[@]}" -o "$out/$target" "$root/tests/fuzz/$target.cpp" "${sources[@]}"
     corpus=$out/corpus-$target
     mkdir -p "$corpus"
@@ -54,6 +77,22 @@ for target in HeaderFuzz UrlFuzz LocationFuzz ProxyUrlFuzz tls_handshake_fuzz; d
         seed "$corpus" alert '\xc0\x15\x03\x03\x00\x02\x02\x28'
         seed "$corpus" hello '\x05\x16\x03\x03\x00\x2a\x02\x00\x00\x26\x03\x03'
         seed "$corpus" http '\x01HTTP/1.0 400 Bad Request\r\n\r\n'
+    elif [ "$target" = KeyFileFuzz ]; then
+        seed "$corpus" path '\x00/srv/my sentrel '
+        seed "$corpus" exec '\x01/a b/$x"`\\%%'
+        seed "$corpus" file '\x02[Desktop Entry]\nExec=x %%u\nName = \\sa\\tb\n# c\n[g]\nk=v\n'
+    elif [ "$target" = MimeAppsFuzz ]; then
+        seed "$corpus" list '[Default Applications]\ntext/html=a.desktop;b\\;c.desktop;\n'
+        seed "$corpus" ids 'firefox.desktop\x00vendor-web.desktop\x00a;b.desktop'
+    elif [ "$target" = IniFuzz ]; then
+        seed "$corpus" file '[main]\r\nserver1name=a\r\n; note\r\n\r\n[FORM]\nTop=1\x00main\x00Server1Name\x00 "b" '
+        seed "$corpus" new '\x00new\x00k\x00v'
+        seed "$corpus" odd '[a]b]\nx=1\x00a]b\x00x=y\x00v'
+    elif [ "$target" = CommandLineFuzz ]; then
+        seed "$corpus" check '\x00--check\x00a\x00-b\x00--concurrency\x00100'
+        seed "$corpus" window '\x01-style\x00fusion\x00--metrics-file=m.prom\x00-C\x00/srv'
+    elif [ "$target" = MetricsFuzz ]; then
+        seed "$corpus" hosts 'a.example\x00http://u:***@b/\x00caf\xe9\x00\xe2\x82\x00x"\\\ny'
     else
         seed "$corpus" bare 'srv'
         seed "$corpus" full 'HTTP://u:p@srv:81/x?y=1'

@@ -57,6 +57,16 @@ struct RecordingView : app::MainView {
     void ShowPassOutcome(const app::TPassOutcome&, const app::TStateChange& c) override {
         changes.push_back(c.Changed ? c.Line() : "");
     }
+    // Each log failure a pass reported, and how often a later line was
+    // written again.
+    std::vector<std::string> logFailures;
+    int logWritten = 0;
+    bool logFailureBox = false;  // also report it the default way, as the application's error
+    void ShowLogFailure(const std::string& error) override {
+        logFailures.push_back(error);
+        if (logFailureBox) app::MainView::ShowLogFailure(error);
+    }
+    void LogWritten() override { ++logWritten; }
     bool AllCommandsEnabled() const {
         return enabled.at(app::Command::Monitor) && enabled.at(app::Command::CheckNow) &&
                enabled.at(app::Command::Configuration);
@@ -74,6 +84,7 @@ struct ScriptedGetter : app::HttpGetter {
         bool fail = false;
         std::string reason = "Connection refused (Error #10061)";
         std::int64_t certExpiry = 0;  // what the host's certificate said, 0 for none
+        int statusCode = 0;           // of the reply's header, 0 for none
     };
     std::map<std::string, Answer> answers;
     std::map<std::string, std::uint32_t> delays;  // milliseconds
@@ -87,6 +98,7 @@ struct ScriptedGetter : app::HttpGetter {
         if (root_->during) root_->during(url);
         Answer a = AnswerFor(url);
         lastExpiry_ = a.certExpiry;
+        lastStatus_ = a.statusCode;
         body.WriteString(a.body);
         if (a.fail) throw std::runtime_error(a.reason);
     }
@@ -107,6 +119,7 @@ struct ScriptedGetter : app::HttpGetter {
         timer_.SetEnabled(true);
     }
     std::int64_t LastCertificateExpiry() const override { return lastExpiry_; }
+    int LastStatusCode() const override { return lastStatus_; }
     std::unique_ptr<app::HttpGetter> MakeAnother() override {
         auto another = std::make_unique<ScriptedGetter>();
         another->root_ = root_;
@@ -124,6 +137,7 @@ private:
         Answer a = AnswerFor(pendingUrl_);
         if (aborted) a = {"", true, "Connection aborted on request"};
         lastExpiry_ = a.certExpiry;
+        lastStatus_ = a.statusCode;
         pendingBody_->WriteString(a.body);
         Done done = std::move(pendingDone_);
         pendingDone_ = nullptr;
@@ -136,6 +150,7 @@ private:
     base::TStream* pendingBody_ = nullptr;
     Done pendingDone_;
     std::int64_t lastExpiry_ = 0;
+    int lastStatus_ = 0;
 };
 
 // Runs a test in a fresh working folder and goes back afterwards.

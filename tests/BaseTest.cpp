@@ -33,6 +33,13 @@ TEST(Strings, CaseAndPositions) {
     EXPECT_EQ(Copy("hello", 4, 10), "lo");
 }
 
+TEST(Strings, ControlCharactersShowAsHexAndOtherBytesStay) {
+    EXPECT_EQ(ShowControls("404 Not\x1b]0;pwned\x07 Found\r\n"), "404 Not\\x1B]0;pwned\\x07 Found\\x0D\\x0A");
+    EXPECT_EQ(ShowControls(std::string("a\0b\x7f", 4)), "a\\x00b\\x7F");
+    const std::string kept = "tab\there \xe9\xff\\x41 ~";  // tab, high bytes and a backslash stay
+    EXPECT_EQ(ShowControls(kept), kept);
+}
+
 TEST(Exceptions, MessagesOfTheListAndIoErrors) {
     EXPECT_STREQ(EListError(0).what(), "List index out of bounds (0)");
     EXPECT_STREQ(EInOutError(101).what(), "Disk full");

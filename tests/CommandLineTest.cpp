@@ -1,8 +1,10 @@
 // The command line of sentrel and sentrel-cli: which run each argument list
 // asks for, and what is refused.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/core/CommandLine.h"
 #include "app/core/WorkFolder.h"
@@ -110,6 +112,19 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
          RunMode::Window,
          {},
          {}},
+        {{"--headless", "--concurrency", "100"}, false, "", RunMode::Headless, {}, {}},
+        {{"--headless", "--concurrency", "0"},
+         false,
+         "option '--concurrency' needs a number from 1 to 100",
+         RunMode::Headless,
+         {},
+         {}},
+        {{"--headless", "--concurrency=101"},
+         false,
+         "option '--concurrency' needs a number from 1 to 100",
+         RunMode::Headless,
+         {},
+         {}},
         {{"--remove-autostart-entry="},
          true,
          "option '--remove-autostart-entry' needs a value",
@@ -141,6 +156,9 @@ TEST(CommandLine, ArgumentListsAndWhatTheyAskFor) {
         "");
     EXPECT_EQ(cl.RemoveAutostartEntry, "/a/x.once.desktop");
     EXPECT_EQ(cl.Others, (Args{"-style", "f"}));
+    cl = {};
+    EXPECT_EQ(app::ParseCommandLine({"--concurrency", "100", "--headless"}, cl, false), "");
+    EXPECT_EQ(cl.Concurrency, 100);
 }
 
 // An expectation holds for every host given after it, until the same option
@@ -189,6 +207,21 @@ TEST(CommandLine, UserFolderFollowsXdgConfigHome) {
         setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
     else
         unsetenv("XDG_CONFIG_HOME");
+
+    // The folder --user-folder makes is the user's alone, parents included.
+    char tmpl[] = "/tmp/sentrel-user-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string made = std::string(tmpl) + "/cfg/sentrel";
+    const auto here = std::filesystem::current_path();
+    const mode_t mask = umask(0);
+    const std::string error = app::EnterFolder(made, true);
+    umask(mask);
+    std::filesystem::current_path(here);
+    EXPECT_EQ(error, "");
+    struct stat st {};
+    ASSERT_EQ(stat(made.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    std::filesystem::remove_all(tmpl);
 }
 
 TEST(CommandLine, UsageNamesEveryOptionAndTheWindowOnlyForSentrel) {

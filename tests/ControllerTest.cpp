@@ -13,6 +13,7 @@
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
 #include "platform/Timer.h"
+#include "support/SmallDisk.h"
 
 using app::Command;
 using app::TQzController;
@@ -302,15 +303,16 @@ struct PassRecord {
     std::uint32_t led = 0;
     std::vector<std::pair<std::string, std::string>> failures;
     int clients = 0, mostInFlight = 0;
+    std::vector<int> codes;  // each host's status code as the metrics get it
 };
 
 PassRecord RunPass(const std::string& extraIni, int override) {
     Fixture f(Pool({"slow", "down", "404", "page", "empty", "quick"}, extraIni));
-    f.http.answers["slow"] = {"<html>late</html>", false};
+    f.http.answers["slow"] = {"<html>late</html>", false, "", 0, 200};
     f.http.answers["down"] = {"", true};
-    f.http.answers["404"] = {"<html>not found", true, "Not Found"};
-    f.http.answers["page"] = {"<html>hi</html>", false};
-    f.http.answers["quick"] = {"<html>quick</html>", false};
+    f.http.answers["404"] = {"<html>not found", true, "Not Found", 0, 404};
+    f.http.answers["page"] = {"<html>hi</html>", false, "", 0, 200};
+    f.http.answers["quick"] = {"<html>quick</html>", false, "", 0, 200};
     // The first host ends last; the others end in no particular order, and
     // "page" ends within its own start.
     f.http.delays = {{"slow", 120}, {"down", 30}, {"404", 5}, {"empty", 40}, {"quick", 1}};
@@ -327,6 +329,8 @@ PassRecord RunPass(const std::string& extraIni, int override) {
     r.failures = f.c.Failures();
     r.clients = f.http.clients;
     r.mostInFlight = f.http.mostInFlight;
+    if (f.c.LastPass())
+        for (const auto& h : f.c.LastPass()->Hosts) r.codes.push_back(h.StatusCode);
     EXPECT_TRUE(f.view.AllCommandsEnabled());
     EXPECT_FALSE(f.c.Checking());
     return r;
@@ -338,15 +342,15 @@ TEST(PoolCheck, ConcurrentPassShowsAndLogsExactlyWhatAOneAtATimePassDoes) {
     PassRecord one = RunPass("", 0);
     EXPECT_EQ(one.clients, 1);
     EXPECT_EQ(one.status.back(), "At least one connection failed!");
+    EXPECT_EQ(one.codes, (std::vector<int>{200, 0, 404, 200, 0, 200}));
     struct Case {
         std::string ini;
         int override;
         int clients;  // one per host fetched at once, never more than the hosts
     } cases[] = {
-        {"concurrency=3\r\n", 0, 3},
-        {"concurrency=1\r\n", 4, 4},  // the command line's choice wins
-        {"concurrency=50\r\n", 0, 6},
-        {"concurrency=0\r\n", 0, 1},  // out of range: one at a time
+        {"concurrency=2\r\n", 0, 2},  {"concurrency=3\r\n", 0, 3},
+        {"concurrency=1\r\n", 4, 4},                                // the command line's choice wins
+        {"concurrency=50\r\n", 0, 6}, {"concurrency=0\r\n", 0, 1},  // out of range: one at a time
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ini + " override " + std::to_string(c.override));
@@ -358,6 +362,7 @@ TEST(PoolCheck, ConcurrentPassShowsAndLogsExactlyWhatAOneAtATimePassDoes) {
         EXPECT_EQ(many.hint, one.hint);
         EXPECT_EQ(many.led, one.led);
         EXPECT_EQ(many.failures, one.failures);
+        EXPECT_EQ(many.codes, one.codes);
         EXPECT_EQ(many.clients, c.clients);
         EXPECT_LE(many.mostInFlight, c.clients);
         if (c.clients > 1) {
@@ -391,24 +396,91 @@ TEST(PoolCheck, AFailureThatEscapesThePassStillEndsItSoundly) {
     f.c.FormShow();
     f.c.MonitorButtonClick();
     f.c.LoopTimer().SetEnabled(false);  // as a tick leaves it
-    // The log becomes unwritable in the middle of the pass: the failure line
-    // for b cannot be written.
-    f.http.answers["b"] = {"", true};
+    // The cycle time becomes one the timer cannot hold in the middle of the
+    // pass: re-arming the timer at its end fails.
     f.http.during = [&](const std::string& url) {
-        if (url == "b") f.c.Log()->LogName = "no-such-folder/status.log";
+        if (url == "b") f.settings.SetFrequency(3000000);
     };
-    EXPECT_THROW(f.c.CheckPool(), base::EInOutError);
+    EXPECT_THROW(f.c.CheckPool(), base::EIntOverflow);
     EXPECT_TRUE(f.view.enabled[Command::Monitor]);
     EXPECT_TRUE(f.view.enabled[Command::Configuration]);
-    EXPECT_FALSE(f.view.enabled[Command::CheckNow]);
-    EXPECT_TRUE(f.c.LoopTimer().Enabled());
+    EXPECT_TRUE(f.view.enabled[Command::CheckNow]);  // monitoring went off with the timer
+    EXPECT_FALSE(f.c.Monitoring());
+    EXPECT_FALSE(f.c.LoopTimer().Enabled());
     EXPECT_FALSE(f.c.Checking());
 }
 
+// A log that cannot take lines (a full disk) never stops the monitoring:
+// every host is still checked and counted as its server answered, the pass
+// reaches the view, and the failure is reported once per pass until a line
+// can be written again.
+TEST(PoolCheck, ALogThatFailsMidPassNeitherStopsThePassNorFailsItsHosts) {
+    testsupport::TSmallDisk disk(2);
+    struct Way {
+        const char* what;
+        std::string logName;
+        std::function<void()> fail, mend;
+        std::string error;
+    } ways[] = {
+        {"a missing folder", "no-such-folder/status.log", nullptr, nullptr,
+         "Cannot write to no-such-folder/status.log: File not found"},
+        {"a full disk", disk.File("status.log"), [&] { disk.FillAfter(disk.File("status.log")); },
+         [&] { disk.Free(); }, "Cannot write to " + disk.File("status.log") + ": Disk full"},
+    };
+    for (Way& w : ways) {
+        SCOPED_TRACE(w.what);
+        if (w.fail && !disk.Mounted()) {
+            std::printf("skipped: %s\n", disk.Why().c_str());
+            continue;
+        }
+        Fixture f(Pool({"a", "b", "c"}));
+        f.c.FormShow();
+        f.c.MonitorButtonClick();
+        f.c.LoopTimer().SetEnabled(false);
+        f.c.Log()->LogName = w.fail ? w.logName : "status.log";
+        f.http.answers["b"] = {"", true};
+        f.http.during = [&](const std::string& url) {
+            if (url != "b") return;
+            if (w.fail)
+                w.fail();
+            else
+                f.c.Log()->LogName = w.logName;
+        };
+        f.c.CheckPool();
+        EXPECT_EQ(f.http.asked, (Lines{"a", "b", "c"}));
+        ASSERT_NE(f.c.LastPass(), nullptr);
+        ASSERT_EQ(f.c.LastPass()->Hosts.size(), 3u);
+        EXPECT_TRUE(f.c.LastPass()->Hosts[2].Passed);  // its checking line was lost, not its answer
+        EXPECT_FALSE(f.c.LastPass()->Passed);
+        EXPECT_EQ(f.view.changes.size(), 1u);
+        EXPECT_EQ(f.view.logFailures, Lines{w.error});
+        EXPECT_TRUE(f.c.LoopTimer().Enabled());
+        EXPECT_FALSE(f.view.enabled[Command::CheckNow]);
+
+        // The next tick fails on its first line and still checks every host.
+        f.http.during = nullptr;
+        f.http.asked.clear();
+        f.c.LoopTimerTimer();
+        EXPECT_EQ(f.http.asked, (Lines{"a", "b", "c"}));
+        EXPECT_EQ(f.view.logFailures.size(), 2u);
+        EXPECT_EQ(f.view.logWritten, 0);
+
+        if (w.mend)
+            w.mend();
+        else
+            f.c.Log()->LogName = "status.log";
+        f.c.LoopTimerTimer();
+        EXPECT_EQ(f.view.logFailures.size(), 2u);
+        EXPECT_EQ(f.view.logWritten, 1);
+        f.c.LoopTimer().SetEnabled(false);
+    }
+}
+
 TEST(Controller, RepeatedTickFailureShowsOneBoxAtATime) {
-    // The log cannot be written, so every tick fails before it disables the
-    // timer; while the first box is open, later ticks add no second box.
+    // The log cannot be written, so every pass reports it; while the first
+    // box is open, later ticks add no second box.
     Fixture f(Pool({"a"}));
+    f.view.logFailureBox = true;
     f.c.FormShow();
     f.c.MonitorButtonClick();
     f.settings.SetFrequency(1);
@@ -491,11 +563,14 @@ TEST(PoolCheck, OneStateChangePerChangeOfThePool) {
     pass(false, false);
     pass(true, true);
     pass(true, true);
-    EXPECT_EQ(f.view.changes, (Lines{"", "1 host down: a: Not Found", "",
-                                     "2 hosts down: a: Not Found; b: Connection refused (Error #10061)",
-                                     "All hosts up again", ""}));
+    pass(false, true);
+    pass(true, false);  // as many down as before, but another one
+    EXPECT_EQ(f.view.changes,
+              (Lines{"", "1 host down: a: Not Found", "",
+                     "2 hosts down: a: Not Found; b: Connection refused (Error #10061)", "All hosts up again",
+                     "", "1 host down: a: Not Found", "1 host down: b: Connection refused (Error #10061)"}));
     ASSERT_NE(f.c.LastPass(), nullptr);
-    EXPECT_EQ(app::PoolSummary(f.c.LastPass()), "Sentrel: all 2 hosts up");
+    EXPECT_EQ(app::PoolSummary(f.c.LastPass()), "Sentrel: 1 of 2 hosts down");
 }
 
 // What leaves the pass for the notification and the metrics names a host as

@@ -40,6 +40,9 @@ TEST(ExecLine, SplitsByTheQuotingRulesAndExpandsFieldCodes) {
 }
 
 TEST(ExecLine, AQuotedArgumentWrittenToAFileSplitsBackWhole) {
+    // The text itself, not only what our own reader makes of it.
+    EXPECT_EQ(platform::QuoteExecArgument("/a b/$x"), R"("/a b/\$x")");
+    EXPECT_EQ(platform::QuoteExecArgument("/usr/bin/sentrel"), "/usr/bin/sentrel");
     for (const std::string arg :
          {"/usr/bin/sentrel", "/home/a b/sentrel", R"(/x/"q"`$\y)", "/p/100%", "", "/tmp/it's;#(x)"}) {
         const std::string file = "[Desktop Entry]\nExec=" +
@@ -60,6 +63,14 @@ TEST(KeyFile, ReadsGroupsWithoutIniHabits) {
     EXPECT_EQ(platform::SplitKeyList(groups[0].Value("text/html").value()), (Args{"a.desktop", "b.desktop"}));
     EXPECT_EQ(groups[0].Value("Name"), " spaced\tand\\slash");
     EXPECT_EQ(platform::SplitKeyList("a\\;b;c"), (Args{"a;b", "c"}));
+    // Blanks at either end survive a write and a read (an autostart entry's
+    // Path= for a folder whose name ends in a blank).
+    for (const std::string value : {"/srv/my sentrel ", " lead", "  both  ", " ", "a\\b\tc"}) {
+        const auto back = platform::ParseKeyFile("[g]\nPath=" + platform::EscapeKeyValue(value) + "\n");
+        ASSERT_EQ(back.size(), 1u);
+        EXPECT_EQ(back[0].Value("Path"), value) << platform::EscapeKeyValue(value);
+    }
+    EXPECT_EQ(platform::EscapeKeyValue("/srv/my sentrel "), "/srv/my sentrel\\s");
 }
 
 TEST(DefaultApplication, FollowsTheMimeappsSearchOrder) {
@@ -91,6 +102,12 @@ TEST(DefaultApplication, FollowsTheMimeappsSearchOrder) {
     FakeXdg::Put(xdg.Root / "share/applications/vendor/sub.desktop", "[Desktop Entry]\nExec=x %u\n");
     EXPECT_TRUE(platform::FindDesktopApplication("vendor-sub.desktop"));
     EXPECT_FALSE(platform::FindDesktopApplication("../data/applications/home.desktop"));
+    EXPECT_FALSE(platform::FindDesktopApplication("vendor/sub.desktop"));  // an ID has no folder in it
+    // The user's copy that hides an application hides the system's one.
+    FakeXdg::Put(xdg.Root / "share/applications/sys.desktop", "[Desktop Entry]\nExec=x %u\n");
+    EXPECT_TRUE(platform::FindDesktopApplication("sys.desktop"));
+    FakeXdg::Put(xdg.Root / "data/applications/sys.desktop", "[Desktop Entry]\nExec=x %u\nHidden=true\n");
+    EXPECT_FALSE(platform::FindDesktopApplication("sys.desktop"));
 }
 
 TEST(Spawn, StartsDetachedAndTellsWhenTheProgramCouldNotRun) {
@@ -109,6 +126,17 @@ TEST(Spawn, StartsDetachedAndTellsWhenTheProgramCouldNotRun) {
     EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
     EXPECT_FALSE(platform::SpawnDetached({"sentrel-no-such-program"}));
     EXPECT_FALSE(platform::SpawnDetached({}));
+
+    // A folder named like the program earlier in PATH is passed over.
+    std::filesystem::create_directories(xdg.Root / "early/sentrel-recorder");
+    std::filesystem::create_directories(xdg.Root / "late");
+    std::filesystem::copy_file(script, xdg.Root / "late/sentrel-recorder");
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", ((xdg.Root / "early").string() + ":" + (xdg.Root / "late").string()).c_str(), 1);
+    const bool started = platform::SpawnDetached({"sentrel-recorder", "from PATH"});
+    setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_TRUE(started);
+    EXPECT_EQ(xdg.WaitForRecording(2), "2|one arg|$HOME;`x`\n1|from PATH\n");
 }
 
 TEST(Autostart, RemovesOnlyANextLogonEntryInsideAnAutostartFolder) {

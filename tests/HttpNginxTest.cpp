@@ -334,6 +334,9 @@ TEST_F(NginxTest, ToolFailuresExitWithOneAndTheReason) {
         {"''", "sentrel-get: : can't resolve hostname to IP address\n"},
         {"http://user:secret@" + refused + "/",  // the password never reaches the terminal
          "sentrel-get: http://user:***@" + refused + "/: Connection refused (Error #10061)\n"},
+        {"\"$(printf 'http://" + refused +
+             "/\\033]0;x\\007')\"",  // no terminal sequence reaches the terminal
+         "sentrel-get: http://" + refused + "/\\x1B]0;x\\x07: Connection refused (Error #10061)\n"},
     };
     for (auto& c : cases) {
         ToolRun r = RunTool("-s " + c.url);

@@ -133,6 +133,20 @@ TEST(IniFile, ValuesWithControlCharactersAreRefused) {
         EXPECT_THROW(ini.WriteString("main", bad, "x"), base::Exception);
         EXPECT_EQ(ini.Text(), "");
     }
+    // Names that would read back as another key, a comment or another section.
+    struct Name {
+        const char* section;
+        const char* key;
+    } names[] = {{"main", "a=b"}, {"main", ";note"}, {"main", " [other]"}, {"ma]in", "k"}};
+    for (const Name& n : names) {
+        SCOPED_TRACE(std::string(n.section) + "/" + n.key);
+        TIniFile ini(f);
+        EXPECT_THROW(ini.WriteString(n.section, n.key, "x"), base::Exception);
+        EXPECT_EQ(ini.Text(), "");
+    }
+    TIniFile ini(f);
+    ini.WriteString("main", "a;b[c]", "x");  // only a leading ';' or '[' misleads the reader
+    EXPECT_EQ(ini.ReadString("main", "a;b[c]", ""), "x");
 }
 
 // What a save does to the files around it: the file's mode is kept, a symlink
@@ -180,4 +194,40 @@ TEST(IniFile, SaveKeepsModeLinksAndLeavesNoTemporaryFiles) {
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(std::distance(fs::directory_iterator(d.path / "real"), fs::directory_iterator()), 1);
+}
+
+// A save in a folder others share: a link another user planted is not
+// written through, a device or a folder at the name is refused instead of
+// replaced, and the temporary file is never one somebody else could have
+// made first.
+TEST(IniFile, SaveRefusesForeignLinksAndFilesThatAreNotRegular) {
+    TempDir d;
+    {
+        TIniFile ini("/dev/null");
+        ini.WriteString("main", "x", "1");
+        EXPECT_THROW(ini.UpdateFile(), base::Exception);
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    fs::create_directory(d.path / "dir.ini");
+    TIniFile folder(d.File("dir.ini"));
+    folder.WriteString("main", "x", "1");
+    EXPECT_THROW(folder.UpdateFile(), base::Exception);
+    EXPECT_TRUE(fs::is_directory(d.path / "dir.ini"));
+
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a link to another user";
+    const std::string victim = d.File("victim");
+    Put(victim, "root's own");
+    const std::string link = d.File("sentrel.ini");
+    fs::create_symlink(victim, link);
+    ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    TIniFile ini(link);
+    ini.WriteString("main", "x", "1");
+    EXPECT_THROW(ini.UpdateFile(), base::Exception);
+    EXPECT_EQ(Get(victim), "root's own");
+    ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);  // root's link is followed
+    ini.UpdateFile();
+    EXPECT_EQ(Get(victim), "root's own\r\n[main]\r\nx=1\r\n");
+    EXPECT_TRUE(fs::is_symlink(link));
 }

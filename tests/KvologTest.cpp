@@ -16,6 +16,7 @@
 
 #include "base/Exception.h"
 #include "eventlog/Kvolog.h"
+#include "support/SmallDisk.h"
 
 namespace {
 
@@ -268,6 +269,67 @@ TEST_F(KvologTest, LinkToMissingFileDoesNotLoopForever) {
     log.LogName = (dir / "link.log").string();
     log.WriteSuccess("m");
     EXPECT_EQ(Slurp(dir / "target.log"), "> 12-06-2026  14:03:22  QZ  m\r\n");
+}
+
+// A full disk: a line cut short at the page boundary is cut back off, so the
+// next line is not glued to half of it; a new file whose header could not be
+// written is removed, so the next line creates it again header first.
+TEST_F(KvologTest, FullDiskLeavesWholeLinesAndNoHeaderlessFile) {
+    testsupport::TSmallDisk disk(2);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    log.LogName = disk.File("status.log");
+    log.WriteSuccess("first");
+    const std::string before = Slurp(log.LogName);
+    disk.Fill();  // the log's own page keeps room for the rest of it
+    EXPECT_THROW(log.WriteSuccess(std::string(6000, 'x')), base::EInOutError);
+    EXPECT_EQ(Slurp(log.LogName), before);
+    disk.Free();
+    log.WriteSuccess("second");
+    EXPECT_EQ(Slurp(log.LogName), before + "> 12-06-2026  14:03:22  QZ  second\r\n");
+
+    log.LogName = disk.File("rotated.log");
+    disk.Fill();
+    try {
+        log.WriteSuccess("lost");
+        ADD_FAILURE() << "no error raised";
+    } catch (const base::EInOutError& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+    EXPECT_FALSE(fs::exists(log.LogName));
+    disk.Free();
+    log.WriteSuccess("back");
+    EXPECT_EQ(Slurp(log.LogName), kHeader + "> 12-06-2026  14:03:22  QZ  back\r\n");
+}
+
+// A message with CR LF or a terminal sequence cannot forge a line of its own.
+TEST_F(KvologTest, ControlCharactersAreWrittenAsHex) {
+    log.WriteError("Error accessing host: a\r\n> 12-06-2026  forged\x1b[2J\x7f\tend");
+    log.ClearLogMode = true;
+    log.WriteInfo("b\n");
+    EXPECT_EQ(Slurp(log.LogName), kHeader +
+                                      "! 12-06-2026  14:03:22  QZ  Error accessing host: "
+                                      "a\\x0D\\x0A> 12-06-2026  forged\\x1B[2J\\x7F\tend\r\n"
+                                      "b\\x0A\r\n");
+}
+
+// A link another user planted at the log's name is not written through; our
+// own links and root's still are.
+TEST_F(KvologTest, ForeignLinkIsNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a link to another user";
+    const fs::path victim = dir / "victim";
+    { std::ofstream(victim) << "kept"; }
+    fs::create_symlink(victim, dir / "status.log");
+    ASSERT_EQ(::lchown((dir / "status.log").c_str(), 65534, 65534), 0);
+    try {
+        log.WriteSuccess("lost");
+        ADD_FAILURE() << "no error raised";
+    } catch (const base::EInOutError& e) {
+        EXPECT_STREQ(e.what(), "File access denied");
+    }
+    EXPECT_EQ(Slurp(victim), "kept");
+    ASSERT_EQ(::lchown((dir / "status.log").c_str(), 0, 0), 0);
+    log.WriteSuccess("ours");
+    EXPECT_EQ(Slurp(victim), "kept> 12-06-2026  14:03:22  QZ  ours\r\n");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -128,6 +129,28 @@ TEST(MainWindow, CheckNowLightsTheLedByThePoolsOutcomeAndViewLogShowsTheFile) {
     EXPECT_TRUE(g.logView->logtext->toPlainText().contains("All servers connected correctly"));
     EXPECT_EQ(g.form->statusBar()->currentMessage(), "loading log into viewer");
     g.logView->CloseButtonClick();
+}
+
+// A log that cannot be written: the pass still ends with its outcome, one
+// box that does not hold the window up says why, and it closes by itself
+// once a line could be written again.
+TEST(MainWindow, LogFailureShowsOneNonModalBoxThatClosesItself) {
+    TheApp();
+    WorkDir dir;
+    Gui g("[main]\r\nserver1name=up\r\nserver1active=1\r\n");
+    g.http.answers["up"] = {"<html>", false};
+    g.form->Controller().Log()->LogName = "no-such-folder/status.log";
+    g.form->CheckNowButton->click();
+    g.form->CheckNowButton->click();
+    ASSERT_NE(g.form->LogFailureBox(), nullptr);
+    EXPECT_TRUE(g.form->LogFailureBox()->isVisible());
+    EXPECT_FALSE(g.form->LogFailureBox()->isModal());
+    EXPECT_EQ(g.form->LogFailureBox()->text(), "Cannot write to no-such-folder/status.log: File not found.");
+    EXPECT_EQ(g.form->StatusLED->TrueColor(), app::kGreen);
+    g.form->Controller().Log()->LogName = "status.log";
+    g.form->CheckNowButton->click();
+    QApplication::processEvents();
+    EXPECT_EQ(g.form->LogFailureBox(), nullptr);
 }
 
 TEST(MainWindow, MonitorButtonTogglesCaptionAndActiveLed) {

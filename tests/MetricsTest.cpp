@@ -1,11 +1,20 @@
 // The words of a pass and its metrics: the tray's summary, the exposition
-// text (labels escaped, a host once, the certificate family for https hosts
-// only) and what the metrics server makes of a request header.
+// text (labels escaped, a series per pool entry, the certificate family for
+// https hosts only) and what the metrics server makes of a request header.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
 
 #include "app/core/Metrics.h"
 #include "app/core/MetricsServer.h"
 #include "app/core/PassOutcome.h"
+#include "platform/MessageLoop.h"
 
 using app::THostOutcome;
 using app::TPassOutcome;
@@ -26,6 +35,38 @@ THostOutcome Host(std::string name, bool passed, int warnDays = -1) {
     h.Passed = passed;
     h.CertDaysLeft = warnDays;
     return h;
+}
+
+// Runs the loop until pred holds; false when it never did (a generous bound
+// for a loaded machine, not a speed requirement).
+bool PumpUntil(const std::function<bool()>& pred) {
+    for (int i = 0; i < 4000 && !pred(); ++i)
+        if (!platform::ProcessMessages()) platform::WaitMessage(5);
+    return pred();
+}
+
+int Dial(const std::string& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+// What has arrived on fd without waiting; "<closed>" appended once the
+// server has closed it.
+std::string Arrived(int fd) {
+    std::string got;
+    char buf[4096];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0) return got;
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return got + "<closed>";
+        got.append(buf, static_cast<std::size_t>(n));
+    }
 }
 
 }  // namespace
@@ -67,15 +108,20 @@ TEST(Metrics, ExpositionTextOfAPass) {
     tls.Phases.Seconds[net::TPhaseTimes::Transfer] = 0.03;
     tls.Phases.Hops = 3;
     tls.Phases.BodyBytes = 2345;
-    THostOutcome down = Host("down", false);                 // never fetched: no phases
-    TPassOutcome p = Pass({tls, down, Host("down", true)});  // the second "down" is a repeat
-    const std::string label = "{host=\"https://a\\\"b\\\\c/\"}";
+    THostOutcome down = Host("down", false);  // never fetched: no phases
+    // The second "down" is another entry that reads the same (two URLs that
+    // differ only in their hidden password): a series of its own. Entries
+    // without a pool row take their place in the pass.
+    TPassOutcome p = Pass({tls, down, Host("down", true)});
+    const std::string label = "{host=\"https://a\\\"b\\\\c/\",slot=\"3\"}";
     const std::string text = app::MetricsText(&p);
     for (const std::string& line :
-         {"sentrel_probe_success" + label + " 1\n", std::string("sentrel_probe_success{host=\"down\"} 0\n"),
+         {"sentrel_probe_success" + label + " 1\n",
+          std::string("sentrel_probe_success{host=\"down\",slot=\"2\"} 0\n"),
+          std::string("sentrel_probe_success{host=\"down\",slot=\"3\"} 1\n"),
           "sentrel_probe_duration_seconds" + label + " 0.500000\n",
           "sentrel_probe_http_status_code" + label + " 200\n",
-          std::string("sentrel_probe_http_status_code{host=\"down\"} 0\n"),
+          std::string("sentrel_probe_http_status_code{host=\"down\",slot=\"2\"} 0\n"),
           "sentrel_probe_ssl_earliest_cert_expiry" + label + " 1800000000\n",
           std::string("sentrel_pass_timestamp_seconds 1700000000.250\n"),
           std::string("sentrel_pass_success 0\n"), std::string("# TYPE sentrel_probe_success gauge\n")})
@@ -90,10 +136,23 @@ TEST(Metrics, ExpositionTextOfAPass) {
           "sentrel_probe_http_redirects" + slot + "} 2\n",
           "sentrel_probe_http_content_length" + slot + "} 2345\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
-    EXPECT_EQ(text.find("{host=\"down\",slot="), std::string::npos);
-    EXPECT_EQ(text.find("sentrel_probe_ssl_earliest_cert_expiry{host=\"down\"}"), std::string::npos);
-    EXPECT_EQ(text.find("sentrel_probe_success{host=\"down\"} 1"), std::string::npos);
-    EXPECT_EQ(app::EscapeLabelValue("a\nb"), "a\\nb");
+    EXPECT_EQ(text.find("sentrel_probe_phase_seconds{host=\"down\""), std::string::npos);
+    EXPECT_EQ(text.find("sentrel_probe_ssl_earliest_cert_expiry{host=\"down\""), std::string::npos);
+    // Label values: the format's three escapes, and bytes that are not
+    // UTF-8 (a stray byte, a cut sequence, an overlong form, a surrogate)
+    // as the text \xHH; well-formed UTF-8 stays as it is.
+    struct Row {
+        std::string in, out;
+    } rows[] = {
+        {"a\nb", "a\\nb"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"caf\xe9", "caf\\\\xE9"},
+        {"\xe2\x82", "\\\\xE2\\\\x82"},
+        {"\xc0\xaf", "\\\\xC0\\\\xAF"},
+        {"\xed\xa0\x80", "\\\\xED\\\\xA0\\\\x80"},
+        {"\xf4\x90\x80\x80", "\\\\xF4\\\\x90\\\\x80\\\\x80"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(app::EscapeLabelValue(r.in), r.out) << r.in;
     // Before the first pass: the families and no samples.
     EXPECT_EQ(app::MetricsText(nullptr).find("} "), std::string::npos);
     EXPECT_EQ(app::MetricsText(nullptr).find("sentrel_pass_success 0"), std::string::npos);
@@ -123,4 +182,55 @@ TEST(MetricsServer, RequestHeaderVerdicts) {
         EXPECT_EQ(v.Status, r.status) << r.header;
         EXPECT_EQ(v.Head, r.head) << r.header;
     }
+}
+
+// The listener holds exactly kMaxConnections; when they are all taken, a new
+// scraper pushes out the one that has been silent longest without a complete
+// request, and a connection that does not finish its request head in time
+// is closed unanswered.
+TEST(MetricsServer, FullSlotsGiveWayToANewScraperAndIdleHeadsTimeOut) {
+    app::TMetricsServer server;
+    server.HeadTimeoutMs = 60000;
+    server.Listen("127.0.0.1:0");
+    server.SetText("sentrel_pass_success 1\n");
+    std::vector<int> idle{Dial(server.Port())};
+    ASSERT_EQ(send(idle[0], "GET /metr", 9, MSG_NOSIGNAL), 9);
+    ASSERT_TRUE(PumpUntil([&] { return server.Connections() == 1; }));
+    while (platform::ProcessMessages()) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the others are heard later
+    for (std::size_t i = 1; i < app::TMetricsServer::kMaxConnections; ++i) {
+        idle.push_back(Dial(server.Port()));
+        ASSERT_EQ(send(idle.back(), "G", 1, MSG_NOSIGNAL), 1);
+        ASSERT_TRUE(PumpUntil([&] { return server.Connections() == i + 1; }));  // within the backlog
+    }
+    while (platform::ProcessMessages()) {
+    }
+    for (int fd : idle) EXPECT_EQ(Arrived(fd), "") << "all " << idle.size() << " are held";
+
+    const int scraper = Dial(server.Port());
+    ASSERT_EQ(send(scraper, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL), 25);
+    std::string answer;
+    ASSERT_TRUE(PumpUntil([&] {
+        if (answer.find("<closed>") == std::string::npos) answer += Arrived(scraper);
+        return answer.find("<closed>") != std::string::npos ||
+               answer.find("pass_success 1\n") != std::string::npos;
+    }));
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+    EXPECT_TRUE(PumpUntil([&] { return Arrived(idle[0]) == "<closed>"; })) << "the idlest went";
+    for (std::size_t i = 1; i < idle.size(); ++i) EXPECT_EQ(Arrived(idle[i]), "") << i;
+    EXPECT_LE(server.Connections(), app::TMetricsServer::kMaxConnections);
+    for (int fd : idle) close(fd);
+    close(scraper);
+
+    server.HeadTimeoutMs = 50;
+    const int slow = Dial(server.Port());
+    ASSERT_EQ(send(slow, "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL), 23);
+    std::string got;
+    EXPECT_TRUE(PumpUntil([&] {
+        if (got.find("<closed>") == std::string::npos) got += Arrived(slow);
+        return got.find("<closed>") != std::string::npos;
+    }));
+    EXPECT_EQ(got, "<closed>") << "closed without an answer";
+    close(slow);
 }

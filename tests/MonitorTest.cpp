@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -222,6 +223,9 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
         {{Answer("HTTP/1.0 403 Forbidden\r\n\r\nno")}, false, "403"},
         {{Answer("HTTP/1.0 500 Internal Server Error\r\n\r\noops")}, false, "500"},
         {{Answer("HTTP/1.0 503 Service Unavailable\r\n\r\nlater")}, false, "503"},
+        {{Answer("HTTP/1.0 404 Not\x1b]0;pwned\x07 Found\r\n\r\nx")},
+         false,
+         "terminal sequence in the reason"},
         {{Answer("HTTP/1.1 100 Continue\r\n\r\n" + std::string(kPage))}, true, "interim 100 reply"},
         {{{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\n" + kept), WaitForClose(12000)}},
          true,
@@ -286,6 +290,8 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
     EXPECT_EQ(GetFile("status.log").find("cret"), std::string::npos);
     EXPECT_EQ(r.out.find("cret"), std::string::npos);
     EXPECT_TRUE(logged(">Successful connection to: " + shown));
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find("Not\\x1B]0;pwned\\x07 Found"), std::string::npos) << r.out;
     EXPECT_EQ(GetFile("status.log").find("secret"), std::string::npos);
     EXPECT_EQ(r.out.find("secret"), std::string::npos);
     EXPECT_NE(r.out.find("Checking \"" + shown + "\" Now"), std::string::npos);
@@ -438,6 +444,13 @@ TEST(MonitorProgram, CheckPrintsTheOutcomesAndExitsByThePool) {
     r = Start({"--check"}, 30000);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("All servers connected correctly\n"), std::string::npos);
+    // A log that takes no line: the check still runs, the failure is said
+    // once, and the run does not count as clean.
+    PutFile("sentrel.ini", Ini({page}, "logname=/dev/full\r\n"));
+    r = Start({"--check"}, 30000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("All servers connected correctly\n"), std::string::npos);
+    EXPECT_EQ(r.err, "Kvo Sentrel: Cannot write to /dev/full: Disk full.\n");
 
     // Hosts on the command line take the place of the pool.
     r = Start({"--check", refused}, 30000);
@@ -603,8 +616,13 @@ TEST(MonitorProgram, HeadlessThatCannotMonitorExitsWithTheError) {
         {"a metrics file in a missing folder",
          "",
          nullptr,
-         "Kvo Sentrel: Unable to write to no-such-folder/sentrel.prom.\n",
+         "Kvo Sentrel: Unable to write to no-such-folder/sentrel.prom: No such file or directory.\n",
          {"--metrics-file", "no-such-folder/sentrel.prom"}},
+        {"a metrics file that is a pipe, not replaced by a regular file",
+         "",
+         [] { ::mkfifo("sentrel.prom", 0600); },
+         "Kvo Sentrel: Unable to write to sentrel.prom: not a regular file.\n",
+         {"--metrics-file", "sentrel.prom"}},
         {"a metrics address that is not this machine's",
          "",
          nullptr,
@@ -667,7 +685,7 @@ TEST(MonitorProgram, WindowProgramWritesTheMetricsFile) {
         [] { return GetFile("w.prom").find("sentrel_pass_success 1\n") != std::string::npos; },
         kWindowProgram);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(GetFile("w.prom").find("sentrel_probe_success{host=\"" + a.HostPort() + "\"} 1\n"),
+    EXPECT_NE(GetFile("w.prom").find("sentrel_probe_success{host=\"" + a.HostPort() + "\",slot=\"1\"} 1\n"),
               std::string::npos);
 }
 
@@ -808,7 +826,7 @@ TEST(MonitorProgram, MetricsAreServedWithoutDelayingThePasses) {
                   0);
         EXPECT_EQ(Count(GetFile("status.log"), good), passes) << "the scrape waited for the pass";
         std::string scrape = GetFile("scrape.txt");
-        EXPECT_NE(scrape.find("sentrel_probe_success{host=\"" + slow.HostPort() + "\"} 1\n"),
+        EXPECT_NE(scrape.find("sentrel_probe_success{host=\"" + slow.HostPort() + "\",slot=\"1\"} 1\n"),
                   std::string::npos)
             << scrape;
         if (HaveTool("promtool"))
@@ -827,6 +845,8 @@ TEST(MonitorProgram, MetricsAreServedWithoutDelayingThePasses) {
             {"not HTTP", "hello\r\n\r\n", "HTTP/1.1 400 "},
             {"header over 8 KiB", "GET /metrics HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n",
              "HTTP/1.1 400 "},
+            {"20 KB without its empty line, answered before any time limit",
+             "GET /metrics HTTP/1.1\r\nX: " + std::string(20000, 'a'), "HTTP/1.1 400 "},
             {"another method", "DELETE /metrics HTTP/1.1\r\n\r\n", "HTTP/1.1 405 "},
             {"another path", "GET /other HTTP/1.1\r\n\r\n", "HTTP/1.1 404 "},
             {"head", "HEAD /metrics HTTP/1.0\r\n\r\n", "HTTP/1.1 200 "},

@@ -83,4 +83,19 @@ wait_lines 2
 stop
 [ ! -e config/autostart/KvoSentrel.once.desktop ] || fail "the next-log-on entry is still there"
 [ -e config/autostart/KvoSentrel.desktop ] || fail "the every-log-on entry went too"
+
+# SIGTERM while the window's placement cannot be saved (the settings file is
+# a link into a missing folder): the error goes to stderr, no box waits for
+# a click, and the program ends at once.
+unset XDG_CONFIG_HOME
+rm -f status.log sentrel.ini
+ln -s missing/sentrel.ini sentrel.ini
+run
+wait_lines 2
+kill -TERM "$pid"
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "still running 10 s after SIGTERM"
+wait "$pid" || true
+pid=
+grep -q 'Unable to write to' out.txt || fail "the failed save was not reported on stderr: $(cat out.txt)"
 echo "start and stop: ok"

@@ -249,8 +249,9 @@ std::string VersionText(const std::string& program) {
 }
 
 int BadCommandLine(const std::string& program, const std::string& error) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.c_str(), error.c_str(),
-                 program.c_str());
+    // The reason quotes the argument, which may hold anything.
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.c_str(),
+                 base::ShowControls(error).c_str(), program.c_str());
     return 2;
 }
 

@@ -8,6 +8,7 @@
 #include "app/core/OnChange.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
+#include "base/Strings.h"
 #include "platform/Application.h"
 #include "platform/Signals.h"
 
@@ -16,8 +17,10 @@ namespace app {
 namespace {
 
 // Prints every status-line text on its own line; the rest of the window's
-// state has no place on a terminal.
-void PrintLine(const std::string& line) {
+// state has no place on a terminal. A server's reason or a host text with
+// control characters shows them as \xHH instead of acting on the terminal.
+void PrintLine(const std::string& text) {
+    const std::string line = base::ShowControls(text);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
@@ -27,6 +30,11 @@ class PrintingView : public MainView {
 public:
     std::function<std::string(const std::string&)> Decorate;
     bool PrintChanges = false;
+    bool LogFailed = false;
+    void ShowLogFailure(const std::string& error) override {
+        LogFailed = true;
+        MainView::ShowLogFailure(error);  // one line on stderr
+    }
     void SetStatusText(const std::string& text) override { PrintLine(Decorate ? Decorate(text) : text); }
     void ShowPassOutcome(const TPassOutcome&, const TStateChange& change) override {
         if (PrintChanges && change.Changed) PrintLine(change.Line());
@@ -148,7 +156,9 @@ int RunCheck(const CommandLine& cl) {
         }
         controller.OpenLog();
         controller.CheckNowButtonClick();
-        if (!interrupted && controller.Failures().empty()) status = 0;
+        // A check whose lines the log could not take is not a clean one,
+        // even when every host answered.
+        if (!interrupted && controller.Failures().empty() && !view.LogFailed) status = 0;
     });
     // The change this one pass found still reaches the on-change program:
     // the run waits for it, which its own time limits bound.

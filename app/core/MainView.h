@@ -35,6 +35,13 @@ public:
         (void)pass;
         (void)change;
     }
+    // A pass could not write all its lines to the log (error: the first
+    // failure, "Cannot write to status.log: Disk full"); the pass itself
+    // went on. Shown once per pass; LogWritten follows when a later line
+    // could be written again. The default reports it the way the
+    // application reports errors (headless: one line on stderr).
+    virtual void ShowLogFailure(const std::string& error);
+    virtual void LogWritten() {}
 };
 
 }  // namespace app

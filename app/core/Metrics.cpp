@@ -1,12 +1,11 @@
 #include "app/core/Metrics.h"
 
 #include <cstdio>
-#include <set>
 
 #include "app/core/MetricsServer.h"
 #include "app/core/ProbeHandler.h"
 #include "base/Exception.h"
-#include "platform/IniFile.h"
+#include "base/SafeFile.h"
 
 namespace app {
 
@@ -49,32 +48,84 @@ std::string Number(const char* format, double v) {
 
 }  // namespace
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at s[i], 0 when there is none
+// (a stray continuation byte, a sequence cut short, an overlong form, a
+// surrogate or a code point above U+10FFFF).
+std::size_t Utf8Length(const std::string& s, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = at(i);
+    if (c < 0x80) return 1;
+    std::size_t n;
+    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    if (at(i + 1) < lo || at(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+    return n;
+}
+
+}  // namespace
+
 std::string EscapeLabelValue(const std::string& value) {
+    static const char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (char c : value) {
+    for (std::size_t i = 0; i < value.size();) {
+        const char c = value[i];
+        const std::size_t n = Utf8Length(value, i);
+        if (n == 0) {
+            // Not UTF-8, which the format requires: the byte is written as
+            // the text \xHH (its backslash escaped), so one odd host text
+            // cannot make the whole exposition unreadable.
+            const auto b = static_cast<unsigned char>(c);
+            out += "\\\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+            ++i;
+            continue;
+        }
         switch (c) {
             case '\\': out += "\\\\"; break;
             case '"': out += "\\\""; break;
             case '\n': out += "\\n"; break;
-            default: out += c; break;
+            default: out.append(value, i, n); break;
         }
+        i += n;
     }
     return out;
 }
 
 std::string MetricsText(const TPassOutcome* pass) {
     std::vector<const THostOutcome*> hosts;
-    if (pass) {
-        std::set<std::string> seen;
-        for (const auto& h : pass->Hosts)
-            if (seen.insert(h.Host).second) hosts.push_back(&h);
-    }
+    if (pass)
+        for (const auto& h : pass->Hosts) hosts.push_back(&h);
+    // The slot (the entry's pool row, or its place in the pass when it has
+    // none) keeps apart entries whose shown texts are the same, such as two
+    // URLs that differ only in their hidden password.
+    auto labels = [&](const THostOutcome& h) {
+        const int slot = h.Slot > 0 ? h.Slot : static_cast<int>(&h - &pass->Hosts[0]) + 1;
+        return "host=\"" + EscapeLabelValue(h.Host) + "\",slot=\"" + std::to_string(slot) + "\"";
+    };
     std::string out;
     auto perHost = [&](const Family& f, auto value, bool httpsOnly) {
         Head(out, f);
         for (const THostOutcome* h : hosts) {
             if (httpsOnly && h->CertExpiry == 0) continue;
-            out += std::string(f.name) + "{host=\"" + EscapeLabelValue(h->Host) + "\"} " + value(*h) + "\n";
+            out += std::string(f.name) + "{" + labels(*h) + "} " + value(*h) + "\n";
         }
     };
     perHost(
@@ -86,9 +137,6 @@ std::string MetricsText(const TPassOutcome* pass) {
     perHost(
         kExpiry, [](const THostOutcome& h) { return std::to_string(h.CertExpiry); }, true);
     // Where the time went, for the hosts a request was made for.
-    auto labels = [](const THostOutcome& h) {
-        return "host=\"" + EscapeLabelValue(h.Host) + "\",slot=\"" + std::to_string(h.Slot) + "\"";
-    };
     Head(out, kPhase);
     for (const THostOutcome* h : hosts) {
         if (!h->Fetched) continue;
@@ -125,8 +173,11 @@ TMetricsPublisher::TMetricsPublisher(TMetricsOptions options) : options_(std::mo
 TMetricsPublisher::~TMetricsPublisher() = default;
 
 namespace {
+// Written whole and renamed into place; a device, a folder or a link
+// another user planted at the name is refused with the reason.
 void WriteWhole(const std::string& path, const std::string& text) {
-    if (!platform::WriteFileAtomically(path, text)) throw base::Exception("Unable to write to " + path);
+    const std::string why = base::WriteFileWhole(path, text);
+    if (!why.empty()) throw base::Exception("Unable to write to " + path + ": " + why);
 }
 }  // namespace
 

@@ -19,11 +19,13 @@ class TProbeHandler;
 class HttpGetter;
 
 // The exposition text for the last pass (before the first: the families
-// with their help and type, and no samples). A host listed twice in the
-// pool is reported once, by its first entry.
+// with their help and type, and no samples). Every entry of the pool has
+// its own series, labelled with its host text and its slot (its place in
+// the pass, from 1), so entries that read the same stay apart.
 std::string MetricsText(const TPassOutcome* pass);
 // A label value as the format wants it: backslash, double quote and line
-// feed escaped.
+// feed escaped, and every byte that is not part of well-formed UTF-8
+// written as the text \xHH.
 std::string EscapeLabelValue(const std::string& value);
 
 struct TMetricsOptions {
@@ -47,8 +49,9 @@ public:
     // or folder shows at start-up rather than at the first pass.
     void Start();
     // The pass's text to the server, and to the file (written whole and
-    // renamed into place). Raises "Unable to write to PATH" when the file
-    // cannot be written; the server has the new text by then.
+    // renamed into place). Raises "Unable to write to PATH: REASON" when
+    // the file cannot be written (a device, a pipe or another user's link
+    // at PATH is refused); the server has the new text by then.
     void Publish(const TPassOutcome& pass);
     TMetricsServer* Server() const { return server_.get(); }
 

@@ -97,13 +97,14 @@ TMetricsServer::TVerdict TMetricsServer::Judge(const std::string& header) {
 void TMetricsServer::Accept() {
     net::TSocket handle = listener_.Accept();
     if (handle == net::INVALID_SOCKET) return;
-    if (connections_.size() >= kMaxConnections + extraConnections_) {
-        ::close(handle);  // too many at once: this one is turned away
+    if (Connections() >= kMaxConnections + extraConnections_ && !MakeRoom()) {
+        ::close(handle);  // every connection is being answered: this one is turned away
         return;
     }
     auto owned = std::make_unique<Connection>();
     Connection* c = owned.get();
     c->Serial = ++serial_;
+    c->LastHeard = std::chrono::steady_clock::now();
     connections_.push_back(std::move(owned));
     // A plain close, so the answer still queued in the platform goes out
     // before the connection ends.
@@ -116,15 +117,32 @@ void TMetricsServer::Accept() {
     };
     c->Socket.OnSessionClosed = [this, c](base::TObject*, std::uint16_t) { Drop(*c); };
     c->Deadline.OnTimer = [this, c] { Drop(*c); };
-    c->Deadline.SetInterval(kTimeoutMs);
+    c->Deadline.SetInterval(HeadTimeoutMs);
     c->Deadline.SetEnabled(true);
     c->Socket.Dup(handle);
+}
+
+std::size_t TMetricsServer::Connections() const {
+    std::size_t n = 0;
+    for (const auto& c : connections_)
+        if (!c->Dead) ++n;
+    return n;
+}
+
+bool TMetricsServer::MakeRoom() {
+    Connection* idlest = nullptr;
+    for (const auto& c : connections_)
+        if (!c->Dead && !c->Answered && (!idlest || c->LastHeard < idlest->LastHeard)) idlest = c.get();
+    if (!idlest) return false;
+    Drop(*idlest);
+    return true;
 }
 
 void TMetricsServer::Receive(Connection& c) {
     char buffer[4096];
     int n = c.Socket.Receive(buffer, sizeof buffer);
     if (n <= 0 || c.Answered || c.Dead) return;  // after the answer, what comes is dropped
+    c.LastHeard = std::chrono::steady_clock::now();
     c.Request.append(buffer, static_cast<std::size_t>(n));
     std::size_t end = c.Request.find("\r\n\r\n");
     std::size_t lf = c.Request.find("\n\n");
@@ -182,6 +200,7 @@ bool TMetricsServer::TakeRoute(Connection& c, const std::string& header, bool he
 void TMetricsServer::Answer(Connection& c, const TVerdict& verdict, const std::string* text) {
     c.Answered = true;
     c.Request.clear();
+    c.Deadline.SetInterval(kTimeoutMs);  // the answer's own time to go out
     std::string body = text ? *text : verdict.Status == 200 ? text_ : std::string(verdict.Reason) + "\n";
     std::string reply = "HTTP/1.1 " + std::to_string(verdict.Status) + " " + verdict.Reason + "\r\n";
     reply += verdict.Status == 200 ? "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"

@@ -4,10 +4,14 @@
 // scraper is served between the steps of a pass and never holds one up.
 //
 // Each connection is bounded: its request header may take kMaxHeader bytes
-// and the whole exchange kTimeoutMs milliseconds, after which it is closed
-// unanswered; at most kMaxConnections are open at once, and one more is
-// closed as soon as it is accepted. One request per connection; the answer
-// says "Connection: close". A request that is not HTTP gets 400, another
+// and must be complete within kHeadTimeoutMs milliseconds, and the answer
+// gets kTimeoutMs more to go out, after which the connection is closed. At
+// most kMaxConnections are open at once; when all are taken, a new one
+// pushes out the connection that has sent nothing for the longest among
+// those whose request is not complete yet (so idle connections cannot
+// starve a scraper), and is itself turned away only when every connection
+// is being answered. One request per connection; the answer says
+// "Connection: close". A request that is not HTTP gets 400, another
 // method 405, another path 404.
 //
 // Another component may take a path of its own (Route): its requests wait
@@ -18,6 +22,7 @@
 // events. GUI thread (the one loop) only.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -34,6 +39,7 @@ namespace app {
 class TMetricsServer {
 public:
     static constexpr std::size_t kMaxHeader = 8192;
+    static constexpr std::uint32_t kHeadTimeoutMs = 1000;
     static constexpr std::uint32_t kTimeoutMs = 5000;
     static constexpr std::size_t kMaxConnections = 32;
 
@@ -48,9 +54,13 @@ public:
     void Listen(const std::string& addrPort);
     // The port listened on, in decimal (useful after port 0).
     std::string Port();
+    // How long a connection may take to send its request head (tests set
+    // more, so a loaded machine cannot close their connections early).
+    std::uint32_t HeadTimeoutMs = kHeadTimeoutMs;
     // The document GET /metrics answers with from now on.
     void SetText(std::string text) { text_ = std::move(text); }
-    std::size_t Connections() const { return connections_.size(); }
+    // Connections open now (not counting those closed and not yet freed).
+    std::size_t Connections() const;
 
     // What a request header asks for: the status and reason of the answer
     // (200 when it is ours). Does no I/O. header holds the request line and
@@ -84,6 +94,7 @@ private:
         net::TWSocket Socket;
         platform::TTimer Deadline;
         std::string Request;
+        std::chrono::steady_clock::time_point LastHeard;  // accepted, or the last bytes of its request
         bool Answered = false;
         bool Dead = false;
         bool Replied = false;  // a routed request's answer came
@@ -97,6 +108,8 @@ private:
     bool TakeRoute(Connection& c, const std::string& header, bool head);
     void Drop(Connection& c);
     void Reap();
+    // Makes room for one more: false when every connection is being answered.
+    bool MakeRoom();
 
     net::TWSocket listener_;
     std::list<std::unique_ptr<Connection>> connections_;

@@ -178,7 +178,9 @@ void TQzController::CheckPool() {
                 } learnt{http_, outcome, failedOnStatus, started};
                 http_.Get(h, body);
             }
-            if (!closed_) log_->WriteInfo(CheckingText(h));
+            // A line the log cannot take is reported with the pass; the
+            // host's outcome is what its server did.
+            if (!closed_) PassLog(&eventlog::tKvolog::WriteInfo, CheckingText(h));
         } catch (const std::exception& e) {
             failed = true;
             reason = e.what();
@@ -214,12 +216,12 @@ void TQzController::CheckPool() {
             view_.SetLastHostHint(shown + ": " + reason);
             if (OnHostFailed) OnHostFailed(shown, reason);
             ShowStatus("Error accessing host: " + shown);
-            log_->WriteError("Error accessing host: " + shown);
+            PassLog(&eventlog::tKvolog::WriteError, "Error accessing host: " + shown);
             pool = false;
         }
         if (body.Size() > 0) {
             ShowStatus("Successful connection to: " + shown);
-            log_->WriteSuccess("Successful connection to: " + shown);
+            PassLog(&eventlog::tKvolog::WriteSuccess, "Successful connection to: " + shown);
         }
         RecordHost(std::move(outcome), expect.CertDays >= 0 ? expect.CertDays : settings_.CertWarnDays());
         view_.SetLastHost(shown);
@@ -228,11 +230,11 @@ void TQzController::CheckPool() {
         view_.SetLastHostHint("");
         ShowCheckGood();
         ShowStatus("All servers connected correctly");
-        log_->WriteSuccess("All servers connected correctly");
+        PassLog(&eventlog::tKvolog::WriteSuccess, "All servers connected correctly");
     } else {
         ShowCheckBad();
         ShowStatus("At least one connection failed!");
-        log_->WriteWarning("At least one connection failed!");
+        PassLog(&eventlog::tKvolog::WriteWarning, "At least one connection failed!");
     }
     FinishPass(pool);
     passEnded = true;
@@ -240,6 +242,7 @@ void TQzController::CheckPool() {
     view_.SetCommandEnabled(Command::Configuration, true);
     view_.SetCommandEnabled(Command::Monitor, true);
     view_.SetCommandEnabled(Command::CheckNow, !monitoring_);
+    ReportLogFailure();
 }
 
 // A certificate inside the warning window gets its line after the host's own.
@@ -250,7 +253,7 @@ void TQzController::RecordHost(THostOutcome host, std::int32_t warnDays) {
     if (host.CertExpiry != 0 && window > 0 && host.CertExpiry - now <= window) {
         host.CertDaysLeft = DaysLeft(host.CertExpiry, now);
         const std::string text = CertificateWarning(host.Host, host.CertDaysLeft);
-        log_->WriteWarning(text);
+        PassLog(&eventlog::tKvolog::WriteWarning, text);
         if (OnWarning) OnWarning(text);
     }
     pass_.Hosts.push_back(std::move(host));
@@ -306,6 +309,7 @@ std::vector<HttpGetter*> TQzController::PassClients() {
 void TQzController::EndPass() {
     checking_ = false;
     if (closed_) return;
+    ReportLogFailure();
     view_.SetCommandEnabled(Command::Configuration, true);
     view_.SetCommandEnabled(Command::Monitor, true);
     view_.SetCommandEnabled(Command::CheckNow, !monitoring_);

@@ -22,6 +22,12 @@
 
 namespace {
 
+// A server's or the user's text on the terminal: control characters as \xHH,
+// so a reason phrase cannot move the cursor or retitle the window.
+std::string Shown(const std::string& text) {
+    return base::ShowControls(text);
+}
+
 void Usage(std::FILE* to) {
     std::fputs(
         "usage: sentrel-get [options] URL...\n"
@@ -126,8 +132,8 @@ int main(int argc, char** argv) {
     net::TProxyUrl proxy;
     std::string proxyError;
     if (!net::ParseProxyUrl(opt.proxy, proxy, proxyError)) {
-        std::fprintf(stderr, "sentrel-get: -x %s: %s\n", net::HidePassword(opt.proxy).c_str(),
-                     proxyError.c_str());
+        std::fprintf(stderr, "sentrel-get: -x %s: %s\n", Shown(net::HidePassword(opt.proxy)).c_str(),
+                     Shown(proxyError).c_str());
         return 2;
     }
 
@@ -145,17 +151,18 @@ int main(int argc, char** argv) {
         const std::string shown = net::HidePassword(url);  // the request alone uses the password
         try {
             http.PerformRequest(opt.head ? net::rqHead : net::rqGet);
-            if (!opt.silent) std::fprintf(stderr, "%d %s\n", http.StatusCode(), http.ReasonPhrase().c_str());
+            if (!opt.silent)
+                std::fprintf(stderr, "%d %s\n", http.StatusCode(), Shown(http.ReasonPhrase()).c_str());
         } catch (const net::EHttpException& e) {
             // A reply that carried an error status is shown like any other
             // status; a local failure has only its text.
             if (!opt.silent && e.FailureCode == http.StatusCode() && http.LastRequestError() == 0 &&
                 !http.ResponseHeaderLines().empty())
-                std::fprintf(stderr, "%d %s\n", http.StatusCode(), http.ReasonPhrase().c_str());
-            std::fprintf(stderr, "sentrel-get: %s: %s\n", shown.c_str(), e.what());
+                std::fprintf(stderr, "%d %s\n", http.StatusCode(), Shown(http.ReasonPhrase()).c_str());
+            std::fprintf(stderr, "sentrel-get: %s: %s\n", Shown(shown).c_str(), Shown(e.what()).c_str());
             status = 1;
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "sentrel-get: %s: %s\n", shown.c_str(), e.what());
+            std::fprintf(stderr, "sentrel-get: %s: %s\n", Shown(shown).c_str(), Shown(e.what()).c_str());
             status = 1;
         }
         // A request refused before it started has no times.

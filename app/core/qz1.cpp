@@ -30,6 +30,10 @@ protected:
 
 }  // namespace
 
+void MainView::ShowLogFailure(const std::string& error) {
+    platform::Application().ShowErrorText(error);
+}
+
 TQzController::TQzController(MainView& view, TServerForm& settings, HttpGetter& http)
     : view_(view), settings_(settings), http_(http) {
     loopTimer_.SetInterval(1000);
@@ -221,7 +225,7 @@ void TQzController::MonitorButtonClick() {
 
 void TQzController::CheckNowButtonClick() {
     ShowStatus("Checking connectivity Now");
-    log_->WriteInfo("Checking connectivity Now");
+    PassLog(&eventlog::tKvolog::WriteInfo, "Checking connectivity Now");
     CheckPool();
 }
 
@@ -232,11 +236,33 @@ void TQzController::LoopTimerTimer() {
     std::string text =
         hostList_.empty() ? std::string("Checking connectivity Now") : CheckingText(CurrentHost());
     ShowStatus(text);
-    log_->WriteInfo(text);
     loopTimer_.SetEnabled(false);
+    PassLog(&eventlog::tKvolog::WriteInfo, text);
     CheckPool();
     if (closed_) return;
     RestartCycleTimer();
+}
+
+void TQzController::PassLog(LogWrite write, const std::string& text) {
+    if (!log_) return;
+    try {
+        (log_.get()->*write)(text);
+    } catch (const ELogWriteError& e) {
+        if (logFailure_.empty()) logFailure_ = e.what();
+        return;
+    }
+    if (logFailing_) {
+        logFailing_ = false;
+        view_.LogWritten();
+    }
+}
+
+void TQzController::ReportLogFailure() {
+    if (logFailure_.empty()) return;
+    const std::string error = std::move(logFailure_);
+    logFailure_.clear();
+    logFailing_ = true;
+    view_.ShowLogFailure(error);
 }
 
 }  // namespace app

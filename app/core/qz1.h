@@ -19,6 +19,11 @@
 // and a timer that cannot be restarted later switches monitoring off.
 // Switching off changes the state first and writes the log line after it,
 // so it works even while the log cannot be written.
+//
+// A log that cannot take a line (a full disk) never stops the monitoring:
+// a pass checks every host and shows, publishes and notifies as usual, and
+// the view is told of the failure once per pass (the first line that could
+// not be written), and told again when a later line is written.
 #pragma once
 
 #include <cstdint>
@@ -134,6 +139,12 @@ public:
 
 private:
     void EndPass();
+    // Writes one line of a pass; a failure is kept for the pass's report
+    // instead of ending the pass.
+    using LogWrite = void (eventlog::tKvolog::*)(std::string_view);
+    void PassLog(LogWrite write, const std::string& text);
+    // Tells the view of the pass's first log failure, if there was one.
+    void ReportLogFailure();
     // Records a host's outcome and, after its own lines, warns of its
     // certificate when it is about to expire.
     void RecordHost(THostOutcome host, std::int32_t warnDays);
@@ -163,6 +174,8 @@ private:
     bool havePass_ = false;
     TStateTracker stateTracker_;
     int concurrency_ = 0;
+    std::string logFailure_;   // the first log line of this pass that failed, as its error
+    bool logFailing_ = false;  // the view shows a log failure not yet followed by a written line
     std::vector<std::unique_ptr<HttpGetter>> moreClients_;  // a concurrent pass's clients besides http_
     std::unique_ptr<TOnChange> onChange_;
 };

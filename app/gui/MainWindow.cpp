@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "app/core/ViewLog.h"
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
+#include "base/Exception.h"
 #include "desktop/ALed.h"
 #include "desktop/AppEvent.h"
 #include "desktop/AppUtils.h"
@@ -258,6 +260,23 @@ void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& chan
     trayicon->SetTip(PoolSummary(&pass));
     if (change.Changed)
         trayicon->ShowMessage(change.Title, change.Text(), !pass.Passed || pass.WarnedCount() > 0);
+}
+
+void Tqzform::ShowLogFailure(const std::string& error) {
+    const QString text = Latin1(base::ErrorReportText(error));
+    if (!logFailureBox_) {
+        logFailureBox_ = new QMessageBox(QMessageBox::Critical, Latin1(platform::Application().Title), text,
+                                         QMessageBox::Ok, this);
+        logFailureBox_->setWindowModality(Qt::NonModal);
+        logFailureBox_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(logFailureBox_, &QObject::destroyed, this, [this] { logFailureBox_ = nullptr; });
+    }
+    logFailureBox_->setText(text);
+    logFailureBox_->show();
+}
+
+void Tqzform::LogWritten() {
+    if (logFailureBox_) logFailureBox_->close();
 }
 
 void Tqzform::ConfigurationButtonClick() {

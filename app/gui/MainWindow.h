@@ -26,6 +26,7 @@ class QLineEdit;
 class QToolButton;
 class QMenu;
 class QAction;
+class QMessageBox;
 
 namespace ads {
 class TAdvertisement;
@@ -69,6 +70,11 @@ public:
     // first pass, green while the last pass passed, red while it failed),
     // the tray's tip says it in words, and a change is notified.
     void ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) override;
+    // A box that does not stop the window (the passes go on behind it); it
+    // closes by itself once a line could be written again.
+    void ShowLogFailure(const std::string& error) override;
+    void LogWritten() override;
+    QMessageBox* LogFailureBox() const { return logFailureBox_; }
 
     // Handlers of the window's own commands.
     void ConfigurationButtonClick();
@@ -114,6 +120,7 @@ private:
     std::unique_ptr<TQzController> controller_;
     TServerFormDialog* dialog_ = nullptr;
     TLogView* logView_ = nullptr;
+    QMessageBox* logFailureBox_ = nullptr;
     bool shown_ = false;
     bool exiting_ = false;
     QIcon unlitIcon_, greenIcon_, redIcon_;

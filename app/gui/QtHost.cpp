@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <cstdio>
 
+#include "base/Strings.h"
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
 
@@ -12,7 +14,8 @@ namespace app {
 
 namespace {
 bool g_running = false;
-}
+bool g_errorsOnStderr = false;
+}  // namespace
 
 void InstallQtHost() {
     auto* notifier = new QSocketNotifier(platform::Fd(), QSocketNotifier::Read, qApp);
@@ -26,6 +29,10 @@ void InstallQtHost() {
     };
     host.waitMessage = [] { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); };
     host.showError = [](const std::string& title, const std::string& text) {
+        if (g_errorsOnStderr) {
+            std::fprintf(stderr, "%s: %s\n", title.c_str(), base::ShowControls(text).c_str());
+            return;
+        }
         QMessageBox box(QMessageBox::Critical, QString::fromLatin1(title.c_str()),
                         QString::fromLatin1(text.c_str()), QMessageBox::Ok, QApplication::activeWindow());
         box.exec();
@@ -34,6 +41,10 @@ void InstallQtHost() {
         if (g_running) QCoreApplication::exit(0);
     };
     platform::Application().SetHost(std::move(host));
+}
+
+void ReportErrorsOnStderr() {
+    g_errorsOnStderr = true;
 }
 
 int RunQtLoop() {

@@ -15,4 +15,9 @@ void InstallQtHost();
 // as hidden); outside it, terminating only sets the flag.
 int RunQtLoop();
 
+// From now on the standard error report is one line on stderr instead of a
+// box: for the way out after SIGTERM or SIGINT, where nobody is there to
+// close a box and the program must end.
+void ReportErrorsOnStderr();
+
 }  // namespace app

@@ -81,8 +81,13 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     qzform->SetServerDialog(serverForm.get());
     qzform->Controller().OnPassOutcome = [&](const app::TPassOutcome& pass) { publisher.Publish(pass); };
 
-    // SIGTERM and SIGINT close the main window as the user would.
-    platform::OnTerminationSignal([&](int) { qzform->close(); });
+    // SIGTERM and SIGINT close the main window as the user would; what fails
+    // on the way out (the window's placement that cannot be saved) goes to
+    // stderr, since a box would keep the program from ending.
+    platform::OnTerminationSignal([&](int) {
+        app::ReportErrorsOnStderr();
+        qzform->close();
+    });
     qzform->show();
     app::RunQtLoop();
     platform::OnTerminationSignal(nullptr);
