@@ -14,6 +14,7 @@
 
 #include <sys/resource.h>
 #include <QEventLoop>
+#include <QKeyEvent>
 
 #include "AppFakes.h"
 #include "ads/Advertisement.h"
@@ -160,6 +161,51 @@ TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
     g.form->close();
     EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");
     platform::Application().Reset();
+}
+
+// Cancel, Escape and closing the dialog throw the edits away: the running
+// cycle keeps the saved time, the file is untouched and the next opening
+// shows the old values. The dialog opens at its own size.
+TEST(MainWindow, ConfigurationCancelRestoresEveryField) {
+    TheApp();
+    WorkDir dir;
+    const std::string ini = "[main]\r\nserver1name=up\r\nfrequency=5\r\n";
+    Gui g(ini);
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"Cancel", [&] { g.dialog->CancelButton->click(); }},
+        {"Escape",
+         [&] {
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+             QApplication::sendEvent(g.dialog->frequency, &key);
+         }},
+        {"closing the window", [&] { g.dialog->close(); }},
+    };
+    for (const auto& [what, leave] : ways) {
+        SCOPED_TRACE(what);
+        QSize opened;
+        QTimer::singleShot(0, [&] {
+            opened = g.dialog->size();
+            g.dialog->frequency->setValue(2);
+            g.dialog->serverName[0]->setText("other");
+            g.dialog->active[1]->setChecked(true);
+            g.dialog->AutoStart->setChecked(true);
+            g.dialog->LogName->setText("x.log");
+            leave();
+        });
+        g.form->ConfigurationButton->click();
+        EXPECT_EQ(opened, QSize(488, 452));
+        EXPECT_EQ(g.settings.Frequency(), 5);
+        EXPECT_EQ(g.form->Controller().CycleInterval(), 5000u);
+        EXPECT_EQ(g.settings.ServerName[0], "up");
+        EXPECT_EQ(g.settings.LogName, "status.log");
+        EXPECT_FALSE(g.settings.AutoStart);
+        EXPECT_EQ(g.form->Controller().HostList(), std::vector<std::string>{"up"});
+        EXPECT_EQ(GetFile("sentrel.ini"), ini);
+        // What the next opening shows.
+        EXPECT_EQ(g.dialog->frequency->value(), 5);
+        EXPECT_EQ(g.dialog->serverName[0]->text(), "up");
+        EXPECT_FALSE(g.dialog->active[1]->isChecked());
+    }
 }
 
 // A pasted line break never reaches the settings, and a cycle time typed out
