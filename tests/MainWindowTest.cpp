@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
 
@@ -342,6 +343,14 @@ TEST(MainWindow, MinimisingShowsTheTrayIconAndRestoringHidesIt) {
     g.form->AppEvents1Restore();
     EXPECT_FALSE(g.form->trayicon->Visible());
     EXPECT_FALSE(g.form->isMinimized());
+    // A double click on the icon restores the window and opens no menu.
+    g.form->showMinimized();
+    g.form->AppEvents1Minimize();
+    for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick})
+        emit g.form->trayicon->Tray()->activated(reason);
+    EXPECT_FALSE(g.form->isMinimized());
+    EXPECT_FALSE(g.form->PopupMenu1->isVisible());
+    EXPECT_FALSE(platform::Application().Terminated());
 }
 
 // The real client inside the window: a check run by a button and one run by

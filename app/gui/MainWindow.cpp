@@ -161,6 +161,9 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     trayicon->SetLeftMenu(PopupMenu1);
     trayicon->SetRightMenu(PopupMenu1);
     trayicon->SetTip(PoolSummary(nullptr));
+    // A double click on the icon brings the window back, as in every tray
+    // program; the icon keeps the menu from opening for it.
+    trayicon->OnMouseLBtnDblClk = [this](base::TObject*) { Run([this] { Maximize1Click(); }); };
     AppEvents1 = new desktop::TAppEvents(this);
     AppEvents1->OnMinimize = [this](base::TObject*) { Run([this] { AppEvents1Minimize(); }); };
     AppEvents1->OnRestore = [this](base::TObject*) { Run([this] { AppEvents1Restore(); }); };
