@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
@@ -19,6 +20,7 @@
 #include "ads/Advertisement.h"
 #include "app/core/About.h"
 #include "app/core/ViewLog.h"
+#include "app/gui/DesktopNotifier.h"
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
 #include "desktop/ALed.h"
@@ -164,6 +166,7 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     // A double click on the icon brings the window back, as in every tray
     // program; the icon keeps the menu from opening for it.
     trayicon->OnMouseLBtnDblClk = [this](base::TObject*) { Run([this] { Maximize1Click(); }); };
+    Notifier = new TDesktopNotifier(this);
     AppEvents1 = new desktop::TAppEvents(this);
     AppEvents1->OnMinimize = [this](base::TObject*) { Run([this] { AppEvents1Minimize(); }); };
     AppEvents1->OnRestore = [this](base::TObject*) { Run([this] { AppEvents1Restore(); }); };
@@ -259,8 +262,13 @@ void Tqzform::SetStateIcon(const QIcon& icon) {
 void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) {
     SetStateIcon(pass.Passed ? greenIcon_ : redIcon_);
     trayicon->SetTip(PoolSummary(&pass));
-    if (change.Changed)
-        trayicon->ShowMessage(change.Title, change.Text(), !pass.Passed || pass.WarnedCount() > 0);
+    if (!change.Changed) return;
+    const bool warning = !pass.Passed || pass.WarnedCount() > 0;
+    QPointer<desktop::TTovikTrayIcon> tray(trayicon);
+    Notifier->Notify(Latin1(change.Title), Latin1(change.Text()), !pass.Passed,
+                     [tray, title = change.Title, text = change.Text(), warning] {
+                         if (tray) tray->ShowMessage(title, text, warning);
+                     });
 }
 
 void Tqzform::ConfigurationButtonClick() {

@@ -43,6 +43,7 @@ namespace app {
 
 class TServerFormDialog;
 class TLogView;
+class TDesktopNotifier;
 
 class Tqzform : public QMainWindow, public MainView {
     Q_OBJECT
@@ -67,7 +68,9 @@ public:
     void SetActiveLed(bool lit) override;
     // The window's and the tray's icon follow the pool (unlit before the
     // first pass, green while the last pass passed, red while it failed),
-    // the tray's tip says it in words, and a change is notified.
+    // the tray's tip says it in words, and a change is notified: as a
+    // desktop notification, or as the tray's balloon where no notification
+    // service answers.
     void ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) override;
 
     // Handlers of the window's own commands.
@@ -99,6 +102,7 @@ public:
     desktop::TAppEvents* AppEvents1 = nullptr;
     desktop::TFormPlacement* FormPlacement1 = nullptr;
     ads::TAdvertisement* Banner = nullptr;
+    TDesktopNotifier* Notifier = nullptr;
     std::unique_ptr<desktop::TBramelAutostart> Autostart;
     std::unique_ptr<desktop::TGoToWeb> Web;
 
