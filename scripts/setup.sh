@@ -12,7 +12,7 @@ PACKAGES=(
   prometheus
   xvfb xauth openbox xdotool
   trayer                # tests only: a tray host on the test desktop
-  dbus-bin dbus-daemon   # tests only: dbus-run-session, a private session bus
+  dbus-daemon           # tests only: dbus-run-session, a private session bus
   desktop-file-utils appstream man-db groff-base systemd dpkg-dev file
 )
 
