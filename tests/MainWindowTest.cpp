@@ -104,6 +104,14 @@ TEST(MainWindow, CheckNowLightsTheLedByThePoolsOutcomeAndViewLogShowsTheFile) {
     EXPECT_EQ(g.form->trayicon->Tip(), "Sentrel: 1 of 2 hosts down");
     EXPECT_EQ(g.form->trayicon->MessageTitle(), "1 host down");
     EXPECT_EQ(g.form->trayicon->MessageText(), "down: Connection refused (Error #10061)");
+    // The house banner is no state: none of the LED's colours in it.
+    const QImage banner = g.form->Banner->grab().toImage();
+    for (QColor state : {QColor(Qt::red), QColor(Qt::green)}) {
+        bool found = false;
+        for (int y = 0; y < banner.height() && !found; ++y)
+            for (int x = 0; x < banner.width() && !found; ++x) found = banner.pixelColor(x, y) == state;
+        EXPECT_FALSE(found) << state.name().toStdString();
+    }
     EXPECT_EQ(g.form->StatusLED->TrueColor(), app::kRed);
     EXPECT_TRUE(g.form->StatusLED->Blink());
     EXPECT_TRUE(g.form->StatusLED->Value());
@@ -143,6 +151,49 @@ TEST(MainWindow, MonitorButtonTogglesCaptionAndActiveLed) {
     g.form->MonitorButton->click();
     EXPECT_EQ(g.form->MonitorButton->text(), "Monitor On");
     EXPECT_FALSE(g.form->activeLED->Value());
+
+    // Return or Enter presses it wherever the focus is, while it is enabled.
+    auto press = [](QWidget* focus, Qt::Key key) {
+        QKeyEvent down(QEvent::KeyPress, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QApplication::sendEvent(focus, &down);
+    };
+    const struct {
+        QWidget* focus;
+        Qt::Key key;
+        bool enabled;
+        const char* caption;
+    } keys[] = {
+        {g.form->lasthost, Qt::Key_Return, true, "Monitor Off"},
+        {g.form->CheckNowButton, Qt::Key_Return, true, "Monitor On"},
+        {g.form->MonitorButton, Qt::Key_Enter, true, "Monitor Off"},
+        {g.form->lasthost, Qt::Key_Enter, false, "Monitor Off"},
+    };
+    for (const auto& k : keys) {
+        g.form->MonitorButton->setEnabled(k.enabled);
+        press(k.focus, k.key);
+        EXPECT_EQ(g.form->MonitorButton->text(), k.caption) << k.focus->objectName().toStdString();
+    }
+    g.form->MonitorButton->setEnabled(true);
+    g.form->MonitorButton->click();
+}
+
+// A status text too long for the line loses its middle, not its end; the
+// whole text is the tooltip. A short one shows whole.
+TEST(MainWindow, StatusLineElidesInTheMiddle) {
+    TheApp();
+    WorkDir dir;
+    Gui g("[main]\r\n");
+    g.form->resize(488, 182);
+    const std::string url = "http://127.0.0.1:18300/a/rather/long/path/to/the/status/page/of/this/server";
+    g.form->Controller().ShowStatus(app::TQzController::CheckingText(url));
+    const QString shown = g.form->StatusShown();
+    EXPECT_TRUE(shown.startsWith("Checking \"http:")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("\" Now")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_EQ(g.form->statusBar()->toolTip().toStdString(), "Checking \"" + url + "\" Now");
+    EXPECT_EQ(g.form->statusBar()->currentMessage().toStdString(), "Checking \"" + url + "\" Now");
+    g.form->Controller().ShowStatus("Now Active");
+    EXPECT_EQ(g.form->StatusShown(), "Now Active");
 }
 
 TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOption>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -60,7 +62,47 @@ QIcon EnvelopeGlyph(const QPalette& pal) {
     p.drawLine(14, 3, 8, 9);
     return QIcon(pix);
 }
+// The status bar: its one text panel elides a long text in the middle, so
+// both the start of a URL and the end of the line stay readable beside the
+// two speed buttons; the whole text is its tooltip.
+class TStatusBar : public QStatusBar {
+public:
+    using QStatusBar::QStatusBar;
+    // The text as the panel shows it.
+    QString ShownText() const {
+        return fontMetrics().elidedText(currentMessage(), Qt::ElideMiddle, MessageRect().width());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QStyleOption opt;
+        opt.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_PanelStatusBar, &opt, &p, this);
+        for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!w->isVisible() || w->isWindow()) continue;
+            opt.rect = w->geometry().adjusted(-1, -1, 1, 1);
+            style()->drawPrimitive(QStyle::PE_FrameStatusBarItem, &opt, &p, w);
+        }
+        if (currentMessage().isEmpty()) return;
+        p.setPen(palette().windowText().color());
+        p.drawText(MessageRect(), Qt::AlignLeading | Qt::AlignVCenter | Qt::TextSingleLine, ShownText());
+    }
+
+private:
+    // From the left edge to the first widget on the right.
+    QRect MessageRect() const {
+        int right = width() - 2;
+        for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (w->isVisible() && !w->isWindow() && w->x() > 0) right = std::min(right, w->x() - 4);
+        return QRect(4, 0, std::max(0, right - 4), height());
+    }
+};
 }  // namespace
+
+QString Tqzform::StatusShown() const {
+    return static_cast<const TStatusBar*>(statusBar())->ShownText();
+}
 
 Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     : QMainWindow(parent), settings_(settings) {
@@ -143,6 +185,7 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     state->addWidget(lasthost, 1);
     top->addLayout(state);
     setCentralWidget(central);
+    setStatusBar(new TStatusBar(this));
     statusBar()->setObjectName("StatusBar");
     statusBar()->setSizeGripEnabled(false);
     // The two speed buttons sit at the right end of the status bar, so the
@@ -222,6 +265,7 @@ void Tqzform::SetServerDialog(TServerFormDialog* dialog) {
 
 void Tqzform::SetStatusText(const std::string& text) {
     statusBar()->showMessage(Latin1(text));
+    statusBar()->setToolTip(Latin1(text));
 }
 void Tqzform::SetLastHost(const std::string& host) {
     lasthost->setText(Latin1(host));
@@ -316,6 +360,18 @@ void Tqzform::showEvent(QShowEvent* event) {
     if (shown_) return;
     shown_ = true;
     Run([this] { controller_->FormShow(); });
+}
+
+void Tqzform::keyPressEvent(QKeyEvent* event) {
+    // The Monitor button is the window's default button: Return or Enter
+    // that no control took presses it, wherever the focus is.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (MonitorButton->isEnabled()) MonitorButton->click();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void Tqzform::closeEvent(QCloseEvent* event) {

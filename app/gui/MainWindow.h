@@ -73,6 +73,10 @@ public:
     // service answers.
     void ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) override;
 
+    // The status line as it is drawn: a text too long for it loses its
+    // middle; the whole text is the status bar's tooltip.
+    QString StatusShown() const;
+
     // Handlers of the window's own commands.
     void ConfigurationButtonClick();
     void ViewLogButtonClick();
@@ -109,6 +113,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Run(const std::function<void()>& handler);
