@@ -352,6 +352,19 @@ TEST(MainWindow, BannersHomePageFeedbackAndStartOnBootWork) {
               std::string("1|") + app::kHomePage +
                   "\n1|mailto:feedback@sentrel.example.org?subject=Feedback%20for%20Sentrel\n");
 
+    // Nothing to open them with: the status line says so.
+    {
+        testsupport::FakeXdg::Put(xdg.Root / "config/mimeapps.list", "");
+        const std::string path = std::getenv("PATH");
+        setenv("PATH", (xdg.Root / "no-programs").c_str(), 1);
+        g.form->LoadDalmor->click();
+        EXPECT_EQ(g.form->statusBar()->currentMessage(), "No program to open web pages was found");
+        g.form->Controller().ShowStatus("");
+        g.form->emaildalmor->click();
+        EXPECT_EQ(g.form->statusBar()->currentMessage(), "No program to open web pages was found");
+        setenv("PATH", path.c_str(), 1);
+    }
+
     const auto entry = xdg.Root / "config/autostart/KvoSentrel.desktop";
     for (bool on : {true, false}) {
         QTimer::singleShot(0, [&] {

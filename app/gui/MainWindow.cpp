@@ -332,12 +332,15 @@ void Tqzform::Exit1Click() {
     platform::Application().Terminate();
 }
 
+// What the status line says when neither a handler nor xdg-open could start.
+static const char* const kNoBrowser = "No program to open web pages was found";
+
 void Tqzform::LoadDalmorClick() {
-    Web->LaunchUrl();
+    if (!Web->LaunchUrl()) SetStatusText(kNoBrowser);
 }
 
 void Tqzform::emaildalmorClick() {
-    Web->LaunchMail();
+    if (!Web->LaunchMail()) SetStatusText(kNoBrowser);
 }
 
 void Tqzform::ApplyStartOnBoot(bool on) {
