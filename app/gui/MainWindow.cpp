@@ -72,6 +72,10 @@ public:
     QString ShownText() const {
         return fontMetrics().elidedText(currentMessage(), Qt::ElideMiddle, MessageRect().width());
     }
+    void AddPermanent(QWidget* widget) {
+        permanent_.push_back(widget);
+        addPermanentWidget(widget);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -79,8 +83,8 @@ protected:
         QStyleOption opt;
         opt.initFrom(this);
         style()->drawPrimitive(QStyle::PE_PanelStatusBar, &opt, &p, this);
-        for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (!w->isVisible() || w->isWindow()) continue;
+        for (QWidget* w : permanent_) {
+            if (!w || !w->isVisible()) continue;
             opt.rect = w->geometry().adjusted(-1, -1, 1, 1);
             style()->drawPrimitive(QStyle::PE_FrameStatusBarItem, &opt, &p, w);
         }
@@ -93,10 +97,11 @@ private:
     // From the left edge to the first widget on the right.
     QRect MessageRect() const {
         int right = width() - 2;
-        for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-            if (w->isVisible() && !w->isWindow() && w->x() > 0) right = std::min(right, w->x() - 4);
-        return QRect(4, 0, std::max(0, right - 4), height());
+        for (QWidget* w : permanent_)
+            if (w && w->isVisible()) right = std::min(right, w->x() - 4);
+        return QRect(6, 0, std::max(0, right - 6), height());
     }
+    std::vector<QPointer<QWidget>> permanent_;
 };
 }  // namespace
 
@@ -190,8 +195,8 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     statusBar()->setSizeGripEnabled(false);
     // The two speed buttons sit at the right end of the status bar, so the
     // "Last Host:" field keeps the width of the window.
-    statusBar()->addPermanentWidget(LoadDalmor);
-    statusBar()->addPermanentWidget(emaildalmor);
+    static_cast<TStatusBar*>(statusBar())->AddPermanent(LoadDalmor);
+    static_cast<TStatusBar*>(statusBar())->AddPermanent(emaildalmor);
 
     PopupMenu1 = new QMenu(this);
     Exit1 = PopupMenu1->addAction("E&xit");
