@@ -29,7 +29,6 @@ void TDesktopNotifier::Notify(const QString& summary, const QString& body, bool 
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
     QVariantMap hints;
     hints["urgency"] = QVariant::fromValue<uchar>(critical ? kCritical : kNormal);
-    hints["desktop-entry"] = QString("sentrel");
     // Services may read the body as markup: a host's query string or a
     // reason with "<" shows as it is.
     QString text = body;
