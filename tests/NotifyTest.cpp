@@ -115,13 +115,21 @@ TEST(DesktopNotifications, OneCallPerChangeOfStateEachReplacingTheLast) {
     EXPECT_EQ(fake.calls[0].replaces, 0u);
     EXPECT_EQ(fake.calls[1].replaces, 41u) << "the second replaces the first";
     EXPECT_EQ(form.trayicon->MessageTitle(), "") << "no balloon while the service answers";
+    // Three changes before the service answers the first: the last one
+    // waits for that answer and replaces it; the one in between is dropped.
+    for (const char* summary : {"a", "b", "c"}) form.Notifier->Notify(summary, "", false, nullptr);
+    ASSERT_TRUE(RunUntil([&] { return form.Notifier->Pending() == 0; }));
+    ASSERT_EQ(fake.calls.size(), 4u);
+    EXPECT_EQ(fake.calls[2].summary, "a");
+    EXPECT_EQ(fake.calls[3].summary, "c");
+    EXPECT_EQ(fake.calls[3].replaces, 41u);
 
     // The service goes away: the next change shows as the tray's balloon.
     ASSERT_TRUE(service.unregisterService("org.freedesktop.Notifications"));
     http.answers["down&co"] = {"", true, "Connection refused"};
     form.CheckNowButton->click();
     ASSERT_TRUE(RunUntil([&] { return form.Notifier->Pending() == 0; }));
-    EXPECT_EQ(fake.calls.size(), 2u);
+    EXPECT_EQ(fake.calls.size(), 4u);
     EXPECT_EQ(form.trayicon->MessageTitle(), "1 host down");
     form.close();
     platform::Application().Reset();

@@ -26,6 +26,12 @@ void TDesktopNotifier::Notify(const QString& summary, const QString& body, bool 
         if (fallback) fallback();
         return;
     }
+    // The one before has not been answered yet, so its id is not known: this
+    // one waits for it (replacing any other waiting one), and then replaces it.
+    if (pending_ > 0) {
+        waiting_ = Request{summary, body, critical, std::move(fallback)};
+        return;
+    }
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
     QVariantMap hints;
     hints["urgency"] = QVariant::fromValue<uchar>(critical ? kCritical : kNormal);
@@ -44,9 +50,13 @@ void TDesktopNotifier::Notify(const QString& summary, const QString& body, bool 
                 --pending_;
                 if (reply.isError()) {
                     if (fallback) fallback();
-                    return;
+                } else {
+                    lastId_ = reply.value();
                 }
-                lastId_ = reply.value();
+                if (!waiting_) return;
+                Request next = std::move(*waiting_);
+                waiting_.reset();
+                Notify(next.summary, next.body, next.critical, std::move(next.fallback));
             });
 }
 

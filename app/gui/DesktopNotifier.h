@@ -15,6 +15,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace app {
 
@@ -28,12 +29,18 @@ public:
     void Notify(const QString& summary, const QString& body, bool critical, std::function<void()> fallback);
     // The service's id of the last notification shown; 0 before the first.
     std::uint32_t LastId() const { return lastId_; }
-    // How many calls have not been answered yet.
-    int Pending() const { return pending_; }
+    // Whether a call is still unanswered or a notification waits for it.
+    int Pending() const { return pending_ + (waiting_ ? 1 : 0); }
 
 private:
+    struct Request {
+        QString summary, body;
+        bool critical = false;
+        std::function<void()> fallback;
+    };
     std::uint32_t lastId_ = 0;
     int pending_ = 0;
+    std::optional<Request> waiting_;  // sent once the pending call is answered
 };
 
 }  // namespace app
