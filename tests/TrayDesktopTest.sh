@@ -23,28 +23,41 @@ cd "$work"
 
 fail() { echo "FAIL: $*" >&2; cat out.txt >&2 2>/dev/null || true; exit 1; }
 
-# Waits (at most 30 s: the machine may be busy) until the command succeeds.
+# Waits (at most 30 s, the machine may be busy, or $TRIES tenths of a
+# second) until the command succeeds.
 wait_for() {
-  for _ in $(seq 300); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  for _ in $(seq "${TRIES:-300}"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
   return 1
 }
 
-# A display of our own: the server writes the number it took.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.txt 2>/dev/null &
-pids+=($!)
-wait_for test -s display.txt || fail "Xvfb did not start"
-export DISPLAY=:$(cat display.txt)
+# A display of our own: the server writes the number it took. Other X
+# servers on a busy machine come and go, so a display that cannot be reached
+# at once, or a tray that does not come up, is tried again.
+start_desktop() {
+  local x wm tray
+  rm -f display.txt
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.txt 2>/dev/null &
+  x=$!
+  pids+=("$x")
+  TRIES=100 wait_for test -s display.txt || return 1
+  export DISPLAY=:$(cat display.txt)
+  TRIES=100 wait_for xdotool getdisplaygeometry || { kill "$x"; return 1; }
+  # The window manager reads its own settings, whatever the tests set for ours.
+  XDG_CONFIG_DIRS=/etc/xdg XDG_CONFIG_HOME="$work/wm" XDG_DATA_DIRS=/usr/local/share:/usr/share \
+    XDG_DATA_HOME="$work/wm" openbox >wm.txt 2>&1 &
+  wm=$!
+  pids+=("$wm")
+  trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true >tray.txt 2>&1 &
+  tray=$!
+  pids+=("$tray")
+  # The tray is there before the program looks for it.
+  TRIES=100 wait_for xdotool search --onlyvisible --class trayer && return 0
+  kill "$tray" "$wm" "$x" 2>/dev/null
+  return 1
+}
 unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
-# The window manager reads its own settings, whatever the tests set for ours.
-XDG_CONFIG_DIRS=/etc/xdg XDG_CONFIG_HOME="$work/wm" XDG_DATA_DIRS=/usr/local/share:/usr/share XDG_DATA_HOME="$work/wm" \
-  openbox >wm.txt 2>&1 &
-pids+=($!)
-trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true >/dev/null 2>&1 &
-pids+=($!)
-
-# The tray is there before the program looks for it.
-wait_for xdotool search --onlyvisible --class trayer || fail "the tray host did not start"
+start_desktop || start_desktop || start_desktop || fail "no desktop: $(cat tray.txt wm.txt 2>/dev/null)"
 
 printf '[main]\r\nserver1active=0\r\n' >sentrel.ini
 "$sentrel" >out.txt 2>&1 &
