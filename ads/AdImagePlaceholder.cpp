@@ -1,16 +1,13 @@
 // The project's own libadimage.so: a stand-in for the advertising library
-// that draws a house banner (the program's name, its LED picture and one
-// line about what it does) into the banner it is given, in the desktop's
+// that draws a house banner (the program's name and one line about what it
+// does, without the LED, whose colour is the pool's state) into the banner it is given, in the desktop's
 // palette, and never posts a notification. It keeps no state beyond an
 // event filter on each banner, owned by that banner.
 #include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
-#include <QIcon>
 #include <QPainter>
-#include <QPixmap>
 #include <QWidget>
-#include <algorithm>
 
 #include "ads/AdImage.h"
 
@@ -38,36 +35,24 @@ private:
         p.setPen(pal.color(QPalette::Mid));
         p.drawRect(r.adjusted(0, 0, -1, -1));
 
+        // The program's name, in the palette's colours: a banner must not
+        // look like a state, so no LED (whose colour is the pool's) is drawn.
         const bool small = r.width() < 200;
-        const int iconSize = small ? 24 : 44;
-        QIcon icon = banner_->window()->windowIcon();
-        if (icon.isNull()) icon = QApplication::windowIcon();
-        const QRect iconRect(8, small ? 6 : (r.height() - iconSize) / 2, iconSize, iconSize);
-        // The LED is pixel art: it is enlarged whole pixels at a time.
-        const QPixmap led = icon.pixmap(QSize(iconSize, iconSize));
-        if (!led.isNull()) {
-            const int scale = std::max(1, iconSize / std::max(led.width(), led.height()));
-            const QSize drawn = led.size() * scale;
-            p.drawPixmap(QRect(iconRect.center() - QPoint(drawn.width() / 2, drawn.height() / 2), drawn),
-                         led);
-        }
-
         QFont title = banner_->font();
         title.setBold(true);
-        title.setPointSizeF(title.pointSizeF() * (small ? 1.0 : 1.5));
+        title.setPointSizeF(title.pointSizeF() * (small ? 1.2 : 1.8));
         p.setFont(title);
         p.setPen(pal.color(QPalette::Text));
-        const int textLeft = iconRect.right() + 8;
-        const QRect titleRect(textLeft, 6, r.width() - textLeft - 6, small ? iconSize : 26);
+        const int textLeft = 10;
+        const QRect titleRect(textLeft, 4, r.width() - textLeft - 6, small ? 26 : 28);
         p.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter, "Sentrel");
 
         QFont line = banner_->font();
         if (small) line.setPointSizeF(line.pointSizeF() * 0.8);
         p.setFont(line);
         p.setPen(pal.color(QPalette::PlaceholderText));
-        const QRect lineRect =
-            small ? QRect(6, iconRect.bottom() + 2, r.width() - 12, r.height() - iconRect.bottom() - 4)
-                  : QRect(textLeft, 32, r.width() - textLeft - 6, r.height() - 36);
+        const QRect lineRect = small ? QRect(textLeft, 30, r.width() - textLeft - 4, r.height() - 32)
+                                     : QRect(textLeft, 32, r.width() - textLeft - 6, r.height() - 36);
         // The longest line about the program that fits the banner.
         const QFontMetrics metrics(line);
         QString fitted;

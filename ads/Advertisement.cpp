@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QThread>
 
 namespace ads {
 
@@ -154,13 +155,29 @@ bool TAdvertisement::event(QEvent* e) {
     return QWidget::event(e);
 }
 
-// The library's way back to its banner: queued, so a handler never runs
-// inside a call into the library.
-extern "C" __attribute__((visibility("default"))) int sentrel_ad_post(std::uintptr_t window,
-                                                                      std::uint32_t message) {
+namespace {
+// Finds the banner and queues the message to it; GUI thread only, since
+// widgets are looked up and live there.
+int PostToBanner(std::uintptr_t window, std::uint32_t message) {
     auto* banner = dynamic_cast<TAdvertisement*>(QWidget::find(static_cast<WId>(window)));
     if (!banner) return 0;
     QCoreApplication::postEvent(banner, new TAdMessageEvent(message));
+    return 1;
+}
+}  // namespace
+
+// The library's way back to its banner: queued, so a handler never runs
+// inside a call into the library. A library may post from a thread of its
+// own: the message then goes to the GUI thread first, where the banner is
+// looked up, and the result says only that it was queued (waiting for the
+// GUI thread could deadlock with a library call it is making).
+extern "C" __attribute__((visibility("default"))) int sentrel_ad_post(std::uintptr_t window,
+                                                                      std::uint32_t message) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return 0;
+    if (QThread::currentThread() == app->thread()) return PostToBanner(window, message);
+    QMetaObject::invokeMethod(
+        app, [window, message] { PostToBanner(window, message); }, Qt::QueuedConnection);
     return 1;
 }
 

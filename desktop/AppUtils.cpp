@@ -89,6 +89,36 @@ void SetWindowPlacement(QWidget* window, const TWindowPlacement& p) {
     }
 }
 
+QRect FitOnScreen(const QRect& client, const QMargins& frame, bool sizeable) {
+    const QRect outer = client.marginsAdded(frame);
+    const QScreen* screen = QGuiApplication::screenAt(outer.center());
+    if (!screen) {
+        int best = 0;
+        for (const QScreen* s : QGuiApplication::screens()) {
+            const QRect common = s->availableGeometry().intersected(outer);
+            if (common.width() * common.height() > best) {
+                best = common.width() * common.height();
+                screen = s;
+            }
+        }
+    }
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return client;
+    const QRect area = screen->availableGeometry();
+    QRect fitted = outer;
+    if (sizeable) {
+        fitted.setWidth(std::min(fitted.width(), area.width()));
+        fitted.setHeight(std::min(fitted.height(), area.height()));
+    }
+    // Right and bottom first, so a window larger than the area keeps its
+    // title bar and left edge on the screen.
+    if (fitted.right() > area.right()) fitted.moveRight(area.right());
+    if (fitted.bottom() > area.bottom()) fitted.moveBottom(area.bottom());
+    if (fitted.left() < area.left()) fitted.moveLeft(area.left());
+    if (fitted.top() < area.top()) fitted.moveTop(area.top());
+    return fitted.marginsRemoved(frame);
+}
+
 QPoint WindowFrameSize(const QWidget* window) {
     const QRect frame = window->frameGeometry(), client = window->geometry();
     return {client.left() - frame.left(), frame.bottom() - client.bottom()};

@@ -8,7 +8,9 @@
 // here owns a window.
 #pragma once
 
+#include <QMargins>
 #include <QPoint>
+#include <QRect>
 #include <functional>
 #include <string>
 
@@ -60,6 +62,11 @@ TWindowPlacement GetWindowPlacement(const QWidget* window);
 void SetWindowPlacement(QWidget* window, const TWindowPlacement& placement);
 // The width of the window's side border and the height of its bottom one.
 QPoint WindowFrameSize(const QWidget* window);
+// A window's inside rectangle moved (and, when sizeable and too large,
+// shrunk) so that with its frame it lies inside the free area of the screen
+// it lands on: the one holding its middle, else the one it overlaps most,
+// else the primary screen. A rectangle already inside comes back as it is.
+QRect FitOnScreen(const QRect& client, const QMargins& frame, bool sizeable);
 
 // ---- Screen ----
 // "(%dx%d)" with the primary screen's width and height in pixels.

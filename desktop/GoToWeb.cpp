@@ -2,12 +2,16 @@
 
 #include <cctype>
 #include <cstring>
+#include <set>
 
 #include "platform/Process.h"
 
 namespace desktop {
 
 namespace {
+
+const char* const kTerminal = "x-terminal-emulator";
+const char* const kOpener = "xdg-open";
 
 bool Unreserved(unsigned char c) {
     return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
@@ -82,10 +86,21 @@ std::optional<std::vector<std::string>> TGoToWeb::SplitBrowserCommand(
 }
 
 bool TGoToWeb::Launch(const std::vector<std::string>& types, const std::string& url) {
-    const auto app = FindBrowserCommand(types);
-    if (!app) return false;
-    const auto argv = SplitBrowserCommand(*app, url);
-    return argv && platform::SpawnDetached(*argv);
+    std::set<std::string> tried;
+    for (const auto& type : types) {
+        const auto app = platform::FindDefaultApplication(type);
+        if (!app || !tried.insert(app->Path).second) continue;
+        auto argv = SplitBrowserCommand(*app, url);
+        if (!argv || argv->empty()) continue;
+        // A program for a terminal (a terminal mail client) gets one, or the
+        // next handler is asked.
+        if (app->Entry.Value("Terminal").value_or("") == "true")
+            argv->insert(argv->begin(), {kTerminal, "-e"});
+        if (platform::SpawnDetached(*argv)) return true;
+    }
+    // A fresh desktop often names no default at all: the freedesktop opener
+    // knows its own ways.
+    return platform::SpawnDetached({kOpener, url});
 }
 
 bool TGoToWeb::LaunchUrl() {

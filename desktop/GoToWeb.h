@@ -5,7 +5,11 @@
 // x-scheme-handler/mailto, then the same chain as LaunchUrl. Its desktop
 // entry's Exec line is split by the desktop-entry quoting rules, its field
 // codes expanded (the page or mailto: URL is always one argument), and the
-// program started directly, detached, never through a shell.
+// program started directly, detached, never through a shell. A handler
+// marked Terminal=true is started in the user's terminal
+// ("x-terminal-emulator -e ..."). When a handler cannot start, the next type's
+// is tried; when none starts (a fresh desktop often names none), the URL goes
+// to "xdg-open".
 //
 // The mail's address and subject are percent-encoded into one
 // "mailto:<address>?subject=<subject>" URL (RFC 6068), so a subject with
@@ -14,9 +18,9 @@
 // BrowserState is kept as a property and given to no one: Linux has no
 // portable way to ask a program for a maximised start.
 //
-// The launchers return true only when the handler's program was executed;
-// false when no handler is found or it could not start, and nothing is
-// shown. GUI thread only; no state is shared between instances.
+// The launchers return true only when a handler's program (or xdg-open) was
+// executed; false when nothing could be started, and nothing is shown. GUI thread only; no state is shared
+// between instances.
 #pragma once
 
 #include <optional>

@@ -346,8 +346,19 @@ void TFormPlacement::ReadPlacementKeys(bool position, bool state) {
                 r.Bottom = r.Top + form_->height();
             }
             // A rectangle with no width, or no height, is no place for a
-            // window: the stored one is ignored.
-            if (r.Right > r.Left && r.Bottom > r.Top) SetWindowPlacement(form_, p);
+            // window: the stored one is ignored. One off the screen (saved
+            // on a larger screen, or at another font size) is brought onto
+            // the screen it lands on.
+            if (r.Right > r.Left && r.Bottom > r.Top) {
+                const QRect frame = form_->frameGeometry(), inside = form_->geometry();
+                const QMargins margins(inside.left() - frame.left(), inside.top() - frame.top(),
+                                       frame.right() - inside.right(), frame.bottom() - inside.bottom());
+                const QRect fitted = FitOnScreen(QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top),
+                                                 margins, IsSizeable());
+                r = {fitted.left(), fitted.top(), fitted.left() + fitted.width(),
+                     fitted.top() + fitted.height()};
+                SetWindowPlacement(form_, p);
+            }
         }
     }
     if (state) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
+#include <QScreen>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -36,6 +37,11 @@ TTovikTrayIcon::TTovikTrayIcon(QObject* owner) : QObject(owner) {
     tray_ = new QSystemTrayIcon(this);
     QObject::connect(tray_, &QSystemTrayIcon::activated, this,
                      [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
+    leftUpTimer_ = new QTimer(this);
+    leftUpTimer_->setSingleShot(true);
+    QObject::connect(leftUpTimer_, &QTimer::timeout, this, [this] {
+        if (wnd_) platform::SendMessage(wnd_, WM_TOOLTRAYICON, 0, WM_LBUTTONUP);
+    });
 }
 
 TTovikTrayIcon::~TTovikTrayIcon() {
@@ -171,15 +177,24 @@ void TTovikTrayIcon::Activated(int reason) {
     switch (reason) {
         case QSystemTrayIcon::Trigger:
             send(WM_LBUTTONDOWN);
-            send(WM_LBUTTONUP);
+            // A release that opens a menu waits to see whether a second
+            // click makes this a double click.
+            if (self && leftMenu_)
+                leftUpTimer_->start(QApplication::doubleClickInterval());
+            else
+                send(WM_LBUTTONUP);
             break;
         case QSystemTrayIcon::Context:
             send(WM_RBUTTONDOWN);
             send(WM_RBUTTONUP);
             break;
         case QSystemTrayIcon::DoubleClick:
+            leftUpTimer_->stop();
             send(WM_LBUTTONDBLCLK);
+            if (!self) break;
+            endingDoubleClick_ = true;
             send(WM_LBUTTONUP);
+            if (self) endingDoubleClick_ = false;
             break;
         case QSystemTrayIcon::MiddleClick:
             send(WM_MBUTTONDOWN);
@@ -205,8 +220,46 @@ platform::LRESULT TTovikTrayIcon::TrayMessageHandler(platform::UINT msg, platfor
     return 0;
 }
 
+QPoint TTovikTrayIcon::MenuPosition(QSize size, QPoint cursor, QRect screen) {
+    // Far enough from the pointer that the menu does not count as opened at
+    // it (which would let the toolkit move it back under the pointer).
+    constexpr int kGap = 4;
+    int x = cursor.x() + kGap;
+    if (x + size.width() > screen.right() + 1) x = std::max(screen.left(), cursor.x() - kGap - size.width());
+    int y = cursor.y() + kGap;
+    if (y + size.height() > screen.bottom() + 1)
+        y = std::max(screen.top(), cursor.y() - kGap - size.height());
+    return {x, y};
+}
+
 void TTovikTrayIcon::PopupAtCursor(QMenu* menu) {
-    menu->popup(QCursor::pos());
+    const QPoint cursor = QCursor::pos();
+    QScreen* screen = QGuiApplication::screenAt(cursor);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(cursor, QSize(1, 1));
+    if (openedMenu_ != menu) {
+        if (openedMenu_) openedMenu_->removeEventFilter(this);
+        openedMenu_ = menu;
+        menu->installEventFilter(this);
+    }
+    menuOpened_.start();
+    menu->popup(MenuPosition(menu->sizeHint(), cursor, area));
+}
+
+bool TTovikTrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            // A click this soon after the menu opened is the rest of the
+            // click that opened it, not a choice.
+            if (watched == openedMenu_ && menuOpened_.isValid() &&
+                menuOpened_.elapsed() < QApplication::doubleClickInterval())
+                return true;
+            break;
+        default: break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TTovikTrayIcon::MouseMoveNotify() {
@@ -229,9 +282,9 @@ void TTovikTrayIcon::ChangeNotify() {
 }
 
 void TTovikTrayIcon::LeftUpNotify() {
-    if (leftMenu_)
-        PopupAtCursor(leftMenu_);
-    else
+    if (leftMenu_) {
+        if (!endingDoubleClick_) PopupAtCursor(leftMenu_);
+    } else
         base::Fire(OnMouseLBtnUp, this);
 }
 

@@ -12,12 +12,20 @@
 // message and a release. The desktop reports no pointer moves and no right
 // double clicks; those notifications are reached only through the messages.
 //
+// Two traps of a tray menu are closed. A left click opens its menu only once
+// the double-click interval has passed without a second click, and a double
+// click cancels that menu, reports the double click and opens nothing (the
+// owner restores its window on it). A menu opens beside the pointer, never
+// under it, and ignores the buttons for the double-click interval after it
+// opened, so the second click of a double click never lands on an item.
+//
 // The owner owns the component; the component owns its icon, its hidden
 // target and its QSystemTrayIcon. The menus are references that empty
 // themselves when the menu is destroyed. GUI thread only. Every event is
 // fired last in its step; a handler may hide or destroy the component.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
@@ -82,6 +90,10 @@ public:
     // The hidden target (0 while hidden) and the desktop's icon.
     platform::HWND Handle() const { return wnd_; }
     QSystemTrayIcon* Tray() const { return tray_; }
+    // Where a menu of size opens for a pointer at cursor on a screen whose
+    // free area is screen: beside the pointer, below and right of it where
+    // it fits, else above or left, so no item lies under the pointer.
+    static QPoint MenuPosition(QSize size, QPoint cursor, QRect screen);
 
 protected:
     virtual void MouseMoveNotify();
@@ -92,6 +104,7 @@ protected:
     virtual void LeftDoubleClickNotify();
     virtual void RightDoubleClickNotify();
     virtual void ChangeNotify();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // What the notification area is told on each add, modify and delete.
@@ -115,7 +128,7 @@ private:
     platform::LRESULT TrayMessageHandler(platform::UINT msg, platform::WPARAM wParam,
                                          platform::LPARAM lParam);
     void Activated(int reason);
-    static void PopupAtCursor(QMenu* menu);
+    void PopupAtCursor(QMenu* menu);
 
     QIcon icon_;
     QPointer<QMenu> rightMenu_;
@@ -127,6 +140,10 @@ private:
     std::string messageTitle_;
     std::string messageText_;
     QTimer* messageTimer_ = nullptr;  // hides the icon shown only for a message
+    QTimer* leftUpTimer_ = nullptr;   // a left click's release, held for a second click
+    bool endingDoubleClick_ = false;  // the release that ends a double click opens no menu
+    QPointer<QMenu> openedMenu_;      // the menu last opened, deaf for a moment
+    QElapsedTimer menuOpened_;
 };
 
 }  // namespace desktop

@@ -59,11 +59,21 @@ void TBramelAutostart::SetAppName(const std::string& name) {
                        {TRunKind::RunOnce, false, false},
                        {TRunKind::RunOnce, true, false}};
     for (Entry& e : entries) e.present = ReadRunEntry(e.kind, e.global);
+    // A user's entry that hides an all-users one moves with it, or the
+    // program would start again for a user who switched it off.
+    bool hidden[] = {platform::IsHiddenRunEntry(TRunKind::Run, appName_),
+                     platform::IsHiddenRunEntry(TRunKind::RunOnce, appName_)};
     for (const Entry& e : entries)
         if (e.present) WriteRunEntry(e.kind, e.global, false);
+    const std::string old = appName_;
     appName_ = name;
     for (const Entry& e : entries)
         if (e.present) WriteRunEntry(e.kind, e.global, true);
+    for (TRunKind kind : {TRunKind::Run, TRunKind::RunOnce}) {
+        if (!hidden[kind == TRunKind::Run ? 0 : 1]) continue;
+        platform::WriteHiddenRunEntry(kind, appName_);
+        platform::WriteRunEntry(kind, false, old, false);
+    }
     autostart();
     StartNextLogon();
 }

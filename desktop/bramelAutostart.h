@@ -35,8 +35,8 @@ public:
 
     const std::string& appName() const { return appName_; }
     // Renames the entries: every existing one (both kinds, both folders)
-    // moves to the new name. The same name in other letter case changes
-    // nothing.
+    // moves to the new name, and so does a user's Hidden=true entry. The same name in other letter case
+    // changes nothing.
     void SetAppName(const std::string& name);
 
     bool autostart();

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "base/SafeFile.h"
 #include "platform/DesktopEntry.h"
@@ -80,29 +81,62 @@ std::string RunEntryText(TRunKind kind, const std::string& executable, const std
     return text;
 }
 
-bool ReadRunEntry(TRunKind kind, bool global, const std::string& name) {
-    const std::string path = RunEntryPath(kind, global, name);
-    if (path.empty()) return false;
+namespace {
+
+// A folder this user can enter (and, for writing, write into): anything else
+// is a store that cannot be opened, which reads and writes as absent
+// instead of failing.
+bool UsableFolder(const std::string& dir, bool write) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return false;
-        throw ERegistryException(Quoted("Failed to get data for '%s'", name));
-    }
-    if (!S_ISREG(st.st_mode)) throw ERegistryException(Quoted("Invalid data type for '%s'", name));
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::access(dir.c_str(), write ? (W_OK | X_OK) : X_OK) == 0;
+}
+
+// The entry's [Desktop Entry] group; nothing when the file has none. The
+// file is known to be a regular file.
+std::optional<TKeyFileGroup> ReadEntryGroup(const std::string& path, const std::string& name) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ERegistryException(Quoted("Failed to get data for '%s'", name));
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) throw ERegistryException(Quoted("Failed to get data for '%s'", name));
     const auto groups = ParseKeyFile(text);
     const TKeyFileGroup* entry = FindGroup(groups, "Desktop Entry");
+    if (!entry) return std::nullopt;
+    return *entry;
+}
+
+}  // namespace
+
+bool ReadRunEntry(TRunKind kind, bool global, const std::string& name) {
+    const std::string path = RunEntryPath(kind, global, name);
+    if (path.empty() || !UsableFolder(AutostartDir(global), false)) return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        throw ERegistryException(Quoted("Failed to get data for '%s'", name));
+    }
+    if (!S_ISREG(st.st_mode)) throw ERegistryException(Quoted("Invalid data type for '%s'", name));
+    const auto entry = ReadEntryGroup(path, name);
     if (!entry) return false;
     if (entry->Value("Hidden").value_or("") == "true") return false;
+    // Switched off in the desktop's own start-up settings.
+    if (entry->Value("X-GNOME-Autostart-enabled").value_or("") == "false") return false;
     return !entry->Value("Exec").value_or("").empty();
+}
+
+bool IsHiddenRunEntry(TRunKind kind, const std::string& name) {
+    const std::string path = RunEntryPath(kind, false, name);
+    if (path.empty() || !UsableFolder(AutostartDir(false), false)) return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const auto entry = ReadEntryGroup(path, name);
+    return entry && entry->Value("Hidden").value_or("") == "true";
 }
 
 bool WriteRunEntry(TRunKind kind, bool global, const std::string& name, bool present) {
     const std::string path = RunEntryPath(kind, global, name);
-    if (path.empty() || !MakeDirs(AutostartDir(global))) return false;
+    if (path.empty() || !MakeDirs(AutostartDir(global)) || !UsableFolder(AutostartDir(global), true))
+        return false;
     if (present) {
         if (!WriteWhole(path, RunEntryText(kind, ExecutablePath(), WorkingDir(), path)))
             throw ERegistryException(Quoted("Failed to set data for '%s'", name));

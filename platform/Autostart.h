@@ -46,14 +46,19 @@ std::string RunEntryPath(TRunKind kind, bool global, const std::string& name);
 std::string RunEntryText(TRunKind kind, const std::string& executable, const std::string& workingDir,
                          const std::string& entryPath);
 
-// True when the entry exists, parses, has a non-empty Exec and is not
-// Hidden=true. A missing folder or file reads false. Raises "Invalid data
-// type for '%s'" when the entry is not a file and "Failed to get data for
-// '%s'" when it cannot be read.
+// True when the entry exists, parses, has a non-empty Exec and is neither
+// Hidden=true nor X-GNOME-Autostart-enabled=false. A missing file, and a
+// folder that is missing or that this user cannot enter, read false.
+// Raises "Invalid data type for '%s'" when the entry is not a file and
+// "Failed to get data for '%s'" when the entry itself cannot be read.
 bool ReadRunEntry(TRunKind kind, bool global, const std::string& name);
+// Whether the current user's entry is one that hides an all-users entry
+// (Hidden=true); raises like ReadRunEntry when it cannot be read.
+bool IsHiddenRunEntry(TRunKind kind, const std::string& name);
 // Writes (present) or removes the entry; the result is present when the
-// folder could be made, false otherwise (nothing written). Raises "Failed
-// to set data for '%s'" when the entry cannot be written or removed.
+// folder could be made and this user can write into it, false otherwise
+// (nothing written). Raises "Failed to set data for '%s'" when the entry
+// cannot be written or removed.
 bool WriteRunEntry(TRunKind kind, bool global, const std::string& name, bool present);
 // Writes the current user's entry as Hidden=true; raises like WriteRunEntry.
 void WriteHiddenRunEntry(TRunKind kind, const std::string& name);

@@ -11,6 +11,8 @@ PACKAGES=(
   nginx-light tinyproxy microsocks dante-server curl openssl time
   prometheus
   xvfb xauth openbox xdotool
+  trayer                # tests only: a tray host on the test desktop
+  dbus-daemon           # tests only: dbus-run-session, a private session bus
   desktop-file-utils appstream man-db groff-base systemd dpkg-dev file
 )
 

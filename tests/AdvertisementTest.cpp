@@ -4,6 +4,7 @@
 // relayed or swallowed, the sidebar banner, and the library staying loaded.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <thread>
 
 #include <QApplication>
 #include <cstdlib>
@@ -128,6 +129,32 @@ TEST(Advertisement, RelaysTheTwoNotificationsAndSwallowsThemWithoutHandlers) {
     EXPECT_TRUE(bare.WndProc(ads::kAdChangeMessage));
     EXPECT_TRUE(bare.WndProc(ads::kClickThroughMessage));
     EXPECT_FALSE(bare.WndProc(ads::kAdChangeMessage + 1));
+}
+
+// A library that posts from a thread of its own: the message reaches the
+// banner through the GUI thread, and one for no banner goes nowhere.
+TEST(Advertisement, APostFromAnotherThreadIsQueuedToTheGuiThread) {
+    Form f(Fake("complete"));
+    f.banner->SetBounds(0, 0, 468, 60);
+    int changes = 0;
+    f.banner->OnAdChange = [&](base::TObject*) { ++changes; };
+    f.banner->Loaded();
+    using TAdPost = int (*)(std::uintptr_t, std::uint32_t);
+    auto post = reinterpret_cast<TAdPost>(dlsym(RTLD_DEFAULT, "sentrel_ad_post"));
+    ASSERT_NE(post, nullptr);
+    const auto window = static_cast<std::uintptr_t>(f.banner->winId());
+    int results[2] = {};
+    std::thread library([&] {
+        results[0] = post(window, ads::kAdChangeMessage);
+        results[1] = post(window + 12345, ads::kAdChangeMessage);
+    });
+    library.join();
+    EXPECT_EQ(results[0], 1);
+    EXPECT_EQ(changes, 0);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(post(window + 12345, ads::kAdChangeMessage), 0) << "on the GUI thread: no such banner";
 }
 
 TEST(Advertisement, ASidebarIsASecondBannerAtTheRightEdge) {

@@ -10,11 +10,13 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
 
 #include <sys/resource.h>
 #include <QEventLoop>
+#include <QKeyEvent>
 
 #include "AppFakes.h"
 #include "ads/Advertisement.h"
@@ -103,6 +105,14 @@ TEST(MainWindow, CheckNowLightsTheLedByThePoolsOutcomeAndViewLogShowsTheFile) {
     EXPECT_EQ(g.form->trayicon->Tip(), "Sentrel: 1 of 2 hosts down");
     EXPECT_EQ(g.form->trayicon->MessageTitle(), "1 host down");
     EXPECT_EQ(g.form->trayicon->MessageText(), "down: Connection refused (Error #10061)");
+    // The house banner is no state: none of the LED's colours in it.
+    const QImage banner = g.form->Banner->grab().toImage();
+    for (QColor state : {QColor(Qt::red), QColor(Qt::green)}) {
+        bool found = false;
+        for (int y = 0; y < banner.height() && !found; ++y)
+            for (int x = 0; x < banner.width() && !found; ++x) found = banner.pixelColor(x, y) == state;
+        EXPECT_FALSE(found) << state.name().toStdString();
+    }
     EXPECT_EQ(g.form->StatusLED->TrueColor(), app::kRed);
     EXPECT_TRUE(g.form->StatusLED->Blink());
     EXPECT_TRUE(g.form->StatusLED->Value());
@@ -164,6 +174,49 @@ TEST(MainWindow, MonitorButtonTogglesCaptionAndActiveLed) {
     g.form->MonitorButton->click();
     EXPECT_EQ(g.form->MonitorButton->text(), "Monitor On");
     EXPECT_FALSE(g.form->activeLED->Value());
+
+    // Return or Enter presses it wherever the focus is, while it is enabled.
+    auto press = [](QWidget* focus, Qt::Key key) {
+        QKeyEvent down(QEvent::KeyPress, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QApplication::sendEvent(focus, &down);
+    };
+    const struct {
+        QWidget* focus;
+        Qt::Key key;
+        bool enabled;
+        const char* caption;
+    } keys[] = {
+        {g.form->lasthost, Qt::Key_Return, true, "Monitor Off"},
+        {g.form->CheckNowButton, Qt::Key_Return, true, "Monitor On"},
+        {g.form->MonitorButton, Qt::Key_Enter, true, "Monitor Off"},
+        {g.form->lasthost, Qt::Key_Enter, false, "Monitor Off"},
+    };
+    for (const auto& k : keys) {
+        g.form->MonitorButton->setEnabled(k.enabled);
+        press(k.focus, k.key);
+        EXPECT_EQ(g.form->MonitorButton->text(), k.caption) << k.focus->objectName().toStdString();
+    }
+    g.form->MonitorButton->setEnabled(true);
+    g.form->MonitorButton->click();
+}
+
+// A status text too long for the line loses its middle, not its end; the
+// whole text is the tooltip. A short one shows whole.
+TEST(MainWindow, StatusLineElidesInTheMiddle) {
+    TheApp();
+    WorkDir dir;
+    Gui g("[main]\r\n");
+    g.form->resize(488, 182);
+    const std::string url = "http://127.0.0.1:18300/a/rather/long/path/to/the/status/page/of/this/server";
+    g.form->Controller().ShowStatus(app::TQzController::CheckingText(url));
+    const QString shown = g.form->StatusShown();
+    EXPECT_TRUE(shown.startsWith("Checking \"http:")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("\" Now")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_EQ(g.form->statusBar()->toolTip().toStdString(), "Checking \"" + url + "\" Now");
+    EXPECT_EQ(g.form->statusBar()->currentMessage().toStdString(), "Checking \"" + url + "\" Now");
+    g.form->Controller().ShowStatus("Now Active");
+    EXPECT_EQ(g.form->StatusShown(), "Now Active");
 }
 
 TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
@@ -183,6 +236,51 @@ TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
     g.form->close();
     EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");
     platform::Application().Reset();
+}
+
+// Cancel, Escape and closing the dialog throw the edits away: the running
+// cycle keeps the saved time, the file is untouched and the next opening
+// shows the old values. The dialog opens at its own size.
+TEST(MainWindow, ConfigurationCancelRestoresEveryField) {
+    TheApp();
+    WorkDir dir;
+    const std::string ini = "[main]\r\nserver1name=up\r\nfrequency=5\r\n";
+    Gui g(ini);
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"Cancel", [&] { g.dialog->CancelButton->click(); }},
+        {"Escape",
+         [&] {
+             QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+             QApplication::sendEvent(g.dialog->frequency, &key);
+         }},
+        {"closing the window", [&] { g.dialog->close(); }},
+    };
+    for (const auto& [what, leave] : ways) {
+        SCOPED_TRACE(what);
+        QSize opened;
+        QTimer::singleShot(0, [&] {
+            opened = g.dialog->size();
+            g.dialog->frequency->setValue(2);
+            g.dialog->serverName[0]->setText("other");
+            g.dialog->active[1]->setChecked(true);
+            g.dialog->AutoStart->setChecked(true);
+            g.dialog->LogName->setText("x.log");
+            leave();
+        });
+        g.form->ConfigurationButton->click();
+        EXPECT_EQ(opened, QSize(488, 452));
+        EXPECT_EQ(g.settings.Frequency(), 5);
+        EXPECT_EQ(g.form->Controller().CycleInterval(), 5000u);
+        EXPECT_EQ(g.settings.ServerName[0], "up");
+        EXPECT_EQ(g.settings.LogName, "status.log");
+        EXPECT_FALSE(g.settings.AutoStart);
+        EXPECT_EQ(g.form->Controller().HostList(), std::vector<std::string>{"up"});
+        EXPECT_EQ(GetFile("sentrel.ini"), ini);
+        // What the next opening shows.
+        EXPECT_EQ(g.dialog->frequency->value(), 5);
+        EXPECT_EQ(g.dialog->serverName[0]->text(), "up");
+        EXPECT_FALSE(g.dialog->active[1]->isChecked());
+    }
 }
 
 // A pasted line break never reaches the settings, and a cycle time typed out
@@ -277,6 +375,19 @@ TEST(MainWindow, BannersHomePageFeedbackAndStartOnBootWork) {
               std::string("1|") + app::kHomePage +
                   "\n1|mailto:feedback@sentrel.example.org?subject=Feedback%20for%20Sentrel\n");
 
+    // Nothing to open them with: the status line says so.
+    {
+        testsupport::FakeXdg::Put(xdg.Root / "config/mimeapps.list", "");
+        const std::string path = std::getenv("PATH");
+        setenv("PATH", (xdg.Root / "no-programs").c_str(), 1);
+        g.form->LoadDalmor->click();
+        EXPECT_EQ(g.form->statusBar()->currentMessage(), "No program to open web pages was found");
+        g.form->Controller().ShowStatus("");
+        g.form->emaildalmor->click();
+        EXPECT_EQ(g.form->statusBar()->currentMessage(), "No program to open web pages was found");
+        setenv("PATH", path.c_str(), 1);
+    }
+
     const auto entry = xdg.Root / "config/autostart/KvoSentrel.desktop";
     for (bool on : {true, false}) {
         QTimer::singleShot(0, [&] {
@@ -319,6 +430,14 @@ TEST(MainWindow, MinimisingShowsTheTrayIconAndRestoringHidesIt) {
     g.form->AppEvents1Restore();
     EXPECT_FALSE(g.form->trayicon->Visible());
     EXPECT_FALSE(g.form->isMinimized());
+    // A double click on the icon restores the window and opens no menu.
+    g.form->showMinimized();
+    g.form->AppEvents1Minimize();
+    for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick})
+        emit g.form->trayicon->Tray()->activated(reason);
+    EXPECT_FALSE(g.form->isMinimized());
+    EXPECT_FALSE(g.form->PopupMenu1->isVisible());
+    EXPECT_FALSE(platform::Application().Terminated());
 }
 
 // The real client inside the window: a check run by a button and one run by

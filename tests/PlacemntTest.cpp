@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
@@ -151,6 +152,48 @@ TEST_F(PlacementTest, StoredPositionsThatAreUsedOrRefused) {
         Window w(designed);
         w.form->show();
         EXPECT_EQ(w.form->geometry(), c.expected) << c.what;
+    }
+}
+
+// A position saved on a larger screen, or at another font size, comes back
+// with the whole window, frame included, on the screen it lands on.
+TEST_F(PlacementTest, PositionOffTheScreenIsBroughtOntoIt) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const std::string ppi = "\r\nPixelsPerInch=" + std::to_string(ScreenPixelsPerInch());
+    auto at = [](int l, int t, int r, int b) {
+        return "NormPos=" + std::to_string(l) + "," + std::to_string(t) + "," + std::to_string(r) + "," +
+               std::to_string(b);
+    };
+    const int right = area.right() + 1, bottom = area.bottom() + 1;
+    struct Case {
+        const char* what;
+        std::string section;
+        QSize size;    // of the inside
+        QPoint frame;  // where the frame's top left lands; x or y -1: the frame ends at the area's edge
+    } cases[] = {
+        {"off at the right and bottom",
+         at(right + 180, bottom + 190, right + 580, bottom + 490),
+         {400, 300},
+         {-1, -1}},
+        {"partly above and left", at(-50, -20, 350, 280), {400, 300}, {area.left(), area.top()}},
+        {"larger than the screen: shrunk to it",
+         at(0, 0, right + 300, bottom + 300),
+         {},
+         {area.left(), area.top()}},
+    };
+    for (const Case& c : cases) {
+        WriteFile("sentrel.ini", "[form]\r\n" + c.section + ppi + "\r\n");
+        Window w(QRect(5, 6, 300, 200));
+        w.form->show();
+        const QRect frame = w.form->frameGeometry();
+        EXPECT_TRUE(area.contains(frame)) << c.what;
+        if (c.size.isValid()) EXPECT_EQ(w.form->size(), c.size) << c.what;
+        EXPECT_EQ(c.frame.x() < 0 ? frame.right() : frame.left(),
+                  c.frame.x() < 0 ? area.right() : c.frame.x())
+            << c.what;
+        EXPECT_EQ(c.frame.y() < 0 ? frame.bottom() : frame.top(),
+                  c.frame.y() < 0 ? area.bottom() : c.frame.y())
+            << c.what;
     }
 }
 

@@ -3,7 +3,10 @@
 // left behind.
 #include <gtest/gtest.h>
 
+#include <QCursor>
+#include <QElapsedTimer>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <memory>
@@ -136,7 +139,8 @@ TEST(TrayIconTest, MenusOpenOnReleaseAndForgetTheirDestroyedMenu) {
     r.seen.clear();
     emit icon.Tray()->activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(r.seen, Seen{"ldown"}) << "the release opens the menu instead";
-    EXPECT_TRUE(menu->isVisible());
+    EXPECT_FALSE(menu->isVisible()) << "not before the double-click interval has passed";
+    EXPECT_TRUE(desktoptest::RunUntil([&] { return menu->isVisible(); }));
     menu->hide();
     emit icon.Tray()->activated(QSystemTrayIcon::Context);
     EXPECT_EQ(r.seen, (Seen{"ldown", "rdown"}));
@@ -150,6 +154,70 @@ TEST(TrayIconTest, MenusOpenOnReleaseAndForgetTheirDestroyedMenu) {
     emit icon.Tray()->activated(QSystemTrayIcon::Trigger);
     emit icon.Tray()->activated(QSystemTrayIcon::Context);
     EXPECT_EQ(r.seen, (Seen{"ldown", "lup", "rdown", "rup"}));
+}
+
+// The second click of a double click never reaches the menu: the double
+// click cancels the menu of the first, and a menu that is open ignores the
+// buttons for the double-click interval.
+TEST(TrayIconTest, DoubleClickOpensNoMenuAndAMenuIgnoresTheClickThatOpenedIt) {
+    App();
+    TTovikTrayIcon icon;
+    Recorder r(icon);
+    QMenu menu;
+    QAction* exit = menu.addAction("E&xit");
+    int exits = 0;
+    QObject::connect(exit, &QAction::triggered, [&] { ++exits; });
+    icon.SetLeftMenu(&menu);
+    icon.SetRightMenu(&menu);
+    icon.SetVisible(true);
+    r.seen.clear();
+    // What a desktop reports of a double click: two presses, then the double click.
+    emit icon.Tray()->activated(QSystemTrayIcon::Trigger);
+    emit icon.Tray()->activated(QSystemTrayIcon::Trigger);
+    emit icon.Tray()->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(r.seen, (Seen{"ldown", "ldown", "ldbl"}));
+    QElapsedTimer waited;
+    waited.start();
+    desktoptest::RunUntil([&] { return waited.elapsed() > 2 * QApplication::doubleClickInterval(); });
+    EXPECT_FALSE(menu.isVisible());
+
+    // A long interval, so a busy machine cannot make the click below late.
+    const int interval = QApplication::doubleClickInterval();
+    QApplication::setDoubleClickInterval(60000);
+    QCursor::setPos(200, 200);
+    emit icon.Tray()->activated(QSystemTrayIcon::Context);
+    ASSERT_TRUE(menu.isVisible());
+    EXPECT_FALSE(menu.geometry().contains(QCursor::pos()));
+    const QPoint onExit = menu.actionGeometry(exit).center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent click(type, onExit, menu.mapToGlobal(onExit), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(&menu, &click);
+    }
+    EXPECT_EQ(exits, 0);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+    QApplication::setDoubleClickInterval(interval);
+}
+
+TEST(TrayIconTest, MenuOpensBesideThePointerNeverUnderIt) {
+    const QRect screen(0, 0, 1024, 768);
+    const QSize menu(100, 60);
+    const struct {
+        QPoint cursor;
+        QPoint at;
+    } cases[] = {
+        {{10, 10}, {14, 14}},       // room below and right
+        {{1020, 760}, {916, 696}},  // a tray in the bottom right corner: above and left
+        {{10, 760}, {14, 696}},     // a bottom panel: above
+        {{1020, 10}, {916, 14}},    // a top panel at the right: left
+    };
+    for (const auto& c : cases) {
+        const QPoint at = TTovikTrayIcon::MenuPosition(menu, c.cursor, screen);
+        EXPECT_EQ(at, c.at) << c.cursor.x() << "," << c.cursor.y();
+        EXPECT_FALSE(QRect(at, menu).contains(c.cursor));
+        EXPECT_TRUE(screen.contains(QRect(at, menu)));
+    }
 }
 
 TEST(TrayIconTest, HandlerThatHidesOrDestroysTheIcon) {

@@ -1,7 +1,8 @@
 // Start at log-on on XDG autostart entries in a fake home: what counts as an
 // entry, the first write of a run keeping an entry, renaming, the
-// all-users switch, the Hidden entry over an all-users one, the entry's
-// text, and a failed write raising.
+// all-users switch, the Hidden entry over an all-users one (and its move on
+// a rename), the entry's text, a folder that cannot be entered, and a
+// failed write raising.
 #include <gtest/gtest.h>
 
 #include "desktop/bramelAutostart.h"
@@ -37,6 +38,10 @@ TEST_F(Fixture, AnEntryCountsOnlyWithAnExecLineAndNotHidden) {
         {"empty file", "", false},
         {"no desktop entry group", "Exec=/bin/sentrel\n", false},
         {"hidden", Entry("/bin/sentrel") + "Hidden=true\n", false},
+        {"switched off in the desktop's settings",
+         Entry("/bin/sentrel") + "X-GNOME-Autostart-enabled=false\n", false},
+        {"switched on in the desktop's settings", Entry("/bin/sentrel") + "X-GNOME-Autostart-enabled=true\n",
+         true},
     };
     TBramelAutostart a;
     a.SetAppName("KvoSentrel");
@@ -151,4 +156,40 @@ TEST_F(Fixture, AFailedWriteRaisesInsteadOfReadingFalse) {
     } catch (const platform::ERegistryException& e) {
         EXPECT_STREQ(e.what(), "Failed to set data for 'KvoSentrel'");
     }
+}
+
+// A folder that cannot be entered is a store that cannot be opened: it reads
+// as no entry, silently. An entry file that cannot be read still fails.
+TEST_F(Fixture, AFolderThatCannotBeEnteredReadsAsNoEntry) {
+    TBramelAutostart a;
+    a.SetAppName("KvoSentrel");
+    fs::create_directories(home.parent_path());
+    fs::create_symlink("autostart", home);  // a loop: no user can enter it
+    EXPECT_FALSE(a.autostart());
+    EXPECT_FALSE(a.StartNextLogon());
+    a.SetAutostart(true);
+    EXPECT_FALSE(a.autostart());
+    fs::remove(home);
+    fs::create_directories(home);
+    fs::create_symlink("KvoSentrel.desktop", home / "KvoSentrel.desktop");
+    try {
+        a.autostart();
+        ADD_FAILURE() << "no exception";
+    } catch (const platform::ERegistryException& e) {
+        EXPECT_STREQ(e.what(), "Failed to get data for 'KvoSentrel'");
+    }
+}
+
+// A user who switched off an all-users entry stays switched off when the
+// entries are renamed.
+TEST_F(Fixture, RenamingMovesTheUsersHiddenEntryToo) {
+    FakeXdg::Put(all / "Old.desktop", Entry("/bin/sentrel"));
+    FakeXdg::Put(home / "Old.desktop", "[Desktop Entry]\nType=Application\nName=Sentrel\nHidden=true\n");
+    TBramelAutostart a;
+    a.SetAppName("Old");
+    a.SetAppName("New");
+    EXPECT_TRUE(fs::exists(all / "New.desktop"));
+    EXPECT_FALSE(fs::exists(home / "Old.desktop"));
+    EXPECT_NE(FakeXdg::Get(home / "New.desktop").find("Hidden=true\n"), std::string::npos);
+    EXPECT_FALSE(a.autostart());
 }

@@ -83,10 +83,14 @@ int RunHeadless(const CommandLine& cl) {
     // that fails (a log it cannot write, a cycle time the timer cannot hold)
     // and monitoring that stops by itself end the run with status 1, the
     // reason already on stderr.
+    // A run without a window exists to monitor: monitoring goes on at start
+    // whatever "Start check on load" says, with the lines the Monitor button
+    // writes.
     int status = 0;
     bool started = false;
     platform::Application().Guard([&] {
         controller.FormShow();
+        if (!controller.Monitoring()) controller.MonitorButtonClick();
         started = true;
     });
     if (!started) {
@@ -97,14 +101,18 @@ int RunHeadless(const CommandLine& cl) {
             // The failure that ended the start is the one reported.
         }
     }
-    const bool monitoring = controller.Monitoring();
+    // The first pass runs at once, as a tick runs it (a service reports and
+    // serves metrics from its start, not one cycle later); the next ones come
+    // a cycle apart.
+    if (started && !platform::Application().Terminated())
+        platform::Application().Guard([&] { controller.LoopTimerTimer(); });
     while (started && !platform::Application().Terminated()) {
-        platform::Application().HandleMessage();
-        if (monitoring && !controller.Monitoring() && !platform::Application().Terminated()) {
+        if (!controller.Monitoring()) {
             status = 1;
             platform::Application().Guard([&] { controller.FormClose(); });
             break;
         }
+        platform::Application().HandleMessage();
     }
     platform::OnTerminationSignal(nullptr);
     controller.FormDestroy();

@@ -3,7 +3,9 @@
 // line on stdout; no Qt is involved.
 //
 //   RunHeadless: runs as the window would, from sentrel.ini in the working
-//   directory, until SIGTERM or SIGINT, which end it as closing the window
+//   directory, except that monitoring goes on at start whatever
+//   "Start check on load" says and the first pass runs at once, until
+//   SIGTERM or SIGINT, which end it as closing the window
 //   does ("Finished logging connectivity"). A start that fails or
 //   monitoring that stops by itself ends it with status 1 and the error on
 //   stderr; a run that ends by a signal returns 0. When a pass's outcome

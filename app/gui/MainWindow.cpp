@@ -5,21 +5,25 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOption>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include "ads/Advertisement.h"
 #include "app/core/About.h"
 #include "app/core/ViewLog.h"
+#include "app/gui/DesktopNotifier.h"
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
 #include "base/Exception.h"
@@ -60,7 +64,52 @@ QIcon EnvelopeGlyph(const QPalette& pal) {
     p.drawLine(14, 3, 8, 9);
     return QIcon(pix);
 }
+// The status bar: its one text panel elides a long text in the middle, so
+// both the start of a URL and the end of the line stay readable beside the
+// two speed buttons; the whole text is its tooltip.
+class TStatusBar : public QStatusBar {
+public:
+    using QStatusBar::QStatusBar;
+    // The text as the panel shows it.
+    QString ShownText() const {
+        return fontMetrics().elidedText(currentMessage(), Qt::ElideMiddle, MessageRect().width());
+    }
+    void AddPermanent(QWidget* widget) {
+        permanent_.push_back(widget);
+        addPermanentWidget(widget);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QStyleOption opt;
+        opt.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_PanelStatusBar, &opt, &p, this);
+        for (QWidget* w : permanent_) {
+            if (!w || !w->isVisible()) continue;
+            opt.rect = w->geometry().adjusted(-1, -1, 1, 1);
+            style()->drawPrimitive(QStyle::PE_FrameStatusBarItem, &opt, &p, w);
+        }
+        if (currentMessage().isEmpty()) return;
+        p.setPen(palette().windowText().color());
+        p.drawText(MessageRect(), Qt::AlignLeading | Qt::AlignVCenter | Qt::TextSingleLine, ShownText());
+    }
+
+private:
+    // From the left edge to the first widget on the right.
+    QRect MessageRect() const {
+        int right = width() - 2;
+        for (QWidget* w : permanent_)
+            if (w && w->isVisible()) right = std::min(right, w->x() - 4);
+        return QRect(6, 0, std::max(0, right - 6), height());
+    }
+    std::vector<QPointer<QWidget>> permanent_;
+};
 }  // namespace
+
+QString Tqzform::StatusShown() const {
+    return static_cast<const TStatusBar*>(statusBar())->ShownText();
+}
 
 Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     : QMainWindow(parent), settings_(settings) {
@@ -143,12 +192,13 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     state->addWidget(lasthost, 1);
     top->addLayout(state);
     setCentralWidget(central);
+    setStatusBar(new TStatusBar(this));
     statusBar()->setObjectName("StatusBar");
     statusBar()->setSizeGripEnabled(false);
     // The two speed buttons sit at the right end of the status bar, so the
     // "Last Host:" field keeps the width of the window.
-    statusBar()->addPermanentWidget(LoadDalmor);
-    statusBar()->addPermanentWidget(emaildalmor);
+    static_cast<TStatusBar*>(statusBar())->AddPermanent(LoadDalmor);
+    static_cast<TStatusBar*>(statusBar())->AddPermanent(emaildalmor);
 
     PopupMenu1 = new QMenu(this);
     Exit1 = PopupMenu1->addAction("E&xit");
@@ -163,6 +213,10 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     trayicon->SetLeftMenu(PopupMenu1);
     trayicon->SetRightMenu(PopupMenu1);
     trayicon->SetTip(PoolSummary(nullptr));
+    // A double click on the icon brings the window back, as in every tray
+    // program; the icon keeps the menu from opening for it.
+    trayicon->OnMouseLBtnDblClk = [this](base::TObject*) { Run([this] { Maximize1Click(); }); };
+    Notifier = new TDesktopNotifier(this);
     AppEvents1 = new desktop::TAppEvents(this);
     AppEvents1->OnMinimize = [this](base::TObject*) { Run([this] { AppEvents1Minimize(); }); };
     AppEvents1->OnRestore = [this](base::TObject*) { Run([this] { AppEvents1Restore(); }); };
@@ -218,6 +272,7 @@ void Tqzform::SetServerDialog(TServerFormDialog* dialog) {
 
 void Tqzform::SetStatusText(const std::string& text) {
     statusBar()->showMessage(Latin1(text));
+    statusBar()->setToolTip(Latin1(text));
 }
 void Tqzform::SetLastHost(const std::string& host) {
     lasthost->setText(Latin1(host));
@@ -258,8 +313,13 @@ void Tqzform::SetStateIcon(const QIcon& icon) {
 void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) {
     SetStateIcon(pass.Passed ? greenIcon_ : redIcon_);
     trayicon->SetTip(PoolSummary(&pass));
-    if (change.Changed)
-        trayicon->ShowMessage(change.Title, change.Text(), !pass.Passed || pass.WarnedCount() > 0);
+    if (!change.Changed) return;
+    const bool warning = !pass.Passed || pass.WarnedCount() > 0;
+    QPointer<desktop::TTovikTrayIcon> tray(trayicon);
+    Notifier->Notify(Latin1(change.Title), Latin1(change.Text()), !pass.Passed,
+                     [tray, title = change.Title, text = change.Text(), warning] {
+                         if (tray) tray->ShowMessage(title, text, warning);
+                     });
 }
 
 void Tqzform::ShowLogFailure(const std::string& error) {
@@ -296,12 +356,15 @@ void Tqzform::Exit1Click() {
     platform::Application().Terminate();
 }
 
+// What the status line says when neither a handler nor xdg-open could start.
+static const char* const kNoBrowser = "No program to open web pages was found";
+
 void Tqzform::LoadDalmorClick() {
-    Web->LaunchUrl();
+    if (!Web->LaunchUrl()) SetStatusText(kNoBrowser);
 }
 
 void Tqzform::emaildalmorClick() {
-    Web->LaunchMail();
+    if (!Web->LaunchMail()) SetStatusText(kNoBrowser);
 }
 
 void Tqzform::ApplyStartOnBoot(bool on) {
@@ -324,6 +387,18 @@ void Tqzform::showEvent(QShowEvent* event) {
     if (shown_) return;
     shown_ = true;
     Run([this] { controller_->FormShow(); });
+}
+
+void Tqzform::keyPressEvent(QKeyEvent* event) {
+    // The Monitor button is the window's default button: Return or Enter
+    // that no control took presses it, wherever the focus is.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (MonitorButton->isEnabled()) MonitorButton->click();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void Tqzform::closeEvent(QCloseEvent* event) {

@@ -44,6 +44,7 @@ namespace app {
 
 class TServerFormDialog;
 class TLogView;
+class TDesktopNotifier;
 
 class Tqzform : public QMainWindow, public MainView {
     Q_OBJECT
@@ -68,13 +69,19 @@ public:
     void SetActiveLed(bool lit) override;
     // The window's and the tray's icon follow the pool (unlit before the
     // first pass, green while the last pass passed, red while it failed),
-    // the tray's tip says it in words, and a change is notified.
+    // the tray's tip says it in words, and a change is notified: as a
+    // desktop notification, or as the tray's balloon where no notification
+    // service answers.
     void ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) override;
     // A box that does not stop the window (the passes go on behind it); it
     // closes by itself once a line could be written again.
     void ShowLogFailure(const std::string& error) override;
     void LogWritten() override;
     QMessageBox* LogFailureBox() const { return logFailureBox_; }
+
+    // The status line as it is drawn: a text too long for it loses its
+    // middle; the whole text is the status bar's tooltip.
+    QString StatusShown() const;
 
     // Handlers of the window's own commands.
     void ConfigurationButtonClick();
@@ -105,12 +112,14 @@ public:
     desktop::TAppEvents* AppEvents1 = nullptr;
     desktop::TFormPlacement* FormPlacement1 = nullptr;
     ads::TAdvertisement* Banner = nullptr;
+    TDesktopNotifier* Notifier = nullptr;
     std::unique_ptr<desktop::TBramelAutostart> Autostart;
     std::unique_ptr<desktop::TGoToWeb> Web;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Run(const std::function<void()>& handler);

@@ -92,11 +92,16 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
     setWindowTitle("Server Pool");
     resize(488, 452);
 
+    // Tight margins and rows, so the whole dialog fits its size of 488 x 452
+    // with the default font.
     auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(8, 6, 8, 6);
+    top->setSpacing(4);
     Banner = MakeBanner(this, "Banner", 468);
     top->addWidget(Banner, 0, Qt::AlignHCenter);
 
     auto* grid = new QGridLayout();
+    grid->setVerticalSpacing(1);
     for (int i = 0; i < TServerForm::kRows; ++i) {
         if (i == 0) grid->addWidget(new QLabel("Server Pool", this), 0, 0);
         serverName[i] = new QLineEdit(this);
@@ -110,6 +115,7 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
     top->addLayout(grid);
 
     auto* options = new QGridLayout();
+    options->setVerticalSpacing(1);
     frequency = new TCycleTimeField(this);
     frequency->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     frequency->setObjectName("frequency");
@@ -184,8 +190,13 @@ void TServerFormDialog::StoreToModel() {
 bool TServerFormDialog::Execute() {
     LoadFromModel();
     OkButton->setFocus();
-    bool ok = exec() == QDialog::Accepted;
-    StoreToModel();
+    // Only OK takes the edits; Cancel, Escape and closing the window throw
+    // them away, and the fields show the settings in use again.
+    const bool ok = exec() == QDialog::Accepted;
+    if (ok)
+        StoreToModel();
+    else
+        LoadFromModel();
     return ok;
 }
 

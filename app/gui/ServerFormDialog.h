@@ -1,9 +1,10 @@
 // The "Server Pool" dialog: ten host rows with their "Active" boxes, the
 // cycle time, the log name and the two start options, bound to the settings
 // model. The model's fields are the live settings; the dialog copies them in
-// when it opens and back out when it closes, whichever button closed it, so
-// an edit made before Cancel stays in use (as the settings dialog always
-// behaved). Owned by start-up, hidden between uses, modal while shown.
+// when it opens and back out only when OK closes it: Cancel, Escape and
+// closing the window leave the settings in use untouched and the next
+// opening shows them. Owned by start-up, hidden between uses, modal while
+// shown.
 #pragma once
 
 #include <QDialog>
