@@ -212,6 +212,16 @@ void TProbeHandler::Ended(Probe& p, bool failed) {
     r.Redirects = p.Client->LastRedirects();
     r.BodyBytes = p.Body.Size();
     r.CertExpiry = p.Client->LastCertificateExpiry();
+    if (const net::TPhaseTimes* t = p.Client->LastPhases(); t && t->Hops > 0) {
+        // The blackbox exporter's phase names; a proxy's tunnel answer is
+        // part of connecting, as in the pool's own metrics.
+        using P = net::TPhaseTimes;
+        r.Phases = {{"resolve", t->Seconds[P::Lookup]},
+                    {"connect", t->Seconds[P::Connect] + t->Seconds[P::Proxy]},
+                    {"tls", t->Seconds[P::Tls]},
+                    {"processing", t->Seconds[P::FirstByte]},
+                    {"transfer", t->Seconds[P::Transfer]}};
+    }
     // Its client is free for the next check; the probe itself is freed from
     // a message of ours, as its timer or its client may be what called.
     idle_.push_back(std::move(p.Client));

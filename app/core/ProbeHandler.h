@@ -46,7 +46,7 @@ struct TProbeResult {
     std::int64_t BodyBytes = 0;   // the body as received
     std::int64_t CertExpiry = 0;  // seconds since the epoch; 0 when no hop was https
     // Where the time went (probe_http_duration_seconds{phase=...}), phase
-    // name and seconds, once the client records its phases; empty until then.
+    // name and seconds; empty when no request was made.
     std::vector<std::pair<std::string, double>> Phases;
 };
 std::string ProbeText(const TProbeResult& result);
