@@ -66,13 +66,18 @@ using FdCallback = std::function<void(std::uint32_t events)>;
 bool WatchFd(int fd, std::uint32_t events, FdCallback callback);
 bool ModifyFd(int fd, std::uint32_t events);
 void UnwatchFd(int fd);
+// The descriptor is about to be closed: its watch goes without a call to
+// epoll, which drops a closed descriptor by itself. Only for a descriptor no
+// other process or duplicate holds open.
+void ForgetFd(int fd);
 
 // Dispatches everything that is due now (ready descriptors, expired timers,
 // posted messages) without blocking; returns true when anything ran. A quit
 // message is consumed and noted (QuitPosted()).
 bool ProcessMessages();
 // Blocks until something is due (or timeoutMs passes, -1 for no limit).
-// Dispatches nothing.
+// Dispatches nothing: what it found is dispatched by the next
+// ProcessMessages.
 void WaitMessage(int timeoutMs = -1);
 // The loop's own drain, as a worker thread would use it: like
 // ProcessMessages, with the quit message recorded in QuitSeen().
@@ -87,11 +92,16 @@ int Fd();
 
 // Number of live targets, timers and watches: tests use it to prove that a
 // component released everything it made.
+// The last two count calls made so far, for tests of what the loop costs:
+// changes of watched descriptors in epoll, and writes of the wake-up
+// eventfd.
 struct LoopCounts {
     int targets = 0;
     int timers = 0;
     int watches = 0;
     int queued = 0;
+    long watchChanges = 0;
+    long wakes = 0;
 };
 LoopCounts Counts();
 
