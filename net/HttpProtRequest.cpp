@@ -1,0 +1,214 @@
+// The client's request: starting one, addressing its target, sending the
+// request line, the header and the post data.
+#include "net/HttpProt.h"
+
+#include <cstring>
+#include <limits>
+
+#include "base/Strings.h"
+#include "net/HttpLocation.h"
+#include "net/HttpProtInternal.h"
+#include "net/Url.h"
+#include "net/WSocket.h"
+#include "platform/SocketErrors.h"
+
+namespace net {
+
+void THttpCli::StartRequest(THttpRequest kind) {
+    if (state_ != hsIdle) throw EHttpException("HTTP component is busy", 1);
+    if (kind == rqPost && PostStream == nullptr)
+        throw EHttpException("HTTP component has nothing to post", 2);
+
+    ++serial_;
+    // A long header from an earlier host gives its memory back.
+    if (responseHeaderLines_.capacity() > 256) std::vector<std::string>().swap(responseHeaderLines_);
+    responseHeaderLines_.clear();
+    authenticateChallenges_.clear();
+    requestKind_ = kind;
+    lastRequestError_ = 0;
+    failureCode_ = 0;
+    redirectCount_ = 0;
+    phase_ = phLookup;
+    SetState(hsStarting);
+    if (state_ != hsStarting) return;  // a state-change handler aborted it
+
+    documentName_.clear();
+    statusCode_ = 0;
+    receivedCount_ = 0;
+    sentCount_ = 0;
+    headerLineCount_ = 0;
+    headerBytes_ = 0;
+    bodyLeft_ = -1;
+    bodyChunkCount_ = 0;
+    lineBuffer_.Clear();  // bytes left from an earlier connection are dropped
+    contentLength_ = -1;
+    contentType_.clear();
+    sendingPostData_ = false;
+    location_.clear();
+    target_.EffectiveUrl = URL;
+
+    // Credentials a URL brought belong to that URL: the next URL starts
+    // without them.
+    if (!urlUsername_.empty() && Username == urlUsername_ && Password == urlPassword_) {
+        Username.clear();
+        Password.clear();
+    }
+    urlUsername_.clear();
+    urlPassword_.clear();
+    if (Proxy.empty())
+        AddressDirect();
+    else
+        AddressThroughProxy();
+    if (target_.RequestPath.empty()) target_.RequestPath = "/";
+    authOrigin_ = TargetOrigin(target_, !Proxy.empty());
+    documentName_ = DocumentNameFromPath(documentName_);
+
+    if (Timeout > 0) {
+        long long ms = static_cast<long long>(Timeout) * 1000;
+        if (ms > std::numeric_limits<std::int32_t>::max()) ms = std::numeric_limits<std::int32_t>::max();
+        platform::SetTimer(window_, kTimeoutTimer, static_cast<platform::UINT>(ms));
+    }
+    StartLookup();
+}
+
+void THttpCli::TakeUrlCredentials(const TUrlParts& u) {
+    if (!u.User.empty()) Username = u.User;
+    if (!u.Password.empty()) Password = u.Password;
+    if (!u.User.empty() || !u.Password.empty()) {
+        urlUsername_ = Username;
+        urlPassword_ = Password;
+    }
+}
+
+void THttpCli::AddressDirect() {
+    TUrlParts u = SplitUrl(URL);
+    target_.HostName = u.Host;
+    target_.RequestPath = u.Path;
+    documentName_ = u.Path;
+    TakeUrlCredentials(u);
+    target_.Host = u.Host;
+    target_.Port = u.Port.empty() ? DefaultPortForProtocol(u.Protocol) : u.Port;
+    target_.Protocol = u.Protocol;
+}
+
+void THttpCli::AddressThroughProxy() {
+    TUrlParts u = SplitUrl(URL);
+    target_.HostName = u.Host;
+    documentName_ = u.Path;
+    TakeUrlCredentials(u);
+    target_.RequestPath = AbsoluteTarget(u.Protocol, u.Host, u.Port, u.Path);
+    TUrlParts p = SplitUrl(Proxy);
+    target_.Host = p.Host;
+    target_.Port = p.Port.empty() ? ProxyPort : p.Port;
+    target_.Protocol = u.Protocol;
+}
+
+void THttpCli::ChannelReady() {
+    // The connection carries HTTP now (for https, once TLS is up).
+    NotifySessionConnected();
+    if (state_ != hsConnected) return;
+    phase_ = phHeader;
+    SetState(hsReceivingHeader);
+    if (state_ != hsReceivingHeader) return;
+    try {
+        switch (requestKind_) {
+            case rqGet: SendRequest("GET"); break;
+            case rqHead: SendRequest("HEAD"); break;
+            case rqPost:
+                SendRequest("POST");
+                if (state_ != hsReceivingHeader) return;
+                NotifySendBegin();
+                sendingPostData_ = true;
+                DataSent(0);
+                break;
+            case rqNone: break;
+        }
+    } catch (const ESocketException& e) {
+        // The request could not be sent: the host did not get it, so the
+        // request fails with the socket's text and code.
+        FailRequest(e.what(), socket_->LastError(), 0);
+    } catch (const std::exception& e) {
+        // The caller's post stream failed; its code is no socket's.
+        FailRequest(e.what(), httperrStreamFailed, 0);
+    }
+}
+
+void THttpCli::SendRequest(const std::string& method) {
+    requestBuffer_.clear();
+    NotifyRequestHeaderBegin();
+    const bool post = method == "POST";
+    // Inside a proxy's tunnel the request goes to the server itself: the
+    // target in origin form, and the proxy's credentials stay with the proxy.
+    const bool tunnelled = tlsUp_ && !Proxy.empty();
+    SendHeaderLine(method + " " + (tunnelled ? tunnelPath_ : target_.RequestPath) + " HTTP/1.0");
+    if (!Sender.empty()) SendHeaderLine("From: " + Sender);
+    if (!Accept.empty()) SendHeaderLine("Accept: " + Accept);
+    if (!Reference.empty()) SendHeaderLine("Referer: " + Reference);
+    if (post && !ContentTypePost.empty()) SendHeaderLine("Content-Type: " + ContentTypePost);
+    if (!Agent.empty()) SendHeaderLine("User-Agent: " + Agent);
+    SendHeaderLine("Host: " + HostHeader());
+    if (NoCache) SendHeaderLine("Pragma: no-cache");
+    if (post) SendHeaderLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
+    if (ModifiedSince != 0.0) SendHeaderLine("If-Modified-Since: " + Rfc1123Date(ModifiedSince) + " GMT");
+    // Credentials go only to the origin the request started at.
+    if (!Username.empty() && TargetOrigin(target_, !Proxy.empty()) == authOrigin_)
+        SendHeaderLine("Authorization: Basic " + Base64Encode(Username + ":" + Password));
+    if (!Proxy.empty() && !ProxyUsername.empty() && !tunnelled)
+        SendHeaderLine("Proxy-Authorization: Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
+    if (!Cookie.empty()) SendHeaderLine("Cookie: " + Cookie);
+    if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
+        SendHeaderLine("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+        ContentRangeBegin.clear();
+        ContentRangeEnd.clear();
+    }
+    acceptRanges_.clear();
+    NotifyRequestHeaderEnd();
+    SendHeaderLine("");
+    Transmit(requestBuffer_.data(), static_cast<int>(requestBuffer_.size()));
+    requestBuffer_.clear();
+}
+
+std::string THttpCli::HostHeader() const {
+    // The port goes with the name unless it is the protocol's default.
+    std::string protocol = target_.Protocol;
+    std::string port = target_.Port;
+    if (!Proxy.empty()) {
+        TUrlParts u = SplitUrl(target_.RequestPath);
+        protocol = u.Protocol;
+        port = u.Port;
+    }
+    if (port.empty() || port == DefaultPortForProtocol(protocol)) return target_.HostName;
+    return target_.HostName + ":" + port;
+}
+
+void THttpCli::SendHeaderLine(const std::string& s) {
+    Fire(OnCommand, this, s);
+    requestBuffer_ += s;
+    requestBuffer_ += "\r\n";
+}
+
+void THttpCli::DataSent(std::uint16_t) {
+    if (!sendingPostData_) return;
+    std::int64_t n = 0;
+    try {
+        n = PostStream ? PostStream->Read(sendBuffer_, sizeof sendBuffer_) : 0;
+    } catch (const std::exception& e) {
+        // Post data that cannot be read fails the request: the server would
+        // wait for the rest of a body that never comes.
+        sendingPostData_ = false;
+        FailRequest(e.what(), httperrStreamFailed, 0);
+        return;
+    }
+    if (n <= 0) {
+        sendingPostData_ = false;
+        NotifySendEnd();
+        return;
+    }
+    sentCount_ =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
+    NotifySendData(sendBuffer_, static_cast<int>(n));
+    if (!sendingPostData_) return;
+    Transmit(sendBuffer_, static_cast<int>(n));
+}
+
+}  // namespace net
