@@ -370,7 +370,7 @@ private:
     std::string requestBuffer_;
     THttpLineBuffer lineBuffer_;
     std::unique_ptr<char[]> bodyBuffer_;  // body reads go here, in big pieces
-    char sendBuffer_[8193] = {};
+    std::unique_ptr<char[]> sendBuffer_;  // post data, taken at its first piece
 
     std::string acceptRanges_;
     bool multiThreaded_ = false;
