@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -138,11 +139,11 @@ public:
         int fd = FindTimer(wnd, id);
         if (fd < 0) return false;
         Timer& t = timers_[fd];
-        if (t.armed) {
-            itimerspec never{};
-            timerfd_settime(fd, 0, &never, nullptr);  // also drops an expiry not yet read
-            t.armed = false;
-        }
+        // The kernel's timer is left running: the next SetTimer re-arms it
+        // anyway (a time limit per request is stopped and armed again for
+        // every request), and an expiry that comes first, read or not yet,
+        // is dropped and ends it then.
+        t.armed = false;
         return true;
     }
 
@@ -218,6 +219,11 @@ public:
                 if (it == timers_.end() || (it->second.gen & 0x3FFFFFFF) != gen) continue;
                 std::uint64_t expiries;
                 if (::read(fd, &expiries, sizeof expiries) != sizeof expiries) continue;
+                if (!it->second.armed) {  // stopped since it was armed
+                    itimerspec never{};
+                    timerfd_settime(fd, 0, &never, nullptr);
+                    continue;
+                }
                 Timer t = it->second;
                 did = true;
                 Send(t.wnd, WM_TIMER, t.id, 0);
@@ -259,6 +265,9 @@ public:
     void Wait(int timeoutMs) {
         if (!queue_.empty() || stashed_ > 0) return;
         SyncAll();
+        // What handlers printed shows before the loop sleeps, in one write
+        // instead of one per line.
+        if (timeoutMs != 0) std::fflush(stdout);
         int n;
         while ((n = epoll_wait(epoll_, stash_, kMaxEvents, timeoutMs)) < 0 && errno == EINTR) {
         }

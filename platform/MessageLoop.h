@@ -55,7 +55,8 @@ bool KillTimer(HWND wnd, WPARAM id);
 // Stops timer id of wnd but keeps it: the next SetTimer of that id re-arms
 // it with one call instead of making a new one. For a timer armed and
 // stopped again and again (a time limit per request); KillTimer or freeing
-// the target releases it.
+// the target releases it. Stopping costs no call: a stopped timer that is
+// not re-armed wakes the loop once more at its expiry, which is dropped.
 bool StopTimer(HWND wnd, WPARAM id);
 
 // File descriptor readiness. events and the callback's argument are epoll
@@ -77,7 +78,7 @@ void ForgetFd(int fd);
 bool ProcessMessages();
 // Blocks until something is due (or timeoutMs passes, -1 for no limit).
 // Dispatches nothing: what it found is dispatched by the next
-// ProcessMessages.
+// ProcessMessages. Flushes standard output before it sleeps.
 void WaitMessage(int timeoutMs = -1);
 // The loop's own drain, as a worker thread would use it: like
 // ProcessMessages, with the quit message recorded in QuitSeen().
