@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -39,7 +40,14 @@ struct Timer {
     HWND wnd;
     WPARAM id;
     std::uint32_t gen;
-    bool armed = true;
+    bool armed = true;    // expiries are dispatched
+    bool running = true;  // the kernel's timer is set (a stopped one may still run)
+};
+
+// A released timer's descriptor, kept disarmed in epoll for the next timer.
+struct Spare {
+    int fd;
+    std::uint32_t gen;
 };
 
 struct Watch {
@@ -77,13 +85,10 @@ public:
     void Deallocate(HWND wnd) {
         if (targets_.erase(wnd) == 0) return;
         for (auto it = timers_.begin(); it != timers_.end();) {
-            if (it->second.wnd == wnd) {
-                epoll_ctl(epoll_, EPOLL_CTL_DEL, it->first, nullptr);
-                ::close(it->first);
-                it = timers_.erase(it);
-            } else {
+            if (it->second.wnd == wnd)
+                it = Release(it);
+            else
                 ++it;
-            }
         }
         std::erase_if(queue_, [wnd](const Message& m) { return m.wnd == wnd; });
     }
@@ -113,6 +118,12 @@ public:
             if (fd >= 0) KillTimer(wnd, id);
             return false;
         }
+        if (fd < 0 && !spare_.empty()) {
+            Spare spare = spare_.back();
+            spare_.pop_back();
+            fd = spare.fd;
+            timers_[fd] = Timer{wnd, id, spare.gen};
+        }
         if (fd < 0) {
             fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
             if (fd < 0) return false;
@@ -127,6 +138,7 @@ public:
             timers_[fd] = Timer{wnd, id, gen};
         }
         timers_[fd].armed = true;
+        timers_[fd].running = true;
         itimerspec when{};
         when.it_value.tv_sec = ms / 1000;
         when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
@@ -150,9 +162,7 @@ public:
     bool KillTimer(HWND wnd, WPARAM id) {
         int fd = FindTimer(wnd, id);
         if (fd < 0) return false;
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        ::close(fd);
-        timers_.erase(fd);
+        Release(timers_.find(fd));
         return true;
     }
 
@@ -222,6 +232,7 @@ public:
                 if (!it->second.armed) {  // stopped since it was armed
                     itimerspec never{};
                     timerfd_settime(fd, 0, &never, nullptr);
+                    it->second.running = false;
                     continue;
                 }
                 Timer t = it->second;
@@ -295,6 +306,7 @@ public:
 
 private:
     static constexpr int kMaxEvents = 64;
+    static constexpr std::size_t kMaxSpare = 16;
 
     // A change of a watch while handlers run waits for the loop's next look
     // at epoll: a socket whose read interest goes off while its message is
@@ -359,6 +371,24 @@ private:
         signalled_ = true;
     }
 
+    // Ends a timer. Its descriptor is kept, disarmed and still in epoll, for
+    // the next timer (clients of a concurrent pass come and go with a time
+    // limit each), up to kMaxSpare; beyond that it is closed.
+    std::map<int, Timer>::iterator Release(std::map<int, Timer>::iterator it) {
+        int fd = it->first;
+        if (spare_.size() < kMaxSpare) {
+            if (it->second.running) {
+                itimerspec never{};
+                timerfd_settime(fd, 0, &never, nullptr);  // also drops an expiry not yet read
+            }
+            spare_.push_back(Spare{fd, it->second.gen});
+        } else {
+            epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+            ::close(fd);
+        }
+        return timers_.erase(it);
+    }
+
     int FindTimer(HWND wnd, WPARAM id) const {
         for (const auto& [fd, t] : timers_)
             if (t.wnd == wnd && t.id == id) return fd;
@@ -378,6 +408,7 @@ private:
     std::uint32_t gen_ = 0;
     std::unordered_map<HWND, std::shared_ptr<WndProc>> targets_;
     std::map<int, Timer> timers_;
+    std::vector<Spare> spare_;
     std::unordered_map<int, platform::Watch> watches_;
     std::unordered_map<int, Registered> registered_;
     std::set<int> dirty_;

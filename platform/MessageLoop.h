@@ -51,6 +51,8 @@ void PostQuitMessage(int exitCode);
 // expiry dispatches WM_TIMER with wParam = id. Re-arming restarts the count.
 // An interval of 0 arms nothing (and stops a running timer of that id).
 bool SetTimer(HWND wnd, WPARAM id, UINT intervalMs);
+// Ends timer id of wnd. The loop keeps a few ended timers' descriptors,
+// disarmed, for the next timers instead of closing and making them again.
 bool KillTimer(HWND wnd, WPARAM id);
 // Stops timer id of wnd but keeps it: the next SetTimer of that id re-arms
 // it with one call instead of making a new one. For a timer armed and

@@ -153,6 +153,35 @@ TEST(MessageLoop, WatchReportsReadinessAndCanUnwatchItself) {
     close(fds[1]);
 }
 
+// An ended timer's descriptor may serve the next timer: an expiry it had
+// not delivered must never reach the new owner.
+TEST(MessageLoop, AnEndedTimersExpiryNeverReachesTheNextTimer) {
+    LoopCounts before = Counts();
+    int ticksA = 0, ticksB = 0;
+    HWND a =
+        AllocateHWnd([&](UINT msg, WPARAM, LPARAM) -> LRESULT { return msg == WM_TIMER ? ++ticksA : 0; });
+    HWND b =
+        AllocateHWnd([&](UINT msg, WPARAM, LPARAM) -> LRESULT { return msg == WM_TIMER ? ++ticksB : 0; });
+    for (bool byFreeing : {false, true}) {
+        ticksA = ticksB = 0;
+        SetTimer(a, 1, 10);
+        usleep(30000);  // expired, not yet dispatched
+        if (byFreeing) {
+            DeallocateHWnd(a);
+        } else {
+            EXPECT_TRUE(KillTimer(a, 1));
+        }
+        SetTimer(b, 2, 300);
+        RunUntil([] { return false; }, 60);
+        EXPECT_EQ(ticksA, 0);
+        EXPECT_EQ(ticksB, 0) << "the old expiry went to the new timer";
+        EXPECT_TRUE(RunUntil([&] { return ticksB > 0; }));
+        KillTimer(b, 2);
+    }
+    DeallocateHWnd(b);
+    EXPECT_EQ(Counts().timers, before.timers);
+}
+
 TEST(MessageLoop, TimerSwitchedOffAndOnKeepsItsTimer) {
     LoopCounts before = Counts();
     TTimer t;
