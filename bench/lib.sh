@@ -105,14 +105,14 @@ bench_run() {
 # result KEY: a median the last runs left ("get.wall_ratio"), empty if none.
 result() { [ -z "$bench_results" ] || awk -F= -v k="$1" '$1 == k { v = $2 } END { print v }' "$bench_results"; }
 
-# target TEXT VALUE OP LIMIT: prints the verdict on one target (OP is <= or >=)
+# target TEXT VALUE OP LIMIT: prints the verdict on one target (OP is <=, < or >=)
 # and counts it.
 target() {
     local text=$1 value=$2 op=$3 limit=$4
     if [ -z "$value" ]; then
         echo "   target $text $op $limit: no figure"
         bench_missed=$((bench_missed + 1))
-    elif awk -v v="$value" -v l="$limit" -v op="$op" 'BEGIN { exit !(op == "<=" ? v <= l : v >= l) }'; then
+    elif awk -v v="$value" -v l="$limit" -v op="$op" 'BEGIN { exit !(op == "<=" ? v <= l : op == "<" ? v < l : v >= l) }'; then
         echo "   target $text: $value $op $limit: met"
         bench_met=$((bench_met + 1))
     else

@@ -13,7 +13,11 @@
 #      pass time; then ten 50 ms hosts;
 #   4. the resident memory of a check of a 1 GiB page, beside curl, and of the
 #      same check searching the whole page for a text it does not hold
-#      (--not-contains): the search may cost at most 1 MiB more.
+#      (--not-contains): the search may cost at most 1 MiB more;
+#   5. the system calls one more host costs: strace -f -c of one --check
+#      over 1 host and over 11 (nine pages, two of them twice), the
+#      difference over ten, in one pass after another and with
+#      --concurrency 10.
 # Commands run interleaved in shuffled order after warm-up rounds, with min /
 # median / max and ratios paired per round (bench/harness.py); every run's
 # bytes are checked, at the server (nginx logs each body's bytes) and in what
@@ -21,15 +25,16 @@
 #   sentrel-cli --check <= 0.8x curl for one 10-host pass (time);
 #   daemon CPU per check <= 0.5x the best peer's;
 #   with --concurrency 10, a pass over ten 50 ms hosts <= 1.5x the slowest host;
-#   sentrel-cli --headless resident <= 8 MiB while idle.
+#   sentrel-cli --headless resident <= 8 MiB while idle;
+#   system calls per extra host <= 15, the log's open/write/close included.
 #   bench/monitor.sh          (Release build in build/, or build-bench/ beside a sanitizer build/)
-#   ROUNDS=9 DAEMON_SECONDS=60 BIG_MIB=1024 ONLY=1234 bench/monitor.sh
+#   ROUNDS=9 DAEMON_SECONDS=60 BIG_MIB=1024 ONLY=12345 bench/monitor.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 daemon_seconds=${DAEMON_SECONDS:-60}
 big_mib=${BIG_MIB:-1024}
-only=${ONLY:-1234} # the parts to run
+only=${ONLY:-12345} # the parts to run
 
 . "$root/scripts/nginx-lib.sh"
 . "$root/bench/lib.sh"
@@ -37,7 +42,7 @@ only=${ONLY:-1234} # the parts to run
 for tool in curl python3 /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
 done
-bench_need monit prometheus-blackbox-exporter libnginx-mod-http-echo
+bench_need monit prometheus-blackbox-exporter libnginx-mod-http-echo strace
 exporter_bin=$(command -v prometheus-blackbox-exporter)
 echo_module=/usr/lib/nginx/modules/ngx_http_echo_module.so
 
@@ -61,7 +66,7 @@ cli_help=$("$cli" --help 2>&1 || true)
 
 # --- the hosts -------------------------------------------------------------------------
 nginx_workdir sentrel-monitor-bench
-mkdir -p "$work/check" "$work/daemon" "$work/slow-seq" "$work/slow-conc" "$work/big"
+mkdir -p "$work/check" "$work/daemon" "$work/slow-seq" "$work/slow-conc" "$work/big" "$work/calls"
 printf '<html><body>Sentrel benchmark page</body></html>\n' >"$work/www/index.html"
 page=$(stat -c %s "$work/www/index.html")
 truncate -s $((big_mib * 1024 * 1024)) "$work/www/big.bin"
@@ -337,7 +342,44 @@ part4() {
         "$(awk -v r="$(result cli.rss)" 'BEGIN { print r + 1 }')"
 }
 
-for part in 1 2 3 4; do
+# --- 5. system calls per extra host ----------------------------------------------------------
+# calls_of FILE: the calls strace -c counted, by name, as "name count" lines.
+calls_of() { awk '$NF != "total" && $NF != "syscall" && $1 ~ /^[0-9.]+$/ { print $NF, $4 }' "$1"; }
+
+part5() {
+    local eleven=("${hosts[@]:0:9}" "http://127.0.0.1:${pages[0]}/?again" "http://127.0.0.1:${pages[1]}/?again")
+    printf '[main]\r\n' >"$work/calls/sentrel.ini"
+    local modes=("one after another" "--concurrency 10") opts worst=""
+    echo "5. system calls per extra host: strace -f -c of $cli_name --check, 11 hosts minus 1 host, over ten"
+    for mode in 0 1; do
+        opts=()
+        if [ "$mode" -eq 1 ]; then
+            [ "$concurrency" -eq 1 ] || { echo "   --concurrency: skipped ($cli_name does not understand the option yet)"; continue; }
+            opts=(--concurrency 10)
+        fi
+        local per=()
+        for _ in 1 2 3; do
+            (cd "$work/calls" && strace -f -c -o "$work/calls/one.txt" "$cli" --check ${opts[@]+"${opts[@]}"} "${hosts[0]}" >/dev/null) ||
+                { echo "bench: the 1-host check failed"; exit 1; }
+            (cd "$work/calls" && strace -f -c -o "$work/calls/eleven.txt" "$cli" --check ${opts[@]+"${opts[@]}"} "${eleven[@]}" >/dev/null) ||
+                { echo "bench: the 11-host check failed"; exit 1; }
+            per+=("$(awk '{ n[$1] += $2 } END { for (k in n) t += n[k]; printf "%.1f\n", t / 10 }' \
+                <(calls_of "$work/calls/eleven.txt") <(calls_of "$work/calls/one.txt" | awk '{ print $1, -$2 }'))")
+        done
+        # The calls of the last pair, largest differences first.
+        local detail
+        detail=$(awk '{ n[$1] += $2 } END { for (k in n) if (n[k] != 0) printf "%s %.1f\n", k, n[k] / 10 }' \
+            <(calls_of "$work/calls/eleven.txt") <(calls_of "$work/calls/one.txt" | awk '{ print $1, -$2 }') |
+            sort -k2,2nr | head -12 | awk '{ printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2 }')
+        printf '   %-20s per extra host %s (min / median / max of 3)\n      %s\n' "${modes[$mode]}" "$(spread "${per[@]}")" "$detail"
+        local m
+        m=$(median "${per[@]}")
+        if [ -z "$worst" ] || awk -v a="$m" -v b="$worst" 'BEGIN { exit !(a > b) }'; then worst=$m; fi
+    done
+    target "$cli_name system calls per extra host (log included)" "$worst" "<=" 15
+}
+
+for part in 1 2 3 4 5; do
     [[ $only != *$part* ]] || "part$part"
 done
 bench_verdict

@@ -14,7 +14,11 @@
 #      Debian when missing), beside curl through the same proxy: target at
 #      most 1.1x curl's time;
 #   5. line mode: a 64 MiB reply of 80-byte lines read one line per event by
-#      bench/LineRate.cpp, in MiB/s, beside curl reading the same bytes whole.
+#      bench/LineRate.cpp, in MiB/s, beside curl reading the same bytes whole;
+#   6. a concurrent pass (sentrel-cli --check --concurrency 100): its peak
+#      resident memory over 100 hosts, target under 8 MiB; its time over
+#      1000 hosts beside curl --parallel --parallel-max 100 fetching the
+#      same URLs, target at most 0.8x.
 #   bench/run.sh            (uses build/, configured as a Release build if absent;
 #                            build-bench/ when build/ is a sanitizer build)
 #   ROUNDS=9 WARMUP=2 BUILD_DIR=... bench/run.sh
@@ -25,6 +29,7 @@ requests=${REQUESTS:-500}
 big_mib=${BIG_MIB:-256}
 socks_requests=${SOCKS_REQUESTS:-200}
 lines_mib=${LINES_MIB:-64}
+pass_hosts=${PASS_HOSTS:-1000}
 
 for tool in nginx curl python3; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "bench: $tool is not installed (scripts/setup.sh)"; exit 1; }
@@ -38,6 +43,11 @@ bench_build sentrel-get
 cmake -S "$root" -B "$build" -DSENTREL_BENCH=ON >/dev/null
 bench_build sentrel-get LineRate
 get=$build/sentrel-get
+cli=
+if bench_has_target sentrel-cli; then
+    bench_build sentrel-cli
+    cli=$build/sentrel-cli
+fi
 
 # --- nginx -------------------------------------------------------------------------
 nginx_workdir sentrel-bench
@@ -131,5 +141,29 @@ bench_case -n lines -l "line mode (LineRate)" -e "lines=1=^$line_count lines $li
 bench_case -n curl -l "curl, whole reply" -e "out=$lines_size" -- curl --http1.0 -s "$base/lines.txt"
 bench_run --title "5. ${lines_mib} MiB of 80-byte lines" --bytes "$lines_size"
 echo "   line mode: $(result lines.mibs) MiB/s of 80-byte lines (no target; curl reads the same reply whole)"
+
+# --- 6. a concurrent pass -----------------------------------------------------------------
+if [ -z "$cli" ]; then
+    echo "6. concurrent pass: skipped (this build has no sentrel-cli)"
+else
+    # Every host is the page under a query of its own; the log goes to a
+    # folder of the bench's, whose sentrel.ini names nothing.
+    mkdir -p "$work/pass"
+    printf '[main]\r\n' >"$work/pass/sentrel.ini"
+    pass_urls() { local i; for i in $(seq "$1"); do echo "$base/index.html?host=$i"; done; }
+    mapfile -t urls100 < <(pass_urls 100)
+    mapfile -t urls < <(pass_urls "$pass_hosts")
+    bench_begin
+    bench_case -n cli100 -l "sentrel-cli --check --concurrency 100, 100 hosts" -e "cwd=$work/pass" \
+        -e "lines=100=^Successful connection to: " -- "$cli" --check --concurrency 100 "${urls100[@]}"
+    bench_case -n cli -l "sentrel-cli --check --concurrency 100, $pass_hosts hosts" -e "cwd=$work/pass" \
+        -e "lines=$pass_hosts=^Successful connection to: " -- "$cli" --check --concurrency 100 "${urls[@]}"
+    bench_case -n curl -l "curl --parallel --parallel-max 100, $pass_hosts URLs" -e "out=$((pass_hosts * page))" -- \
+        curl --http1.0 -s --parallel --parallel-max 100 "${urls[@]}"
+    bench_run --title "6. a concurrent pass over loopback hosts" --ref curl
+    echo "   sentrel-cli --concurrency 100 over 100 hosts: peak resident $(result cli100.rss) MiB"
+    target "sentrel-cli --concurrency 100 over 100 hosts, peak resident MiB" "$(result cli100.rss)" "<" 8
+    target "sentrel-cli --concurrency 100 / curl --parallel-max 100, $pass_hosts hosts, time" "$(result cli.wall_ratio)" "<=" 0.8
+fi
 
 bench_verdict

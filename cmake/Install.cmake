@@ -10,9 +10,10 @@
 # Included last from the top CMakeLists.txt, so every target is known here.
 include(GNUInstallDirs)
 
-# The id of the menu entry and the AppStream metadata: the home page's
-# domain (app/core/About.h) reversed.
-set(SENTREL_APP_ID org.example.sentrel.Sentrel)
+# The id of the menu entry and the AppStream metadata, all lowercase: the
+# home page's domain (app/core/About.h) reversed. The menu entry's file
+# name is the id, so the two stay in step.
+set(SENTREL_APP_ID org.example.sentrel)
 set(SENTREL_HOME_PAGE https://sentrel.example.org/)
 set(SENTREL_PACKAGE_MAINTAINER "Sentrel developers <feedback@sentrel.example.org>")
 # The programs look for the banner library in ../lib/sentrel beside their
@@ -39,11 +40,27 @@ else()
   set(SENTREL_HEADLESS_PROGRAM sentrel)
 endif()
 
-# Manual pages, one per program.
+# Manual pages, one per program, and the changelog: compressed as Debian
+# ships them (gzip -9n: no name, no time stamp, so the same page gives the
+# same bytes).
+set(_compressed)
 foreach(program ${_programs})
   configure_file(${CMAKE_SOURCE_DIR}/data/man/${program}.1.in ${CMAKE_BINARY_DIR}/data/${program}.1 @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/data/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  list(APPEND _compressed ${CMAKE_BINARY_DIR}/data/${program}.1)
+  install(FILES ${CMAKE_BINARY_DIR}/data/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
+configure_file(${CMAKE_SOURCE_DIR}/data/changelog ${CMAKE_BINARY_DIR}/data/changelog COPYONLY)
+list(APPEND _compressed ${CMAKE_BINARY_DIR}/data/changelog)
+set(_gz)
+foreach(file ${_compressed})
+  add_custom_command(OUTPUT ${file}.gz COMMAND gzip -9nkf ${file} DEPENDS ${file} VERBATIM)
+  list(APPEND _gz ${file}.gz)
+endforeach()
+add_custom_target(sentrel_compressed ALL DEPENDS ${_gz})
+
+# The licence in the machine-readable form Debian reads, and the changelog.
+set(SENTREL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/sentrel)
+install(FILES data/copyright ${CMAKE_BINARY_DIR}/data/changelog.gz DESTINATION ${SENTREL_DOCDIR})
 
 # Icons: the lit LED, scalable and at the sizes menus ask for.
 install(FILES data/icons/sentrel.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -81,6 +98,24 @@ install(CODE "
   set(SENTREL_ENTRIES \"${_entries}\")")
 install(SCRIPT cmake/InstallEntries.cmake)
 
+# A stripped install (cmake --install --strip, and so the package) also
+# drops the compiler's .comment and .note sections, as Debian's dh_strip
+# does.
+set(_binaries)
+foreach(program ${_programs})
+  list(APPEND _binaries "${CMAKE_INSTALL_BINDIR}/${program}")
+endforeach()
+if(TARGET adimage)
+  list(APPEND _binaries "${SENTREL_PRIVATE_LIBDIR}/libadimage.so")
+endif()
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(file ${_binaries})
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${file}\" COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
+
 # The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME sentrel)
@@ -98,6 +133,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# CPack adds ldconfig calls for any library under /usr/lib; the banner
+# library is private to the programs, which find it by path, so the
+# package goes without them.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/DebWithoutLdconfig.cmake)
 include(CPack)
 
 # The check of all the above: install into a scratch root, validate, build

@@ -430,7 +430,7 @@ private:
     std::string requestBuffer_;
     THttpLineBuffer lineBuffer_;
     std::unique_ptr<char[]> bodyBuffer_;  // body reads go here, in big pieces
-    char sendBuffer_[8193] = {};
+    std::unique_ptr<char[]> sendBuffer_;  // post data, taken at its first piece
 
     bool multiThreaded_ = false;
     THttpHop hop_;  // what the current hop's reply has said

@@ -17,6 +17,8 @@ inline constexpr int kBodyBufferSize = 256 * 1024;
 // TLS input is read from the socket in pieces this big, decrypted, and
 // handed on in pieces as big as the reader takes.
 inline constexpr int kTlsInputSize = 256 * 1024;
+// One piece of post data read from the caller's stream and sent.
+inline constexpr int kSendChunkSize = 8193;
 // The time limit's timer: one per client, stopped when a request ends and
 // re-armed by the next, not made anew for each request.
 inline constexpr platform::WPARAM kTimeoutTimer = 1;

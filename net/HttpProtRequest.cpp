@@ -234,7 +234,8 @@ void THttpCli::DataSent(std::uint16_t) {
     if (!sendingPostData_) return;
     std::int64_t n = 0;
     try {
-        n = PostStream ? PostStream->Read(sendBuffer_, sizeof sendBuffer_) : 0;
+        if (PostStream && !sendBuffer_) sendBuffer_.reset(new char[kSendChunkSize]);
+        n = PostStream ? PostStream->Read(sendBuffer_.get(), kSendChunkSize) : 0;
     } catch (const std::exception& e) {
         // Post data that cannot be read fails the request: the server would
         // wait for the rest of a body that never comes.
@@ -250,9 +251,9 @@ void THttpCli::DataSent(std::uint16_t) {
     sentCount_ =
         static_cast<std::int32_t>(static_cast<std::uint32_t>(sentCount_) + static_cast<std::uint32_t>(n));
     const TGuard guard(*this);
-    NotifySendData(sendBuffer_, static_cast<int>(n));
+    NotifySendData(sendBuffer_.get(), static_cast<int>(n));
     if (!guard.Alive() || !sendingPostData_) return;
-    Transmit(sendBuffer_, static_cast<int>(n));
+    Transmit(sendBuffer_.get(), static_cast<int>(n));
 }
 
 }  // namespace net

@@ -9,18 +9,22 @@
 namespace net {
 
 char* THttpLineBuffer::WritePtr() {
+    if (!data_) {
+        data_.reset(new char[Capacity + 1]);
+        data_[0] = 0;
+    }
     if (begin_ > 0) {
         int n = Length();
-        if (n > 0) std::memmove(data_, data_ + begin_, static_cast<std::size_t>(n));
+        if (n > 0) std::memmove(data_.get(), data_.get() + begin_, static_cast<std::size_t>(n));
         begin_ = 0;
         end_ = n;
         data_[end_] = 0;
     }
-    return data_ + end_;
+    return data_.get() + end_;
 }
 
 void THttpLineBuffer::Commit(int n) {
-    if (n <= 0) return;
+    if (n <= 0 || !data_) return;
     if (n > Capacity - end_) n = Capacity - end_;  // never past the buffer, whatever the caller says
     end_ += n;
     data_[end_] = 0;
@@ -41,11 +45,12 @@ long LineLength(const char* start, std::size_t held) {
 }  // namespace
 
 bool THttpLineBuffer::HasLine() const {
-    return LineLength(data_ + begin_, static_cast<std::size_t>(Length())) >= 0;
+    return Length() > 0 && LineLength(data_.get() + begin_, static_cast<std::size_t>(Length())) >= 0;
 }
 
 bool THttpLineBuffer::ZeroInLine() const {
-    const char* start = data_ + begin_;
+    if (Length() == 0) return false;
+    const char* start = data_.get() + begin_;
     const auto held = static_cast<std::size_t>(Length());
     const char* lf = static_cast<const char*>(std::memchr(start, '\n', held));
     const std::size_t k = lf ? static_cast<std::size_t>(lf - start) : held;
@@ -53,7 +58,8 @@ bool THttpLineBuffer::ZeroInLine() const {
 }
 
 bool THttpLineBuffer::NextLine(std::string_view& line) {
-    const char* start = data_ + begin_;
+    if (Length() == 0) return false;
+    const char* start = data_.get() + begin_;
     const long found = LineLength(start, static_cast<std::size_t>(Length()));
     if (found < 0) return false;
     auto k = static_cast<std::size_t>(found);  // bytes before the LF

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,7 +32,10 @@ public:
     // Room left for the next read; 0 means a line has filled the buffer.
     int Free() const { return Capacity - Length(); }
     // Where the next read goes (Free() bytes of room). Moves the held bytes
-    // to the front first, so the pointer is valid until the next call.
+    // to the front first, so the pointer is valid until the next call. The
+    // room is taken at the first call and not cleared: a client that never
+    // gets a reply holds none, and one that does keeps in memory only the
+    // pages its reads filled.
     char* WritePtr();
     // Records n bytes just written at WritePtr() (n <= Free()).
     void Commit(int n);
@@ -47,11 +51,11 @@ public:
     // when no line end is held): no header line can hold one.
     bool ZeroInLine() const;
     // Every byte held, unchanged (zero bytes included).
-    std::string_view Bytes() const { return {data_ + begin_, static_cast<std::size_t>(Length())}; }
+    std::string_view Bytes() const { return {data_.get() + begin_, static_cast<std::size_t>(Length())}; }
     void Clear() { begin_ = end_ = 0; }
 
 private:
-    char data_[Capacity + 1] = {};  // one more for the terminating zero
+    std::unique_ptr<char[]> data_;  // Capacity + 1: one more for the terminating zero
     int begin_ = 0;
     int end_ = 0;
 };

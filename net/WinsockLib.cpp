@@ -380,10 +380,14 @@ int WSocketResolveProto(const std::string& Proto) {
         }
         return v;
     }
-    // Each name is looked up in the protocols database once, not at every
-    // connection: the database does not change while the program runs. The
-    // library is still bound first, as every use of it loads it.
+    // The two transports every connection uses have fixed numbers: asking
+    // the protocols database for them reads the name-service configuration
+    // and tries its libraries. Another name is looked up there once, not at
+    // every connection: the database does not change while the program runs.
+    // The library is still bound first, as every use of it loads it.
     auto getproto = Bind<protoent* (*)(const char*)>(pGetprotobyname);
+    if (base::SameText(name, "tcp")) return IPPROTO_TCP;
+    if (base::SameText(name, "udp")) return IPPROTO_UDP;
     static std::mutex mutex;
     static std::map<std::string, int> known;
     std::lock_guard<std::mutex> lock(mutex);
@@ -471,7 +475,11 @@ void WSocket_WSASetLastError(int Code) {
 int WSocket_socket(int Af, int Type, int Protocol) {
     auto fn = Bind<int (*)(int, int, int)>(pSocket);
     int s = fn(Af, Type | SOCK_NONBLOCK | SOCK_CLOEXEC, Protocol);
-    return s < 0 ? Fail(errno) : s;
+    if (s < 0) return Fail(errno);
+    int kind = Type & 0xF;  // without the flags
+    if (kind == SOCK_STREAM || kind == SOCK_DGRAM)
+        platform::AsyncSelectNoteCreated(s, kind == SOCK_DGRAM, false);
+    return s;
 }
 
 int WSocket_closesocket(int S) {
@@ -531,6 +539,7 @@ int WSocket_accept(int S, TSockAddrIn* Addr) {
     int err = errno;
     platform::AsyncSelectNoteAccepted(S);
     if (s < 0) return Fail(err);
+    platform::AsyncSelectNoteCreated(s, false, true);
     if (Addr) FromNative(sin, *Addr);
     return s;
 }
@@ -565,7 +574,11 @@ int WSocket_recv(int S, void* Buf, int Len, int Flags) {
     auto fn = Bind<ssize_t (*)(int, void*, size_t, int)>(pRecv);
     ssize_t n = fn(S, Buf, static_cast<size_t>(Len < 0 ? 0 : Len), Flags);
     int err = errno;
-    platform::AsyncSelectNoteReceived(S);
+    // An empty read asked for nothing; it says nothing about the peer.
+    if (Len > 0 || n < 0)
+        platform::AsyncSelectNoteReceived(S, static_cast<long>(n), n < 0 ? err : 0);
+    else
+        platform::AsyncSelectNoteReceived(S);
     return n < 0 ? FailOn(S, err) : static_cast<int>(n);
 }
 

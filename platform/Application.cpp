@@ -35,7 +35,11 @@ void TApplication::HandleMessage() {
         if (!host_.processMessages()) WaitMessage();
         return;
     }
-    if (!platform::ProcessMessages()) platform::WaitMessage(-1);
+    // The platform loop sees everything due in its queue or in epoll, so it
+    // may sleep first: the wait returns at once when anything is due and
+    // hands it to the round, one look at epoll instead of two.
+    platform::WaitMessage(-1);
+    platform::ProcessMessages();
 }
 
 void TApplication::ShowException(const std::exception& e) {

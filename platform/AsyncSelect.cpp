@@ -26,7 +26,11 @@ struct Registration {
     bool connecting = false;   // connect started, outcome not delivered yet
     bool failed = false;       // the connect failed: nothing more is delivered
     bool readEnabled = true;   // read/accept armed until the next receive/accept
-    bool readDone = false;     // close delivered: the reading side has ended
+    // epoll reported the socket again before the last read or accept message
+    // was answered: its read interest goes off until the next receive.
+    bool readParked = false;
+    bool known = false;     // made through the socket calls: what it is needs no asking
+    bool readDone = false;  // close delivered: the reading side has ended
     bool writeArmed = false;
     bool resetSeen = false;  // a receive or send already consumed the reset
     bool watched = false;
@@ -79,8 +83,13 @@ void Update(Registration& reg) {
         } else if (reg.established || reg.listening) {
             // A stream that is neither connected nor listening reports a
             // hang-up; it has nothing to tell until it connects.
-            if (reg.readEnabled && !reg.readDone && (reg.mask & (FD_READ | FD_ACCEPT | FD_CLOSE)))
+            // Read interest stays on from one receive to the next; the loop
+            // changes epoll only if the socket is reported again unanswered.
+            if (!reg.readParked && !reg.readDone && (reg.mask & (FD_READ | FD_ACCEPT | FD_CLOSE))) {
                 want |= EPOLLIN;
+                // The peer's close is reported apart from its data.
+                if (!reg.listening && !reg.datagram) want |= EPOLLRDHUP;
+            }
             if (reg.writeArmed && (reg.mask & FD_WRITE)) want |= EPOLLOUT;
         }
     }
@@ -110,8 +119,9 @@ int PendingError(int fd) {
 
 void ConnectDone(Registration& reg, std::uint32_t events) {
     // The outcome is in SO_ERROR: a refused connect raises in, out, error and
-    // hang-up together and must still give one connect message only.
-    int err = PendingError(reg.fd);
+    // hang-up together and must still give one connect message only. A
+    // socket that is only writable has connected.
+    int err = (events & (EPOLLERR | EPOLLHUP)) || (events & EPOLLOUT) == 0 ? PendingError(reg.fd) : 0;
     if (err == 0 && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
     reg.connecting = false;
     if (err != 0) {
@@ -138,8 +148,15 @@ void Readable(Registration& reg, std::uint32_t events) {
         Post(reg, FD_READ, code);
         return;
     }
-    // A stream is readable for data, for the peer's close and for a reset;
-    // a peek tells them apart, so close comes only once the data is read.
+    // Without the peer's close or an error it is data: the receive that
+    // follows tells the rest (AsyncSelectNoteReceived).
+    if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 && (reg.mask & FD_READ)) {
+        reg.readEnabled = false;
+        Post(reg, FD_READ, 0);
+        return;
+    }
+    // The peer closed or reset: a peek tells whether data still comes first,
+    // so close comes only once the data is read.
     char c;
     ssize_t n = recv(reg.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) {
@@ -168,12 +185,13 @@ void OnReady(int fd, std::uint32_t id, std::uint32_t events) {
     if (reg.connecting) {
         ConnectDone(reg, events);
     } else {
+        constexpr std::uint32_t kReadable = EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP;
+        if ((events & kReadable) && !reg.readEnabled && !reg.readDone) reg.readParked = true;
         if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && reg.writeArmed) {
             reg.writeArmed = false;
             Post(reg, FD_WRITE, 0);
         }
-        if ((events & (EPOLLIN | EPOLLERR | EPOLLHUP)) && reg.readEnabled && !reg.readDone)
-            Readable(reg, events);
+        if ((events & kReadable) && reg.readEnabled && !reg.readDone) Readable(reg, events);
     }
     Update(reg);
 }
@@ -189,35 +207,61 @@ bool IsConnected(int fd) {
     return getpeername(fd, reinterpret_cast<sockaddr*>(&ss), &len) == 0;
 }
 
+// Failures of a receive after which the connection carries nothing more.
+bool EndsConnection(int err) {
+    switch (err) {
+        case ECONNRESET:
+        case ECONNABORTED:
+        case ETIMEDOUT:
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case ENETDOWN:
+        case ENETRESET:
+        case EPIPE: return true;
+        default: return false;
+    }
+}
+
+Registration& Register(int fd) {
+    Registry& r = R();
+    Registration fresh;
+    fresh.fd = fd;
+    fresh.id = ++r.lastId;
+    if (fresh.id == 0) fresh.id = ++r.lastId;
+    r.fdOfId[fresh.id] = fd;
+    return r.byFd.emplace(fd, fresh).first->second;
+}
+
 }  // namespace
 
 int AsyncSelect(int fd, HWND wnd, UINT msg, long mask) {
-    int type = 0;
-    socklen_t len = sizeof type;
     if (fd < 0) return WSAENOTSOCK;
-    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) return SocketErrorFromErrno(errno);
+    Registration* reg = Find(fd);
+    int type = 0;
+    if (reg == nullptr || !reg->known) {
+        socklen_t len = sizeof type;
+        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) return SocketErrorFromErrno(errno);
+    }
     if (mask != 0 && !IsWindow(wnd)) return WSAEINVAL;
     Registry& r = R();
     if (r.target == 0) r.target = AllocateHWnd(TargetProc);
-    Registration* reg = Find(fd);
-    if (reg == nullptr) {
-        Registration fresh;
-        fresh.fd = fd;
-        fresh.id = ++r.lastId;
-        if (fresh.id == 0) fresh.id = ++r.lastId;
-        r.fdOfId[fresh.id] = fd;
-        reg = &r.byFd.emplace(fd, fresh).first->second;
-    }
+    if (reg == nullptr) reg = &Register(fd);
     reg->wnd = wnd;
     reg->msg = msg;
     reg->mask = mask;
-    reg->datagram = type == SOCK_DGRAM;
-    int acc = 0;
-    len = sizeof acc;
-    reg->listening = getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &acc, &len) == 0 && acc != 0;
-    if (!reg->connecting && !reg->listening && (reg->datagram || IsConnected(fd))) reg->established = true;
+    if (!reg->known) {
+        reg->datagram = type == SOCK_DGRAM;
+        int acc = 0;
+        socklen_t len = sizeof acc;
+        reg->listening = getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &acc, &len) == 0 && acc != 0;
+        if (!reg->connecting && !reg->listening && (reg->datagram || IsConnected(fd)))
+            reg->established = true;
+    } else if (reg->datagram) {
+        reg->established = true;
+    }
     if (mask != 0) {
         reg->readEnabled = true;
+        reg->readParked = false;
         // Asking again announces a socket that can already send, as a fresh
         // connection does.
         if (!reg->failed && reg->established && (mask & FD_WRITE)) reg->writeArmed = true;
@@ -237,12 +281,37 @@ void AsyncSelectNoteConnecting(int fd) {
     }
 }
 
+void AsyncSelectNoteCreated(int fd, bool datagram, bool connected) {
+    if (Find(fd) != nullptr) AsyncSelectForget(fd);  // closed behind the socket calls' back
+    Registration& reg = Register(fd);
+    reg.known = true;
+    reg.datagram = datagram;
+    reg.established = connected || datagram;
+}
+
 void AsyncSelectNoteReceived(int fd) {
     Registration* reg = Find(fd);
-    if (reg && !reg->readEnabled && !reg->listening) {
+    if (reg && !reg->listening && (!reg->readEnabled || reg->readParked)) {
         reg->readEnabled = true;
+        reg->readParked = false;
         Update(*reg);
     }
+}
+
+void AsyncSelectNoteReceived(int fd, long result, int err) {
+    Registration* reg = Find(fd);
+    if (reg == nullptr) return;
+    bool ended = result == 0 || (result < 0 && EndsConnection(err));
+    if (!ended || reg->listening || reg->datagram || !reg->established || reg->connecting || reg->readDone) {
+        AsyncSelectNoteReceived(fd);
+        return;
+    }
+    if (result == 0 && reg->resetSeen) err = ECONNRESET;
+    reg->readDone = true;
+    reg->readEnabled = false;
+    reg->readParked = false;
+    Post(*reg, FD_CLOSE, SocketErrorFromErrno(err));
+    Update(*reg);
 }
 
 void AsyncSelectNoteReset(int fd) {
@@ -251,8 +320,9 @@ void AsyncSelectNoteReset(int fd) {
 
 void AsyncSelectNoteAccepted(int fd) {
     Registration* reg = Find(fd);
-    if (reg && !reg->readEnabled) {
+    if (reg && (!reg->readEnabled || reg->readParked)) {
         reg->readEnabled = true;
+        reg->readParked = false;
         Update(*reg);
     }
 }
@@ -275,7 +345,8 @@ void AsyncSelectForget(int fd) {
     Registry& r = R();
     auto it = r.byFd.find(fd);
     if (it == r.byFd.end()) return;
-    if (it->second.watched) UnwatchFd(fd);
+    // Also drops a change of its watch the loop has not made yet.
+    ForgetFd(fd);
     r.fdOfId.erase(it->second.id);
     r.byFd.erase(it);
     if (r.byFd.empty() && r.target != 0) {

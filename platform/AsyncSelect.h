@@ -10,7 +10,8 @@
 //   write    once after connecting, then only after a send that would block
 //            (or took only part of what it was given);
 //   read     after data arrives, and again after each receive while data
-//            remains;
+//            remains (the socket stays in epoll meanwhile, so this costs no
+//            system call);
 //   accept   after a connection arrives, and again after each accept;
 //   close    once, after the data the peer sent before closing has been
 //            read (0 for an orderly close, 10054 for a reset).
@@ -52,8 +53,16 @@ inline std::uint16_t SelectError(LPARAM lParam) {
 int AsyncSelect(int fd, HWND wnd, UINT msg, long mask);
 
 // Hooks of the socket calls.
+// The socket was just made (datagram or stream), or accepted (a connected
+// stream): registering it then needs no questions about what it is.
+void AsyncSelectNoteCreated(int fd, bool datagram, bool connected);
 void AsyncSelectNoteConnecting(int fd);  // a non-blocking connect has started
 void AsyncSelectNoteReceived(int fd);    // recv/recvfrom was called
+// A receive of at least one byte on a stream returned result (-1 with err
+// on failure): 0 bytes is the peer's close and a reset or other failure of
+// the connection is a close with that error, both told without another
+// look at the socket.
+void AsyncSelectNoteReceived(int fd, long result, int err);
 // A call on the socket failed with a reset: the close that follows says so,
 // even though the platform reports the reset only once.
 void AsyncSelectNoteReset(int fd);

@@ -1,17 +1,20 @@
 #include "platform/MessageLoop.h"
 
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -37,13 +40,27 @@ struct Timer {
     HWND wnd;
     WPARAM id;
     std::uint32_t gen;
-    bool armed = true;
+    bool armed = true;    // expiries are dispatched
+    bool running = true;  // the kernel's timer is set (a stopped one may still run)
+};
+
+// A released timer's descriptor, kept disarmed in epoll for the next timer.
+struct Spare {
+    int fd;
+    std::uint32_t gen;
 };
 
 struct Watch {
     std::uint32_t events;
     std::uint32_t gen;
     std::shared_ptr<FdCallback> callback;
+};
+
+// What epoll holds for a descriptor, which may lag behind what its watch
+// wants while the loop runs handlers (see Loop::Sync).
+struct Registered {
+    std::uint32_t events;
+    std::uint32_t gen;
 };
 
 class Loop {
@@ -68,13 +85,10 @@ public:
     void Deallocate(HWND wnd) {
         if (targets_.erase(wnd) == 0) return;
         for (auto it = timers_.begin(); it != timers_.end();) {
-            if (it->second.wnd == wnd) {
-                epoll_ctl(epoll_, EPOLL_CTL_DEL, it->first, nullptr);
-                ::close(it->first);
-                it = timers_.erase(it);
-            } else {
+            if (it->second.wnd == wnd)
+                it = Release(it);
+            else
                 ++it;
-            }
         }
         std::erase_if(queue_, [wnd](const Message& m) { return m.wnd == wnd; });
     }
@@ -84,7 +98,9 @@ public:
     bool Post(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
         if (wnd != 0 && !Exists(wnd)) return false;
         queue_.push_back({wnd, msg, w, l});
-        Signal();
+        // The loop's own waits look at the queue first, so only a host that
+        // sleeps on Fd() needs the eventfd to wake it.
+        if (hosted_) Signal();
         return true;
     }
 
@@ -102,6 +118,12 @@ public:
             if (fd >= 0) KillTimer(wnd, id);
             return false;
         }
+        if (fd < 0 && !spare_.empty()) {
+            Spare spare = spare_.back();
+            spare_.pop_back();
+            fd = spare.fd;
+            timers_[fd] = Timer{wnd, id, spare.gen};
+        }
         if (fd < 0) {
             fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
             if (fd < 0) return false;
@@ -116,6 +138,7 @@ public:
             timers_[fd] = Timer{wnd, id, gen};
         }
         timers_[fd].armed = true;
+        timers_[fd].running = true;
         itimerspec when{};
         when.it_value.tv_sec = ms / 1000;
         when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
@@ -128,59 +151,73 @@ public:
         int fd = FindTimer(wnd, id);
         if (fd < 0) return false;
         Timer& t = timers_[fd];
-        if (t.armed) {
-            itimerspec never{};
-            timerfd_settime(fd, 0, &never, nullptr);  // also drops an expiry not yet read
-            t.armed = false;
-        }
+        // The kernel's timer is left running: the next SetTimer re-arms it
+        // anyway (a time limit per request is stopped and armed again for
+        // every request), and an expiry that comes first, read or not yet,
+        // is dropped and ends it then.
+        t.armed = false;
         return true;
     }
 
     bool KillTimer(HWND wnd, WPARAM id) {
         int fd = FindTimer(wnd, id);
         if (fd < 0) return false;
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        ::close(fd);
-        timers_.erase(fd);
+        Release(timers_.find(fd));
         return true;
     }
 
+    // A new watch reaches epoll at once, so that a descriptor epoll cannot
+    // watch is refused here.
     bool Watch(int fd, std::uint32_t events, FdCallback cb) {
-        if (watches_.count(fd)) Unwatch(fd);
         std::uint32_t gen = ++gen_;
-        epoll_event ev{};
-        ev.events = events;
-        ev.data.u64 = Tag(kWatch, gen, fd);
-        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
         watches_[fd] = platform::Watch{events, gen, std::make_shared<FdCallback>(std::move(cb))};
+        if (!Sync(fd)) {
+            watches_.erase(fd);
+            return false;
+        }
         return true;
     }
 
     bool Modify(int fd, std::uint32_t events) {
         auto it = watches_.find(fd);
         if (it == watches_.end()) return false;
-        if (it->second.events == events) return true;
-        epoll_event ev{};
-        ev.events = events;
-        ev.data.u64 = Tag(kWatch, it->second.gen, fd);
-        if (epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) != 0) return false;
         it->second.events = events;
+        Changed(fd);
         return true;
     }
 
     void Unwatch(int fd) {
-        auto it = watches_.find(fd);
-        if (it == watches_.end()) return;
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        watches_.erase(it);
+        if (watches_.erase(fd) != 0) Changed(fd);
+    }
+
+    // The descriptor is about to be closed, which takes it out of epoll.
+    void Forget(int fd) {
+        watches_.erase(fd);
+        registered_.erase(fd);
+        dirty_.erase(fd);
     }
 
     // One round: the descriptors that are ready now, then every posted
     // message, including those posted while the round runs.
     bool Process() {
+        ++depth_;
+        bool did = Round();
+        if (--depth_ == 0) SyncAll();  // a host sleeps on Fd() next
+        return did;
+    }
+
+    bool Round() {
         bool did = false;
-        epoll_event events[64];
-        int n = epoll_wait(epoll_, events, 64, 0);
+        epoll_event events[kMaxEvents];
+        int n = 0;
+        if (stashed_ > 0) {  // collected by Wait
+            n = stashed_;
+            std::copy(stash_, stash_ + n, events);
+            stashed_ = 0;
+        } else {
+            SyncAll();
+            n = epoll_wait(epoll_, events, kMaxEvents, 0);
+        }
         for (int i = 0; i < n; ++i) {
             std::uint64_t tag = events[i].data.u64;
             auto kind = static_cast<Kind>(tag >> 62);
@@ -192,15 +229,24 @@ public:
                 if (it == timers_.end() || (it->second.gen & 0x3FFFFFFF) != gen) continue;
                 std::uint64_t expiries;
                 if (::read(fd, &expiries, sizeof expiries) != sizeof expiries) continue;
+                if (!it->second.armed) {  // stopped since it was armed
+                    itimerspec never{};
+                    timerfd_settime(fd, 0, &never, nullptr);
+                    it->second.running = false;
+                    continue;
+                }
                 Timer t = it->second;
                 did = true;
                 Send(t.wnd, WM_TIMER, t.id, 0);
             } else {
                 auto it = watches_.find(fd);
                 if (it == watches_.end() || (it->second.gen & 0x3FFFFFFF) != gen) continue;
+                // What the watch no longer wants, epoll may not know yet.
+                std::uint32_t ev = events[i].events & (it->second.events | EPOLLERR | EPOLLHUP);
+                if (it->second.events == 0 || ev == 0) continue;
                 auto cb = it->second.callback;
                 did = true;
-                (*cb)(events[i].events);
+                (*cb)(ev);
             }
         }
         if (signalled_) {
@@ -225,29 +271,122 @@ public:
         return did;
     }
 
+    // Sleeps in epoll itself and keeps what it collected for the next
+    // round, so that a wake-up costs one call.
     void Wait(int timeoutMs) {
-        if (!queue_.empty()) return;
-        pollfd p{epoll_, POLLIN, 0};
-        while (::poll(&p, 1, timeoutMs) < 0 && errno == EINTR) {
+        if (!queue_.empty() || stashed_ > 0) return;
+        SyncAll();
+        // What handlers printed shows before the loop sleeps, in one write
+        // instead of one per line.
+        if (timeoutMs != 0) std::fflush(stdout);
+        int n;
+        while ((n = epoll_wait(epoll_, stash_, kMaxEvents, timeoutMs)) < 0 && errno == EINTR) {
         }
+        stashed_ = n > 0 ? n : 0;
     }
 
     LoopCounts Counts() const {
-        return LoopCounts{static_cast<int>(targets_.size()), static_cast<int>(timers_.size()),
-                          static_cast<int>(watches_.size()), static_cast<int>(queue_.size())};
+        return LoopCounts{static_cast<int>(targets_.size()),
+                          static_cast<int>(timers_.size()),
+                          static_cast<int>(watches_.size()),
+                          static_cast<int>(queue_.size()),
+                          watchChanges_,
+                          wakes_};
     }
 
-    int Fd() const { return epoll_; }
+    // A host that sleeps on the epoll descriptor itself: posted messages
+    // must wake it from now on.
+    int Fd() {
+        hosted_ = true;
+        if (!queue_.empty()) Signal();
+        return epoll_;
+    }
     bool quit_ = false;
     int quitCode_ = 0;
 
 private:
+    static constexpr int kMaxEvents = 64;
+    static constexpr std::size_t kMaxSpare = 16;
+
+    // A change of a watch while handlers run waits for the loop's next look
+    // at epoll: a socket whose read interest goes off while its message is
+    // handled and comes back with the receive costs no call at all, and one
+    // closed in the meantime leaves with its descriptor. Outside a round
+    // (a host calling in) the change is made at once.
+    void Changed(int fd) {
+        if (depth_ > 0)
+            dirty_.insert(fd);
+        else
+            Sync(fd);
+    }
+
+    void SyncAll() {
+        while (!dirty_.empty()) {
+            auto it = dirty_.begin();
+            int fd = *it;
+            dirty_.erase(it);
+            Sync(fd);
+        }
+    }
+
+    // Brings epoll in line with the watch of fd; false when epoll refuses.
+    // Without a watch, or with no events wanted, the descriptor leaves epoll:
+    // it would report errors and hang-ups even without interest.
+    bool Sync(int fd) {
+        dirty_.erase(fd);
+        auto w = watches_.find(fd);
+        auto r = registered_.find(fd);
+        if (w == watches_.end() || w->second.events == 0) {
+            if (r != registered_.end()) {
+                epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+                ++watchChanges_;
+                registered_.erase(r);
+            }
+            return w != watches_.end();
+        }
+        epoll_event ev{};
+        ev.events = w->second.events;
+        ev.data.u64 = Tag(kWatch, w->second.gen, fd);
+        if (r != registered_.end()) {
+            if (r->second.events == ev.events && r->second.gen == w->second.gen) return true;
+            ++watchChanges_;
+            if (epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) == 0) {
+                r->second = Registered{ev.events, w->second.gen};
+                return true;
+            }
+            registered_.erase(r);  // closed and reused since: add it afresh
+        }
+        ++watchChanges_;
+        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+        registered_[fd] = Registered{ev.events, w->second.gen};
+        return true;
+    }
+
     void Signal() {
         if (signalled_) return;
         std::uint64_t one = 1;
         ssize_t r = ::write(wake_, &one, sizeof one);
+        ++wakes_;
         (void)r;
         signalled_ = true;
+    }
+
+    // Ends a timer. Its descriptor is kept, disarmed and still in epoll, for
+    // the next timer (clients of a concurrent pass come and go with a time
+    // limit each), up to kMaxSpare; beyond that it is closed.
+    std::map<int, Timer>::iterator Release(std::map<int, Timer>::iterator it) {
+        int fd = it->first;
+        if (spare_.size() < kMaxSpare) {
+            if (it->second.running) {
+                itimerspec never{};
+                timerfd_settime(fd, 0, &never, nullptr);  // also drops an expiry not yet read
+            }
+            spare_.push_back(Spare{fd, it->second.gen});
+        } else {
+            epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+            ::close(fd);
+        }
+        return timers_.erase(it);
     }
 
     int FindTimer(HWND wnd, WPARAM id) const {
@@ -259,11 +398,20 @@ private:
     int epoll_ = -1;
     int wake_ = -1;
     bool signalled_ = false;
+    bool hosted_ = false;
+    int depth_ = 0;  // rounds running (handlers may re-enter the loop)
+    epoll_event stash_[kMaxEvents];
+    int stashed_ = 0;
+    long watchChanges_ = 0;
+    long wakes_ = 0;
     HWND lastWnd_ = 0;
     std::uint32_t gen_ = 0;
     std::unordered_map<HWND, std::shared_ptr<WndProc>> targets_;
     std::map<int, Timer> timers_;
+    std::vector<Spare> spare_;
     std::unordered_map<int, platform::Watch> watches_;
+    std::unordered_map<int, Registered> registered_;
+    std::set<int> dirty_;
     std::deque<Message> queue_;
 };
 
@@ -274,9 +422,15 @@ Loop& TheLoop() {
 
 }  // namespace
 
-HWND AllocateHWnd(WndProc proc) { return TheLoop().Allocate(std::move(proc)); }
-void DeallocateHWnd(HWND wnd) { TheLoop().Deallocate(wnd); }
-bool IsWindow(HWND wnd) { return TheLoop().Exists(wnd); }
+HWND AllocateHWnd(WndProc proc) {
+    return TheLoop().Allocate(std::move(proc));
+}
+void DeallocateHWnd(HWND wnd) {
+    TheLoop().Deallocate(wnd);
+}
+bool IsWindow(HWND wnd) {
+    return TheLoop().Exists(wnd);
+}
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (wnd == 0) return false;
     return TheLoop().Post(wnd, msg, wParam, lParam);
@@ -284,22 +438,53 @@ bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return TheLoop().Send(wnd, msg, wParam, lParam);
 }
-void PostQuitMessage(int exitCode) { TheLoop().Post(0, WM_QUIT, static_cast<WPARAM>(exitCode), 0); }
-bool SetTimer(HWND wnd, WPARAM id, UINT intervalMs) { return TheLoop().SetTimer(wnd, id, intervalMs); }
-bool KillTimer(HWND wnd, WPARAM id) { return TheLoop().KillTimer(wnd, id); }
-bool StopTimer(HWND wnd, WPARAM id) { return TheLoop().StopTimer(wnd, id); }
+void PostQuitMessage(int exitCode) {
+    TheLoop().Post(0, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+}
+bool SetTimer(HWND wnd, WPARAM id, UINT intervalMs) {
+    return TheLoop().SetTimer(wnd, id, intervalMs);
+}
+bool KillTimer(HWND wnd, WPARAM id) {
+    return TheLoop().KillTimer(wnd, id);
+}
+bool StopTimer(HWND wnd, WPARAM id) {
+    return TheLoop().StopTimer(wnd, id);
+}
 bool WatchFd(int fd, std::uint32_t events, FdCallback callback) {
     return TheLoop().Watch(fd, events, std::move(callback));
 }
-bool ModifyFd(int fd, std::uint32_t events) { return TheLoop().Modify(fd, events); }
-void UnwatchFd(int fd) { TheLoop().Unwatch(fd); }
-bool ProcessMessages() { return TheLoop().Process(); }
-void WaitMessage(int timeoutMs) { TheLoop().Wait(timeoutMs); }
-bool PumpOwnMessages() { return TheLoop().Process(); }
-bool QuitPosted() { return TheLoop().quit_; }
-bool QuitSeen() { return TheLoop().quit_; }
-int QuitCode() { return TheLoop().quitCode_; }
-int Fd() { return TheLoop().Fd(); }
-LoopCounts Counts() { return TheLoop().Counts(); }
+bool ModifyFd(int fd, std::uint32_t events) {
+    return TheLoop().Modify(fd, events);
+}
+void UnwatchFd(int fd) {
+    TheLoop().Unwatch(fd);
+}
+void ForgetFd(int fd) {
+    TheLoop().Forget(fd);
+}
+bool ProcessMessages() {
+    return TheLoop().Process();
+}
+void WaitMessage(int timeoutMs) {
+    TheLoop().Wait(timeoutMs);
+}
+bool PumpOwnMessages() {
+    return TheLoop().Process();
+}
+bool QuitPosted() {
+    return TheLoop().quit_;
+}
+bool QuitSeen() {
+    return TheLoop().quit_;
+}
+int QuitCode() {
+    return TheLoop().quitCode_;
+}
+int Fd() {
+    return TheLoop().Fd();
+}
+LoopCounts Counts() {
+    return TheLoop().Counts();
+}
 
 }  // namespace platform

@@ -51,11 +51,14 @@ void PostQuitMessage(int exitCode);
 // expiry dispatches WM_TIMER with wParam = id. Re-arming restarts the count.
 // An interval of 0 arms nothing (and stops a running timer of that id).
 bool SetTimer(HWND wnd, WPARAM id, UINT intervalMs);
+// Ends timer id of wnd. The loop keeps a few ended timers' descriptors,
+// disarmed, for the next timers instead of closing and making them again.
 bool KillTimer(HWND wnd, WPARAM id);
 // Stops timer id of wnd but keeps it: the next SetTimer of that id re-arms
 // it with one call instead of making a new one. For a timer armed and
 // stopped again and again (a time limit per request); KillTimer or freeing
-// the target releases it.
+// the target releases it. Stopping costs no call: a stopped timer that is
+// not re-armed wakes the loop once more at its expiry, which is dropped.
 bool StopTimer(HWND wnd, WPARAM id);
 
 // File descriptor readiness. events and the callback's argument are epoll
@@ -66,13 +69,18 @@ using FdCallback = std::function<void(std::uint32_t events)>;
 bool WatchFd(int fd, std::uint32_t events, FdCallback callback);
 bool ModifyFd(int fd, std::uint32_t events);
 void UnwatchFd(int fd);
+// The descriptor is about to be closed: its watch goes without a call to
+// epoll, which drops a closed descriptor by itself. Only for a descriptor no
+// other process or duplicate holds open.
+void ForgetFd(int fd);
 
 // Dispatches everything that is due now (ready descriptors, expired timers,
 // posted messages) without blocking; returns true when anything ran. A quit
 // message is consumed and noted (QuitPosted()).
 bool ProcessMessages();
 // Blocks until something is due (or timeoutMs passes, -1 for no limit).
-// Dispatches nothing.
+// Dispatches nothing: what it found is dispatched by the next
+// ProcessMessages. Flushes standard output before it sleeps.
 void WaitMessage(int timeoutMs = -1);
 // The loop's own drain, as a worker thread would use it: like
 // ProcessMessages, with the quit message recorded in QuitSeen().
@@ -87,11 +95,16 @@ int Fd();
 
 // Number of live targets, timers and watches: tests use it to prove that a
 // component released everything it made.
+// The last two count calls made so far, for tests of what the loop costs:
+// changes of watched descriptors in epoll, and writes of the wake-up
+// eventfd.
 struct LoopCounts {
     int targets = 0;
     int timers = 0;
     int watches = 0;
     int queued = 0;
+    long watchChanges = 0;
+    long wakes = 0;
 };
 LoopCounts Counts();
 

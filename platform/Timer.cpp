@@ -10,7 +10,9 @@ TTimer::TTimer() {
     Update();
 }
 
-TTimer::~TTimer() { DeallocateHWnd(wnd_); }
+TTimer::~TTimer() {
+    DeallocateHWnd(wnd_);
+}
 
 void TTimer::SetInterval(std::uint32_t ms) {
     if (ms == interval_) return;
@@ -24,9 +26,13 @@ void TTimer::SetEnabled(bool on) {
     Update();
 }
 
+// A timer switched off and on again (the monitor's cycle) keeps its timer
+// and is re-armed in place; the destructor releases it with the target.
 void TTimer::Update() {
-    KillTimer(wnd_, 1);
-    if (enabled_ && interval_ != 0) SetTimer(wnd_, 1, interval_);
+    if (enabled_ && interval_ != 0)
+        SetTimer(wnd_, 1, interval_);
+    else
+        StopTimer(wnd_, 1);
 }
 
 }  // namespace platform

@@ -1,23 +1,48 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Sentrel needs to build, run and test, and only
-# those that are missing, so a second run costs nothing.
+# Installs the Debian packages Sentrel needs, and only those that are
+# missing, so a second run costs nothing.
+#   scripts/setup.sh          what building and running the program needs
+#                             (scripts/run.sh)
+#   scripts/setup.sh --test   that and what the tests, the benches, the
+#                             package and its checks need (scripts/test.sh,
+#                             scripts/package.sh)
 set -euo pipefail
 
-PACKAGES=(
-  build-essential cmake ninja-build pkg-config clang clang-format
+# Building and running: the compiler and build tools, the libraries the
+# programs link, the certificates HTTPS hosts are checked against.
+RUN_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libc-ares-dev libssl-dev
-  libgtest-dev
-  nginx-light tinyproxy microsocks dante-server curl openssl time
-  prometheus
-  xvfb xauth openbox xdotool
-  trayer                # tests only: a tray host on the test desktop
-  dbus-daemon           # tests only: dbus-run-session, a private session bus
-  desktop-file-utils appstream man-db groff-base systemd dpkg-dev file
+  ca-certificates
 )
 
+# Only for tests, benches and packaging: the test framework, the servers,
+# proxies and peers the tests and benches run against, the display the
+# window tests use, the validators, and the package's build and checks.
+TEST_PACKAGES=(
+  clang clang-format
+  libgtest-dev
+  nginx-light tinyproxy microsocks dante-server curl openssl time strace
+  prometheus
+  xvfb xauth openbox xdotool
+  trayer                # a tray host on the test desktop
+  dbus-daemon           # dbus-run-session: a private session bus
+  desktop-file-utils appstream man-db groff-base systemd
+  dpkg-dev file lintian devscripts
+)
+
+case "${1:-}" in
+  "") packages=("${RUN_PACKAGES[@]}") ;;
+  --test) packages=("${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
+  *)
+    echo "usage: $0 [--test]" >&2
+    exit 2
+    ;;
+esac
+
 missing=()
-for p in "${PACKAGES[@]}"; do
+for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi

@@ -67,6 +67,15 @@ public:
         buf.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         return buf;
     }
+    // A receive that tells what it got, as the socket calls do.
+    long RecvTold(std::string* got = nullptr) {
+        char buf[4096];
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        int err = errno;
+        AsyncSelectNoteReceived(fd, static_cast<long>(n), n < 0 ? err : 0);
+        if (got && n > 0) got->append(buf, static_cast<std::size_t>(n));
+        return static_cast<long>(n);
+    }
     int Count(std::uint16_t event) const {
         int c = 0;
         for (auto& n : notes) c += n.event == event;
@@ -263,4 +272,65 @@ TEST(AsyncSelect, AStreamNotYetConnectingHearsNothing) {
     RunFor(50);
     EXPECT_TRUE(c.notes.empty());
     EXPECT_EQ(Counts().watches, 0);
+}
+
+TEST(AsyncSelect, ReadsAndReceivesLeaveEpollAlone) {
+    Listener server;
+    Client c;
+    c.Select();
+    c.Connect(server.Port());
+    int peer = server.Accept();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+    const long changes = Counts().watchChanges;
+    for (int i = 1; i <= 3; ++i) {
+        SendAll(peer, "ping");
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == i; }));
+        std::string got;
+        EXPECT_EQ(c.RecvTold(&got), 4);
+        EXPECT_EQ(got, "ping");
+    }
+    EXPECT_EQ(Counts().watchChanges, changes) << "read interest stays from one receive to the next";
+
+    // A read left unanswered: the socket is reported once more, its interest
+    // goes off (no spinning loop), and comes back with the receive.
+    SendAll(peer, "more");
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 4; }));
+    RunFor(50);
+    EXPECT_EQ(c.Count(FD_READ), 4);
+    EXPECT_EQ(Counts().watchChanges, changes + 1);
+    SendAll(peer, "!");
+    EXPECT_GT(c.RecvTold(), 0);
+    EXPECT_EQ(Counts().watchChanges, changes + 2);
+    close(peer);
+}
+
+// The receive itself tells the end: 0 bytes is the peer's close, a reset a
+// close with 10054, each delivered once, without waiting for epoll.
+TEST(AsyncSelect, TheReceiveThatFindsTheEndGivesTheCloseOnce) {
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        Listener server;
+        Client c;
+        c.Select();
+        c.Connect(server.Port());
+        int peer = server.Accept();
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+        SendAll(peer, "last");
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+        if (reset)
+            Reset(peer);
+        else
+            close(peer);
+        RunFor(20);  // the end has arrived; the read is still unanswered
+        EXPECT_EQ(c.Count(FD_CLOSE), 0);
+        long n = 1;
+        for (int i = 0; i < 3 && n > 0; ++i) n = c.RecvTold();
+        ASSERT_LE(n, 0);
+        ProcessMessages();
+        ASSERT_EQ(c.Count(FD_CLOSE), 1);
+        EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, static_cast<std::uint16_t>(reset ? WSAECONNRESET : 0)}));
+        c.RecvTold();  // the end read again
+        RunFor(50);
+        EXPECT_EQ(c.Count(FD_CLOSE), 1);
+    }
 }

@@ -83,6 +83,22 @@ TEST(HttpLineBuffer, HasLineAgreesWithNextLine) {
     }
 }
 
+TEST(HttpLineBuffer, AFreshBufferHoldsNothingUntilItsFirstRead) {
+    THttpLineBuffer buf;
+    std::string_view line;
+    buf.Commit(10);  // nothing written yet: nothing held
+    EXPECT_EQ(buf.Length(), 0);
+    EXPECT_EQ(buf.Free(), THttpLineBuffer::Capacity);
+    EXPECT_TRUE(buf.Bytes().empty());
+    EXPECT_FALSE(buf.HasLine());
+    EXPECT_FALSE(buf.ZeroInLine());
+    EXPECT_FALSE(buf.NextLine(line));
+    std::memcpy(buf.WritePtr(), "a\n", 2);
+    buf.Commit(2);
+    ASSERT_TRUE(buf.NextLine(line));
+    EXPECT_EQ(line, "a");
+}
+
 TEST(HttpLineBuffer, FullBufferWithoutLineEndHasNoRoomLeft) {
     THttpLineBuffer buf;
     std::string big(THttpLineBuffer::Capacity - 1, 'a');

@@ -2,6 +2,7 @@
 // timers that restart on a change, descriptor watches, and a wait that
 // sleeps instead of spinning.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -152,6 +153,79 @@ TEST(MessageLoop, WatchReportsReadinessAndCanUnwatchItself) {
     close(fds[1]);
 }
 
+// An ended timer's descriptor may serve the next timer: an expiry it had
+// not delivered must never reach the new owner.
+TEST(MessageLoop, AnEndedTimersExpiryNeverReachesTheNextTimer) {
+    LoopCounts before = Counts();
+    int ticksA = 0, ticksB = 0;
+    HWND a =
+        AllocateHWnd([&](UINT msg, WPARAM, LPARAM) -> LRESULT { return msg == WM_TIMER ? ++ticksA : 0; });
+    HWND b =
+        AllocateHWnd([&](UINT msg, WPARAM, LPARAM) -> LRESULT { return msg == WM_TIMER ? ++ticksB : 0; });
+    for (bool byFreeing : {false, true}) {
+        ticksA = ticksB = 0;
+        SetTimer(a, 1, 10);
+        usleep(30000);  // expired, not yet dispatched
+        if (byFreeing) {
+            DeallocateHWnd(a);
+        } else {
+            EXPECT_TRUE(KillTimer(a, 1));
+        }
+        SetTimer(b, 2, 300);
+        RunUntil([] { return false; }, 60);
+        EXPECT_EQ(ticksA, 0);
+        EXPECT_EQ(ticksB, 0) << "the old expiry went to the new timer";
+        EXPECT_TRUE(RunUntil([&] { return ticksB > 0; }));
+        KillTimer(b, 2);
+    }
+    DeallocateHWnd(b);
+    EXPECT_EQ(Counts().timers, before.timers);
+}
+
+TEST(MessageLoop, TimerSwitchedOffAndOnKeepsItsTimer) {
+    LoopCounts before = Counts();
+    TTimer t;
+    int ticks = 0;
+    t.OnTimer = [&] { ++ticks; };
+    t.SetInterval(10);
+    for (int i = 0; i < 3; ++i) {
+        t.SetEnabled(true);
+        t.SetEnabled(false);
+        EXPECT_EQ(Counts().timers, before.timers + 1);
+    }
+    RunUntil([] { return false; }, 40);
+    EXPECT_EQ(ticks, 0) << "switched off";
+    t.SetEnabled(true);
+    EXPECT_TRUE(RunUntil([&] { return ticks > 0; }));
+}
+
+// Messages posted by the loop's own thread wake nothing: its waits look at
+// the queue first. Runs before any test makes the loop hosted.
+TEST(MessageLoop, PostsWriteNoWakeUpUntilAHostSleepsOnTheLoop) {
+    const long wakes = Counts().wakes;
+    int calls = 0;
+    HWND a = AllocateHWnd([&](UINT msg, WPARAM, LPARAM) -> LRESULT {
+        if (++calls < 3) PostMessage(a, msg, 0, 0);
+        return 0;
+    });
+    PostMessage(a, WM_USER, 0, 0);
+    WaitMessage(5000);  // returns at once: a message is queued
+    ASSERT_TRUE(RunUntil([&] { return calls == 3; }));
+    EXPECT_EQ(Counts().wakes, wakes);
+
+    // A host waits on Fd() instead: a post must make it readable, even one
+    // queued before the host asked for it.
+    PostMessage(a, WM_USER + 1, 0, 0);
+    pollfd p{Fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 1);
+    ProcessMessages();
+    EXPECT_EQ(poll(&p, 1, 0), 0) << "drained";
+    PostMessage(a, WM_USER + 2, 0, 0);
+    EXPECT_EQ(poll(&p, 1, 0), 1);
+    ProcessMessages();
+    DeallocateHWnd(a);
+}
+
 TEST(MessageLoop, BlockingWaitSleepsInsteadOfSpinning) {
     TTimer t;
     bool fired = false;
@@ -179,5 +253,6 @@ TEST(Application, ErrorReportAddsAFullStopAndDoesNotStackTheSameError) {
     app.SetHost(host);
     app.Guard([] { throw std::runtime_error("Integer overflow"); });
     app.ClearHost();
-    EXPECT_EQ(shown, (std::vector<std::string>{"Kvo Sentrel|Integer overflow.", "Kvo Sentrel|Another failure."}));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"Kvo Sentrel|Integer overflow.", "Kvo Sentrel|Another failure."}));
 }

@@ -906,6 +906,15 @@ TEST_F(WSocketTest, WithOnErrorAssignedAFailedConnectFiresItAndReturns) {
     EXPECT_EQ(s.State(), wsClosed);
 }
 
+namespace {
+int IntOption(int fd, int name) {
+    int v = -1;
+    socklen_t len = sizeof v;
+    getsockopt(fd, SOL_SOCKET, name, &v, &len);
+    return v;
+}
+}  // namespace
+
 TEST_F(WSocketTest, LocalPortHoldsThePortActuallyBound) {
     Listener server;
     Recorder rec;
@@ -915,8 +924,31 @@ TEST_F(WSocketTest, LocalPortHoldsThePortActuallyBound) {
     int peer = ConnectTo(s, server, rec);
     EXPECT_NE(s.LocalPort(), "0");
     EXPECT_EQ(s.GetXPort(), s.LocalPort());
+    EXPECT_EQ(IntOption(s.HSocket(), SO_REUSEADDR), 1) << "a connection that binds may reuse its address";
     s.Close();
     close(peer);
+}
+
+// A connection sets only what its settings ask for: the linger setting
+// (on, 0 s by default; not at all with wsLingerNoSet), no keep-alive, no
+// address reuse without a bind.
+TEST_F(WSocketTest, AConnectionSetsOnlyTheOptionsItsSettingsAskFor) {
+    for (TSocketLingerOnOff linger : {wsLingerOn, wsLingerNoSet}) {
+        Listener server;
+        Recorder rec;
+        TWSocket s;
+        rec.Attach(s);
+        s.SetLingerOnOff(linger);
+        int peer = ConnectTo(s, server, rec);
+        ::linger l{};
+        socklen_t len = sizeof l;
+        ASSERT_EQ(getsockopt(s.HSocket(), SOL_SOCKET, SO_LINGER, &l, &len), 0);
+        EXPECT_EQ(l.l_onoff, linger == wsLingerOn ? 1 : 0);
+        EXPECT_EQ(IntOption(s.HSocket(), SO_KEEPALIVE), 0);
+        EXPECT_EQ(IntOption(s.HSocket(), SO_REUSEADDR), 0);
+        s.AbortSocket();
+        close(peer);
+    }
 }
 
 // ---------------------------------------------------------------------------

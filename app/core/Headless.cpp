@@ -19,11 +19,13 @@ namespace {
 // Prints every status-line text on its own line; the rest of the window's
 // state has no place on a terminal. A server's reason or a host text with
 // control characters shows them as \xHH instead of acting on the terminal.
+// The message loop flushes standard output before it sleeps (and the exit
+// does), so lines printed during a pass go out together and still show as
+// soon as the program waits.
 void PrintLine(const std::string& text) {
     const std::string line = base::ShowControls(text);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
-    std::fflush(stdout);
 }
 
 class PrintingView : public MainView {
