@@ -105,19 +105,18 @@ void TCustomWSocket::Connect() {
             return;
         }
     } else {
-        // Only what the connection's settings ask for: address reuse for a
-        // local address or port it binds (before the bind, where it counts),
-        // and the linger setting. A check's connection lives for one request
-        // under the client's own time limit, so keep-alive probes (after two
-        // idle hours) would never be sent.
-        if (localPortNum_ != 0 || localAddr_ != "0.0.0.0") {
-            if (WSocket_setsockopt(hSocket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
-                ReportSocketError("setsockopt(SO_REUSEADDR)");
-                return;
-            }
-            if (!BindLocal()) return;
+        // Address reuse goes before a bind of a local address or port, where
+        // it counts; then the linger setting and keep-alive.
+        if (WSocket_setsockopt(hSocket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+            ReportSocketError("setsockopt(SO_REUSEADDR)");
+            return;
         }
+        if ((localPortNum_ != 0 || localAddr_ != "0.0.0.0") && !BindLocal()) return;
         if (!ApplyLinger()) return;
+        if (WSocket_setsockopt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0) {
+            ReportSocketError("setsockopt(SO_KEEPALIVE)");
+            return;
+        }
     }
     if (!AsyncSelect(kConnectMask)) {
         ReportSocketError("WSAAsyncSelect");

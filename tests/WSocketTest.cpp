@@ -929,10 +929,9 @@ TEST_F(WSocketTest, LocalPortHoldsThePortActuallyBound) {
     close(peer);
 }
 
-// A connection sets only what its settings ask for: the linger setting
-// (on, 0 s by default; not at all with wsLingerNoSet), no keep-alive, no
-// address reuse without a bind.
-TEST_F(WSocketTest, AConnectionSetsOnlyTheOptionsItsSettingsAskFor) {
+// A connection sets its linger setting (on, 0 s by default; not at all with
+// wsLingerNoSet), keep-alive and address reuse.
+TEST_F(WSocketTest, AConnectionSetsItsLingerKeepAliveAndAddressReuse) {
     for (TSocketLingerOnOff linger : {wsLingerOn, wsLingerNoSet}) {
         Listener server;
         Recorder rec;
@@ -944,8 +943,8 @@ TEST_F(WSocketTest, AConnectionSetsOnlyTheOptionsItsSettingsAskFor) {
         socklen_t len = sizeof l;
         ASSERT_EQ(getsockopt(s.HSocket(), SOL_SOCKET, SO_LINGER, &l, &len), 0);
         EXPECT_EQ(l.l_onoff, linger == wsLingerOn ? 1 : 0);
-        EXPECT_EQ(IntOption(s.HSocket(), SO_KEEPALIVE), 0);
-        EXPECT_EQ(IntOption(s.HSocket(), SO_REUSEADDR), 0);
+        EXPECT_EQ(IntOption(s.HSocket(), SO_KEEPALIVE), 1);
+        EXPECT_EQ(IntOption(s.HSocket(), SO_REUSEADDR), 1);
         s.AbortSocket();
         close(peer);
     }
