@@ -111,7 +111,12 @@ THistoryStore::THistoryStore(const std::string& path, Mode mode) : path_(path) {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) throw EHistoryError(path + ": no history yet");
     }
-    const int flags = mode == Mode::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+    // A reader opens the file for writing too (never creating it), so that
+    // the last connection to close folds the write-ahead log back and
+    // removes it; it never changes a row.
+    const int flags =
+        mode == Mode::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
+    write_ = mode == Mode::Write;
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
@@ -122,6 +127,10 @@ THistoryStore::THistoryStore(const std::string& path, Mode mode) : path_(path) {
         // A reader that meets the writer's commit waits for it a moment
         // instead of failing.
         sqlite3_busy_timeout(db_, 2000);
+        // Without write access SQLite opens the file read-only and says
+        // nothing; the monitor is told here, not at the first pass.
+        if (mode == Mode::Write && sqlite3_db_readonly(db_, "main") == 1)
+            throw EHistoryError(path + ": the file is read-only");
         if (mode == Mode::Write) {
             Exec("PRAGMA journal_mode=WAL");
             Exec("PRAGMA synchronous=NORMAL");
@@ -171,7 +180,7 @@ void THistoryStore::Migrate() {
         throw EHistoryError(path_ + ": written by a newer Sentrel (history version " +
                             std::to_string(version_) + ", this one knows up to " +
                             std::to_string(kSchemaVersion) + "); history is off");
-    if (version_ == kSchemaVersion || sqlite3_db_readonly(db_, "main") == 1) return;
+    if (version_ == kSchemaVersion || !write_) return;
     Exec("BEGIN IMMEDIATE");
     try {
         for (int v = version_; v < kSchemaVersion; ++v) Exec(kMigrations[v]);

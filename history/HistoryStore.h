@@ -122,6 +122,7 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     int version_ = 0;
+    bool write_ = false;
 };
 
 // Folds one host's raw rows of one hour into its hourly row.

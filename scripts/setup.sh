@@ -7,6 +7,9 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang clang-format
   qt6-base-dev libgl-dev
   libc-ares-dev libssl-dev
+  # the pass history: libsqlite3-0 to run, libsqlite3-dev to build;
+  # qt6-charts-dev builds the history window (its library runs it)
+  libsqlite3-0 libsqlite3-dev qt6-charts-dev
   libgtest-dev
   nginx-light tinyproxy microsocks dante-server curl openssl time
   prometheus

@@ -6,6 +6,7 @@
 // nothing is written unless asked. GUI thread (the one loop) only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,9 @@ public:
     // cannot be written; the server has the new text by then.
     void Publish(const TPassOutcome& pass);
     TMetricsServer* Server() const { return server_.get(); }
+    // Families from elsewhere (the history's uptime ratios), appended to
+    // every text the publisher serves or writes.
+    std::function<std::string()> Extra;
 
 private:
     TMetricsOptions options_;

@@ -63,6 +63,7 @@ void TServerForm::Load(const std::string& fileName) {
     SetCertWarnDays(ini.ReadInteger(kMain, "certwarndays", kDefaultCertWarnDays));
     SetConcurrency(ini.ReadInteger(kMain, "concurrency", 1));
     Proxy = ini.ReadString(kMain, "proxy", "");
+    History = ini.ReadString(kMain, "history", "sentrel.db");
 }
 
 void TServerForm::Save(const std::string& fileName) {
@@ -70,6 +71,8 @@ void TServerForm::Save(const std::string& fileName) {
     // The proxy is the file's, not the dialog's: it is written back as it stands.
     const bool hasProxy = ini.ValueExists(kMain, "proxy");
     const std::string proxy = ini.ReadString(kMain, "proxy", "");
+    const bool hasHistory = ini.ValueExists(kMain, "history");
+    const std::string historyFile = ini.ReadString(kMain, "history", "");
     try {
         // A value the file cannot hold (a control character) fails the save
         // before anything is written.
@@ -85,6 +88,7 @@ void TServerForm::Save(const std::string& fileName) {
             ini.WriteInteger(kMain, "certwarndays", certWarnDays_);
         if (Concurrency() > 1) ini.WriteInteger(kMain, "concurrency", Concurrency());
         if (hasProxy) ini.WriteString(kMain, "proxy", proxy);
+        if (hasHistory) ini.WriteString(kMain, "history", historyFile);
         ini.UpdateFile();
     } catch (const base::Exception&) {
         throw base::Exception(std::string("Unable to write to ") + kSettingsDisplayName);

@@ -43,6 +43,10 @@ public:
     // every check goes through; empty for none. Not one of the dialog's
     // fields: Load reads it, Save leaves the file's key as it is.
     std::string Proxy;
+    // The key "history" of section main: the history file every pass is
+    // written to (app/core/HistoryRecorder.h), "sentrel.db" when absent,
+    // empty for none. Not in the dialog either: kept by a save as it stands.
+    std::string History = "sentrel.db";
 
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }

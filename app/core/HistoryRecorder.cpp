@@ -1,0 +1,125 @@
+#include "app/core/HistoryRecorder.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "app/core/Metrics.h"
+#include "app/core/sform.h"
+#include "history/HistoryStore.h"
+
+namespace app {
+
+namespace {
+
+// Retention steps per pass while it runs: each folds one hour of raw rows.
+constexpr int kPruneStepsPerPass = 4;
+
+}  // namespace
+
+THistoryRecorder::THistoryRecorder() = default;
+THistoryRecorder::~THistoryRecorder() = default;
+
+std::vector<int> PassSlots(const TPassOutcome& pass, const TServerForm& settings) {
+    std::vector<int> rows;
+    for (int n = 0; n < TServerForm::kRows; ++n)
+        if (settings.Active[std::size_t(n)]) rows.push_back(n + 1);
+    if (rows.size() != pass.Hosts.size()) {
+        rows.clear();
+        for (std::size_t i = 0; i < pass.Hosts.size(); ++i) rows.push_back(int(i) + 1);
+    }
+    return rows;
+}
+
+void THistoryRecorder::Off(const std::string& why) {
+    store_.reset();
+    error_ = why;
+    const std::string line = "History is off for this run: " + why;
+    if (OnError) {
+        OnError(line);
+    } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void THistoryRecorder::Record(const TPassOutcome& pass, const TServerForm& settings) {
+    if (!tried_) {
+        tried_ = true;
+        path_ = settings.History;
+        if (path_.empty()) return;  // switched off in the settings
+        try {
+            store_ = std::make_unique<history::THistoryStore>(path_, history::THistoryStore::Mode::Write);
+            lastPruned_ = store_->LastPruned();
+        } catch (const std::exception& e) {
+            Off(e.what());
+        }
+    }
+    if (!store_) return;
+    const std::int64_t now = static_cast<std::int64_t>(std::floor(pass.EndTime));
+    const std::vector<int> slots = PassSlots(pass, settings);
+    std::vector<history::TCheckRow> rows;
+    rows.reserve(pass.Hosts.size());
+    for (std::size_t i = 0; i < pass.Hosts.size(); ++i) {
+        const THostOutcome& h = pass.Hosts[i];
+        history::TCheckRow r;
+        r.Time = now;
+        r.Slot = slots[i];
+        r.Host = h.Host;  // already masked by the pass
+        r.Up = h.Passed;
+        r.Reason = h.Reason;
+        r.StatusCode = h.StatusCode;
+        r.TotalMs = h.Seconds * 1000;
+        r.CertExpiry = h.CertExpiry;
+        rows.push_back(std::move(r));
+    }
+    try {
+        store_->Record(rows);
+        Prune(now);
+    } catch (const std::exception& e) {
+        Off(e.what());
+    }
+}
+
+void THistoryRecorder::Prune(std::int64_t now) {
+    if (!pruning_ && now - lastPruned_ < history::THistoryStore::kHour && now >= lastPruned_) return;
+    pruning_ = true;
+    for (int i = 0; i < kPruneStepsPerPass; ++i)
+        if (!store_->PruneStep(now)) {
+            pruning_ = false;
+            lastPruned_ = now;
+            store_->SetLastPruned(now);
+            return;
+        }
+}
+
+std::string THistoryRecorder::UptimeMetrics(std::int64_t now) {
+    if (!store_) return "";
+    if (countedAt_ >= 0 && now - countedAt_ < 60 && now >= countedAt_) return uptimeText_;
+    const char* const name = "sentrel_host_uptime_ratio";
+    std::string text = std::string("# HELP ") + name +
+                       " Share of the host's checks that passed over the window, from the history.\n"
+                       "# TYPE " +
+                       name + " gauge\n";
+    const struct {
+        const char* label;
+        std::int64_t seconds;
+    } windows[] = {{"24h", 86400}, {"7d", 7 * 86400}, {"30d", 30 * 86400}};
+    try {
+        for (const auto& w : windows)
+            for (const auto& c : store_->Counts(now - w.seconds)) {
+                if (c.Checks <= 0) continue;
+                char ratio[32];
+                std::snprintf(ratio, sizeof ratio, "%.6f", double(c.Checks - c.Failures) / double(c.Checks));
+                text += std::string(name) + "{host=\"" + EscapeLabelValue(c.Host) + "\",slot=\"" +
+                        std::to_string(c.Slot) + "\",window=\"" + w.label + "\"} " + ratio + "\n";
+            }
+    } catch (const std::exception& e) {
+        Off(e.what());
+        return "";
+    }
+    countedAt_ = now;
+    uptimeText_ = text;
+    return text;
+}
+
+}  // namespace app
