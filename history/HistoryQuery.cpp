@@ -28,10 +28,10 @@ public:
         out_.Windows.assign(request.WindowStarts.size(), {0, 0});
         if (request.BucketSeconds > 0) {
             const std::int64_t n =
-                (request.To - request.From + request.BucketSeconds - 1) / request.BucketSeconds;
+                (request.To - BucketFrom() + request.BucketSeconds - 1) / request.BucketSeconds;
             out_.Buckets.resize(std::size_t(std::max<std::int64_t>(n, 0)));
             for (std::size_t i = 0; i < out_.Buckets.size(); ++i)
-                out_.Buckets[i].Start = request.From + std::int64_t(i) * request.BucketSeconds;
+                out_.Buckets[i].Start = BucketFrom() + std::int64_t(i) * request.BucketSeconds;
         }
     }
 
@@ -85,6 +85,7 @@ public:
 
 private:
     void Close() { open_ = nullptr; }
+    std::int64_t BucketFrom() const { return request_.BucketFrom ? request_.BucketFrom : request_.From; }
 
     void Count(std::int64_t t, std::int64_t checks, std::int64_t failures, std::int64_t answers, double minMs,
                double avgMs, double maxMs) {
@@ -101,7 +102,8 @@ private:
             out_.Timed = true;
         }
         if (out_.Buckets.empty()) return;
-        const std::int64_t i = (t - request_.From) / request_.BucketSeconds;
+        if (t < BucketFrom()) return;
+        const std::int64_t i = (t - BucketFrom()) / request_.BucketSeconds;
         if (i < 0 || i >= std::int64_t(out_.Buckets.size())) return;
         TBucket& b = out_.Buckets[std::size_t(i)];
         b.Checks += checks;
@@ -158,6 +160,27 @@ std::vector<THostHistory> ReadHistory(THistoryStore& store, const THistoryReques
     for (auto& [name, h] : hosts) out.push_back(std::move(h));
     std::stable_sort(out.begin(), out.end(),
                      [](const THostHistory& a, const THostHistory& b) { return a.Slot < b.Slot; });
+    return out;
+}
+
+TChartData LoadChart(THistoryStore& store, std::int64_t now, std::int64_t range) {
+    TChartData out;
+    range = std::clamp<std::int64_t>(range, 3600, 30 * 86400);
+    out.BucketSeconds = range <= 86400 ? 300 : range <= 7 * 86400 ? 3600 : 3 * 3600;
+    out.To = now + 1;
+    // Buckets start on their own boundary, so a reload a minute later
+    // shows the same buckets.
+    out.From = out.To - range;
+    out.From -= ((out.From % out.BucketSeconds) + out.BucketSeconds) % out.BucketSeconds;
+    THistoryRequest request;
+    request.From = std::min(out.From, now - 30 * 86400);
+    request.To = out.To;
+    request.BucketSeconds = out.BucketSeconds;
+    request.BucketFrom = out.From;
+    request.WindowStarts = {now - 86400, now - 7 * 86400, now - 30 * 86400};
+    out.Hosts = ReadHistory(store, request);
+    for (auto& h : out.Hosts)
+        std::erase_if(h.Outages, [&](const TOutage& o) { return o.End < out.From && !o.Ongoing; });
     return out;
 }
 

@@ -56,9 +56,22 @@ struct THistoryRequest {
     std::int64_t From = 0, To = 0;
     std::int64_t BucketSeconds = 0;          // 0: no buckets
     std::vector<std::int64_t> WindowStarts;  // each within [From, To)
+    std::int64_t BucketFrom = 0;             // where the buckets start; 0: From
 };
 
 // Hosts ordered by slot, then name.
 std::vector<THostHistory> ReadHistory(THistoryStore& store, const THistoryRequest& request);
+
+// What the history window shows for a range ending now: every host of the
+// last 30 days with its counts for 24 h, 7 d and 30 d (Windows, in that
+// order), the range cut into at most a few hundred buckets (5 minutes up to
+// a day, hours up to a week, 3 hours beyond), and the outages that touch the
+// range. One bounded read: 30 days of hourly rows and at most a week of raw
+// rows.
+struct TChartData {
+    std::int64_t From = 0, To = 0, BucketSeconds = 0;
+    std::vector<THostHistory> Hosts;
+};
+TChartData LoadChart(THistoryStore& store, std::int64_t now, std::int64_t range);
 
 }  // namespace history

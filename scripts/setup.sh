@@ -8,8 +8,9 @@ PACKAGES=(
   qt6-base-dev libgl-dev
   libc-ares-dev libssl-dev
   # the pass history: libsqlite3-0 to run, libsqlite3-dev to build;
-  # qt6-charts-dev builds the history window (its library runs it)
-  libsqlite3-0 libsqlite3-dev qt6-charts-dev
+  # qt6-charts-dev builds the history window (libqt6charts6 runs it); its
+  # CMake files need libqt6opengl6-dev, which the package does not pull in
+  libsqlite3-0 libsqlite3-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev
   nginx-light tinyproxy microsocks dante-server curl openssl time
   prometheus
