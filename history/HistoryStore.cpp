@@ -420,7 +420,10 @@ std::string THistoryStore::IntegrityCheck() {
     Stmt s(db_, "PRAGMA integrity_check");
     if (!s.Ok()) return sqlite3_errmsg(db_);
     std::string out;
-    while (s.Step() == SQLITE_ROW) out += (out.empty() ? "" : "\n") + s.Text(0);
+    while (s.Step() == SQLITE_ROW) {
+        if (!out.empty()) out += '\n';
+        out += s.Text(0);
+    }
     return out;
 }
 
