@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 namespace history {
 
@@ -39,7 +40,7 @@ public:
         out_.Slot = h.Slot;
         const std::int64_t answers = h.Checks - h.Failures;
         Count(h.Hour, h.Checks, h.Failures, answers, h.MinMs, h.AvgMs, h.MaxMs);
-        if (answers > 0) {
+        if (answers > 0 && request_.Percentiles) {
             medians_.push_back({h.AvgMs, answers});
             p95s_.push_back({h.P95Ms, answers});
         }
@@ -61,8 +62,10 @@ public:
         out_.Slot = r.Slot;
         Count(r.Time, 1, r.Up ? 0 : 1, r.Up ? 1 : 0, r.TotalMs, r.TotalMs, r.TotalMs);
         if (r.Up) {
-            medians_.push_back({r.TotalMs, 1});
-            p95s_.push_back({r.TotalMs, 1});
+            if (request_.Percentiles) {
+                medians_.push_back({r.TotalMs, 1});
+                p95s_.push_back({r.TotalMs, 1});
+            }
             if (open_) {
                 if (!open_->Hourly) open_->End = r.Time;
                 Close();
@@ -142,7 +145,7 @@ std::vector<THostHistory> ReadHistory(THistoryStore& store, const THistoryReques
     // Hosts by name while reading; a std::map keeps the addresses the
     // readers hold.
     std::map<std::string, THostHistory> hosts;
-    std::map<std::string, THostReader> readers;
+    std::unordered_map<std::string, THostReader> readers;
     auto reader = [&](const std::string& host) -> THostReader& {
         auto it = readers.find(host);
         if (it != readers.end()) return it->second;
@@ -178,6 +181,7 @@ TChartData LoadChart(THistoryStore& store, std::int64_t now, std::int64_t range)
     request.BucketSeconds = out.BucketSeconds;
     request.BucketFrom = out.From;
     request.WindowStarts = {now - 86400, now - 7 * 86400, now - 30 * 86400};
+    request.Percentiles = false;
     out.Hosts = ReadHistory(store, request);
     for (auto& h : out.Hosts)
         std::erase_if(h.Outages, [&](const TOutage& o) { return o.End < out.From && !o.Ongoing; });

@@ -57,6 +57,7 @@ struct THistoryRequest {
     std::int64_t BucketSeconds = 0;          // 0: no buckets
     std::vector<std::int64_t> WindowStarts;  // each within [From, To)
     std::int64_t BucketFrom = 0;             // where the buckets start; 0: From
+    bool Percentiles = true;                 // false: MedianMs and P95Ms stay 0 (cheaper)
 };
 
 // Hosts ordered by slot, then name.

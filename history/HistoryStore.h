@@ -92,7 +92,8 @@ public:
     std::int64_t LastPruned();
     void SetLastPruned(std::int64_t when);
 
-    // Raw rows with from <= Time < to, oldest first; host empty: all hosts.
+    // Raw rows with from <= Time < to, in the order the passes wrote them
+    // (time order unless the clock was set back); host empty: all hosts.
     std::vector<TCheckRow> Checks(std::int64_t from, std::int64_t to, const std::string& host = "");
     // Hourly rows with from <= Hour < to, oldest first; host empty: all.
     std::vector<THourRow> Hours(std::int64_t from, std::int64_t to, const std::string& host = "");

@@ -58,7 +58,7 @@ struct HistoryWindow : ::testing::Test {
     void SetUp() override {
         history::THistoryStore store(path, history::THistoryStore::Mode::Write);
         // a: a check every 5 minutes for 2 hours, 10 ms, one failure 30 minutes ago.
-        for (int k = 1; k <= 24; ++k)
+        for (int k = 24; k >= 1; --k)
             store.Record({k == 6 ? Row(now - k * 300, "a", 1, false, 10000, "Connection refused")
                                  : Row(now - k * 300, "a", 1, true, 10)});
         // b: one answer an hour ago.
