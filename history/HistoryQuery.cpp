@@ -156,7 +156,8 @@ std::vector<THostHistory> ReadHistory(THistoryStore& store, const THistoryReques
     // Hourly rows only exist before the oldest raw row, so reading them
     // first keeps every host's rows in time order.
     for (const THourRow& h : store.Hours(request.From, request.To)) reader(h.Host).Hour(h);
-    store.ForEachCheck(request.From, request.To, "", [&](const TCheckRow& r) { reader(r.Host).Check(r); });
+    store.ForEachCheck(
+        request.From, request.To, "", [&](const TCheckRow& r) { reader(r.Host).Check(r); }, true);
     for (auto& [name, r] : readers) r.Finish();
     std::vector<THostHistory> out;
     out.reserve(hosts.size());

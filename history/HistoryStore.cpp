@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <memory>
 
 namespace history {
 
@@ -152,7 +153,19 @@ THistoryStore::THistoryStore(const std::string& path, Mode mode) : path_(path) {
     }
 }
 
+// The statements every pass runs, prepared once per connection.
+struct THistoryStore::TWriter {
+    explicit TWriter(sqlite3* db)
+        : begin(db, "BEGIN IMMEDIATE"),
+          insert(db,
+                 "INSERT INTO checks(t,slot,host,up,reason,status,total_ms,cert_expiry,lookup_ms,connect_ms,"
+                 "tls_ms,first_byte_ms) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)"),
+          commit(db, "COMMIT") {}
+    Stmt begin, insert, commit;
+};
+
 THistoryStore::~THistoryStore() {
+    writer_.reset();  // a connection with statements left does not close
     sqlite3_close(db_);
 }
 
@@ -203,11 +216,16 @@ void THistoryStore::Migrate() {
 
 void THistoryStore::Record(const std::vector<TCheckRow>& pass) {
     if (pass.empty()) return;
-    Stmt ins(db_,
-             "INSERT INTO checks(t,slot,host,up,reason,status,total_ms,cert_expiry,lookup_ms,connect_ms,"
-             "tls_ms,first_byte_ms) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
-    if (!ins.Ok()) Fail("cannot write the history");
-    Exec("BEGIN IMMEDIATE");
+    if (!writer_) {
+        auto writer = std::make_unique<TWriter>(db_);
+        if (!writer->begin.Ok() || !writer->insert.Ok() || !writer->commit.Ok())
+            Fail("cannot write the history");
+        writer_ = std::move(writer);
+    }
+    Stmt& ins = writer_->insert;
+    const int began = writer_->begin.Step();
+    writer_->begin.Reset();
+    if (began != SQLITE_DONE) Fail("cannot write the history");
     try {
         for (const TCheckRow& r : pass) {
             ins.Bind(1, r.Time);
@@ -222,10 +240,13 @@ void THistoryStore::Record(const std::vector<TCheckRow>& pass) {
             ins.Bind(10, r.ConnectMs);
             ins.Bind(11, r.TlsMs);
             ins.Bind(12, r.FirstByteMs);
-            if (ins.Step() != SQLITE_DONE) Fail("cannot write the history");
+            const int rc = ins.Step();
             ins.Reset();
+            if (rc != SQLITE_DONE) Fail("cannot write the history");
         }
-        Exec("COMMIT");
+        const int committed = writer_->commit.Step();
+        writer_->commit.Reset();
+        if (committed != SQLITE_DONE) Fail("cannot write the history");
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
@@ -314,16 +335,18 @@ std::vector<TCheckRow> THistoryStore::Checks(std::int64_t from, std::int64_t to,
 }
 
 void THistoryStore::ForEachCheck(std::int64_t from, std::int64_t to, const std::string& host,
-                                 const std::function<void(const TCheckRow&)>& row) {
+                                 const std::function<void(const TCheckRow&)>& row, bool outcomesOnly) {
     if (version_ == 0) return;
     // Rows are read straight along the table from the first one in the
     // range, in the order the passes wrote them (which is time order unless
     // the clock was set back), instead of through the index row by row.
-    Stmt s(
-        db_,
-        "SELECT t,slot,host,up,reason,status,total_ms,cert_expiry,lookup_ms,connect_ms,tls_ms,first_byte_ms"
+    const std::string sql =
+        std::string(outcomesOnly ? "SELECT t,slot,host,up,reason,0,total_ms"
+                                 : "SELECT t,slot,host,up,reason,status,total_ms,cert_expiry,lookup_ms,"
+                                   "connect_ms,tls_ms,first_byte_ms") +
         " FROM checks WHERE rowid>=(SELECT min(rowid) FROM checks WHERE t>=?1)"
-        " AND t>=?1 AND t<?2 AND (?3='' OR host=?3) ORDER BY rowid");
+        " AND t>=?1 AND t<?2 AND (?3='' OR host=?3) ORDER BY rowid";
+    Stmt s(db_, sql.c_str());
     if (!s.Ok()) Fail("cannot read the history");
     s.Bind(1, from);
     s.Bind(2, to);
@@ -337,13 +360,15 @@ void THistoryStore::ForEachCheck(std::int64_t from, std::int64_t to, const std::
         s.TextInto(2, r.Host);
         r.Up = s.Int(3) != 0;
         s.TextInto(4, r.Reason);
-        r.StatusCode = int(s.Int(5));
         r.TotalMs = s.Real(6);
-        r.CertExpiry = s.Int(7);
-        r.LookupMs = opt(8);
-        r.ConnectMs = opt(9);
-        r.TlsMs = opt(10);
-        r.FirstByteMs = opt(11);
+        if (!outcomesOnly) {
+            r.StatusCode = int(s.Int(5));
+            r.CertExpiry = s.Int(7);
+            r.LookupMs = opt(8);
+            r.ConnectMs = opt(9);
+            r.TlsMs = opt(10);
+            r.FirstByteMs = opt(11);
+        }
         row(r);
     }
     if (rc != SQLITE_DONE) Fail("cannot read the history");
@@ -378,50 +403,30 @@ std::vector<THourRow> THistoryStore::Hours(std::int64_t from, std::int64_t to, c
     return out;
 }
 
-std::vector<THourRow> THistoryStore::HoursOfChecks(std::int64_t from, std::int64_t to,
-                                                   const std::string& host) {
-    std::vector<THourRow> out;
-    if (version_ == 0) return out;
-    // Folded by SQLite itself, so a week of raw rows costs no row objects.
-    Stmt s(
-        db_,
-        "SELECT t-(t%3600) AS h, host, max(slot), count(*), sum(up=0), min(CASE WHEN up THEN total_ms END),"
-        " avg(CASE WHEN up THEN total_ms END), max(CASE WHEN up THEN total_ms END) FROM checks"
-        " WHERE t>=? AND t<? AND (?='' OR host=?) GROUP BY h, host ORDER BY h, host");
+std::vector<THistoryStore::TCount> THistoryStore::Counts(const std::vector<std::int64_t>& starts) {
+    std::vector<TCount> out;
+    if (version_ == 0 || starts.empty()) return out;
+    // ?1 is the oldest start; ?2... each start, summed over one scan.
+    std::string sql = "SELECT host, max(slot)";
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::string p = "?" + std::to_string(i + 2);
+        sql += ", sum(n*(s>=" + p + ")), sum(f*(s>=" + p + "))";
+    }
+    sql +=
+        " FROM (SELECT host, slot, hour AS s, checks AS n, failures AS f FROM hourly WHERE hour>=?1"
+        " UNION ALL SELECT host, slot, t, 1, up=0 FROM checks WHERE t>=?1)"
+        " GROUP BY host ORDER BY max(slot), host";
+    Stmt s(db_, sql.c_str());
     if (!s.Ok()) Fail("cannot read the history");
-    s.Bind(1, from);
-    s.Bind(2, to);
-    s.Bind(3, host);
-    s.Bind(4, host);
+    s.Bind(1, *std::min_element(starts.begin(), starts.end()));
+    for (std::size_t i = 0; i < starts.size(); ++i) s.Bind(int(i) + 2, starts[i]);
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW) {
-        THourRow h;
-        h.Hour = s.Int(0);
-        h.Host = s.Text(1);
-        h.Slot = int(s.Int(2));
-        h.Checks = s.Int(3);
-        h.Failures = s.Int(4);
-        h.MinMs = s.Real(5);
-        h.AvgMs = s.Real(6);
-        h.MaxMs = s.Real(7);
-        out.push_back(std::move(h));
+        TCount c{s.Text(0), int(s.Int(1)), {}};
+        for (std::size_t i = 0; i < starts.size(); ++i)
+            c.Since.push_back({s.Int(2 + 2 * int(i)), s.Int(3 + 2 * int(i))});
+        out.push_back(std::move(c));
     }
-    if (rc != SQLITE_DONE) Fail("cannot read the history");
-    return out;
-}
-
-std::vector<THistoryStore::TCount> THistoryStore::Counts(std::int64_t from) {
-    std::vector<TCount> out;
-    if (version_ == 0) return out;
-    Stmt s(db_,
-           "SELECT host, max(slot), sum(n), sum(f) FROM ("
-           " SELECT host, slot, checks AS n, failures AS f FROM hourly WHERE hour>=?1"
-           " UNION ALL SELECT host, slot, 1, up=0 FROM checks WHERE t>=?1)"
-           " GROUP BY host ORDER BY max(slot), host");
-    if (!s.Ok()) Fail("cannot read the history");
-    s.Bind(1, from);
-    int rc;
-    while ((rc = s.Step()) == SQLITE_ROW) out.push_back({s.Text(0), int(s.Int(1)), s.Int(2), s.Int(3)});
     if (rc != SQLITE_DONE) Fail("cannot read the history");
     return out;
 }

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,19 +99,18 @@ public:
     // Hourly rows with from <= Hour < to, oldest first; host empty: all.
     std::vector<THourRow> Hours(std::int64_t from, std::int64_t to, const std::string& host = "");
     // The same rows one at a time, without keeping them (the row passed is
-    // reused).
+    // reused). outcomesOnly reads just what the report and the chart use:
+    // time, slot, host, up, reason and total ms.
     void ForEachCheck(std::int64_t from, std::int64_t to, const std::string& host,
-                      const std::function<void(const TCheckRow&)>& row);
-    // Raw rows in the range folded per host and hour (p95 left 0), without
-    // changing the file: what a long chart reads.
-    std::vector<THourRow> HoursOfChecks(std::int64_t from, std::int64_t to, const std::string& host = "");
-    // Checks and failures per host since from (raw and hourly rows).
+                      const std::function<void(const TCheckRow&)>& row, bool outcomesOnly = false);
+    // Checks and failures per host since each of the starts (raw and
+    // hourly rows), in one read of the oldest start's range.
     struct TCount {
         std::string Host;
         int Slot = 0;
-        std::int64_t Checks = 0, Failures = 0;
+        std::vector<std::pair<std::int64_t, std::int64_t>> Since;  // (checks, failures) per start
     };
-    std::vector<TCount> Counts(std::int64_t from);
+    std::vector<TCount> Counts(const std::vector<std::int64_t>& starts);
 
     // "ok" or what SQLite's integrity check found.
     std::string IntegrityCheck();
@@ -120,8 +120,11 @@ private:
     void Migrate();
     [[noreturn]] void Fail(const std::string& what);
 
+    struct TWriter;
+
     std::string path_;
     sqlite3* db_ = nullptr;
+    std::unique_ptr<TWriter> writer_;
     int version_ = 0;
     bool write_ = false;
 };

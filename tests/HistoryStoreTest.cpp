@@ -240,7 +240,7 @@ TEST(HistoryStore, NewerForeignAndBrokenFilesAreRefusedAndLeftAlone) {
     std::ofstream(tmp.File("empty.db")).flush();
     THistoryStore empty(tmp.File("empty.db"), THistoryStore::Mode::Read);
     EXPECT_TRUE(empty.Checks(0, kNow).empty());
-    EXPECT_TRUE(empty.Counts(0).empty());
+    EXPECT_TRUE(empty.Counts({0}).empty());
 }
 
 // A writer killed with SIGKILL between or inside its transactions: the file

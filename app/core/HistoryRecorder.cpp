@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "app/core/Metrics.h"
 #include "app/core/sform.h"
@@ -100,18 +101,18 @@ std::string THistoryRecorder::UptimeMetrics(std::int64_t now) {
                        " Share of the host's checks that passed over the window, from the history.\n"
                        "# TYPE " +
                        name + " gauge\n";
-    const struct {
-        const char* label;
-        std::int64_t seconds;
-    } windows[] = {{"24h", 86400}, {"7d", 7 * 86400}, {"30d", 30 * 86400}};
+    const char* const labels[] = {"24h", "7d", "30d"};
     try {
-        for (const auto& w : windows)
-            for (const auto& c : store_->Counts(now - w.seconds)) {
-                if (c.Checks <= 0) continue;
+        // One read of 30 days for all three windows.
+        const auto counts = store_->Counts({now - 86400, now - 7 * 86400, now - 30 * 86400});
+        for (std::size_t w = 0; w < std::size(labels); ++w)
+            for (const auto& c : counts) {
+                const auto [checks, failures] = c.Since[w];
+                if (checks <= 0) continue;
                 char ratio[32];
-                std::snprintf(ratio, sizeof ratio, "%.6f", double(c.Checks - c.Failures) / double(c.Checks));
+                std::snprintf(ratio, sizeof ratio, "%.6f", double(checks - failures) / double(checks));
                 text += std::string(name) + "{host=\"" + EscapeLabelValue(c.Host) + "\",slot=\"" +
-                        std::to_string(c.Slot) + "\",window=\"" + w.label + "\"} " + ratio + "\n";
+                        std::to_string(c.Slot) + "\",window=\"" + labels[w] + "\"} " + ratio + "\n";
             }
     } catch (const std::exception& e) {
         Off(e.what());
