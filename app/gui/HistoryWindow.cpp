@@ -214,6 +214,7 @@ void THistoryWindow::Apply(const Result& result) {
                                       QString::fromStdString(history::DurationText(o->Seconds())),
                                       o->Hourly ? "(hourly record)" : QString::fromStdString(o->Reason)});
     OutageList->addTopLevelItems(items);
+    for (int c = 0; c < 4; ++c) OutageList->resizeColumnToContents(c);
 
     const QString chosen = HostBox->currentText();
     {
