@@ -82,6 +82,37 @@ TEST(HistoryRecorder, PassesAreWrittenWithTheirSettingsRowsAndUptimeFollows) {
     EXPECT_EQ(app::PassSlots(three, settings), (std::vector<int>{1, 2, 3}));
 }
 
+// Retention runs with the first pass, then not again within the hour.
+TEST(HistoryRecorder, RetentionRunsAtMostOnceAnHour) {
+    WorkDir d;
+    const std::int64_t t = std::int64_t(kT);
+    auto oldRow = [](std::int64_t when) {
+        history::TCheckRow r;
+        r.Time = when;
+        r.Host = "old";
+        return r;
+    };
+    {
+        history::THistoryStore store("sentrel.db", history::THistoryStore::Mode::Write);
+        store.Record({oldRow(t - 8 * 86400)});
+    }
+    THistoryRecorder rec;
+    TServerForm settings = Settings("sentrel.db");
+    rec.Record(Pass(t, true), settings);
+    history::THistoryStore reader("sentrel.db", history::THistoryStore::Mode::Read);
+    EXPECT_TRUE(reader.Checks(0, t - 86400).empty()) << "folded at the first pass";
+    EXPECT_EQ(reader.LastPruned(), t);
+    {
+        history::THistoryStore store("sentrel.db", history::THistoryStore::Mode::Write);
+        store.Record({oldRow(t - 9 * 86400)});
+    }
+    rec.Record(Pass(t + 3000, true), settings);
+    EXPECT_EQ(reader.Checks(0, t - 86400).size(), 1u) << "not again within the hour";
+    rec.Record(Pass(t + 3600, true), settings);
+    EXPECT_TRUE(reader.Checks(0, t - 86400).empty());
+    EXPECT_EQ(reader.Hours(0, t).size(), 2u);
+}
+
 TEST(HistoryRecorder, AnEmptyNameWritesNothing) {
     WorkDir d;
     THistoryRecorder rec;
