@@ -142,6 +142,11 @@ THistoryStore::THistoryStore(const std::string& path, Mode mode) : path_(path) {
         if (mode == Mode::Write) {
             Exec("PRAGMA journal_mode=WAL");
             Exec("PRAGMA synchronous=NORMAL");
+            // The monitor only appends: a small page cache keeps its memory
+            // flat, and the write-ahead log is cut back after a checkpoint
+            // that a long retention step made it outgrow.
+            Exec("PRAGMA cache_size=-512");
+            Exec("PRAGMA journal_size_limit=4194304");
         }
         Migrate();
         if (mode == Mode::Read && version_ < kSchemaVersion && version_ != 0)
