@@ -15,6 +15,10 @@ RUN_PACKAGES=(
   qt6-base-dev libgl-dev
   libc-ares-dev libssl-dev
   ca-certificates
+  # the pass history: libsqlite3-0 to run, libsqlite3-dev to build;
+  # qt6-charts-dev builds the history window (libqt6charts6 runs it); its
+  # CMake files need libqt6opengl6-dev, which the package does not pull in
+  libsqlite3-0 libsqlite3-dev qt6-charts-dev libqt6opengl6-dev
 )
 
 # Only for tests, benches and packaging: the test framework, the servers,

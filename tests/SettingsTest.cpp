@@ -195,6 +195,22 @@ TEST(Settings, SaveKeepsTheHostSectionsByteForByte) {
     EXPECT_EQ(l.form.Expect[2].Error.rfind("maxms in sentrel.ini: 'bogus'", 0), 0u);
 }
 
+// The history file is not the dialog's either: sentrel.db when absent, off
+// when empty, and a save writes back what the file had.
+TEST(Settings, HistoryKeyDefaultsToTheDatabaseAndEmptySwitchesItOff) {
+    WorkDir d;
+    EXPECT_EQ(Loaded("").form.History, "sentrel.db");
+    Loaded off("[main]\r\nhistory=\r\n");
+    EXPECT_EQ(off.form.History, "");
+    off.form.Save();
+    EXPECT_NE(GetFile("sentrel.ini").find("\r\nhistory=\r\n"), std::string::npos);
+    EXPECT_EQ(Loaded("").form.History, "");
+    PutFile("sentrel.ini", "[main]\r\nServer1Name=a\r\n");
+    Loaded plain("");
+    plain.form.Save();
+    EXPECT_EQ(GetFile("sentrel.ini").find("history"), std::string::npos) << "nothing new in the file";
+}
+
 // certwarndays is not the dialog's: read with bounds, and a save keeps it
 // when the file had it and writes nothing new when it was absent.
 TEST(Settings, CertWarnDaysIsReadWithinBoundsAndKeptBySave) {

@@ -76,6 +76,23 @@ const Option kOptions[] = {
          cl.Verbose = true;
          return std::string();
      }},
+    {"--history", "", false, "with --check: write the pass to the history file too",
+     [](CommandLine& cl, const std::string&) {
+         cl.History = true;
+         return std::string();
+     }},
+    {"--report", "", false,
+     "print each host's uptime, outages and response times\nfrom the history file (\"history\" in "
+     "sentrel.ini)",
+     [](CommandLine& cl, const std::string&) { return SetMode(cl, RunMode::Report, "--report"); }},
+    {"--since", "24h|7d|30d|DATE", true,
+     "with --report: the start of its range (default 24h);\nDATE is YYYY-MM-DD",
+     [](CommandLine& cl, const std::string& v) { return SetValue(cl.Since, v, "--since"); }},
+    {"--json", "", false, "with --report: print JSON for scripts",
+     [](CommandLine& cl, const std::string&) {
+         cl.Json = true;
+         return std::string();
+     }},
     {"--directory", "DIR", true,
      "work in DIR instead of the current directory, as\ngit -C does (-C DIR is the same)",
      [](CommandLine& cl, const std::string& dir) {
@@ -202,6 +219,11 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
         return "option '" + (lastExpectation.empty() ? firstExpectation : lastExpectation) +
                "' applies to the hosts given after it, with --check";
     if (out.Verbose && out.Mode != RunMode::Check) return "option '--verbose' goes with --check";
+    if (out.History && out.Mode != RunMode::Check) return "option '--history' goes only with --check";
+    if ((out.Json || !out.Since.empty()) && out.Mode != RunMode::Report)
+        return std::string("option '") + (out.Json ? "--json" : "--since") + "' goes only with --report";
+    if (out.Mode == RunMode::Report && !(out.MetricsListen.empty() && out.MetricsFile.empty()))
+        return "option '--metrics-listen' or '--metrics-file' does not go with --report";
     if (out.Mode == RunMode::Check) {
         out.Hosts = plain;
         out.HostExpect = plainExpect;
@@ -214,8 +236,8 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
 
 std::string UsageText(const std::string& program, bool window) {
     std::string text = "Usage: " + program +
-                       (window ? " [--headless | --check [HOST...] | --help]"
-                               : " (--headless | --check [HOST...] | --help)");
+                       (window ? " [--headless | --check [HOST...] | --report | --help]"
+                               : " (--headless | --check [HOST...] | --report | --help)");
     text +=
         " [OPTION...]\n"
         "\n"

@@ -12,7 +12,7 @@
 
 namespace app {
 
-enum class RunMode { Window, Headless, Check, Help, Version };
+enum class RunMode { Window, Headless, Check, Report, Help, Version };
 
 // A folder to work in: -C DIR (must exist) or --user-folder (made when missing).
 struct WorkFolderChoice {
@@ -35,6 +35,9 @@ struct CommandLine {
     std::string MetricsListen;        // --metrics-listen ADDR:PORT (window and --headless)
     std::string MetricsFile;          // --metrics-file PATH (window and --headless)
     int ProbeConcurrency = 100;       // --probe-concurrency N: /probe checks at once
+    bool History = false;             // --history: --check writes its pass to the history too
+    std::string Since;                // --report --since 24h|7d|30d|DATE; empty: 24h
+    bool Json = false;                // --report --json
     // --remove-autostart-entry FILE: the next-log-on entry that started this
     // run, to be removed before anything else (platform::RemoveOnceEntry).
     std::string RemoveAutostartEntry;

@@ -1,7 +1,9 @@
 #include "app/core/Headless.h"
 
 #include <cstdio>
+#include <ctime>
 
+#include "app/core/HistoryRecorder.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
 #include "app/core/Metrics.h"
@@ -61,8 +63,10 @@ void InitApplication() {
 int RunHeadless(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
+    THistoryRecorder history;
     TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
                                  [&settings] { return MakeHttpGetter(settings); }});
+    publisher.Extra = [&history] { return history.UptimeMetrics(std::time(nullptr)); };
     try {
         publisher.Start();
     } catch (const std::exception& e) {
@@ -74,7 +78,10 @@ int RunHeadless(const CommandLine& cl) {
     view.PrintChanges = true;
     TQzController controller(view, settings, *http);
     controller.OnWarning = PrintLine;
-    controller.OnPassOutcome = [&](const TPassOutcome& pass) { publisher.Publish(pass); };
+    controller.OnPassOutcome = [&](const TPassOutcome& pass) {
+        history.Record(pass, settings);
+        publisher.Publish(pass);
+    };
     controller.SetConcurrency(cl.Concurrency);
     platform::OnTerminationSignal([&](int) {
         platform::Application().Guard([&] { controller.FormClose(); });
@@ -151,6 +158,9 @@ int RunCheck(const CommandLine& cl) {
         controller.OnHostOutcome = [](const THostOutcome& host) {
             if (host.Fetched) PrintLine(net::PhaseTimesLine(host.Phases));
         };
+    THistoryRecorder history;
+    if (cl.History)
+        controller.OnPassOutcome = [&](const TPassOutcome& pass) { history.Record(pass, settings); };
     bool interrupted = false;
     platform::OnTerminationSignal([&](int) {
         interrupted = true;

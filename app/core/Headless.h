@@ -18,6 +18,9 @@
 //   a host's outcome, how long its request took and, for a failed host, the
 //   reason its client gave, and the warning of a certificate about to
 //   expire. Returns 0 when the pool passed, 1 otherwise.
+//   Both write each pass to the history file the settings name (--check only
+//   with --history); a history that fails says so once on stderr and the
+//   run goes on without it.
 #pragma once
 
 #include "app/core/CommandLine.h"

@@ -182,7 +182,7 @@ void WriteWhole(const std::string& path, const std::string& text) {
 }  // namespace
 
 void TMetricsPublisher::Start() {
-    const std::string text = MetricsText(nullptr);
+    const std::string text = MetricsText(nullptr) + (Extra ? Extra() : "");
     if (!options_.Listen.empty()) {
         auto server = std::make_unique<TMetricsServer>();
         server->Listen(options_.Listen);
@@ -196,7 +196,7 @@ void TMetricsPublisher::Start() {
 }
 
 void TMetricsPublisher::Publish(const TPassOutcome& pass) {
-    const std::string text = MetricsText(&pass);
+    const std::string text = MetricsText(&pass) + (Extra ? Extra() : "");
     if (server_) server_->SetText(text);
     if (!options_.File.empty()) WriteWhole(options_.File, text);
 }

@@ -54,6 +54,9 @@ public:
     // at PATH is refused); the server has the new text by then.
     void Publish(const TPassOutcome& pass);
     TMetricsServer* Server() const { return server_.get(); }
+    // Families from elsewhere (the history's uptime ratios), appended to
+    // every text the publisher serves or writes.
+    std::function<std::string()> Extra;
 
 private:
     TMetricsOptions options_;

@@ -3,6 +3,7 @@
 //
 //   sentrel-cli --headless       the monitor without a window; status lines on stdout
 //   sentrel-cli --check [HOST..] one pass over the hosts (or the active pool); exit 0 if all passed
+//   sentrel-cli --report         uptime, outages and response times from the history
 //   sentrel-cli --version        the release
 // -C DIR and --user-folder choose the folder of the settings and the log.
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
+#include "app/core/Report.h"
 #include "app/core/WorkFolder.h"
 #include "platform/Autostart.h"
 
@@ -29,6 +31,7 @@ int main(int argc, char** argv) {
     switch (cl.Mode) {
         case app::RunMode::Headless: return app::RunHeadless(cl);
         case app::RunMode::Check: return app::RunCheck(cl);
+        case app::RunMode::Report: return app::RunReport(cl, program);
         default: std::fputs(app::UsageText(program, false).c_str(), stdout); return 0;
     }
 }

@@ -82,6 +82,7 @@ void TServerForm::Load(const std::string& fileName) {
     SetConcurrency(ini.ReadInteger(kMain, "concurrency", 1));
     Proxy = ini.ReadString(kMain, "proxy", "");
     OnChange = ini.ReadString(kMain, "onchange", "");
+    History = ini.ReadString(kMain, "history", "sentrel.db");
 }
 
 void TServerForm::Save(const std::string& fileName) {
@@ -91,6 +92,8 @@ void TServerForm::Save(const std::string& fileName) {
     const std::string proxy = ini.ReadString(kMain, "proxy", "");
     const bool hasOnChange = ini.ValueExists(kMain, "onchange");
     const std::string onChange = ini.ReadString(kMain, "onchange", "");
+    const bool hasHistory = ini.ValueExists(kMain, "history");
+    const std::string historyFile = ini.ReadString(kMain, "history", "");
     try {
         // A value the file cannot hold (a control character) fails the save
         // before anything is written.
@@ -107,6 +110,7 @@ void TServerForm::Save(const std::string& fileName) {
         if (Concurrency() > 1) ini.WriteInteger(kMain, "concurrency", Concurrency());
         if (hasProxy) ini.WriteString(kMain, "proxy", proxy);
         if (hasOnChange) ini.WriteString(kMain, "onchange", onChange);
+        if (hasHistory) ini.WriteString(kMain, "history", historyFile);
         ini.UpdateFile();
     } catch (const base::Exception&) {
         throw base::Exception(std::string("Unable to write to ") + kSettingsDisplayName);

@@ -49,6 +49,10 @@ public:
     // of the pool's state (see OnChange.h); empty for none. Like the proxy,
     // not one of the dialog's fields: a save keeps the file's key.
     std::string OnChange;
+    // The key "history" of section main: the history file every pass is
+    // written to (app/core/HistoryRecorder.h), "sentrel.db" when absent,
+    // empty for none. Not in the dialog either: kept by a save as it stands.
+    std::string History = "sentrel.db";
     // Sections [server1] ... [server10]: what row n's host must do to count
     // as up (keys status, contains, notcontains, maxms, certdays). Not in the
     // dialog: Load reads them, Save leaves the sections as the file has them.

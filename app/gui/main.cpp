@@ -6,20 +6,26 @@
 //   sentrel --check [HOST..] one pass over the hosts (or the active pool); exit 0 if all passed
 //   sentrel --version        the release, and where the banner library was found
 // -C DIR and --user-folder choose the folder of the settings and the log.
+#include <QAction>
 #include <QApplication>
 #include <QIcon>
+#include <QMenu>
 #include <QPixmap>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "ads/Advertisement.h"
 #include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
+#include "app/core/HistoryRecorder.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/Metrics.h"
+#include "app/core/Report.h"
 #include "app/core/WorkFolder.h"
 #include "app/core/sform.h"
+#include "app/gui/HistoryWindow.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtHost.h"
 #include "app/gui/ServerFormDialog.h"
@@ -62,8 +68,10 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     // The program's icon, for every window: a lit LED on a transparent ground.
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedIconImage(desktop::LEDLarge))));
     app::TServerForm settings;  // before the publisher: its probes use the settings' proxy
+    app::THistoryRecorder history;
     app::TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
                                       [&settings] { return app::MakeHttpGetter(settings); }});
+    publisher.Extra = [&history] { return history.UptimeMetrics(std::time(nullptr)); };
     try {
         publisher.Start();
     } catch (const std::exception& e) {
@@ -79,7 +87,18 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     auto serverForm = std::make_unique<app::TServerFormDialog>(settings, qzform.get());
     qzform->SetLogView(logView.get());
     qzform->SetServerDialog(serverForm.get());
-    qzform->Controller().OnPassOutcome = [&](const app::TPassOutcome& pass) { publisher.Publish(pass); };
+    auto historyWindow = std::make_unique<app::THistoryWindow>();
+    qzform->Controller().OnPassOutcome = [&](const app::TPassOutcome& pass) {
+        history.Record(pass, settings);  // after the pass's log lines, before the metrics that read it
+        publisher.Publish(pass);
+    };
+    // The history window opens from the tray menu and the log viewer; the
+    // main window keeps its own buttons.
+    historyWindow->FileName = [&] { return history.Path().empty() ? settings.History : history.Path(); };
+    historyWindow->OffReason = [&] { return history.Error(); };
+    auto openHistory = [&] { historyWindow->ShowHistory(); };
+    QObject::connect(qzform->PopupMenu1->addAction("History"), &QAction::triggered, openHistory);
+    logView->SetHistoryHandler(openHistory);
 
     // SIGTERM and SIGINT close the main window as the user would; what fails
     // on the way out (the window's placement that cannot be saved) goes to
@@ -91,6 +110,7 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     qzform->show();
     app::RunQtLoop();
     platform::OnTerminationSignal(nullptr);
+    historyWindow.reset();
     serverForm.reset();
     logView.reset();
     qzform.reset();
@@ -128,6 +148,7 @@ int main(int argc, char** argv) {
         case app::RunMode::Version: return 0;
         case app::RunMode::Headless: return app::RunHeadless(cl);
         case app::RunMode::Check: return app::RunCheck(cl);
+        case app::RunMode::Report: return app::RunReport(cl, kProgram);
         case app::RunMode::Window: break;
     }
     toolkitArgs.insert(toolkitArgs.end(), cl.Others.begin(), cl.Others.end());

@@ -61,7 +61,12 @@ TLogView::TLogView(QWidget* parent) : QDialog(parent) {
     CloseButton->setDefault(true);
     connect(CloseButton, &QPushButton::clicked, this, [this] { CloseButtonClick(); });
 
+    HistoryButton = new QPushButton("History", this);
+    HistoryButton->setObjectName("HistoryButton");
+    HistoryButton->setVisible(false);
+
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(HistoryButton);
     buttons->addStretch(1);
     buttons->addWidget(CloseButton);
     auto* layout = new QVBoxLayout(this);
@@ -69,6 +74,11 @@ TLogView::TLogView(QWidget* parent) : QDialog(parent) {
     layout->addWidget(logtext, 1);
     layout->addLayout(buttons);
     BannerArea->Loaded();
+}
+
+void TLogView::SetHistoryHandler(std::function<void()> open) {
+    connect(HistoryButton, &QPushButton::clicked, this, [open = std::move(open)] { open(); });
+    HistoryButton->setVisible(true);
 }
 
 void TLogView::CloseButtonClick() {

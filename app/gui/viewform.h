@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "app/core/ViewLog.h"
 
@@ -37,6 +38,10 @@ public:
     ads::TAdvertisement* BannerArea = nullptr;
     QPlainTextEdit* logtext = nullptr;
     QPushButton* CloseButton = nullptr;
+    // "History", left of Close: hidden until the program gives it a window
+    // to open (SetHistoryHandler).
+    QPushButton* HistoryButton = nullptr;
+    void SetHistoryHandler(std::function<void()> open);
 
     void CloseButtonClick();
 

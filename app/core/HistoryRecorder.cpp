@@ -1,0 +1,122 @@
+#include "app/core/HistoryRecorder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+
+#include "app/core/Metrics.h"
+#include "app/core/sform.h"
+#include "history/HistoryStore.h"
+
+namespace app {
+
+namespace {
+
+// Retention steps per pass while it runs: each folds one hour of raw rows.
+constexpr int kPruneStepsPerPass = 4;
+
+}  // namespace
+
+THistoryRecorder::THistoryRecorder() = default;
+THistoryRecorder::~THistoryRecorder() = default;
+
+void THistoryRecorder::Off(const std::string& why) {
+    store_.reset();
+    error_ = why;
+    const std::string line = "History is off for this run: " + why;
+    if (OnError) {
+        OnError(line);
+    } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void THistoryRecorder::Record(const TPassOutcome& pass, const TServerForm& settings) {
+    if (!tried_) {
+        tried_ = true;
+        path_ = settings.History;
+        if (path_.empty()) return;  // switched off in the settings
+        try {
+            store_ = std::make_unique<history::THistoryStore>(path_, history::THistoryStore::Mode::Write);
+            lastPruned_ = store_->LastPruned();
+        } catch (const std::exception& e) {
+            Off(e.what());
+        }
+    }
+    if (!store_) return;
+    const std::int64_t now = static_cast<std::int64_t>(std::floor(pass.EndTime));
+    std::vector<history::TCheckRow> rows;
+    rows.reserve(pass.Hosts.size());
+    for (std::size_t i = 0; i < pass.Hosts.size(); ++i) {
+        const THostOutcome& h = pass.Hosts[i];
+        history::TCheckRow r;
+        r.Time = now;
+        r.Slot = h.Slot > 0 ? h.Slot : static_cast<int>(i) + 1;  // its pool row, or its place in the pass
+        r.Host = h.Host;  // already masked by the pass
+        r.Up = h.Passed;
+        r.Reason = h.Reason;
+        r.StatusCode = h.StatusCode;
+        r.TotalMs = h.Seconds * 1000;
+        r.CertExpiry = h.CertExpiry;
+        if (h.Fetched) {
+            using P = net::TPhaseTimes;
+            const double* t = h.Phases.Seconds;
+            r.LookupMs = t[P::Lookup] * 1000;
+            r.ConnectMs = (t[P::Connect] + t[P::Proxy]) * 1000;  // a proxy's tunnel is part of connecting
+            r.TlsMs = t[P::Tls] * 1000;
+            r.FirstByteMs = t[P::FirstByte] * 1000;
+        }
+        rows.push_back(std::move(r));
+    }
+    try {
+        store_->Record(rows);
+        Prune(now);
+    } catch (const std::exception& e) {
+        Off(e.what());
+    }
+}
+
+void THistoryRecorder::Prune(std::int64_t now) {
+    if (!pruning_ && now - lastPruned_ < history::THistoryStore::kHour && now >= lastPruned_) return;
+    pruning_ = true;
+    for (int i = 0; i < kPruneStepsPerPass; ++i)
+        if (!store_->PruneStep(now)) {
+            pruning_ = false;
+            lastPruned_ = now;
+            store_->SetLastPruned(now);
+            return;
+        }
+}
+
+std::string THistoryRecorder::UptimeMetrics(std::int64_t now) {
+    if (!store_) return "";
+    if (countedAt_ >= 0 && now - countedAt_ < 60 && now >= countedAt_) return uptimeText_;
+    const char* const name = "sentrel_host_uptime_ratio";
+    std::string text = std::string("# HELP ") + name +
+                       " Share of the host's checks that passed over the window, from the history.\n"
+                       "# TYPE " +
+                       name + " gauge\n";
+    const char* const labels[] = {"24h", "7d", "30d"};
+    try {
+        // One read of 30 days for all three windows.
+        const auto counts = store_->Counts({now - 86400, now - 7 * 86400, now - 30 * 86400});
+        for (std::size_t w = 0; w < std::size(labels); ++w)
+            for (const auto& c : counts) {
+                const auto [checks, failures] = c.Since[w];
+                if (checks <= 0) continue;
+                char ratio[32];
+                std::snprintf(ratio, sizeof ratio, "%.6f", double(checks - failures) / double(checks));
+                text += std::string(name) + "{host=\"" + EscapeLabelValue(c.Host) + "\",slot=\"" +
+                        std::to_string(c.Slot) + "\",window=\"" + labels[w] + "\"} " + ratio + "\n";
+            }
+    } catch (const std::exception& e) {
+        Off(e.what());
+        return "";
+    }
+    countedAt_ = now;
+    uptimeText_ = text;
+    return text;
+}
+
+}  // namespace app

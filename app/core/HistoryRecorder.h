@@ -1,0 +1,71 @@
+// Writes every finished pass to the history file the settings name
+// ("history" in [main], sentrel.db by default, empty for none), for both
+// programs' monitors and for --check --history. The file is opened at the
+// first pass, after the settings are loaded; each pass is one transaction,
+// written after the pass's log lines; then, at most once an hour, retention
+// runs a few small steps per pass until it is done, so no pass waits long.
+//
+// Anything the history cannot do (a newer or broken file, a full disk, a
+// read-only file) ends the history for the run with one line through
+// OnError (stderr unless set) and never reaches the monitor: the pass goes
+// on as if there were no history. GUI thread (the one loop) only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/PassOutcome.h"
+
+namespace history {
+class THistoryStore;
+}
+
+namespace app {
+
+class TServerForm;
+
+class THistoryRecorder {
+public:
+    THistoryRecorder();
+    ~THistoryRecorder();
+    THistoryRecorder(const THistoryRecorder&) = delete;
+    THistoryRecorder& operator=(const THistoryRecorder&) = delete;
+
+    // The one line that says the history is off for the run.
+    std::function<void(const std::string& line)> OnError;
+
+    // The pass's hosts, each with its row in the settings as its slot.
+    void Record(const TPassOutcome& pass, const TServerForm& settings);
+    // Writing: the file is open and nothing has failed.
+    bool On() const { return store_ != nullptr; }
+    // Why the history is off for the run; empty while it is not.
+    const std::string& Error() const { return error_; }
+    // The file in use (or last tried); empty before the first pass.
+    const std::string& Path() const { return path_; }
+
+    // sentrel_host_uptime_ratio for 24 h, 7 d and 30 d per host while the
+    // history is on, else "". Counted at most once a minute.
+    std::string UptimeMetrics(std::int64_t now);
+
+private:
+    void Off(const std::string& why);
+    void Prune(std::int64_t now);
+
+    std::unique_ptr<history::THistoryStore> store_;
+    std::string path_;
+    std::string error_;
+    bool tried_ = false;
+    bool pruning_ = false;
+    std::int64_t lastPruned_ = 0;
+    std::int64_t countedAt_ = -1;
+    std::string uptimeText_;
+};
+
+// Each host's slot: its row in the settings when the pass is the active
+// pool, else its place in the pass (hosts named on the command line).
+std::vector<int> PassSlots(const TPassOutcome& pass, const TServerForm& settings);
+
+}  // namespace app

@@ -1,0 +1,83 @@
+// The "History" window: per host its uptime over 24 hours, 7 days and 30
+// days, a response-time chart of the chosen range with the times that had
+// failures shaded, and the range's outages with their reasons, newest first.
+// Opened from the tray menu and from the log viewer; the main window's own
+// layout does not change.
+//
+// The file is read on a worker thread with a connection of its own (the
+// monitor goes on writing meanwhile); the result is applied on the GUI
+// thread in one go, so the window never waits on the file. A load that a
+// newer one overtook is dropped. Created hidden at start-up, lives until the
+// end of the run. GUI thread only.
+#pragma once
+
+#include <QDialog>
+#include <QFutureWatcher>
+#include <functional>
+#include <string>
+
+#include "history/HistoryQuery.h"
+
+class QComboBox;
+class QLabel;
+class QTableWidget;
+class QTreeWidget;
+class QChartView;
+class QLineSeries;
+class QAreaSeries;
+class QValueAxis;
+class QDateTimeAxis;
+
+namespace app {
+
+class THistoryWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit THistoryWindow(QWidget* parent = nullptr);
+    ~THistoryWindow() override;
+
+    // The file to read, and why the history is off for this run ("" while
+    // it is on); asked at every load.
+    std::function<std::string()> FileName;
+    std::function<std::string()> OffReason;
+
+    // Shows the window and loads the chosen range afresh.
+    void ShowHistory();
+    // Starts a load of the chosen range; Loaded() follows on the GUI thread.
+    void Reload();
+    bool Loading() const { return loading_; }
+    const history::TChartData& Data() const { return data_; }
+
+    QLabel* StatusLabel = nullptr;
+    QComboBox* RangeBox = nullptr;  // 24 hours, 7 days, 30 days
+    QComboBox* HostBox = nullptr;   // the host the chart shows
+    QTableWidget* UptimeTable = nullptr;
+    QChartView* ChartView = nullptr;
+    QLineSeries* ResponseSeries = nullptr;  // average ms per bucket with answers
+    QLineSeries* OutageUpper = nullptr;     // the shading's top: high over buckets with failures
+    QAreaSeries* OutageArea = nullptr;
+    QTreeWidget* OutageList = nullptr;
+
+signals:
+    void Loaded();
+
+private:
+    struct Result {
+        history::TChartData data;
+        std::string error;
+        unsigned generation = 0;
+    };
+    void Apply(const Result& result);
+    void ShowHost();
+
+    QFutureWatcher<Result> watcher_;
+    history::TChartData data_;
+    unsigned generation_ = 0;
+    bool loading_ = false;
+    bool reloadAfter_ = false;
+    QValueAxis* msAxis_ = nullptr;
+    QDateTimeAxis* timeAxis_ = nullptr;
+};
+
+}  // namespace app

@@ -1,0 +1,450 @@
+#include "history/HistoryStore.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace history {
+
+namespace {
+
+// The schema, one step per version; a file of version N gets steps N+1...
+// in one transaction. Steps are never edited once released: a change is a
+// new step. Rows are appended in time order, so rowid order is time order.
+const char* const kMigrations[] = {
+    // 1: raw rows, hourly rows, a key-value table for the store's own state.
+    "CREATE TABLE schema_version(version INTEGER NOT NULL);"
+    "INSERT INTO schema_version VALUES(0);"
+    "CREATE TABLE checks(t INTEGER NOT NULL, slot INTEGER NOT NULL, host TEXT NOT NULL,"
+    " up INTEGER NOT NULL, reason TEXT, status INTEGER NOT NULL, total_ms REAL, cert_expiry INTEGER);"
+    "CREATE INDEX checks_t ON checks(t);"
+    "CREATE TABLE hourly(hour INTEGER NOT NULL, host TEXT NOT NULL, slot INTEGER NOT NULL,"
+    " checks INTEGER NOT NULL, failures INTEGER NOT NULL, min_ms REAL, avg_ms REAL, max_ms REAL,"
+    " p95_ms REAL, PRIMARY KEY(hour, host)) WITHOUT ROWID;"
+    "CREATE TABLE meta(key TEXT PRIMARY KEY, value INTEGER) WITHOUT ROWID;",
+    // 2: the request's phases, NULL where the client did not measure them.
+    "ALTER TABLE checks ADD COLUMN lookup_ms REAL;"
+    "ALTER TABLE checks ADD COLUMN connect_ms REAL;"
+    "ALTER TABLE checks ADD COLUMN tls_ms REAL;"
+    "ALTER TABLE checks ADD COLUMN first_byte_ms REAL;",
+};
+static_assert(std::size(kMigrations) == THistoryStore::kSchemaVersion);
+
+// A prepared statement that finalises itself.
+class Stmt {
+public:
+    Stmt(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK) s_ = nullptr;
+    }
+    ~Stmt() { sqlite3_finalize(s_); }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+    bool Ok() const { return s_ != nullptr; }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int Step() { return sqlite3_step(s_); }
+    void Reset() {
+        sqlite3_reset(s_);
+        sqlite3_clear_bindings(s_);
+    }
+    void Bind(int i, std::int64_t v) { sqlite3_bind_int64(s_, i, v); }
+    void Bind(int i, double v) { sqlite3_bind_double(s_, i, v); }
+    void Bind(int i, const std::string& v) {
+        sqlite3_bind_text(s_, i, v.data(), int(v.size()), SQLITE_TRANSIENT);
+    }
+    void Bind(int i, const std::optional<double>& v) {
+        if (v) Bind(i, *v);
+    }
+    // Text and integer columns, NULL read as empty or zero.
+    std::int64_t Int(int i) { return sqlite3_column_int64(s_, i); }
+    double Real(int i) { return sqlite3_column_double(s_, i); }
+    bool Null(int i) { return sqlite3_column_type(s_, i) == SQLITE_NULL; }
+    std::string Text(int i) {
+        const auto* p = sqlite3_column_text(s_, i);
+        return p ? std::string(reinterpret_cast<const char*>(p), std::size_t(sqlite3_column_bytes(s_, i)))
+                 : "";
+    }
+    // Into a string that is reused row after row, so its buffer is too.
+    void TextInto(int i, std::string& out) {
+        const auto* p = sqlite3_column_text(s_, i);
+        out.assign(p ? reinterpret_cast<const char*>(p) : "",
+                   p ? std::size_t(sqlite3_column_bytes(s_, i)) : 0);
+    }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* s_ = nullptr;
+};
+
+double Percentile(std::vector<double>& sorted, double p) {
+    if (sorted.empty()) return 0;
+    std::size_t rank = static_cast<std::size_t>(std::ceil(p * double(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
+}  // namespace
+
+THourRow FoldHour(const std::vector<const TCheckRow*>& rows, std::int64_t hour) {
+    THourRow out;
+    out.Hour = hour;
+    std::vector<double> ms;
+    for (const TCheckRow* r : rows) {
+        out.Host = r->Host;
+        out.Slot = r->Slot;
+        ++out.Checks;
+        // Times are those of answers: a failure's time is mostly its time-out.
+        if (!r->Up)
+            ++out.Failures;
+        else
+            ms.push_back(r->TotalMs);
+    }
+    if (ms.empty()) return out;
+    std::sort(ms.begin(), ms.end());
+    double sum = 0;
+    for (double v : ms) sum += v;
+    out.MinMs = ms.front();
+    out.MaxMs = ms.back();
+    out.AvgMs = sum / double(ms.size());
+    out.P95Ms = Percentile(ms, 0.95);
+    return out;
+}
+
+THistoryStore::THistoryStore(const std::string& path, Mode mode) : path_(path) {
+    if (mode == Mode::Read) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) throw EHistoryError(path + ": no history yet");
+    }
+    // A reader opens the file for writing too (never creating it), so that
+    // the last connection to close folds the write-ahead log back and
+    // removes it; it never changes a row.
+    const int flags =
+        (mode == Mode::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE) |
+        SQLITE_OPEN_NOMUTEX;  // one thread per connection: no lock around every column read
+    write_ = mode == Mode::Write;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw EHistoryError(path + ": " + why);
+    }
+    try {
+        // A reader that meets the writer's commit waits for it a moment
+        // instead of failing.
+        sqlite3_busy_timeout(db_, 2000);
+        // Without write access SQLite opens the file read-only and says
+        // nothing; the monitor is told here, not at the first pass.
+        if (mode == Mode::Write && sqlite3_db_readonly(db_, "main") == 1)
+            throw EHistoryError(path + ": the file is read-only");
+        if (mode == Mode::Write) {
+            Exec("PRAGMA journal_mode=WAL");
+            Exec("PRAGMA synchronous=NORMAL");
+            // The monitor only appends: a small page cache keeps its memory
+            // flat, and the write-ahead log is cut back after a checkpoint
+            // that a long retention step made it outgrow.
+            Exec("PRAGMA cache_size=-512");
+            Exec("PRAGMA journal_size_limit=4194304");
+        }
+        Migrate();
+        if (mode == Mode::Read && version_ < kSchemaVersion && version_ != 0)
+            throw EHistoryError(path + ": written by an older Sentrel; run the monitor once to update it");
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+// The statements every pass runs, prepared once per connection.
+struct THistoryStore::TWriter {
+    explicit TWriter(sqlite3* db)
+        : begin(db, "BEGIN IMMEDIATE"),
+          insert(db,
+                 "INSERT INTO checks(t,slot,host,up,reason,status,total_ms,cert_expiry,lookup_ms,connect_ms,"
+                 "tls_ms,first_byte_ms) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)"),
+          commit(db, "COMMIT") {}
+    Stmt begin, insert, commit;
+};
+
+THistoryStore::~THistoryStore() {
+    writer_.reset();  // a connection with statements left does not close
+    sqlite3_close(db_);
+}
+
+void THistoryStore::Fail(const std::string& what) {
+    throw EHistoryError(path_ + ": " + what + ": " + sqlite3_errmsg(db_));
+}
+
+void THistoryStore::Exec(const char* sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail("cannot use the history");
+}
+
+void THistoryStore::Migrate() {
+    int tables = 0;
+    bool versioned = false;
+    {
+        Stmt s(db_, "SELECT name FROM sqlite_master");
+        if (!s.Ok()) Fail("cannot read the history");
+        int rc;
+        while ((rc = s.Step()) == SQLITE_ROW) {
+            ++tables;
+            if (s.Text(0) == "schema_version") versioned = true;
+        }
+        if (rc != SQLITE_DONE) Fail("cannot read the history");
+    }
+    if (tables > 0 && !versioned) throw EHistoryError(path_ + ": not a Sentrel history file; history is off");
+    if (versioned) {
+        Stmt s(db_, "SELECT max(version) FROM schema_version");
+        if (!s.Ok() || s.Step() != SQLITE_ROW) Fail("cannot read the history's version");
+        version_ = int(s.Int(0));
+    }
+    if (version_ > kSchemaVersion)
+        throw EHistoryError(path_ + ": written by a newer Sentrel (history version " +
+                            std::to_string(version_) + ", this one knows up to " +
+                            std::to_string(kSchemaVersion) + "); history is off");
+    if (version_ == kSchemaVersion || !write_) return;
+    Exec("BEGIN IMMEDIATE");
+    try {
+        for (int v = version_; v < kSchemaVersion; ++v) Exec(kMigrations[v]);
+        const std::string set = "UPDATE schema_version SET version=" + std::to_string(kSchemaVersion);
+        Exec(set.c_str());
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    version_ = kSchemaVersion;
+}
+
+void THistoryStore::Record(const std::vector<TCheckRow>& pass) {
+    if (pass.empty()) return;
+    if (!writer_) {
+        auto writer = std::make_unique<TWriter>(db_);
+        if (!writer->begin.Ok() || !writer->insert.Ok() || !writer->commit.Ok())
+            Fail("cannot write the history");
+        writer_ = std::move(writer);
+    }
+    Stmt& ins = writer_->insert;
+    const int began = writer_->begin.Step();
+    writer_->begin.Reset();
+    if (began != SQLITE_DONE) Fail("cannot write the history");
+    try {
+        for (const TCheckRow& r : pass) {
+            ins.Bind(1, r.Time);
+            ins.Bind(2, std::int64_t(r.Slot));
+            ins.Bind(3, r.Host);
+            ins.Bind(4, std::int64_t(r.Up ? 1 : 0));
+            if (!r.Reason.empty()) ins.Bind(5, r.Reason);
+            ins.Bind(6, std::int64_t(r.StatusCode));
+            ins.Bind(7, r.TotalMs);
+            if (r.CertExpiry != 0) ins.Bind(8, r.CertExpiry);
+            ins.Bind(9, r.LookupMs);
+            ins.Bind(10, r.ConnectMs);
+            ins.Bind(11, r.TlsMs);
+            ins.Bind(12, r.FirstByteMs);
+            const int rc = ins.Step();
+            ins.Reset();
+            if (rc != SQLITE_DONE) Fail("cannot write the history");
+        }
+        const int committed = writer_->commit.Step();
+        writer_->commit.Reset();
+        if (committed != SQLITE_DONE) Fail("cannot write the history");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::int64_t THistoryStore::LastPruned() {
+    Stmt s(db_, "SELECT value FROM meta WHERE key='last_pruned'");
+    if (!s.Ok()) Fail("cannot read the history");
+    return s.Step() == SQLITE_ROW ? s.Int(0) : 0;
+}
+
+void THistoryStore::SetLastPruned(std::int64_t when) {
+    Stmt s(db_, "INSERT OR REPLACE INTO meta(key,value) VALUES('last_pruned',?)");
+    if (!s.Ok()) Fail("cannot write the history");
+    s.Bind(1, when);
+    if (s.Step() != SQLITE_DONE) Fail("cannot write the history");
+}
+
+bool THistoryStore::PruneStep(std::int64_t now) {
+    const std::int64_t rawCutoff = now - kRawKeep;
+    std::int64_t oldest = 0;
+    {
+        Stmt s(db_, "SELECT min(t) FROM checks");
+        if (!s.Ok() || s.Step() != SQLITE_ROW) Fail("cannot read the history");
+        oldest = s.Null(0) ? rawCutoff : s.Int(0);
+    }
+    const std::int64_t hour = oldest - ((oldest % kHour) + kHour) % kHour;
+    // Only an hour that has aged out whole is folded: its row is final.
+    if (hour + kHour <= rawCutoff) {
+        std::vector<TCheckRow> rows = Checks(hour, hour + kHour);
+        std::map<std::string, std::vector<const TCheckRow*>> byHost;
+        for (const auto& r : rows) byHost[r.Host].push_back(&r);
+        Stmt ins(db_,
+                 "INSERT INTO hourly(hour,host,slot,checks,failures,min_ms,avg_ms,max_ms,p95_ms)"
+                 " VALUES(?,?,?,?,?,?,?,?,?) ON CONFLICT(hour,host) DO UPDATE SET"
+                 " avg_ms=(avg_ms*(checks-failures)+excluded.avg_ms*(excluded.checks-excluded.failures))"
+                 "/max(1,checks-failures+excluded.checks-excluded.failures),"
+                 " min_ms=min(min_ms,excluded.min_ms), max_ms=max(max_ms,excluded.max_ms),"
+                 " p95_ms=max(p95_ms,excluded.p95_ms), checks=checks+excluded.checks,"
+                 " failures=failures+excluded.failures");
+        Stmt del(db_, "DELETE FROM checks WHERE t>=? AND t<?");
+        if (!ins.Ok() || !del.Ok()) Fail("cannot prune the history");
+        Exec("BEGIN IMMEDIATE");
+        try {
+            for (const auto& [host, list] : byHost) {
+                THourRow h = FoldHour(list, hour);
+                ins.Bind(1, h.Hour);
+                ins.Bind(2, h.Host);
+                ins.Bind(3, std::int64_t(h.Slot));
+                ins.Bind(4, h.Checks);
+                ins.Bind(5, h.Failures);
+                if (h.Checks > h.Failures) {
+                    ins.Bind(6, h.MinMs);
+                    ins.Bind(7, h.AvgMs);
+                    ins.Bind(8, h.MaxMs);
+                    ins.Bind(9, h.P95Ms);
+                }
+                if (ins.Step() != SQLITE_DONE) Fail("cannot prune the history");
+                ins.Reset();
+            }
+            del.Bind(1, hour);
+            del.Bind(2, hour + kHour);
+            if (del.Step() != SQLITE_DONE) Fail("cannot prune the history");
+            Exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        return true;
+    }
+    constexpr int kBatch = 1000;
+    Stmt del(db_,
+             "DELETE FROM hourly WHERE (hour,host) IN"
+             " (SELECT hour,host FROM hourly WHERE hour<? ORDER BY hour LIMIT 1000)");
+    if (!del.Ok()) Fail("cannot prune the history");
+    del.Bind(1, now - kHourlyKeep);
+    if (del.Step() != SQLITE_DONE) Fail("cannot prune the history");
+    return sqlite3_changes(db_) == kBatch;
+}
+
+std::vector<TCheckRow> THistoryStore::Checks(std::int64_t from, std::int64_t to, const std::string& host) {
+    std::vector<TCheckRow> out;
+    ForEachCheck(from, to, host, [&out](const TCheckRow& r) { out.push_back(r); });
+    return out;
+}
+
+void THistoryStore::ForEachCheck(std::int64_t from, std::int64_t to, const std::string& host,
+                                 const std::function<void(const TCheckRow&)>& row, bool outcomesOnly) {
+    if (version_ == 0) return;
+    // Rows are read straight along the table from the first one in the
+    // range, in the order the passes wrote them (which is time order unless
+    // the clock was set back), instead of through the index row by row.
+    const std::string sql =
+        std::string(outcomesOnly ? "SELECT t,slot,host,up,reason,0,total_ms"
+                                 : "SELECT t,slot,host,up,reason,status,total_ms,cert_expiry,lookup_ms,"
+                                   "connect_ms,tls_ms,first_byte_ms") +
+        " FROM checks WHERE rowid>=(SELECT min(rowid) FROM checks WHERE t>=?1)"
+        " AND t>=?1 AND t<?2 AND (?3='' OR host=?3) ORDER BY rowid";
+    Stmt s(db_, sql.c_str());
+    if (!s.Ok()) Fail("cannot read the history");
+    s.Bind(1, from);
+    s.Bind(2, to);
+    s.Bind(3, host);
+    int rc;
+    auto opt = [&s](int i) { return s.Null(i) ? std::nullopt : std::optional<double>(s.Real(i)); };
+    TCheckRow r;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        r.Time = s.Int(0);
+        r.Slot = int(s.Int(1));
+        s.TextInto(2, r.Host);
+        r.Up = s.Int(3) != 0;
+        s.TextInto(4, r.Reason);
+        r.TotalMs = s.Real(6);
+        if (!outcomesOnly) {
+            r.StatusCode = int(s.Int(5));
+            r.CertExpiry = s.Int(7);
+            r.LookupMs = opt(8);
+            r.ConnectMs = opt(9);
+            r.TlsMs = opt(10);
+            r.FirstByteMs = opt(11);
+        }
+        row(r);
+    }
+    if (rc != SQLITE_DONE) Fail("cannot read the history");
+}
+
+std::vector<THourRow> THistoryStore::Hours(std::int64_t from, std::int64_t to, const std::string& host) {
+    std::vector<THourRow> out;
+    if (version_ == 0) return out;
+    Stmt s(db_,
+           "SELECT hour,host,slot,checks,failures,min_ms,avg_ms,max_ms,p95_ms FROM hourly"
+           " WHERE hour>=? AND hour<? AND (?='' OR host=?) ORDER BY hour, host");
+    if (!s.Ok()) Fail("cannot read the history");
+    s.Bind(1, from);
+    s.Bind(2, to);
+    s.Bind(3, host);
+    s.Bind(4, host);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        THourRow h;
+        h.Hour = s.Int(0);
+        h.Host = s.Text(1);
+        h.Slot = int(s.Int(2));
+        h.Checks = s.Int(3);
+        h.Failures = s.Int(4);
+        h.MinMs = s.Real(5);
+        h.AvgMs = s.Real(6);
+        h.MaxMs = s.Real(7);
+        h.P95Ms = s.Real(8);
+        out.push_back(std::move(h));
+    }
+    if (rc != SQLITE_DONE) Fail("cannot read the history");
+    return out;
+}
+
+std::vector<THistoryStore::TCount> THistoryStore::Counts(const std::vector<std::int64_t>& starts) {
+    std::vector<TCount> out;
+    if (version_ == 0 || starts.empty()) return out;
+    // ?1 is the oldest start; ?2... each start, summed over one scan.
+    std::string sql = "SELECT host, max(slot)";
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::string p = "?" + std::to_string(i + 2);
+        sql += ", sum(n*(s>=" + p + ")), sum(f*(s>=" + p + "))";
+    }
+    sql +=
+        " FROM (SELECT host, slot, hour AS s, checks AS n, failures AS f FROM hourly WHERE hour>=?1"
+        " UNION ALL SELECT host, slot, t, 1, up=0 FROM checks WHERE t>=?1)"
+        " GROUP BY host ORDER BY max(slot), host";
+    Stmt s(db_, sql.c_str());
+    if (!s.Ok()) Fail("cannot read the history");
+    s.Bind(1, *std::min_element(starts.begin(), starts.end()));
+    for (std::size_t i = 0; i < starts.size(); ++i) s.Bind(int(i) + 2, starts[i]);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        TCount c{s.Text(0), int(s.Int(1)), {}};
+        for (std::size_t i = 0; i < starts.size(); ++i)
+            c.Since.push_back({s.Int(2 + 2 * int(i)), s.Int(3 + 2 * int(i))});
+        out.push_back(std::move(c));
+    }
+    if (rc != SQLITE_DONE) Fail("cannot read the history");
+    return out;
+}
+
+std::string THistoryStore::IntegrityCheck() {
+    Stmt s(db_, "PRAGMA integrity_check");
+    if (!s.Ok()) return sqlite3_errmsg(db_);
+    std::string out;
+    while (s.Step() == SQLITE_ROW) {
+        if (!out.empty()) out += '\n';
+        out += s.Text(0);
+    }
+    return out;
+}
+
+}  // namespace history

@@ -1,0 +1,160 @@
+// The report's numbers against a history built by hand: outages as runs of
+// failed checks (and of failed hours once raw rows are gone), uptime, the
+// response-time percentiles, buckets for the chart, and the two renderings.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <filesystem>
+
+#include "history/HistoryQuery.h"
+#include "history/HistoryReport.h"
+
+namespace fs = std::filesystem;
+using namespace history;
+
+namespace {
+
+constexpr std::int64_t kT = 1'800'000'000;
+
+TCheckRow Row(std::int64_t t, bool up, double ms, const std::string& reason = "") {
+    TCheckRow r;
+    r.Time = t;
+    r.Slot = 3;
+    r.Host = "http://a.invalid/";
+    r.Up = up;
+    r.Reason = reason;
+    r.TotalMs = ms;
+    return r;
+}
+
+struct HandBuilt : ::testing::Test {
+    std::string path = "/tmp/sentrel-report-" + std::to_string(::getpid()) + ".db";
+    std::unique_ptr<THistoryStore> store;
+    void SetUp() override {
+        fs::remove(path);
+        store = std::make_unique<THistoryStore>(path, THistoryStore::Mode::Write);
+    }
+    void TearDown() override {
+        store.reset();
+        for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix);
+    }
+};
+
+}  // namespace
+
+TEST_F(HandBuilt, OutagesAreRunsOfFailedChecksEndingAtTheNextAnswer) {
+    // up, down, down, up, up, down (still down at the end)
+    store->Record({Row(kT, true, 10)});
+    store->Record({Row(kT + 30, false, 10000, "Connection refused (#10061)")});
+    store->Record({Row(kT + 60, false, 10000, "Timed out")});
+    store->Record({Row(kT + 90, true, 30)});
+    store->Record({Row(kT + 120, true, 20)});
+    store->Record({Row(kT + 150, false, 0, "Bad status 503")});
+    auto hosts = ReadHistory(*store, {kT, kT + 180, 60, {kT + 90}});
+    ASSERT_EQ(hosts.size(), 1u);
+    const THostHistory& h = hosts[0];
+    EXPECT_EQ(h.Slot, 3);
+    EXPECT_EQ(h.Checks, 6);
+    EXPECT_EQ(h.Failures, 3);
+    EXPECT_DOUBLE_EQ(h.UptimePercent(), 50);
+    ASSERT_EQ(h.Outages.size(), 2u);
+    EXPECT_EQ(h.Outages[0].Start, kT + 30);
+    EXPECT_EQ(h.Outages[0].End, kT + 90);
+    EXPECT_EQ(h.Outages[0].Reason, "Connection refused (#10061)");
+    EXPECT_FALSE(h.Outages[0].Ongoing);
+    EXPECT_TRUE(h.Outages[1].Ongoing);
+    EXPECT_EQ(h.LongestOutage(), 60);
+    // Times are those of answers: 10, 20, 30.
+    EXPECT_DOUBLE_EQ(h.MinMs, 10);
+    EXPECT_DOUBLE_EQ(h.MedianMs, 20);
+    EXPECT_DOUBLE_EQ(h.P95Ms, 30);
+    EXPECT_DOUBLE_EQ(h.MaxMs, 30);
+    // Buckets of a minute: [T, T+60) [T+60, T+120) [T+120, T+180).
+    ASSERT_EQ(h.Buckets.size(), 3u);
+    EXPECT_EQ(h.Buckets[0].Checks, 2);
+    EXPECT_EQ(h.Buckets[0].Failures, 1);
+    EXPECT_DOUBLE_EQ(h.Buckets[0].AvgMs, 10);
+    EXPECT_EQ(h.Buckets[1].Answers, 1);
+    EXPECT_DOUBLE_EQ(h.Buckets[1].AvgMs, 30);
+    EXPECT_DOUBLE_EQ(h.Buckets[2].AvgMs, 20);
+    // Since T+90: up, up, down.
+    EXPECT_EQ(h.Windows[0], std::make_pair(std::int64_t(3), std::int64_t(1)));
+}
+
+TEST_F(HandBuilt, HoursWithFailuresInARowAreOneOutageOnceRawRowsAreGone) {
+    const std::int64_t old = kT - THistoryStore::kRawKeep - 10 * 3600;
+    // Hours 0..3: 0 up, 1 and 2 with failures, 3 up.
+    for (int hour = 0; hour < 4; ++hour)
+        for (int i = 0; i < 4; ++i)
+            store->Record(
+                {Row(old + hour * 3600 + i * 60, !(hour == 1 || hour == 2) || i > 0, 10.0 * (hour + 1))});
+    while (store->PruneStep(kT)) {
+    }
+    ASSERT_EQ(store->Hours(0, kT).size(), 4u);
+    store->Record({Row(kT - 60, true, 50)});
+    auto hosts = ReadHistory(*store, {old, kT, 0, {}});
+    ASSERT_EQ(hosts.size(), 1u);
+    const THostHistory& h = hosts[0];
+    EXPECT_EQ(h.Checks, 17);
+    EXPECT_EQ(h.Failures, 2);
+    ASSERT_EQ(h.Outages.size(), 1u);
+    EXPECT_TRUE(h.Outages[0].Hourly);
+    EXPECT_EQ(h.Outages[0].Start, old + 3600);
+    EXPECT_EQ(h.Outages[0].End, old + 3 * 3600);
+    // Answers: 4 at 10 ms, 3 at 20, 3 at 30, 4 at 40, 1 at 50: median 30 (the
+    // 8th of 15), p95 40 (hourly p95s), max 50.
+    EXPECT_DOUBLE_EQ(h.MinMs, 10);
+    EXPECT_DOUBLE_EQ(h.MedianMs, 30);
+    EXPECT_DOUBLE_EQ(h.MaxMs, 50);
+    EXPECT_DOUBLE_EQ(h.P95Ms, 50);
+}
+
+TEST_F(HandBuilt, ReportTextAndJsonSayTheSame) {
+    store->Record({Row(kT, true, 10)});
+    store->Record({Row(kT + 30, false, 0, "Timed \"out\"")});
+    store->Record({Row(kT + 60, true, 20)});
+    auto hosts = ReadHistory(*store, {kT, kT + 90, 0, {}});
+    const std::string json = ReportJson(hosts, kT, kT + 90);
+    EXPECT_EQ(json,
+              "{\"from\":\"2027-01-15T08:00:00Z\",\"to\":\"2027-01-15T08:01:30Z\",\"hosts\":[{\"slot\":3,"
+              "\"host\":\"http://a.invalid/\",\"checks\":3,\"failures\":1,\"uptime_percent\":66.667,"
+              "\"outages\":{\"count\":1,\"longest_seconds\":30,\"last\":{\"start\":\"2027-01-15T08:00:30Z\","
+              "\"end\":\"2027-01-15T08:01:00Z\",\"ongoing\":false,\"reason\":\"Timed \\\"out\\\"\"}},"
+              "\"response_ms\":{\"min\":10.0,\"median\":10.0,\"p95\":20.0,\"max\":20.0}}]}\n");
+    const std::string text = ReportText(hosts, kT, kT + 90);
+    EXPECT_NE(
+        text.find(
+            "SLOT  HOST               CHECKS  UPTIME  OUTAGES  LONGEST  MIN ms  MEDIAN ms  P95 ms  MAX ms\n"
+            "   3  http://a.invalid/       3  66.67%        1      30s    10.0       10.0    20.0    20.0\n"),
+        std::string::npos)
+        << text;
+    EXPECT_NE(text.find("(30s): Timed \"out\""), std::string::npos) << text;
+    EXPECT_NE(ReportText({}, kT, kT).find("No checks in this range."), std::string::npos);
+}
+
+TEST(HistoryReport, SinceTakesSpansAndDates) {
+    struct Case {
+        const char* text;
+        std::optional<std::int64_t> from;
+    } cases[] = {
+        {"24h", kT - 86400},          {"7d", kT - 7 * 86400},
+        {"30d", kT - 30 * 86400},     {"1h", kT - 3600},
+        {"0d", std::nullopt},         {"d", std::nullopt},
+        {"7w", std::nullopt},         {"-7d", std::nullopt},
+        {"2026-13-01", std::nullopt}, {"2026-12-01x", std::nullopt},
+        {"", std::nullopt},           {"9999999d", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseSince(c.text, kT), c.from) << c.text;
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(ParseSince("2027-01-15", kT), kT - 8 * 3600);
+    EXPECT_EQ(ParseSince("2027-01-15T08:00", kT), kT);
+}
+
+TEST(HistoryReport, DurationsAndJsonStrings) {
+    EXPECT_EQ(DurationText(59), "59s");
+    EXPECT_EQ(DurationText(60), "1m 0s");
+    EXPECT_EQ(DurationText(3661), "1h 1m");
+    EXPECT_EQ(DurationText(90000), "1d 1h");
+    EXPECT_EQ(JsonString("a\\b\x01\n"), "\"a\\\\b\\u0001\\n\"");
+}
