@@ -53,7 +53,7 @@ void THistoryRecorder::Record(const TPassOutcome& pass, const TServerForm& setti
         history::TCheckRow r;
         r.Time = now;
         r.Slot = h.Slot > 0 ? h.Slot : static_cast<int>(i) + 1;  // its pool row, or its place in the pass
-        r.Host = h.Host;  // already masked by the pass
+        r.Host = h.Host;                                         // already masked by the pass
         r.Up = h.Passed;
         r.Reason = h.Reason;
         r.StatusCode = h.StatusCode;

@@ -64,8 +64,4 @@ private:
     std::string uptimeText_;
 };
 
-// Each host's slot: its row in the settings when the pass is the active
-// pool, else its place in the pass (hosts named on the command line).
-std::vector<int> PassSlots(const TPassOutcome& pass, const TServerForm& settings);
-
 }  // namespace app
