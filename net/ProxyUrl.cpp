@@ -81,15 +81,17 @@ bool ParseProxyUrl(const std::string& Text, TProxyUrl& Out, std::string& Error) 
         Error = "the proxy URL's host is no host name (an IPv6 address goes in brackets)";
         return false;
     }
+    std::string port;
     if (!u.Port.empty()) {
         auto n = base::TryStrToInt(u.Port);
         if (!n || *n < 1 || *n > 65535 || u.Port.find_first_not_of("0123456789") != std::string::npos) {
             Error = "the proxy's port is no port number (1 to 65535)";
             return false;
         }
+        port = std::to_string(*n);  // leading zeros go: "0080" is port 80
     }
     Out.Host = u.Host;
-    Out.Port = u.Port;
+    Out.Port = port;
     Out.User = PercentDecode(u.User);
     Out.Password = PercentDecode(u.Password);
     return true;

@@ -42,10 +42,10 @@ for target in "${targets[@]}"; do
         MimeAppsFuzz) sources=("$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;
         IniFuzz) sources=("$root/platform/IniFile.cpp" "$root/base/SafeFile.cpp" "${base[@]}") ;;
         CommandLineFuzz)
-            sources=("${gc[@]}" "$root/app/core/CommandLine.cpp" "$root/app/core/WorkFolder.cpp"
+            sources=("${gc[@]}" "$root/app/core/CommandLine.cpp" "$root/app/core/HostExpect.cpp" "$root/app/core/WorkFolder.cpp"
                      "$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;
         MetricsFuzz)
-            sources=("$root/app/core/Metrics.cpp" "$root/app/core/PassOutcome.cpp" "$root/base/SafeFile.cpp"
+            sources=("$root/app/core/Metrics.cpp" "$root/app/core/PassOutcome.cpp"
                      "${base[@]}") ;;
         *) sources=("${common[@]}") ;;
     esac

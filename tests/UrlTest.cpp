@@ -158,6 +158,7 @@ TEST(ProxyUrl, EachFormSetsTheClientAsCurlReadsIt) {
         {"socks4://127.0.0.1:9050", "", "127.0.0.1:9050/4", false, "", false},
         {"socks4a://bob@127.0.0.1", "", "127.0.0.1:1080/4A", false, "bob", false},
         {"socks5://127.0.0.1:1081/", "", "127.0.0.1:1081/5", false, "", false},
+        {"socks5://127.0.0.1:000000000001081", "", "127.0.0.1:1081/5", false, "", false},
         {"SOCKS5H://ann:p%40ss@[::1]:1082", "", "::1:1082/5", true, "ann", true},
         {"socks5://ann:pw@h.invalid", "", "h.invalid:1080/5", false, "ann", true},
         {"socks4://ann:pw@h.invalid", "", "h.invalid:1080/4", false, "ann", false},
