@@ -414,7 +414,8 @@ std::vector<THistoryStore::TCount> THistoryStore::Counts(const std::vector<std::
     // ?1 is the oldest start; ?2... each start, summed over one scan.
     std::string sql = "SELECT host, max(slot)";
     for (std::size_t i = 0; i < starts.size(); ++i) {
-        const std::string p = "?" + std::to_string(i + 2);
+        std::string p(1, '?');
+        p += std::to_string(i + 2);
         sql += ", sum(n*(s>=" + p + ")), sum(f*(s>=" + p + "))";
     }
     sql +=

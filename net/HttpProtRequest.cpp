@@ -54,7 +54,7 @@ void THttpCli::StartRequest(THttpRequest kind) {
         AddressDirect();
     else
         AddressThroughProxy();
-    if (target_.RequestPath.empty()) target_.RequestPath = "/";
+    if (target_.RequestPath.empty()) target_.RequestPath.push_back('/');
     authOrigin_ = TargetOrigin(target_, !Proxy.empty());
     documentName_ = DocumentNameFromPath(documentName_);
     if (!IsHttpProtocol(target_.Protocol)) {

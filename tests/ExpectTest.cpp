@@ -194,7 +194,9 @@ TEST(HostExpect, LargePageIsSearchedInAFewMegabytes) {
     EXPECT_EQ(body.Size(), blocks * static_cast<std::int64_t>(block.size()) + 7);
     EXPECT_TRUE(body.ContainsFound());
     EXPECT_FALSE(body.NotContainsFound());
-    if (canReset && before > 0) EXPECT_LT(PeakKiB() - before, 16 * 1024);
+    if (canReset && before > 0) {
+        EXPECT_LT(PeakKiB() - before, 16 * 1024);
+    }
 }
 
 // The matcher alone, at the edges of its pieces.
