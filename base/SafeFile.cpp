@@ -138,12 +138,16 @@ std::string WriteFileWhole(const std::string& path, const std::string& data) {
 
 int OpenForAppend(const std::string& path, bool& created) {
     created = false;
+    // The name itself, not a link: nothing to judge (the common case, one
+    // call). A link or a missing name takes the rounds below.
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 || (errno != ELOOP && errno != ENOENT)) return fd;
     // A few rounds: another process may create or remove the file between
     // our open and our create.
     for (int round = 0; round < 4; ++round) {
         std::string target;
         if (!ResolveWriteTarget(path, target).empty()) return -1;
-        int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+        fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
         if (fd >= 0) return fd;
         if (errno == ELOOP) continue;  // a link swapped in since: judged again
         if (errno != ENOENT) return -1;
