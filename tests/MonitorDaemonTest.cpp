@@ -4,6 +4,8 @@
 #include "MonitorRun.h"
 
 using namespace monitortest;
+using sockettest::Dial;
+using sockettest::ReadToEnd;
 
 namespace {
 
@@ -23,27 +25,7 @@ bool WaitFor(const std::function<bool()>& pred, int ms) {
     return true;
 }
 
-// A raw client of 127.0.0.1:port (-1 when it cannot connect), and what it
-// reads until the server closes ("<open>" appended when ms ran out first).
-int Dial(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
-}
-std::string ReadToEnd(int fd, int ms) {
-    std::string got;
-    char buf[4096];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, ms) <= 0) return got + "<open>";
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return got;
-        got.append(buf, static_cast<std::size_t>(n));
-    }
-}
+// Sends request and reads the answer until the server closes.
 std::string Exchange(int port, const std::string& request) {
     int fd = Dial(port);
     (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);

@@ -20,29 +20,13 @@
 #include "support/ScriptedPeer.h"
 
 using namespace testsupport;
+using sockettest::Dial;
+using sockettest::ReadToEnd;
 
 namespace {
 
 const char* const kPage = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>hello</html>";
 const char* const kNotFound = "HTTP/1.0 404 Not Found\r\nContent-Length: 3\r\n\r\nno\n";
-
-int Dial(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = sockettest::Loopback(static_cast<std::uint16_t>(port));
-    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
-}
-
-std::string ReadToEnd(int fd, int ms) {
-    std::string got;
-    char buf[4096];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, ms) <= 0) return got + "<open>";
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return got;
-        got.append(buf, static_cast<std::size_t>(n));
-    }
-}
 
 // Sends request from a thread of its own while this one runs the loop the
 // server lives in; the whole answer, or "<open>" at its end when none came.

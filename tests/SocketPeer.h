@@ -133,6 +133,27 @@ inline void SendAll(int fd, const std::string& data) {
     }
 }
 
+// A raw client of 127.0.0.1:port (-1 when it cannot connect).
+inline int Dial(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Loopback(static_cast<std::uint16_t>(port));
+    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
+}
+
+// What fd reads until the peer closes; "<open>" appended when ms passed
+// without a byte first.
+inline std::string ReadToEnd(int fd, int ms) {
+    std::string got;
+    char buf[4096];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, ms) <= 0) return got + "<open>";
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return got;
+        got.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
 // Reads what is there now, without blocking.
 inline std::string ReadAvailable(int fd) {
     std::string out;
