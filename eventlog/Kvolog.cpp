@@ -130,9 +130,8 @@ void tKvolog::WriteText(std::string_view text) {
 }
 
 int tKvolog::AppendWhole(std::string_view text) {
-    struct stat st {};
-    const bool regular = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
     std::size_t written = 0;
+    off_t start = -1;  // where the line began, asked only once a write took part of it
     int err = 0;
     while (written < text.size()) {
         const ssize_t n = ::write(fd_, text.data() + written, text.size() - written);
@@ -146,12 +145,18 @@ int tKvolog::AppendWhole(std::string_view text) {
             err = ENOSPC;
             break;
         }
+        if (written == 0 && static_cast<std::size_t>(n) < text.size()) {
+            // Appending leaves the offset just past what this write added.
+            const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+            if (end >= n) start = end - n;
+        }
         written += static_cast<std::size_t>(n);
     }
     // The file is cut back to where the line began, so a full disk never
     // leaves half a line for the next one to be glued to.
-    if (err != 0 && written > 0 && regular) {
-        while (::ftruncate(fd_, st.st_size) != 0 && errno == EINTR) {
+    struct stat st {};
+    if (err != 0 && start >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+        while (::ftruncate(fd_, start) != 0 && errno == EINTR) {
         }
     }
     return err;
