@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
     std::vector<double> passUs;
     passUs.reserve(std::size_t(days) * 86400 / std::size_t(cycle) + 1);
     app::TPassOutcome pass;
+    pass.Hosts.resize(std::size_t(hosts));
     for (int h = 0; h < hosts; ++h)
-        pass.Hosts.push_back({"https://host-" + std::to_string(h + 1) + ".invalid/"});
+        pass.Hosts[std::size_t(h)].Host = "https://host-" + std::to_string(h + 1) + ".invalid/";
     for (std::int64_t t = readOnly ? end : start; t < end; t += cycle) {
         pass.EndTime = double(t);
         for (int h = 0; h < hosts; ++h) {

@@ -84,12 +84,10 @@ public:
 
     void Deallocate(HWND wnd) {
         if (targets_.erase(wnd) == 0) return;
-        for (auto it = timers_.begin(); it != timers_.end();) {
-            if (it->second.wnd == wnd)
-                it = Release(it);
-            else
-                ++it;
-        }
+        auto first = byOwner_.lower_bound({wnd, WPARAM{}});
+        std::vector<int> fds;
+        for (auto it = first; it != byOwner_.end() && it->first.first == wnd; ++it) fds.push_back(it->second);
+        for (int fd : fds) Release(timers_.find(fd));
         std::erase_if(queue_, [wnd](const Message& m) { return m.wnd == wnd; });
     }
 
@@ -123,6 +121,7 @@ public:
             spare_.pop_back();
             fd = spare.fd;
             timers_[fd] = Timer{wnd, id, spare.gen};
+            byOwner_[{wnd, id}] = fd;
         }
         if (fd < 0) {
             fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -136,6 +135,7 @@ public:
                 return false;
             }
             timers_[fd] = Timer{wnd, id, gen};
+            byOwner_[{wnd, id}] = fd;
         }
         timers_[fd].armed = true;
         timers_[fd].running = true;
@@ -376,6 +376,7 @@ private:
     // limit each), up to kMaxSpare; beyond that it is closed.
     std::map<int, Timer>::iterator Release(std::map<int, Timer>::iterator it) {
         int fd = it->first;
+        byOwner_.erase({it->second.wnd, it->second.id});
         if (spare_.size() < kMaxSpare) {
             if (it->second.running) {
                 itimerspec never{};
@@ -390,9 +391,8 @@ private:
     }
 
     int FindTimer(HWND wnd, WPARAM id) const {
-        for (const auto& [fd, t] : timers_)
-            if (t.wnd == wnd && t.id == id) return fd;
-        return -1;
+        auto it = byOwner_.find({wnd, id});
+        return it == byOwner_.end() ? -1 : it->second;
     }
 
     int epoll_ = -1;
@@ -408,6 +408,7 @@ private:
     std::uint32_t gen_ = 0;
     std::unordered_map<HWND, std::shared_ptr<WndProc>> targets_;
     std::map<int, Timer> timers_;
+    std::map<std::pair<HWND, WPARAM>, int> byOwner_;  // each timer's descriptor by its target and id
     std::vector<Spare> spare_;
     std::unordered_map<int, platform::Watch> watches_;
     std::unordered_map<int, Registered> registered_;
