@@ -1,5 +1,6 @@
 #include "base/Strings.h"
 
+#include <ctime>
 #include <limits>
 
 #include "base/Exception.h"
@@ -31,7 +32,9 @@ bool SameText(std::string_view a, std::string_view b) {
     return true;
 }
 
-static bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+static bool IsBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string TrimLeft(std::string_view s) {
     std::size_t i = 0;
@@ -45,7 +48,9 @@ std::string TrimRight(std::string_view s) {
     return std::string(s.substr(0, n));
 }
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(std::string_view s) {
+    return TrimLeft(TrimRight(s));
+}
 
 int Pos(std::string_view needle, std::string_view s) {
     if (needle.empty()) return 0;
@@ -79,10 +84,14 @@ std::optional<std::int32_t> TryStrToInt(std::string_view s) {
     for (; i < s.size(); ++i) {
         char c = s[i];
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
         v = v * base + d;
         // Hexadecimal forms may name the full unsigned 32-bit range, as "$FFFFFFFF" is -1.
         if (v > (base == 16 ? 0xFFFFFFFFLL : 2147483648LL)) return std::nullopt;
@@ -99,7 +108,9 @@ std::int32_t StrToIntDef(std::string_view s, std::int32_t def) {
     return v ? *v : def;
 }
 
-std::string IntToStr(long long v) { return std::to_string(v); }
+std::string IntToStr(long long v) {
+    return std::to_string(v);
+}
 
 std::int32_t CheckedMul32(std::int32_t a, std::int32_t b) {
     std::int32_t r;
@@ -122,6 +133,15 @@ std::string ShowControls(std::string_view s) {
         }
     }
     return out;
+}
+
+std::string UtcIsoTime(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
 }
 
 }  // namespace base

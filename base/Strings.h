@@ -37,6 +37,9 @@ std::string IntToStr(long long v);
 // without them keeps its exact bytes.
 std::string ShowControls(std::string_view s);
 
+// A time in seconds since the epoch as ISO 8601 in UTC: 2026-12-07T18:04:05Z.
+std::string UtcIsoTime(std::int64_t seconds);
+
 // Multiplies in signed 32-bit arithmetic; raises EIntOverflow on overflow.
 std::int32_t CheckedMul32(std::int32_t a, std::int32_t b);
 

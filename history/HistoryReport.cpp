@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/Strings.h"
+
 namespace history {
 
 namespace {
@@ -14,15 +16,6 @@ std::string LocalTime(std::int64_t t) {
     localtime_r(&tt, &tm);
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
-
-std::string UtcTime(std::int64_t t) {
-    std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm{};
-    gmtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return buf;
 }
 
@@ -141,8 +134,8 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string ReportJson(const std::vector<THostHistory>& hosts, std::int64_t from, std::int64_t to) {
-    std::string out =
-        "{\"from\":" + JsonString(UtcTime(from)) + ",\"to\":" + JsonString(UtcTime(to)) + ",\"hosts\":[";
+    std::string out = "{\"from\":" + JsonString(base::UtcIsoTime(from)) +
+                      ",\"to\":" + JsonString(base::UtcIsoTime(to)) + ",\"hosts\":[";
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         const THostHistory& h = hosts[i];
         out += i ? "," : "";
@@ -155,7 +148,8 @@ std::string ReportJson(const std::vector<THostHistory>& hosts, std::int64_t from
             out += "null";
         } else {
             const TOutage& o = h.Outages.back();
-            out += "{\"start\":" + JsonString(UtcTime(o.Start)) + ",\"end\":" + JsonString(UtcTime(o.End)) +
+            out += "{\"start\":" + JsonString(base::UtcIsoTime(o.Start)) +
+                   ",\"end\":" + JsonString(base::UtcIsoTime(o.End)) +
                    ",\"ongoing\":" + (o.Ongoing ? "true" : "false") +
                    ",\"reason\":" + (o.Hourly ? "null" : JsonString(o.Reason)) + "}";
         }

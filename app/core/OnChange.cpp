@@ -5,38 +5,14 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <set>
 
+#include "base/Strings.h"
 #include "platform/DesktopEntry.h"
 
 namespace app {
 
 namespace {
-
-std::string IsoTime(double seconds) {
-    const std::time_t t = static_cast<std::time_t>(std::floor(seconds));
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
-}
-
-// A line of the program's output as the log can hold it: a control
-// character (a CR, an escape sequence) is shown as \xHH, never written.
-std::string Printable(const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if ((c < 0x20 && c != '\t') || c == 0x7F)
-            out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
-        else
-            out += ch;
-    }
-    return out;
-}
 
 std::string Seconds(std::uint32_t ms) {
     char buf[32];
@@ -57,9 +33,12 @@ std::vector<std::string> OnChangeEnvironment(const TStateChange& change, const T
     std::string hosts;
     for (const auto& h : pass.Hosts)
         if (!h.Passed && seen.insert(h.Host).second) hosts += (hosts.empty() ? "" : "\n") + h.Host;
-    return {"SENTREL_EVENT=" + change.Event, "SENTREL_TITLE=" + change.Title,
-            "SENTREL_TEXT=" + change.Text(), "SENTREL_DOWN=" + std::to_string(seen.size()),
-            "SENTREL_HOSTS=" + hosts,        "SENTREL_TIME=" + IsoTime(pass.EndTime)};
+    return {"SENTREL_EVENT=" + change.Event,
+            "SENTREL_TITLE=" + change.Title,
+            "SENTREL_TEXT=" + change.Text(),
+            "SENTREL_DOWN=" + std::to_string(seen.size()),
+            "SENTREL_HOSTS=" + hosts,
+            "SENTREL_TIME=" + base::UtcIsoTime(static_cast<std::int64_t>(std::floor(pass.EndTime)))};
 }
 
 TOnChange::TOnChange() {
@@ -120,7 +99,7 @@ void TOnChange::Output(const char* data, std::size_t size) {
 void TOnChange::Line(const std::string& text) {
     std::string line = text;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    Warn(name_ + ": " + Printable(line));
+    Warn(name_ + ": " + base::ShowControls(line));
 }
 
 void TOnChange::Exited(int status) {
