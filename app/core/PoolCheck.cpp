@@ -151,7 +151,7 @@ void TQzController::CheckPool() {
         std::string reason;
         THostOutcome outcome;
         outcome.Host = shown;
-        if (static_cast<std::size_t>(i - 1) < hostSlots_.size()) outcome.Slot = hostSlots_[i - 1];
+        outcome.Slot = static_cast<std::size_t>(i - 1) < hostSlots_.size() ? hostSlots_[i - 1] : i;
         const auto started = std::chrono::steady_clock::now();
         try {
             ShowStatus(CheckingText(h));

@@ -83,8 +83,7 @@ void TQzController::SetHostList(std::vector<std::string> hosts) {
     hostIndex_ = 1;
     hostList_ = std::move(hosts);
     hostExpect_.clear();
-    hostSlots_.clear();
-    for (std::size_t i = 0; i < hostList_.size(); ++i) hostSlots_.push_back(static_cast<int>(i + 1));
+    hostSlots_.clear();  // hosts named on the command line: their place in the pass
 }
 
 void TQzController::SetHostExpectations(std::vector<THostExpect> expect) {

@@ -163,7 +163,7 @@ private:
     bool closed_ = false;
     std::vector<std::string> hostList_;
     std::vector<THostExpect> hostExpect_;  // parallel to hostList_, or empty
-    std::vector<int> hostSlots_;           // the pool row of each host
+    std::vector<int> hostSlots_;  // the pool row of each host; empty for hosts named on the command line
     std::int32_t hostIndex_ = 0;
     THostOutcome hostOutcome_;
     std::unique_ptr<eventlog::tKvolog> log_;
