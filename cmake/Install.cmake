@@ -5,7 +5,8 @@
 #       beside its own folder), and under share/: the menu entry, the icons,
 #       the AppStream metadata, the manual pages and the user service
 #   cpack -G DEB (in the build folder)     the Debian package, its
-#       dependencies taken from the libraries the programs link
+#       dependencies taken from the libraries the programs link, and libssl,
+#       which they load when they first speak TLS
 #
 # Included last from the top CMakeLists.txt, so every target is known here.
 include(GNUInstallDirs)
@@ -130,6 +131,20 @@ script.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The programs open libssl when they first speak TLS (net/OpenSslLibrary.cpp)
+# instead of linking it, so dpkg-shlibdeps cannot see it: the package names
+# the package that holds it (libssl3, libssl3t64 after the 64-bit time
+# change), at least the version whose functions the programs call.
+set(_libssl_package libssl3)
+if(OPENSSL_SSL_LIBRARY)
+  get_filename_component(_libssl_file "${OPENSSL_SSL_LIBRARY}" REALPATH)
+  execute_process(COMMAND dpkg-query --search "${_libssl_file}" OUTPUT_VARIABLE _libssl_owner
+                  ERROR_QUIET RESULT_VARIABLE _libssl_status)
+  if(_libssl_status EQUAL 0 AND _libssl_owner MATCHES "^([a-z0-9.+-]+)[:,]")
+    set(_libssl_package ${CMAKE_MATCH_1})
+  endif()
+endif()
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_libssl_package} (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -1,17 +1,13 @@
 #include "net/TlsSession.h"
 
 #include <arpa/inet.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <map>
-#include <mutex>
 
+#include "net/OpenSslLibrary.h"
 #include "net/Url.h"
 
 namespace net {
@@ -24,7 +20,8 @@ namespace {
 // (tests trust their own authority through SSL_CERT_FILE) builds a new one.
 // Sessions hold their own reference, so replacing it never pulls the rug
 // from under a running connection. Freed at exit, before OpenSSL's own
-// clean-up, which was registered earlier.
+// clean-up, which was registered earlier (the library is loaded before the
+// first context is made, and never unloaded).
 //
 // The cache also keeps the last session each server gave us, by the key the
 // owner chose (host and port), so that the next connection to it resumes
@@ -37,12 +34,13 @@ struct ClientContextCache {
     std::map<std::string, SSL_SESSION*> sessions;
 
     void DropSessions() {
-        for (auto& [key, session] : sessions) SSL_SESSION_free(session);
+        for (auto& [key, session] : sessions) OpenSsl().SSL_SESSION_free(session);
         sessions.clear();
     }
     ~ClientContextCache() {
+        if (ctx == nullptr) return;  // OpenSSL was never used, or never loaded
         DropSessions();
-        SSL_CTX_free(ctx);
+        OpenSsl().SSL_CTX_free(ctx);
     }
 };
 
@@ -57,17 +55,19 @@ ClientContextCache& Cache() {
 // OpenSSL hands over each new session (TLS 1.3 sends them after the
 // handshake, as tickets); the session that asked for caching keeps it.
 int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
-    const auto* key = static_cast<const std::string*>(SSL_get_app_data(ssl));
-    if (key == nullptr || key->empty() || !SSL_SESSION_is_resumable(session)) return 0;
+    const TOpenSsl& lib = OpenSsl();
+    // The application data slot (SSL_get_app_data) holds the session's key.
+    const auto* key = static_cast<const std::string*>(lib.SSL_get_ex_data(ssl, 0));
+    if (key == nullptr || key->empty() || !lib.SSL_SESSION_is_resumable(session)) return 0;
     ClientContextCache& cache = Cache();
-    if (SSL_get_SSL_CTX(ssl) != cache.ctx) return 0;  // made by a context that was replaced
+    if (lib.SSL_get_SSL_CTX(ssl) != cache.ctx) return 0;  // made by a context that was replaced
     auto it = cache.sessions.find(*key);
     if (it != cache.sessions.end()) {
-        SSL_SESSION_free(it->second);
+        lib.SSL_SESSION_free(it->second);
         it->second = session;
     } else {
         if (cache.sessions.size() >= kMaxCachedSessions) {
-            SSL_SESSION_free(cache.sessions.begin()->second);
+            lib.SSL_SESSION_free(cache.sessions.begin()->second);
             cache.sessions.erase(cache.sessions.begin());
         }
         cache.sessions.emplace(*key, session);
@@ -84,39 +84,43 @@ std::string EnvValue(const char* name) {
 // Returns a new reference to the shared client context, or null with the
 // reason in error.
 SSL_CTX* AcquireClientContext(std::string& error) {
+    const TOpenSsl& lib = OpenSsl();
     ClientContextCache& cache = Cache();
-    std::string certFile = EnvValue(X509_get_default_cert_file_env());
-    std::string certDir = EnvValue(X509_get_default_cert_dir_env());
+    std::string certFile = EnvValue(lib.X509_get_default_cert_file_env());
+    std::string certDir = EnvValue(lib.X509_get_default_cert_dir_env());
     if (cache.ctx == nullptr || cache.certFile != certFile || cache.certDir != certDir) {
-        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+        SSL_CTX* ctx = lib.SSL_CTX_new(lib.TLS_client_method());
         if (ctx == nullptr) {
             error = "cannot create the TLS context";
             return nullptr;
         }
-        SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-        if (SSL_CTX_set_default_verify_paths(ctx) != 1) {
-            SSL_CTX_free(ctx);
+        // SSL_CTX_set_min_proto_version
+        lib.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+        lib.SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        if (lib.SSL_CTX_set_default_verify_paths(ctx) != 1) {
+            lib.SSL_CTX_free(ctx);
             error = "cannot load the trust store";
             return nullptr;
         }
-        SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-        SSL_CTX_sess_set_new_cb(ctx, KeepNewSession);
+        // SSL_CTX_set_session_cache_mode
+        lib.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_SESS_CACHE_MODE,
+                         SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE, nullptr);
+        lib.SSL_CTX_sess_set_new_cb(ctx, KeepNewSession);
         cache.DropSessions();
-        SSL_CTX_free(cache.ctx);
+        if (cache.ctx != nullptr) lib.SSL_CTX_free(cache.ctx);
         cache.ctx = ctx;
         cache.certFile = std::move(certFile);
         cache.certDir = std::move(certDir);
     }
-    SSL_CTX_up_ref(cache.ctx);
+    lib.SSL_CTX_up_ref(cache.ctx);
     return cache.ctx;
 }
 
 // The reason text of an OpenSSL error code, as its error strings give it.
 std::string ReasonOf(unsigned long code) {
-    if (const char* reason = ERR_reason_error_string(code)) return reason;
+    if (const char* reason = OpenSsl().ERR_reason_error_string(code)) return reason;
     char text[256];
-    ERR_error_string_n(code, text, sizeof text);
+    OpenSsl().ERR_error_string_n(code, text, sizeof text);
     return text;
 }
 
@@ -128,19 +132,18 @@ bool IsAddressLiteral(const std::string& host) {
 // The notAfter time of the verified peer's own certificate, in seconds
 // since the epoch; 0 when there is none to read.
 std::int64_t LeafExpiry(const SSL* ssl) {
-    X509* cert = SSL_get0_peer_certificate(ssl);
+    const TOpenSsl& lib = OpenSsl();
+    X509* cert = lib.SSL_get0_peer_certificate(ssl);
     struct tm tm {};
-    if (cert == nullptr || ASN1_TIME_to_tm(X509_get0_notAfter(cert), &tm) != 1) return 0;
+    if (cert == nullptr || lib.ASN1_TIME_to_tm(lib.X509_get0_notAfter(cert), &tm) != 1) return 0;
     return static_cast<std::int64_t>(timegm(&tm));
 }
 
 }  // namespace
 
-void TlsInit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
-    });
+bool TlsInit() {
+    std::string reason;
+    return LoadOpenSsl(reason);
 }
 
 TTlsSession::~TTlsSession() {
@@ -148,7 +151,7 @@ TTlsSession::~TTlsSession() {
 }
 
 void TTlsSession::Free() {
-    SSL_free(ssl_);  // frees both memory BIOs with it
+    if (ssl_ != nullptr) OpenSsl().SSL_free(ssl_);  // frees both memory BIOs with it
     ssl_ = nullptr;
     in_ = nullptr;
     out_ = nullptr;
@@ -168,9 +171,14 @@ void TTlsSession::Reset() {
 bool TTlsSession::Start(const std::string& hostName, const std::string& sessionKey) {
     Reset();
     sessionKey_ = sessionKey;
-    TlsInit();
-    ERR_clear_error();
     state_ = tlsHandshaking;
+    std::string reason;
+    if (!LoadOpenSsl(reason)) {
+        FailWith("TLS: " + reason);
+        return false;
+    }
+    const TOpenSsl& lib = OpenSsl();
+    lib.ERR_clear_error();
 
     const std::string host = WithoutBrackets(hostName);
     if (host.empty()) {
@@ -185,43 +193,48 @@ bool TTlsSession::Start(const std::string& hostName, const std::string& sessionK
         FailWith("TLS: " + error);
         return false;
     }
-    ssl_ = SSL_new(ctx);
-    SSL_CTX_free(ctx);  // the session keeps its own reference
-    in_ = BIO_new(BIO_s_mem());
-    out_ = BIO_new(BIO_s_mem());
+    ssl_ = lib.SSL_new(ctx);
+    lib.SSL_CTX_free(ctx);  // the session keeps its own reference
+    in_ = lib.BIO_new(lib.BIO_s_mem());
+    out_ = lib.BIO_new(lib.BIO_s_mem());
     if (ssl_ == nullptr || in_ == nullptr || out_ == nullptr) {
-        BIO_free(in_);
-        BIO_free(out_);
+        lib.BIO_free(in_);
+        lib.BIO_free(out_);
         in_ = out_ = nullptr;
         FailWith("TLS: cannot create the session");
         return false;
     }
-    // An empty input means "wait for more" until the peer has closed.
-    BIO_set_mem_eof_return(in_, -1);
-    SSL_set_bio(ssl_, in_, out_);
-    SSL_set_connect_state(ssl_);
+    // An empty input means "wait for more" until the peer has closed
+    // (BIO_set_mem_eof_return).
+    lib.BIO_ctrl(in_, BIO_C_SET_BUF_MEM_EOF_RETURN, -1, nullptr);
+    lib.SSL_set_bio(ssl_, in_, out_);
+    lib.SSL_set_connect_state(ssl_);
 
-    X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
-    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    bool named = IsAddressLiteral(host) ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
-                                        : SSL_set_tlsext_host_name(ssl_, host.c_str()) == 1 &&
-                                              SSL_set1_host(ssl_, host.c_str()) == 1;
+    X509_VERIFY_PARAM* param = lib.SSL_get0_param(ssl_);
+    lib.X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    // A name goes out as server name indication (SSL_set_tlsext_host_name).
+    bool named = IsAddressLiteral(host)
+                     ? lib.X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
+                     : lib.SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                                    const_cast<char*>(host.c_str())) == 1 &&
+                           lib.SSL_set1_host(ssl_, host.c_str()) == 1;
     if (!named) {
         FailWith("TLS: cannot use the host name " + host);
         return false;
     }
     if (!sessionKey_.empty()) {
-        SSL_set_app_data(ssl_, &sessionKey_);
+        lib.SSL_set_ex_data(ssl_, 0, &sessionKey_);  // SSL_set_app_data, read by KeepNewSession
         auto it = Cache().sessions.find(sessionKey_);
-        if (it != Cache().sessions.end()) SSL_set_session(ssl_, it->second);
+        if (it != Cache().sessions.end()) lib.SSL_set_session(ssl_, it->second);
     }
     Handshake();
     return state_ != tlsFailed;
 }
 
 void TTlsSession::Handshake() {
-    ERR_clear_error();
-    int result = SSL_do_handshake(ssl_);
+    const TOpenSsl& lib = OpenSsl();
+    lib.ERR_clear_error();
+    int result = lib.SSL_do_handshake(ssl_);
     if (result == 1) {
         handshakeDone_ = true;
         state_ = tlsOpen;
@@ -229,7 +242,7 @@ void TTlsSession::Handshake() {
         FlushPending();
         return;
     }
-    int error = SSL_get_error(ssl_, result);
+    int error = lib.SSL_get_error(ssl_, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return;
     Fail(error);
 }
@@ -247,7 +260,7 @@ void TTlsSession::Feed(const char* data, std::size_t len) {
     if (state_ != tlsHandshaking && state_ != tlsOpen && state_ != tlsShuttingDown) return;
     while (len > 0) {
         int chunk = len > INT_MAX ? INT_MAX : static_cast<int>(len);
-        int written = BIO_write(in_, data, chunk);
+        int written = OpenSsl().BIO_write(in_, data, chunk);
         if (written <= 0) {
             FailWith("TLS: cannot buffer the received data");
             return;
@@ -260,30 +273,31 @@ void TTlsSession::Feed(const char* data, std::size_t len) {
 
 void TTlsSession::FeedEof() {
     if (state_ != tlsHandshaking && state_ != tlsOpen && state_ != tlsShuttingDown) return;
-    BIO_set_mem_eof_return(in_, 0);
+    OpenSsl().BIO_ctrl(in_, BIO_C_SET_BUF_MEM_EOF_RETURN, 0, nullptr);  // BIO_set_mem_eof_return
     if (state_ == tlsHandshaking) Handshake();
 }
 
 std::size_t TTlsSession::Read(char* buffer, std::size_t size) {
     if ((state_ != tlsOpen && state_ != tlsShuttingDown) || size == 0) return 0;
-    ERR_clear_error();
+    const TOpenSsl& lib = OpenSsl();
+    lib.ERR_clear_error();
     std::size_t got = 0;
-    int result = SSL_read_ex(ssl_, buffer, size, &got);
+    int result = lib.SSL_read_ex(ssl_, buffer, size, &got);
     if (result == 1) return got;
-    int error = SSL_get_error(ssl_, result);
+    int error = lib.SSL_get_error(ssl_, result);
     switch (error) {
         case SSL_ERROR_WANT_READ:
         case SSL_ERROR_WANT_WRITE: return 0;
         case SSL_ERROR_ZERO_RETURN: PeerEnded(true); return 0;
         case SSL_ERROR_SYSCALL:
             // The memory input reported its end with nothing in OpenSSL's queue.
-            if (ERR_peek_error() == 0) {
+            if (lib.ERR_peek_error() == 0) {
                 PeerEnded(false);
                 return 0;
             }
             break;
         case SSL_ERROR_SSL:
-            if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+            if (ERR_GET_REASON(lib.ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
                 PeerEnded(false);
                 return 0;
             }
@@ -295,13 +309,14 @@ std::size_t TTlsSession::Read(char* buffer, std::size_t size) {
 }
 
 void TTlsSession::PeerEnded(bool clean) {
-    ERR_clear_error();
+    const TOpenSsl& lib = OpenSsl();
+    lib.ERR_clear_error();
     peerClosedCleanly_ = clean;
     bool answered = state_ == tlsShuttingDown;
     state_ = tlsClosed;
     // A peer that said goodbye properly gets ours in return.
-    if (clean && !answered) SSL_shutdown(ssl_);
-    ERR_clear_error();
+    if (clean && !answered) lib.SSL_shutdown(ssl_);
+    lib.ERR_clear_error();
 }
 
 void TTlsSession::Write(const char* data, std::size_t len) {
@@ -311,11 +326,12 @@ void TTlsSession::Write(const char* data, std::size_t len) {
         return;
     }
     if (state_ != tlsOpen) return;
-    ERR_clear_error();
+    const TOpenSsl& lib = OpenSsl();
+    lib.ERR_clear_error();
     // The output is memory that grows, so a write never stops half-way.
     std::size_t written = 0;
-    int result = SSL_write_ex(ssl_, data, len, &written);
-    if (result != 1) Fail(SSL_get_error(ssl_, result));
+    int result = lib.SSL_write_ex(ssl_, data, len, &written);
+    if (result != 1) Fail(lib.SSL_get_error(ssl_, result));
 }
 
 void TTlsSession::Shutdown() {
@@ -324,24 +340,26 @@ void TTlsSession::Shutdown() {
         return;
     }
     if (state_ != tlsOpen) return;
-    ERR_clear_error();
-    SSL_shutdown(ssl_);
-    ERR_clear_error();
+    const TOpenSsl& lib = OpenSsl();
+    lib.ERR_clear_error();
+    lib.SSL_shutdown(ssl_);
+    lib.ERR_clear_error();
     state_ = tlsShuttingDown;
 }
 
 bool TTlsSession::HasOutput() const {
-    return out_ != nullptr && BIO_ctrl_pending(out_) > 0;
+    return out_ != nullptr && OpenSsl().BIO_ctrl_pending(out_) > 0;
 }
 
 std::size_t TTlsSession::TakeOutput(std::string& out) {
     if (out_ == nullptr) return 0;
+    const TOpenSsl& lib = OpenSsl();
     std::size_t total = 0;
-    while (std::size_t pending = BIO_ctrl_pending(out_)) {
+    while (std::size_t pending = lib.BIO_ctrl_pending(out_)) {
         int chunk = pending > INT_MAX ? INT_MAX : static_cast<int>(pending);
         std::size_t old = out.size();
         out.resize(old + static_cast<std::size_t>(chunk));
-        int got = BIO_read(out_, out.data() + old, chunk);
+        int got = lib.BIO_read(out_, out.data() + old, chunk);
         out.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
         if (got <= 0) break;
         total += static_cast<std::size_t>(got);
@@ -350,19 +368,20 @@ std::size_t TTlsSession::TakeOutput(std::string& out) {
 }
 
 bool TTlsSession::Resumed() const {
-    return handshakeDone_ && ssl_ && SSL_session_reused(ssl_) == 1;
+    return handshakeDone_ && ssl_ && OpenSsl().SSL_session_reused(ssl_) == 1;
 }
 
 std::string TTlsSession::Protocol() const {
-    return handshakeDone_ && ssl_ ? SSL_get_version(ssl_) : "";
+    return handshakeDone_ && ssl_ ? OpenSsl().SSL_get_version(ssl_) : "";
 }
 
 void TTlsSession::Fail(int sslError) {
     // The TLS library's own entry names the cause; entries of the crypto
     // library before it are its details (a key that did not match, say).
+    const TOpenSsl& lib = OpenSsl();
     unsigned long code = 0;
     unsigned long last = 0;
-    while (unsigned long e = ERR_get_error()) {
+    while (unsigned long e = lib.ERR_get_error()) {
         last = e;
         if (ERR_GET_LIB(e) == ERR_LIB_SSL) code = e;
     }
@@ -377,8 +396,8 @@ void TTlsSession::Fail(int sslError) {
     } else {
         text = ReasonOf(code);
         if (ERR_GET_LIB(code) == ERR_LIB_SSL && ERR_GET_REASON(code) == SSL_R_CERTIFICATE_VERIFY_FAILED) {
-            long verify = SSL_get_verify_result(ssl_);
-            if (verify != X509_V_OK) text += std::string(": ") + X509_verify_cert_error_string(verify);
+            long verify = lib.SSL_get_verify_result(ssl_);
+            if (verify != X509_V_OK) text += std::string(": ") + lib.X509_verify_cert_error_string(verify);
         }
     }
     FailWith("TLS: " + text);

@@ -38,9 +38,12 @@ enum TTlsState : std::uint8_t {
     tlsFailed,        // handshake, verification or record failure; see ErrorText
 };
 
-// Loads OpenSSL's error strings once. Every session calls it; calling it
-// again costs nothing.
-void TlsInit();
+// Loads OpenSSL and its error strings at the first call (net/OpenSslLibrary.h:
+// the programs do not link it, so plain HTTP never loads it). Every session
+// does this as it starts; calling it again costs nothing. False when
+// OpenSSL cannot be loaded: then every session fails at Start with
+// ErrorText "TLS: cannot load OpenSSL: " and the loader's reason.
+bool TlsInit();
 
 class TTlsSession {
 public:

@@ -36,7 +36,7 @@ status=0
 for target in "${targets[@]}"; do
     echo "== building $target"
     case $target in
-        tls_handshake_fuzz) sources=("$root/net/TlsSession.cpp" "$root/net/Url.cpp" -lssl -lcrypto) ;;
+        tls_handshake_fuzz) sources=("$root/net/TlsSession.cpp" "$root/net/OpenSslLibrary.cpp" "$root/net/Url.cpp" -ldl) ;;
         ProxyUrlFuzz) sources=("${common[@]}" "$root/net/ProxyUrl.cpp") ;;
         KeyFileFuzz) sources=("${keyfile[@]}") ;;
         MimeAppsFuzz) sources=("$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;

@@ -106,6 +106,8 @@ dpkg-deb --contents "$deb" | awk '{print $NF}' >"$work/contents.txt"
 for f in "${expected[@]}"; do grep -qx "./usr/$f" "$work/contents.txt" || fail "not in the package: $f"; done
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ "$depends" == *libc6* && "$depends" == *libc-ares2* ]] || fail "Depends does not come from the linked libraries: '$depends'"
+# libssl is loaded at the first TLS session, not linked: the package names it itself.
+[[ "$depends" =~ (^|, )libssl3(t64)?\ \(\>=\ 3 ]] || fail "Depends lacks libssl, which https needs: '$depends'"
 dpkg -x "$deb" "$work/deb"
 check_programs "$work/deb"
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "net/OpenSslLibrary.h"
 #include "net/TlsSession.h"
 #include "tests/support/TestCa.h"
 #include "tests/support/TlsPeer.h"
@@ -152,6 +153,49 @@ TEST_F(TlsSessionTest, EmptyHostNameIsNotAWildcardForAnyName) {
     EXPECT_FALSE(client.Start(""));
     EXPECT_EQ(client.State(), net::tlsFailed);
     EXPECT_EQ(client.ErrorText(), "TLS: no host name to verify");
+}
+
+// OpenSSL is loaded at the first session; when that fails, every session
+// fails at Start with the loader's reason and owns nothing, and plain
+// calls on it do nothing. Loading the real library again brings TLS back.
+TEST_F(TlsSessionTest, OpenSslThatCannotBeLoadedFailsWithTheLoadersReason) {
+    const struct {
+        const char* soname;
+        const char* start;  // the error text begins so
+        const char* then;   // and goes on with this
+    } cases[] = {
+        {"libsentrel-missing.so.0",
+         "TLS: cannot load OpenSSL: libsentrel-missing.so.0: ", "cannot open shared object file"},
+        {"libc.so.6", "TLS: cannot load OpenSSL: ", "undefined symbol: OPENSSL_init_ssl"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.soname);
+        net::ReloadOpenSslForTest(c.soname);
+        EXPECT_FALSE(net::TlsInit());
+        TTlsSession client;
+        EXPECT_FALSE(client.Start("localhost", "localhost:443"));
+        EXPECT_EQ(client.State(), net::tlsFailed);
+        EXPECT_EQ(client.ErrorText().rfind(c.start, 0), 0u) << client.ErrorText();
+        EXPECT_NE(client.ErrorText().find(c.then), std::string::npos) << client.ErrorText();
+        client.Write("GET", 3);
+        client.Feed("\x16\x03\x01", 3);
+        client.FeedEof();
+        client.Shutdown();
+        char buffer[16];
+        std::string out;
+        EXPECT_EQ(client.Read(buffer, sizeof buffer), 0u);
+        EXPECT_FALSE(client.HasOutput());
+        EXPECT_EQ(client.TakeOutput(out), 0u);
+        EXPECT_EQ(client.Protocol(), "");
+        EXPECT_EQ(client.State(), net::tlsFailed);
+    }
+    net::ReloadOpenSslForTest(net::kOpenSslSoname);
+    EXPECT_TRUE(net::TlsInit());
+    TTlsPeer server(TheCerts().good);
+    TTlsSession client;
+    ASSERT_TRUE(client.Start("localhost"));
+    server.Exchange(client);
+    EXPECT_TRUE(client.HandshakeDone()) << client.ErrorText();
 }
 
 // Reads everything the client has, feeding it the server's bytes cut at

@@ -20,6 +20,7 @@ make_cert other "DNS:other.example"
 
 port=$(free_port)
 other_port=$(free_port "$port")
+http_port=$(free_port "$port" "$other_port")
 mkdir -p "$work/run"
 printf '<html>checked over TLS</html>\n' >"$work/www/index.html"
 server() {  # port name
@@ -30,6 +31,7 @@ server() {  # port name
     nginx_conf_prologue 64
     server "$port" good
     server "$other_port" other
+    printf '    server { listen 127.0.0.1:%s; root %s; }\n' "$http_port" "$work/www"
     echo "}"
 } >"$work/nginx.conf"
 start_nginx "https://localhost:$port/" --cacert "$work/ca.pem"
@@ -53,6 +55,21 @@ status=0
 out=$(SSL_CERT_FILE=/nonexistent SSL_CERT_DIR=/nonexistent timeout 60 "$sentrel" --check "https://localhost:$port/" 2>&1) || status=$?
 [ "$status" -eq 1 ] || fail "check without the CA exited $status: $out"
 echo "$out" | grep -q "TLS: certificate verify failed: unable to get local issuer certificate" || fail "no TLS reason: $out"
+
+# OpenSSL is loaded by the first TLS session: a check of plain http hosts
+# never maps it, one of an https host does (LD_DEBUG=files traces every
+# library the dynamic loader opens, into one file per process).
+loaded() {  # trace-name: the libraries the traced run opened
+    ls "$work/$1".* >/dev/null 2>&1 || fail "no loader trace $1"
+    grep -ho 'file=[^ ]*' "$work/$1".* | sort -u
+}
+out=$(LD_DEBUG=files LD_DEBUG_OUTPUT=$work/ld-http timeout 60 "$sentrel" --check "http://127.0.0.1:$http_port/" 2>&1) ||
+    fail "check of a plain http host: $out"
+echo "$out" | grep -q "Successful connection to: http://127.0.0.1:$http_port/" || fail "no success line: $out"
+if loaded ld-http | grep -E 'libssl|libcrypto'; then fail "a check of a plain http host loaded OpenSSL"; fi
+out=$(LD_DEBUG=files LD_DEBUG_OUTPUT=$work/ld-https timeout 60 "$sentrel" --check "https://localhost:$port/" 2>&1) ||
+    fail "traced check of a trusted host: $out"
+loaded ld-https | grep -qx 'file=libssl.so.3' || fail "an https check did not load libssl: $(loaded ld-https)"
 
 if [ -n "$get" ]; then
     out=$(timeout 60 "$get" "https://localhost:$port/index.html" 2>"$work/err") || fail "sentrel-get: $(cat "$work/err")"
