@@ -31,6 +31,9 @@ struct Registration {
     bool readParked = false;
     bool known = false;     // made through the socket calls: what it is needs no asking
     bool readDone = false;  // close delivered: the reading side has ended
+    // epoll reported the peer's close: nothing arrives after what is queued,
+    // so a receive that does not fill its buffer has read the last of it.
+    bool peerClosed = false;
     bool writeArmed = false;
     bool resetSeen = false;  // a receive or send already consumed the reset
     bool watched = false;
@@ -148,15 +151,19 @@ void Readable(Registration& reg, std::uint32_t events) {
         Post(reg, FD_READ, code);
         return;
     }
-    // Without the peer's close or an error it is data: the receive that
-    // follows tells the rest (AsyncSelectNoteReceived).
-    if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 && (reg.mask & FD_READ)) {
+    // Data, the peer's close, or both: the receive that follows tells which
+    // (AsyncSelectNoteReceived), so telling them apart here costs no call.
+    // After the close, a receive that leaves room in its buffer has read
+    // everything and brings the close at once.
+    if ((events & (EPOLLHUP | EPOLLERR)) == 0 && (reg.mask & FD_READ)) {
+        if (events & EPOLLRDHUP) reg.peerClosed = true;
         reg.readEnabled = false;
         Post(reg, FD_READ, 0);
         return;
     }
-    // The peer closed or reset: a peek tells whether data still comes first,
-    // so close comes only once the data is read.
+    // A reset or hang-up (whose error the receive may not report again), or
+    // a close nobody will read for: a peek tells whether data still comes
+    // first, so close comes only once the data is read.
     char c;
     ssize_t n = recv(reg.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) {
@@ -275,6 +282,7 @@ void AsyncSelectNoteConnecting(int fd) {
         reg->connecting = true;
         reg->failed = false;
         reg->readDone = false;
+        reg->peerClosed = false;
         reg->resetSeen = false;
         reg->writeArmed = false;
         Update(*reg);
@@ -298,15 +306,21 @@ void AsyncSelectNoteReceived(int fd) {
     }
 }
 
-void AsyncSelectNoteReceived(int fd, long result, int err) {
+void AsyncSelectNoteReceived(int fd, long result, int err, long asked) {
     Registration* reg = Find(fd);
     if (reg == nullptr) return;
     bool ended = result == 0 || (result < 0 && EndsConnection(err));
-    if (!ended || reg->listening || reg->datagram || !reg->established || reg->connecting || reg->readDone) {
+    // After the peer's close nothing more arrives: a receive that got less
+    // than it asked for has emptied the queue, and the close is all that is
+    // left to tell.
+    bool drained = reg->peerClosed && result > 0 && result < asked;
+    if (!(ended || drained) || reg->listening || reg->datagram || !reg->established || reg->connecting ||
+        reg->readDone) {
         AsyncSelectNoteReceived(fd);
         return;
     }
-    if (result == 0 && reg->resetSeen) err = ECONNRESET;
+    if (drained) err = 0;
+    if (result >= 0 && reg->resetSeen) err = ECONNRESET;
     reg->readDone = true;
     reg->readEnabled = false;
     reg->readParked = false;

@@ -58,11 +58,14 @@ int AsyncSelect(int fd, HWND wnd, UINT msg, long mask);
 void AsyncSelectNoteCreated(int fd, bool datagram, bool connected);
 void AsyncSelectNoteConnecting(int fd);  // a non-blocking connect has started
 void AsyncSelectNoteReceived(int fd);    // recv/recvfrom was called
-// A receive of at least one byte on a stream returned result (-1 with err
-// on failure): 0 bytes is the peer's close and a reset or other failure of
-// the connection is a close with that error, both told without another
-// look at the socket.
-void AsyncSelectNoteReceived(int fd, long result, int err);
+// A receive on a stream that asked for asked bytes (at least one; 0 when
+// the call did not take them from the queue, as a peek) returned result (-1
+// with err on failure): 0 bytes is the peer's close and a reset or other
+// failure of the connection is a close with that error, both told without
+// another look at the socket. After the peer's close was seen, a receive
+// that got less than it asked for has read the last byte: the close follows
+// at once instead of another read.
+void AsyncSelectNoteReceived(int fd, long result, int err, long asked);
 // A call on the socket failed with a reset: the close that follows says so,
 // even though the platform reports the reset only once.
 void AsyncSelectNoteReset(int fd);
