@@ -61,7 +61,18 @@ void TCustomWSocket::Do_FD_CONNECT(std::uint16_t Error) {
 }
 
 void TCustomWSocket::Do_FD_READ(std::uint16_t Error) {
+    CallOutGuard guard(*this);
+    const unsigned before = receiveCalls_;
     ReceiveLoop(Error);
+    if (!guard.SameHandle() || receiveCalls_ != before || type_ != SOCK_STREAM) return;
+    // A read notification may stand for the peer's close with nothing left
+    // to read, which only a receive tells; a handler that found nothing
+    // counted and read nothing would leave it unheard. A look that takes
+    // nothing tells it instead (and asks for the next notification).
+    unsigned long count = 0;
+    if (WSocket_ioctlsocket_FIONREAD(hSocket_, &count) != 0 || count != 0) return;
+    char c;
+    WSocket_recv(hSocket_, &c, 1, MSG_PEEK);
 }
 
 void TCustomWSocket::Do_FD_WRITE(std::uint16_t Error) {

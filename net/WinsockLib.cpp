@@ -576,7 +576,8 @@ int WSocket_recv(int S, void* Buf, int Len, int Flags) {
     int err = errno;
     // An empty read asked for nothing; it says nothing about the peer.
     if (Len > 0 || n < 0)
-        platform::AsyncSelectNoteReceived(S, static_cast<long>(n), n < 0 ? err : 0);
+        platform::AsyncSelectNoteReceived(S, static_cast<long>(n), n < 0 ? err : 0,
+                                          (Flags & MSG_PEEK) ? 0 : static_cast<long>(Len));
     else
         platform::AsyncSelectNoteReceived(S);
     return n < 0 ? FailOn(S, err) : static_cast<int>(n);

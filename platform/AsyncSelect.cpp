@@ -1,5 +1,6 @@
 #include "platform/AsyncSelect.h"
 
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 
@@ -31,10 +32,21 @@ struct Registration {
     bool readParked = false;
     bool known = false;     // made through the socket calls: what it is needs no asking
     bool readDone = false;  // close delivered: the reading side has ended
+    // epoll reported the peer's close: nothing arrives after what is queued,
+    // so a receive that does not fill its buffer has read the last of it.
+    bool peerClosed = false;
     bool writeArmed = false;
     bool resetSeen = false;  // a receive or send already consumed the reset
     bool watched = false;
     std::uint32_t watchedEvents = 0;
+    // Registered once, edge-triggered, for everything (a connection made
+    // through the socket calls): epoll reports each change once, and what
+    // cannot be delivered at that moment is kept below until it can.
+    bool edge = false;
+    // A read report came while read was off (or was not asked for): data
+    // may be queued; the next receive, or asking again, tells.
+    bool readPending = false;
+    bool hangup = false;  // a hang-up or error was reported: the close asks its code
 };
 
 struct Registry {
@@ -76,6 +88,16 @@ void Post(const Registration& reg, long event, int error) {
 // errors and hang-ups even without interest, and a level-triggered report
 // nobody consumes would spin the loop.
 void Update(Registration& reg) {
+    if (reg.edge) return;  // never changed: closing the descriptor removes it
+    if (!reg.watched && reg.known && reg.connecting && reg.mask != 0 && !reg.datagram && !reg.listening) {
+        int fd = reg.fd;
+        std::uint32_t id = reg.id;
+        constexpr std::uint32_t kAll = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+        reg.watched = WatchFd(fd, kAll, [fd, id](std::uint32_t events) { OnReady(fd, id, events); });
+        reg.edge = reg.watched;
+        reg.watchedEvents = reg.watched ? kAll : 0;
+        if (reg.watched) return;
+    }
     std::uint32_t want = 0;
     if (reg.mask != 0 && !reg.failed) {
         if (reg.connecting) {
@@ -148,15 +170,19 @@ void Readable(Registration& reg, std::uint32_t events) {
         Post(reg, FD_READ, code);
         return;
     }
-    // Without the peer's close or an error it is data: the receive that
-    // follows tells the rest (AsyncSelectNoteReceived).
-    if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 && (reg.mask & FD_READ)) {
+    // Data, the peer's close, or both: the receive that follows tells which
+    // (AsyncSelectNoteReceived), so telling them apart here costs no call.
+    // After the close, a receive that leaves room in its buffer has read
+    // everything and brings the close at once.
+    if ((events & (EPOLLHUP | EPOLLERR)) == 0 && (reg.mask & FD_READ)) {
+        if (events & EPOLLRDHUP) reg.peerClosed = true;
         reg.readEnabled = false;
         Post(reg, FD_READ, 0);
         return;
     }
-    // The peer closed or reset: a peek tells whether data still comes first,
-    // so close comes only once the data is read.
+    // A reset or hang-up (whose error the receive may not report again), or
+    // a close nobody will read for: a peek tells whether data still comes
+    // first, so close comes only once the data is read.
     char c;
     ssize_t n = recv(reg.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) {
@@ -178,14 +204,95 @@ void Readable(Registration& reg, std::uint32_t events) {
     Post(reg, FD_CLOSE, SocketErrorFromErrno(err));
 }
 
+constexpr std::uint32_t kReadable = EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP;
+
+// What an edge-triggered socket heard. Each change is reported once: what
+// cannot be delivered now is kept in the registration and acted on at the
+// next receive, or when the socket is asked for again.
+void OnEdge(Registration& reg, std::uint32_t events) {
+    // Nothing wanted: asking again looks at the socket afresh.
+    if (reg.failed || reg.mask == 0) return;
+    if (reg.connecting) {
+        ConnectDone(reg, events);
+        // The reply may come with the connect's own report.
+        if (reg.connecting || reg.failed) return;
+    }
+    if (!reg.established) return;
+    if (events & EPOLLRDHUP) reg.peerClosed = true;
+    if (events & (EPOLLERR | EPOLLHUP)) {
+        reg.peerClosed = true;
+        reg.hangup = true;
+    }
+    if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && reg.writeArmed) {
+        reg.writeArmed = false;
+        Post(reg, FD_WRITE, 0);
+    }
+    if ((events & kReadable) == 0 || reg.readDone) return;
+    if (reg.readEnabled && (reg.mask & (FD_READ | FD_CLOSE)))
+        Readable(reg, events);
+    else
+        reg.readPending = true;
+}
+
+// Looks at an edge-triggered socket as it is now and acts as on a report of
+// it: for the rare moments its state is not known (asked for again after a
+// pause, or a receive that did not tell what it got).
+void Resync(Registration& reg) {
+    pollfd p{reg.fd, POLLIN | POLLOUT | POLLRDHUP, 0};
+    if (poll(&p, 1, 0) != 1) return;
+    std::uint32_t events = 0;
+    if (p.revents & POLLIN) events |= EPOLLIN;
+    if (p.revents & POLLOUT) events |= EPOLLOUT;
+    if (p.revents & POLLRDHUP) events |= EPOLLRDHUP;
+    if (p.revents & POLLERR) events |= EPOLLERR;
+    if (p.revents & POLLHUP) events |= EPOLLHUP;
+    OnEdge(reg, events);
+}
+
+// Read comes again: at once for an edge-triggered socket (no report comes
+// for data already queued).
+void ReadAgain(Registration& reg) {
+    reg.readPending = false;
+    if ((reg.mask & FD_READ) == 0) {
+        reg.readPending = true;
+        reg.readEnabled = true;
+        return;
+    }
+    reg.readEnabled = false;
+    Post(reg, FD_READ, 0);
+}
+
+// A receive on an edge-triggered stream that neither ended it nor read its
+// last byte.
+void EdgeReceived(Registration& reg, long result, int err, long asked) {
+    if (result > 0 && result >= asked) {
+        // The buffer was filled (or the look took nothing): more may wait.
+        ReadAgain(reg);
+        return;
+    }
+    reg.readEnabled = true;
+    reg.readParked = false;
+    // Less than asked, or nothing at all: the queue was empty then, and a
+    // report comes with whatever arrives next. A report kept from before
+    // the receive has been answered by it.
+    if (result > 0 || err == EAGAIN || err == EWOULDBLOCK) {
+        reg.readPending = false;
+        return;
+    }
+    if (reg.readPending) Resync(reg);
+}
+
 void OnReady(int fd, std::uint32_t id, std::uint32_t events) {
     auto it = R().byFd.find(fd);
     if (it == R().byFd.end() || it->second.id != id) return;
     Registration& reg = it->second;
+    if (reg.edge) {
+        OnEdge(reg, events);
+        return;
+    }
     if (reg.connecting) {
         ConnectDone(reg, events);
     } else {
-        constexpr std::uint32_t kReadable = EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP;
         if ((events & kReadable) && !reg.readEnabled && !reg.readDone) reg.readParked = true;
         if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && reg.writeArmed) {
             reg.writeArmed = false;
@@ -266,7 +373,14 @@ int AsyncSelect(int fd, HWND wnd, UINT msg, long mask) {
         // connection does.
         if (!reg->failed && reg->established && (mask & FD_WRITE)) reg->writeArmed = true;
     }
+    bool watchedBefore = reg->watched;
     Update(*reg);
+    // An edge-triggered socket reports nothing it has reported before: what
+    // it holds now is looked at once.
+    if (reg->edge && watchedBefore && mask != 0) {
+        reg->readPending = false;
+        Resync(*reg);
+    }
     return 0;
 }
 
@@ -275,6 +389,9 @@ void AsyncSelectNoteConnecting(int fd) {
         reg->connecting = true;
         reg->failed = false;
         reg->readDone = false;
+        reg->peerClosed = false;
+        reg->hangup = false;
+        reg->readPending = false;
         reg->resetSeen = false;
         reg->writeArmed = false;
         Update(*reg);
@@ -291,6 +408,15 @@ void AsyncSelectNoteCreated(int fd, bool datagram, bool connected) {
 
 void AsyncSelectNoteReceived(int fd) {
     Registration* reg = Find(fd);
+    if (reg && reg->edge) {
+        // What the receive got is not known: the socket is looked at.
+        reg->readEnabled = true;
+        if (reg->established && !reg->readDone) {
+            reg->readPending = false;
+            Resync(*reg);
+        }
+        return;
+    }
     if (reg && !reg->listening && (!reg->readEnabled || reg->readParked)) {
         reg->readEnabled = true;
         reg->readParked = false;
@@ -298,15 +424,29 @@ void AsyncSelectNoteReceived(int fd) {
     }
 }
 
-void AsyncSelectNoteReceived(int fd, long result, int err) {
+void AsyncSelectNoteReceived(int fd, long result, int err, long asked) {
     Registration* reg = Find(fd);
     if (reg == nullptr) return;
     bool ended = result == 0 || (result < 0 && EndsConnection(err));
-    if (!ended || reg->listening || reg->datagram || !reg->established || reg->connecting || reg->readDone) {
+    // After the peer's close nothing more arrives: a receive that got less
+    // than it asked for has emptied the queue, and the close is all that is
+    // left to tell.
+    bool drained = reg->peerClosed && result > 0 && result < asked;
+    if (reg->listening || reg->datagram || !reg->established || reg->connecting || reg->readDone) {
         AsyncSelectNoteReceived(fd);
         return;
     }
-    if (result == 0 && reg->resetSeen) err = ECONNRESET;
+    if (!(ended || drained)) {
+        if (reg->edge)
+            EdgeReceived(*reg, result, err, asked);
+        else
+            AsyncSelectNoteReceived(fd);
+        return;
+    }
+    // After a hang-up the close carries its error (a reset), which the
+    // receive of the last data did not report.
+    if (drained) err = reg->hangup ? PendingError(fd) : 0;
+    if (result >= 0 && reg->resetSeen) err = ECONNRESET;
     reg->readDone = true;
     reg->readEnabled = false;
     reg->readParked = false;

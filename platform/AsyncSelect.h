@@ -3,18 +3,24 @@
 // it named, with wParam = the socket and lParam = the event bit in the low
 // word and a socket error code in the high word.
 //
-// The events follow Winsock's re-enabling rules, kept here on top of
-// level-triggered epoll:
+// The events follow Winsock's re-enabling rules, kept here on top of epoll:
 //   connect  once, with the outcome; a refused connect gives this one
 //            message (10061) and nothing else;
 //   write    once after connecting, then only after a send that would block
 //            (or took only part of what it was given);
 //   read     after data arrives, and again after each receive while data
-//            remains (the socket stays in epoll meanwhile, so this costs no
-//            system call);
+//            remains;
 //   accept   after a connection arrives, and again after each accept;
 //   close    once, after the data the peer sent before closing has been
 //            read (0 for an orderly close, 10054 for a reset).
+// A connection made through the socket calls is put in epoll once, edge-
+// triggered, for everything it may hear, and never changed: what epoll
+// reports while it cannot be delivered is kept here, and the receives tell
+// the rest (a receive that fills its buffer may leave more, so read comes
+// again at once; one that leaves room has emptied the queue, and after the
+// peer's close has read its last byte). Listening and datagram sockets, and
+// sockets made elsewhere, are watched level-triggered, with read interest
+// kept from one receive to the next.
 // The socket calls tell this module what they did through the
 // AsyncSelectNoteXxx hooks (the socket layer's procedures call them).
 //
@@ -57,12 +63,17 @@ int AsyncSelect(int fd, HWND wnd, UINT msg, long mask);
 // stream): registering it then needs no questions about what it is.
 void AsyncSelectNoteCreated(int fd, bool datagram, bool connected);
 void AsyncSelectNoteConnecting(int fd);  // a non-blocking connect has started
-void AsyncSelectNoteReceived(int fd);    // recv/recvfrom was called
-// A receive of at least one byte on a stream returned result (-1 with err
-// on failure): 0 bytes is the peer's close and a reset or other failure of
-// the connection is a close with that error, both told without another
-// look at the socket.
-void AsyncSelectNoteReceived(int fd, long result, int err);
+// recv/recvfrom was called, with what it got not known (a connection watched
+// edge-triggered is looked at, one call).
+void AsyncSelectNoteReceived(int fd);
+// A receive on a stream that asked for asked bytes (at least one; 0 when
+// the call did not take them from the queue, as a peek) returned result (-1
+// with err on failure): 0 bytes is the peer's close and a reset or other
+// failure of the connection is a close with that error, both told without
+// another look at the socket. After the peer's close was seen, a receive
+// that got less than it asked for has read the last byte: the close follows
+// at once instead of another read.
+void AsyncSelectNoteReceived(int fd, long result, int err, long asked);
 // A call on the socket failed with a reset: the close that follows says so,
 // even though the platform reports the reset only once.
 void AsyncSelectNoteReset(int fd);

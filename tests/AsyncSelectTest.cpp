@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "SocketPeer.h"
@@ -32,9 +33,11 @@ std::ostream& operator<<(std::ostream& os, const Note& n) {
 }
 
 // A client socket registered for every event, with the notifications it got.
+// Made through the socket calls (known), a connection is watched
+// edge-triggered; otherwise level-triggered.
 class Client {
 public:
-    Client() {
+    explicit Client(bool known = false) {
         wnd_ = AllocateHWnd([this](UINT msg, WPARAM w, LPARAM l) -> LRESULT {
             if (msg == kMsg && static_cast<int>(w) == fd) {
                 notes.push_back({SelectEvent(l), SelectError(l)});
@@ -43,6 +46,7 @@ public:
             return 0;
         });
         fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (known) AsyncSelectNoteCreated(fd, false, false);
     }
     ~Client() {
         if (fd >= 0) {
@@ -60,19 +64,23 @@ public:
         ASSERT_TRUE(rc == 0 || errno == EINPROGRESS);
         AsyncSelectNoteConnecting(fd);
     }
+    // A receive of up to max bytes that tells what it got, as the socket
+    // calls do.
     std::string Recv(int max = 65536) {
         std::string buf(static_cast<std::size_t>(max), '\0');
         ssize_t n = recv(fd, buf.data(), buf.size(), 0);
-        AsyncSelectNoteReceived(fd);
+        int err = errno;
+        ++receives;
+        AsyncSelectNoteReceived(fd, static_cast<long>(n), n < 0 ? err : 0, max);
         buf.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         return buf;
     }
     // A receive that tells what it got, as the socket calls do.
-    long RecvTold(std::string* got = nullptr) {
+    long RecvTold(std::string* got = nullptr, int max = 4096) {
         char buf[4096];
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        ssize_t n = recv(fd, buf, static_cast<std::size_t>(max), 0);
         int err = errno;
-        AsyncSelectNoteReceived(fd, static_cast<long>(n), n < 0 ? err : 0);
+        AsyncSelectNoteReceived(fd, static_cast<long>(n), n < 0 ? err : 0, max);
         if (got && n > 0) got->append(buf, static_cast<std::size_t>(n));
         return static_cast<long>(n);
     }
@@ -84,6 +92,7 @@ public:
     HWND Wnd() const { return wnd_; }
 
     int fd = -1;
+    int receives = 0;
     std::vector<Note> notes;
     std::function<void(const Note&)> onNote;
 
@@ -91,12 +100,19 @@ private:
     HWND wnd_ = 0;
 };
 
+class AsyncSelectMode : public testing::TestWithParam<bool> {};
+
 }  // namespace
 
-TEST(AsyncSelect, ConnectThenOneWriteThenReadOnlyAfterEachReceive) {
+INSTANTIATE_TEST_SUITE_P(Watch, AsyncSelectMode, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Edge" : "Level";
+                         });
+
+TEST_P(AsyncSelectMode, ConnectThenOneWriteThenReadOnlyAfterEachReceive) {
     Listener server;
     {
-        Client c;
+        Client c(GetParam());
         c.Select();
         c.Connect(server.Port());
         int peer = server.Accept();
@@ -117,10 +133,16 @@ TEST(AsyncSelect, ConnectThenOneWriteThenReadOnlyAfterEachReceive) {
         RunFor(50);
         EXPECT_EQ(c.Count(FD_READ), 2);
 
+        // The close alone, after everything was read: only a receive can
+        // tell it from data that came just before it.
         close(peer);
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 3; }));
+        EXPECT_EQ(c.Count(FD_CLOSE), 0);
+        EXPECT_EQ(c.Recv(), "");
         ASSERT_TRUE(RunUntil([&] { return c.Count(FD_CLOSE) == 1; }));
         RunFor(50);
         EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, 0}));
+        EXPECT_EQ(c.Count(FD_READ), 3);
         EXPECT_EQ(c.Count(FD_CLOSE), 1);
         EXPECT_EQ(c.Count(FD_WRITE), 1);
     }
@@ -129,25 +151,81 @@ TEST(AsyncSelect, ConnectThenOneWriteThenReadOnlyAfterEachReceive) {
     EXPECT_EQ(Counts().targets, 0);
 }
 
-TEST(AsyncSelect, CloseComesOnlyAfterTheDataSentBeforeIt) {
+// The peer's last data and its close, as they come together: the receives
+// tell the end. One that leaves room in its buffer has read the last byte,
+// so the close follows without another receive; one that fills its buffer
+// may leave more, so read comes again.
+struct EndRow {
+    const char* name;
+    std::string data;  // what the peer sends before it ends
+    bool reset;
+    int readSize;
+    std::vector<Note> after;  // the notifications after connect and write
+    int receives;
+};
+
+class PeerEnd : public testing::TestWithParam<std::tuple<EndRow, bool>> {};
+
+TEST_P(PeerEnd, CloseComesOnlyAfterTheDataSentBeforeIt) {
+    const EndRow& row = std::get<0>(GetParam());
     Listener server;
-    Client c;
+    Client c(std::get<1>(GetParam()));
     c.Select();
     c.Connect(server.Port());
     int peer = server.Accept();
     ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
-    SendAll(peer, "last words");
-    close(peer);
-    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+    if (!row.data.empty()) SendAll(peer, row.data);
+    if (row.reset)
+        Reset(peer);
+    else
+        close(peer);
+    std::string got;
+    std::size_t handled = c.notes.size();
+    while (c.Count(FD_CLOSE) == 0) {
+        ASSERT_TRUE(RunUntil([&] { return c.notes.size() > handled; }));
+        for (; handled < c.notes.size(); ++handled)
+            if (c.notes[handled].event == FD_READ) got += c.Recv(row.readSize);
+        ASSERT_LE(c.receives, 10);
+    }
     RunFor(50);
-    EXPECT_EQ(c.Count(FD_CLOSE), 0);
-    EXPECT_EQ(c.Recv(), "last words");
-    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_CLOSE) == 1; }));
-    EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, 0}));
+    std::vector<Note> expected{{FD_CONNECT, 0}, {FD_WRITE, 0}};
+    expected.insert(expected.end(), row.after.begin(), row.after.end());
+    EXPECT_EQ(c.notes, expected);
+    EXPECT_EQ(c.receives, row.receives);
+    EXPECT_EQ(got, row.data);
 }
 
-TEST(AsyncSelect, RefusedConnectIsOneConnectNotificationAndNothingElse) {
-    Client c;
+INSTANTIATE_TEST_SUITE_P(
+    AsyncSelect, PeerEnd,
+    testing::Combine(
+        testing::Values(
+            EndRow{
+                "DataAndCloseInOneShortReceive", "last words", false, 4096, {{FD_READ, 0}, {FD_CLOSE, 0}}, 1},
+            EndRow{"DataBeyondOneReceive",
+                   "0123456789",
+                   false,
+                   4,
+                   {{FD_READ, 0}, {FD_READ, 0}, {FD_READ, 0}, {FD_CLOSE, 0}},
+                   3},
+            // Exactly the buffer's size: only a receive of 0 can tell the end.
+            EndRow{"DataFillingTheLastReceive",
+                   "01234567",
+                   false,
+                   4,
+                   {{FD_READ, 0}, {FD_READ, 0}, {FD_READ, 0}, {FD_CLOSE, 0}},
+                   3},
+            EndRow{"CloseAlone", "", false, 4096, {{FD_READ, 0}, {FD_CLOSE, 0}}, 1},
+            // The data still comes first; the reset, which the platform reports
+            // once, is the close's error all the same.
+            EndRow{
+                "ResetWithDataPending", "doomed", true, 4096, {{FD_READ, 0}, {FD_CLOSE, WSAECONNRESET}}, 1}),
+        testing::Bool()),
+    [](const testing::TestParamInfo<std::tuple<EndRow, bool>>& info) {
+        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Edge" : "Level");
+    });
+
+TEST_P(AsyncSelectMode, RefusedConnectIsOneConnectNotificationAndNothingElse) {
+    Client c(GetParam());
     c.Select();
     c.Connect(ClosedPort());
     ASSERT_TRUE(RunUntil([&] { return !c.notes.empty(); }));
@@ -155,9 +233,9 @@ TEST(AsyncSelect, RefusedConnectIsOneConnectNotificationAndNothingElse) {
     EXPECT_EQ(c.notes, (std::vector<Note>{{FD_CONNECT, WSAECONNREFUSED}}));
 }
 
-TEST(AsyncSelect, ResetByThePeerIsClose10054) {
+TEST_P(AsyncSelectMode, ResetByThePeerIsClose10054) {
     Listener server;
-    Client c;
+    Client c(GetParam());
     c.Select();
     c.Connect(server.Port());
     int peer = server.Accept();
@@ -193,9 +271,9 @@ TEST(AsyncSelect, AcceptComesAgainAfterEachAccept) {
     close(s2);
 }
 
-TEST(AsyncSelect, WriteComesBackOnlyAfterASendThatWouldBlock) {
+TEST_P(AsyncSelectMode, WriteComesBackOnlyAfterASendThatWouldBlock) {
     Listener server;
-    Client c;
+    Client c(GetParam());
     SmallBuffers(c.fd);
     c.Select();
     c.Connect(server.Port());
@@ -227,9 +305,9 @@ TEST(AsyncSelect, WriteComesBackOnlyAfterASendThatWouldBlock) {
     close(peer);
 }
 
-TEST(AsyncSelect, NotificationsOfAForgottenSocketAreDropped) {
+TEST_P(AsyncSelectMode, NotificationsOfAForgottenSocketAreDropped) {
     Listener server;
-    Client c;
+    Client c(GetParam());
     c.Select();
     // The connect and write notifications are queued together; the socket is
     // closed while handling the first, so the second must never arrive.
@@ -247,9 +325,9 @@ TEST(AsyncSelect, NotificationsOfAForgottenSocketAreDropped) {
     close(peer);
 }
 
-TEST(AsyncSelect, AskingForNothingStopsTheNotifications) {
+TEST_P(AsyncSelectMode, AskingForNothingStopsTheNotifications) {
     Listener server;
-    Client c;
+    Client c(GetParam());
     c.Select();
     c.Connect(server.Port());
     int peer = server.Accept();
@@ -258,30 +336,44 @@ TEST(AsyncSelect, AskingForNothingStopsTheNotifications) {
     SendAll(peer, "quiet");
     RunFor(50);
     EXPECT_EQ(c.Count(FD_READ), 0);
-    EXPECT_EQ(Counts().watches, 0) << "a socket that wants nothing is not watched";
+    // Level-triggered, a socket that wants nothing leaves epoll (it would
+    // be reported again and again); edge-triggered, it stays, reported once.
+    EXPECT_EQ(Counts().watches, GetParam() ? 1 : 0);
+    // Asking again: the data that came meanwhile is announced, and so is a
+    // socket that can send.
     c.Select();
     ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+    EXPECT_EQ(c.Count(FD_WRITE), 2);
+    // A read left unanswered across a pause comes again.
+    c.Select(0);
+    c.Select();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 2; }));
+    EXPECT_EQ(c.Recv(), "quiet");
+    RunFor(50);
+    EXPECT_EQ(c.Count(FD_READ), 2);
     close(peer);
 }
 
-TEST(AsyncSelect, AStreamNotYetConnectingHearsNothing) {
+TEST_P(AsyncSelectMode, AStreamNotYetConnectingHearsNothing) {
     // epoll reports a hang-up for a stream that is not connected; a socket
     // whose connect failed at once must not hear a close from it.
-    Client c;
+    Client c(GetParam());
     c.Select();
     RunFor(50);
     EXPECT_TRUE(c.notes.empty());
     EXPECT_EQ(Counts().watches, 0);
 }
 
-TEST(AsyncSelect, ReadsAndReceivesLeaveEpollAlone) {
+TEST_P(AsyncSelectMode, ReadsAndReceivesLeaveEpollAlone) {
     Listener server;
-    Client c;
+    Client c(GetParam());
     c.Select();
+    const long before = Counts().watchChanges;
     c.Connect(server.Port());
     int peer = server.Accept();
     ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
     const long changes = Counts().watchChanges;
+    if (GetParam()) EXPECT_EQ(changes - before, 1) << "one registration for the whole connection";
     for (int i = 1; i <= 3; ++i) {
         SendAll(peer, "ping");
         ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == i; }));
@@ -291,26 +383,28 @@ TEST(AsyncSelect, ReadsAndReceivesLeaveEpollAlone) {
     }
     EXPECT_EQ(Counts().watchChanges, changes) << "read interest stays from one receive to the next";
 
-    // A read left unanswered: the socket is reported once more, its interest
-    // goes off (no spinning loop), and comes back with the receive.
+    // A read left unanswered: level-triggered, the socket is reported once
+    // more, its interest goes off (no spinning loop), and comes back with
+    // the receive; edge-triggered, epoll is never changed.
+    const int off = GetParam() ? 0 : 1;
     SendAll(peer, "more");
     ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 4; }));
     RunFor(50);
     EXPECT_EQ(c.Count(FD_READ), 4);
-    EXPECT_EQ(Counts().watchChanges, changes + 1);
+    EXPECT_EQ(Counts().watchChanges, changes + off);
     SendAll(peer, "!");
     EXPECT_GT(c.RecvTold(), 0);
-    EXPECT_EQ(Counts().watchChanges, changes + 2);
+    EXPECT_EQ(Counts().watchChanges, changes + 2 * off);
     close(peer);
 }
 
 // The receive itself tells the end: 0 bytes is the peer's close, a reset a
 // close with 10054, each delivered once, without waiting for epoll.
-TEST(AsyncSelect, TheReceiveThatFindsTheEndGivesTheCloseOnce) {
+TEST_P(AsyncSelectMode, TheReceiveThatFindsTheEndGivesTheCloseOnce) {
     for (bool reset : {false, true}) {
         SCOPED_TRACE(reset ? "reset" : "orderly close");
         Listener server;
-        Client c;
+        Client c(GetParam());
         c.Select();
         c.Connect(server.Port());
         int peer = server.Accept();
@@ -333,4 +427,57 @@ TEST(AsyncSelect, TheReceiveThatFindsTheEndGivesTheCloseOnce) {
         RunFor(50);
         EXPECT_EQ(c.Count(FD_CLOSE), 1);
     }
+}
+
+// What comes while read is off (the last read not answered yet) is not
+// lost: the receive that follows answers it.
+TEST_P(AsyncSelectMode, WhatComesWhileReadIsOffWaitsForTheReceive) {
+    const bool edge = GetParam();
+    Listener server;
+    Client c(edge);
+    c.Select();
+    c.Connect(server.Port());
+    int peer = server.Accept();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+    SendAll(peer, "abc");
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+    SendAll(peer, "def");
+    RunFor(20);
+    // A receive that takes everything answers what came meanwhile.
+    EXPECT_EQ(c.Recv(), "abcdef");
+    RunFor(50);
+    EXPECT_EQ(c.Count(FD_READ), 1);
+    SendAll(peer, "g");
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 2; }));
+
+    // A receive that fills its buffer may leave more: edge-triggered, read
+    // comes again at once, and the receive that finds nothing ends it.
+    SendAll(peer, "hij");
+    RunFor(20);
+    EXPECT_EQ(c.Recv(4), "ghij");
+    if (edge) {
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 3; }));
+        EXPECT_EQ(c.Recv(4), "");
+    }
+    RunFor(50);
+    const int reads = c.Count(FD_READ);
+    EXPECT_EQ(reads, edge ? 3 : 2);
+
+    // The close while read is off: the receive that reads the last data
+    // brings it at once when the close was heard (edge-triggered: its report
+    // is kept); level-triggered, one receive more finds it.
+    SendAll(peer, "last");
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == reads + 1; }));
+    close(peer);
+    RunFor(20);
+    EXPECT_EQ(c.Count(FD_CLOSE), 0);
+    EXPECT_EQ(c.Recv(), "last");
+    if (!edge) {
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == reads + 2; }));
+        EXPECT_EQ(c.Recv(), "");
+    }
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_CLOSE) == 1; }));
+    RunFor(50);
+    EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, 0}));
+    EXPECT_EQ(c.Count(FD_READ), reads + (edge ? 1 : 2));
 }
