@@ -222,7 +222,7 @@ TEST(MessageLoop, HandlerChangesATimerDueInTheSameRound) {
             seen.push_back(static_cast<int>(id));
             if (id == 1 && change == kKill) KillTimer(b, 2);
             if (id == 1 && change == kStop) StopTimer(b, 2);
-            if (id == 1 && change == kRearm) SetTimer(b, 2, 100);
+            if (id == 1 && change == kRearm) SetTimer(b, 2, 300);
             if (id == 1 && change == kFreeTarget) DeallocateHWnd(b);
             if (id == 3) KillTimer(b, 2);
             return 0;
