@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -36,18 +38,35 @@ struct Message {
     LPARAM lParam;
 };
 
+// Nanoseconds on CLOCK_MONOTONIC.
+using Nanos = std::int64_t;
+constexpr Nanos kNanosPerMs = 1000000;
+constexpr Nanos kUnarmed = std::numeric_limits<Nanos>::max();
+
+// Reading the clock goes through the vDSO: it costs no system call.
+Nanos Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<Nanos>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// A timer of a target. A running one has its deadline in the loop's ordered
+// set under (when, seq); seq changes with every new deadline, so an expiry
+// collected for an old deadline is recognised and skipped.
 struct Timer {
-    HWND wnd;
-    WPARAM id;
-    std::uint32_t gen;
-    bool armed = true;    // expiries are dispatched
-    bool running = true;  // the kernel's timer is set (a stopped one may still run)
+    Nanos interval = 0;
+    Nanos when = 0;
+    std::uint64_t seq = 0;
+    bool running = false;  // false: stopped, kept for the next SetTimer
 };
 
-// A released timer's descriptor, kept disarmed in epoll for the next timer.
-struct Spare {
-    int fd;
-    std::uint32_t gen;
+// A deadline in the loop's ordered set: the earliest comes first.
+struct Due {
+    Nanos when;
+    std::uint64_t seq;
+    HWND wnd;
+    WPARAM id;
+    auto operator<=>(const Due&) const = default;
 };
 
 struct Watch {
@@ -68,11 +87,14 @@ public:
     Loop() {
         epoll_ = epoll_create1(EPOLL_CLOEXEC);
         wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (epoll_ < 0 || wake_ < 0) std::abort();
+        timerfd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (epoll_ < 0 || wake_ < 0 || timerfd_ < 0) std::abort();
         epoll_event ev{};
         ev.events = EPOLLIN;
         ev.data.u64 = Tag(kWake, 0, wake_);
         epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
+        ev.data.u64 = Tag(kTimer, 0, timerfd_);
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, timerfd_, &ev);
     }
 
     HWND Allocate(WndProc proc) {
@@ -84,10 +106,11 @@ public:
 
     void Deallocate(HWND wnd) {
         if (targets_.erase(wnd) == 0) return;
-        auto first = byOwner_.lower_bound({wnd, WPARAM{}});
-        std::vector<int> fds;
-        for (auto it = first; it != byOwner_.end() && it->first.first == wnd; ++it) fds.push_back(it->second);
-        for (int fd : fds) Release(timers_.find(fd));
+        auto it = timers_.lower_bound({wnd, WPARAM{}});
+        while (it != timers_.end() && it->first.first == wnd) {
+            Unschedule(*it);
+            it = timers_.erase(it);
+        }
         std::erase_if(queue_, [wnd](const Message& m) { return m.wnd == wnd; });
     }
 
@@ -109,60 +132,36 @@ public:
         return (*proc)(msg, w, l);
     }
 
+    // Timers change only the loop's own state: the timerfd is set again
+    // only for a deadline earlier than the one it waits for (see Arm).
     bool SetTimer(HWND wnd, WPARAM id, UINT ms) {
         if (!Exists(wnd)) return false;
-        int fd = FindTimer(wnd, id);
         if (ms == 0) {
-            if (fd >= 0) KillTimer(wnd, id);
+            KillTimer(wnd, id);
             return false;
         }
-        if (fd < 0 && !spare_.empty()) {
-            Spare spare = spare_.back();
-            spare_.pop_back();
-            fd = spare.fd;
-            timers_[fd] = Timer{wnd, id, spare.gen};
-            byOwner_[{wnd, id}] = fd;
-        }
-        if (fd < 0) {
-            fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-            if (fd < 0) return false;
-            std::uint32_t gen = ++gen_;
-            epoll_event ev{};
-            ev.events = EPOLLIN;
-            ev.data.u64 = Tag(kTimer, gen, fd);
-            if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) {
-                ::close(fd);
-                return false;
-            }
-            timers_[fd] = Timer{wnd, id, gen};
-            byOwner_[{wnd, id}] = fd;
-        }
-        timers_[fd].armed = true;
-        timers_[fd].running = true;
-        itimerspec when{};
-        when.it_value.tv_sec = ms / 1000;
-        when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-        when.it_interval = when.it_value;
-        timerfd_settime(fd, 0, &when, nullptr);
+        auto it = timers_.try_emplace({wnd, id}).first;
+        it->second.interval = Nanos{ms} * kNanosPerMs;
+        Schedule(*it, Now() + it->second.interval);
+        Arm();
         return true;
     }
 
+    // A stopped timer keeps its place for the next SetTimer. The timerfd may
+    // stay set for its deadline: it then wakes the loop once for nothing,
+    // and the loop sets it for the deadline that is really next.
     bool StopTimer(HWND wnd, WPARAM id) {
-        int fd = FindTimer(wnd, id);
-        if (fd < 0) return false;
-        Timer& t = timers_[fd];
-        // The kernel's timer is left running: the next SetTimer re-arms it
-        // anyway (a time limit per request is stopped and armed again for
-        // every request), and an expiry that comes first, read or not yet,
-        // is dropped and ends it then.
-        t.armed = false;
+        auto it = timers_.find({wnd, id});
+        if (it == timers_.end()) return false;
+        Unschedule(*it);
         return true;
     }
 
     bool KillTimer(HWND wnd, WPARAM id) {
-        int fd = FindTimer(wnd, id);
-        if (fd < 0) return false;
-        Release(timers_.find(fd));
+        auto it = timers_.find({wnd, id});
+        if (it == timers_.end()) return false;
+        Unschedule(*it);
+        timers_.erase(it);
         return true;
     }
 
@@ -225,19 +224,7 @@ public:
             int fd = static_cast<int>(static_cast<std::uint32_t>(tag));
             if (kind == kWake) continue;  // drained with the queue below
             if (kind == kTimer) {
-                auto it = timers_.find(fd);
-                if (it == timers_.end() || (it->second.gen & 0x3FFFFFFF) != gen) continue;
-                std::uint64_t expiries;
-                if (::read(fd, &expiries, sizeof expiries) != sizeof expiries) continue;
-                if (!it->second.armed) {  // stopped since it was armed
-                    itimerspec never{};
-                    timerfd_settime(fd, 0, &never, nullptr);
-                    it->second.running = false;
-                    continue;
-                }
-                Timer t = it->second;
-                did = true;
-                Send(t.wnd, WM_TIMER, t.id, 0);
+                if (FireTimers()) did = true;
             } else {
                 auto it = watches_.find(fd);
                 if (it == watches_.end() || (it->second.gen & 0x3FFFFFFF) != gen) continue;
@@ -291,7 +278,8 @@ public:
                           static_cast<int>(watches_.size()),
                           static_cast<int>(queue_.size()),
                           watchChanges_,
-                          wakes_};
+                          wakes_,
+                          timerArms_};
     }
 
     // A host that sleeps on the epoll descriptor itself: posted messages
@@ -306,7 +294,6 @@ public:
 
 private:
     static constexpr int kMaxEvents = 64;
-    static constexpr std::size_t kMaxSpare = 16;
 
     // A change of a watch while handlers run waits for the loop's next look
     // at epoll: a socket whose read interest goes off while its message is
@@ -371,32 +358,87 @@ private:
         signalled_ = true;
     }
 
-    // Ends a timer. Its descriptor is kept, disarmed and still in epoll, for
-    // the next timer (clients of a concurrent pass come and go with a time
-    // limit each), up to kMaxSpare; beyond that it is closed.
-    std::map<int, Timer>::iterator Release(std::map<int, Timer>::iterator it) {
-        int fd = it->first;
-        byOwner_.erase({it->second.wnd, it->second.id});
-        if (spare_.size() < kMaxSpare) {
-            if (it->second.running) {
-                itimerspec never{};
-                timerfd_settime(fd, 0, &never, nullptr);  // also drops an expiry not yet read
-            }
-            spare_.push_back(Spare{fd, it->second.gen});
+    using TimerEntry = std::pair<const std::pair<HWND, WPARAM>, Timer>;
+
+    // Gives a timer a new deadline in the ordered set, in place of the one it
+    // had; the set's node is reused.
+    void Schedule(TimerEntry& entry, Nanos when) {
+        Timer& t = entry.second;
+        Due due{when, ++seq_, entry.first.first, entry.first.second};
+        decltype(due_)::node_type node;
+        if (t.running) node = due_.extract(Due{t.when, t.seq, due.wnd, due.id});
+        if (node.empty()) {
+            due_.insert(due);
         } else {
-            epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-            ::close(fd);
+            node.value() = due;
+            due_.insert(std::move(node));
         }
-        return timers_.erase(it);
+        t.when = when;
+        t.seq = due.seq;
+        t.running = true;
     }
 
-    int FindTimer(HWND wnd, WPARAM id) const {
-        auto it = byOwner_.find({wnd, id});
-        return it == byOwner_.end() ? -1 : it->second;
+    void Unschedule(TimerEntry& entry) {
+        Timer& t = entry.second;
+        if (t.running) due_.erase(Due{t.when, t.seq, entry.first.first, entry.first.second});
+        t.running = false;
+    }
+
+    // Sets the timerfd for the earliest deadline when that comes before the
+    // one it is set for. A timer that stopped or moved later leaves it set
+    // early: it then wakes the loop once, and FireTimers sets it again.
+    void Arm() {
+        if (due_.empty()) return;
+        Nanos first = due_.begin()->when;
+        if (first >= armedAt_) return;
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(first / 1000000000);
+        when.it_value.tv_nsec = static_cast<long>(first % 1000000000);
+        ++timerArms_;
+        if (timerfd_settime(timerfd_, TFD_TIMER_ABSTIME, &when, nullptr) == 0) armedAt_ = first;
+    }
+
+    // The timerfd went off: every timer that is due gets its next deadline
+    // first, the timerfd is set for the earliest one left, and only then do
+    // the handlers run, earliest first. They may re-enter the loop, and set,
+    // stop or end any timer or free any target: a timer whose deadline
+    // changed before its turn (seq differs) is skipped, and one that missed
+    // periods ticks once, not once per period.
+    bool FireTimers() {
+        std::uint64_t expiries;
+        if (::read(timerfd_, &expiries, sizeof expiries) == sizeof expiries) armedAt_ = kUnarmed;
+        const Nanos now = Now();
+        std::vector<Due> fired;
+        while (!due_.empty() && due_.begin()->when <= now) {
+            auto node = due_.extract(due_.begin());
+            Due& due = node.value();
+            Timer& t = timers_.find({due.wnd, due.id})->second;  // every deadline has its timer
+            Nanos next = due.when + t.interval;
+            if (next <= now) next = now + t.interval;
+            due.when = next;
+            due.seq = ++seq_;
+            t.when = next;
+            t.seq = due.seq;
+            fired.push_back(due);
+            due_.insert(std::move(node));
+        }
+        Arm();
+        bool did = false;
+        for (const Due& due : fired) {
+            auto it = timers_.find({due.wnd, due.id});
+            if (it == timers_.end() || !it->second.running || it->second.seq != due.seq) continue;
+            did = true;
+            Send(due.wnd, WM_TIMER, due.id, 0);
+        }
+        return did;
     }
 
     int epoll_ = -1;
     int wake_ = -1;
+    int timerfd_ = -1;
+    Nanos armedAt_ = kUnarmed;  // what the timerfd is set for
+    std::uint64_t seq_ = 0;
+    long timerArms_ = 0;
     bool signalled_ = false;
     bool hosted_ = false;
     int depth_ = 0;  // rounds running (handlers may re-enter the loop)
@@ -407,9 +449,8 @@ private:
     HWND lastWnd_ = 0;
     std::uint32_t gen_ = 0;
     std::unordered_map<HWND, std::shared_ptr<WndProc>> targets_;
-    std::map<int, Timer> timers_;
-    std::map<std::pair<HWND, WPARAM>, int> byOwner_;  // each timer's descriptor by its target and id
-    std::vector<Spare> spare_;
+    std::map<std::pair<HWND, WPARAM>, Timer> timers_;  // by target and id, running or stopped
+    std::set<Due> due_;                                // the running timers' deadlines
     std::unordered_map<int, platform::Watch> watches_;
     std::unordered_map<int, Registered> registered_;
     std::set<int> dirty_;

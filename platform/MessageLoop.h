@@ -2,8 +2,9 @@
 // original desktop design. Everything runs on one thread: components create
 // notification targets (what hidden windows were), post numbered messages to
 // them, arm timers that tick into them, and watch file descriptors. The loop
-// is built on epoll, with an eventfd that wakes it for posted messages and a
-// timerfd per timer, so a thread that waits in it sleeps until something is
+// is built on epoll, with an eventfd that wakes it for posted messages and
+// one timerfd set for the earliest of the timers' deadlines, which the loop
+// keeps in order itself; a thread that waits in it sleeps until something is
 // due and never spins.
 //
 // Posted messages are dispatched in posting order, and only from
@@ -48,17 +49,21 @@ LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 
 // Arms (or re-arms) timer id of wnd with an interval in milliseconds: each
-// expiry dispatches WM_TIMER with wParam = id. Re-arming restarts the count.
-// An interval of 0 arms nothing (and stops a running timer of that id).
+// expiry dispatches WM_TIMER with wParam = id; a handler that runs late gets
+// one WM_TIMER, not one per period missed. Re-arming restarts the count. An
+// interval of 0 arms nothing (and ends a timer of that id).
+//
+// Timers cost no system call of their own: the loop sets its timerfd again
+// only when a timer is armed for a moment earlier than the one the timerfd
+// waits for. A timer stopped, ended or moved later leaves the timerfd set
+// early; it then wakes the loop once for nothing, and the loop sets it for
+// the deadline that is really next. So re-arming a time limit per request,
+// later each time, costs nothing.
 bool SetTimer(HWND wnd, WPARAM id, UINT intervalMs);
-// Ends timer id of wnd. The loop keeps a few ended timers' descriptors,
-// disarmed, for the next timers instead of closing and making them again.
+// Ends timer id of wnd.
 bool KillTimer(HWND wnd, WPARAM id);
-// Stops timer id of wnd but keeps it: the next SetTimer of that id re-arms
-// it with one call instead of making a new one. For a timer armed and
-// stopped again and again (a time limit per request); KillTimer or freeing
-// the target releases it. Stopping costs no call: a stopped timer that is
-// not re-armed wakes the loop once more at its expiry, which is dropped.
+// Stops timer id of wnd but keeps it (it still counts in Counts().timers)
+// for the next SetTimer of that id; KillTimer or freeing the target ends it.
 bool StopTimer(HWND wnd, WPARAM id);
 
 // File descriptor readiness. events and the callback's argument are epoll
@@ -95,9 +100,9 @@ int Fd();
 
 // Number of live targets, timers and watches: tests use it to prove that a
 // component released everything it made.
-// The last two count calls made so far, for tests of what the loop costs:
-// changes of watched descriptors in epoll, and writes of the wake-up
-// eventfd.
+// The last three count calls made so far, for tests of what the loop costs:
+// changes of watched descriptors in epoll, writes of the wake-up eventfd,
+// and settings of the timerfd.
 struct LoopCounts {
     int targets = 0;
     int timers = 0;
@@ -105,6 +110,7 @@ struct LoopCounts {
     int queued = 0;
     long watchChanges = 0;
     long wakes = 0;
+    long timerArms = 0;
 };
 LoopCounts Counts();
 

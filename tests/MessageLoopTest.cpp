@@ -29,6 +29,20 @@ bool RunUntil(F done, int limitMs = 5000) {
     return true;
 }
 
+// Leaves the loop's timerfd unset, so that a test can count its settings:
+// a timer ticks (which sets the timerfd for its next period) and ends, and
+// the wake-up that follows finds nothing due. Needs no other running timer.
+void SettleTimers() {
+    bool ticked = false;
+    HWND w = AllocateHWnd(
+        [&](UINT msg, WPARAM, LPARAM) -> LRESULT { return msg == WM_TIMER ? ticked = true : 0; });
+    SetTimer(w, 1, 1);
+    RunUntil([&] { return ticked; });
+    DeallocateHWnd(w);
+    usleep(5000);
+    ProcessMessages();
+}
+
 double CpuSeconds() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
@@ -133,6 +147,140 @@ TEST(MessageLoop, StoppedTimerKeepsItsPlaceAndNeverTicksUntilRearmed) {
     EXPECT_EQ(Counts().timers, before.timers);
 }
 
+// A request's time limit is armed, and stopped, again and again, each time
+// later than the timer the loop already waits for: none of that reaches the
+// kernel. Only a deadline earlier than the one waited for sets the timerfd.
+TEST(MessageLoop, TimersArmedLaterThanTheEarliestSetNothing) {
+    SettleTimers();
+    LoopCounts before = Counts();
+    HWND a = AllocateHWnd([](UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    SetTimer(a, 1, 1000);
+    EXPECT_EQ(Counts().timerArms, before.timerArms + 1);
+    for (int i = 0; i < 50; ++i) {
+        SetTimer(a, 2, 2000);  // later each time: moves away from the first
+        StopTimer(a, 2);
+        SetTimer(a, 100 + i, 1500 + i);
+    }
+    SetTimer(a, 1, 1000);  // the earliest itself moves later
+    EXPECT_EQ(Counts().timerArms, before.timerArms + 1);
+    EXPECT_EQ(Counts().timers, before.timers + 52);
+    SetTimer(a, 3, 500);
+    EXPECT_EQ(Counts().timerArms, before.timerArms + 2) << "earlier than the one waited for";
+    DeallocateHWnd(a);
+    EXPECT_EQ(Counts().timers, before.timers);
+    SettleTimers();
+}
+
+// The timerfd left set for a deadline that went away wakes the loop once,
+// for nothing; the timer then ticks once at its new time. Settings: the
+// first deadline, the one really next after the stale wake-up, the next
+// period before the handler runs.
+TEST(MessageLoop, StaleWakeUpSetsTheTimerfdOnceAndTheTimerTicksAtItsNewTime) {
+    enum Change { kMovedLater, kStoppedAndRearmed, kKilledAndSetAgain };
+    for (Change change : {kMovedLater, kStoppedAndRearmed, kKilledAndSetAgain}) {
+        SCOPED_TRACE(change);
+        SettleTimers();
+        const long arms = Counts().timerArms;
+        int ticks = 0;
+        long armsAtTick = 0;
+        HWND a = AllocateHWnd([&](UINT msg, WPARAM, LPARAM) -> LRESULT {
+            if (msg != WM_TIMER) return 0;
+            armsAtTick = Counts().timerArms;
+            return ++ticks;
+        });
+        SetTimer(a, 1, 10);
+        if (change == kStoppedAndRearmed) StopTimer(a, 1);
+        if (change == kKilledAndSetAgain) KillTimer(a, 1);
+        if (change != kMovedLater) usleep(20000);  // passed, not yet looked at
+        SetTimer(a, 1, 120);
+        auto rearmed = Clock::now();
+        ASSERT_TRUE(RunUntil([&] { return ticks > 0; }));
+        EXPECT_GE(Clock::now() - rearmed, std::chrono::milliseconds(120));
+        EXPECT_EQ(ticks, 1);
+        EXPECT_EQ(armsAtTick, arms + 3);
+        DeallocateHWnd(a);
+    }
+    SettleTimers();
+}
+
+// Timers due in the same round tick earliest first; a handler that ends,
+// stops, re-arms or frees the target of a timer still waiting for its turn
+// keeps that old expiry from being dispatched, and a handler that ends the
+// timer which ticked before it ends its next periods.
+TEST(MessageLoop, HandlerChangesATimerDueInTheSameRound) {
+    enum Change { kKill, kStop, kRearm, kFreeTarget, kKillTheOneBefore };
+    for (Change change : {kKill, kStop, kRearm, kFreeTarget, kKillTheOneBefore}) {
+        SCOPED_TRACE(change);
+        LoopCounts before = Counts();
+        std::vector<int> seen;
+        HWND b = AllocateHWnd([&](UINT msg, WPARAM id, LPARAM) -> LRESULT {
+            if (msg == WM_TIMER) seen.push_back(static_cast<int>(id));
+            return 0;
+        });
+        HWND a = AllocateHWnd([&](UINT msg, WPARAM id, LPARAM) -> LRESULT {
+            if (msg != WM_TIMER) return 0;
+            seen.push_back(static_cast<int>(id));
+            if (id == 1 && change == kKill) KillTimer(b, 2);
+            if (id == 1 && change == kStop) StopTimer(b, 2);
+            if (id == 1 && change == kRearm) SetTimer(b, 2, 300);
+            if (id == 1 && change == kFreeTarget) DeallocateHWnd(b);
+            if (id == 3) KillTimer(b, 2);
+            return 0;
+        });
+        SetTimer(a, 1, 10);
+        SetTimer(b, 2, 11);
+        if (change == kKillTheOneBefore) SetTimer(a, 3, 12);
+        usleep(30000);  // all due in one round
+        ProcessMessages();
+        if (change == kKillTheOneBefore) {
+            EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+        } else {
+            EXPECT_EQ(seen, (std::vector<int>{1}));
+        }
+        KillTimer(a, 1);
+        KillTimer(a, 3);
+        seen.clear();
+        RunUntil([] { return false; }, 60);  // past the old period of 2
+        if (change == kRearm) {
+            EXPECT_EQ(seen, (std::vector<int>{}));
+            EXPECT_TRUE(RunUntil([&] { return !seen.empty(); }));
+            EXPECT_EQ(seen, (std::vector<int>{2})) << "once, at its new time";
+        } else {
+            EXPECT_EQ(seen, (std::vector<int>{}));
+        }
+        DeallocateHWnd(a);
+        DeallocateHWnd(b);
+        EXPECT_EQ(Counts().timers, before.timers);
+    }
+}
+
+// A handler that waits inside the loop (a blocking request) still gets the
+// timers due after it: the timerfd is set for the next deadline before any
+// handler runs. A timer due in the same round that ticked for a later period
+// meanwhile does not tick again for the earlier one.
+TEST(MessageLoop, HandlerWaitingInsideTheLoopGetsTheTimers) {
+    int first = 0, second = 0, far = 0;
+    HWND a = 0;
+    a = AllocateHWnd([&](UINT msg, WPARAM id, LPARAM) -> LRESULT {
+        if (msg != WM_TIMER) return 0;
+        if (id == 2) return ++second;
+        if (id == 3) return ++far;
+        ++first;
+        KillTimer(a, 1);
+        EXPECT_TRUE(RunUntil([&] { return second > 0; }));
+        return 0;
+    });
+    SetTimer(a, 1, 10);
+    SetTimer(a, 2, 11);  // due with 1, in the same round
+    SetTimer(a, 3, 5000);
+    usleep(30000);
+    ProcessMessages();
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(far, 0);
+    DeallocateHWnd(a);
+}
+
 TEST(MessageLoop, WatchReportsReadinessAndCanUnwatchItself) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -153,8 +301,8 @@ TEST(MessageLoop, WatchReportsReadinessAndCanUnwatchItself) {
     close(fds[1]);
 }
 
-// An ended timer's descriptor may serve the next timer: an expiry it had
-// not delivered must never reach the new owner.
+// An ended timer's deadline that passed before the loop looked must never
+// reach the next timer.
 TEST(MessageLoop, AnEndedTimersExpiryNeverReachesTheNextTimer) {
     LoopCounts before = Counts();
     int ticksA = 0, ticksB = 0;
@@ -202,6 +350,7 @@ TEST(MessageLoop, TimerSwitchedOffAndOnKeepsItsTimer) {
 // Messages posted by the loop's own thread wake nothing: its waits look at
 // the queue first. Runs before any test makes the loop hosted.
 TEST(MessageLoop, PostsWriteNoWakeUpUntilAHostSleepsOnTheLoop) {
+    SettleTimers();  // no earlier timer wakes the loop during the polls below
     const long wakes = Counts().wakes;
     int calls = 0;
     HWND a = AllocateHWnd([&](UINT msg, WPARAM, LPARAM) -> LRESULT {
