@@ -47,6 +47,10 @@ struct Registration {
     // may be queued; the next receive, or asking again, tells.
     bool readPending = false;
     bool hangup = false;  // a hang-up or error was reported: the close asks its code
+    // The peer sent urgent data: a receive stops short at its mark with more
+    // queued behind it, so a short receive no longer means the queue is
+    // empty, and read comes again after every receive that got data.
+    bool urgent = false;
 };
 
 struct Registry {
@@ -92,7 +96,7 @@ void Update(Registration& reg) {
     if (!reg.watched && reg.known && reg.connecting && reg.mask != 0 && !reg.datagram && !reg.listening) {
         int fd = reg.fd;
         std::uint32_t id = reg.id;
-        constexpr std::uint32_t kAll = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+        constexpr std::uint32_t kAll = EPOLLIN | EPOLLPRI | EPOLLOUT | EPOLLRDHUP | EPOLLET;
         reg.watched = WatchFd(fd, kAll, [fd, id](std::uint32_t events) { OnReady(fd, id, events); });
         reg.edge = reg.watched;
         reg.watchedEvents = reg.watched ? kAll : 0;
@@ -218,6 +222,7 @@ void OnEdge(Registration& reg, std::uint32_t events) {
         if (reg.connecting || reg.failed) return;
     }
     if (!reg.established) return;
+    if (events & EPOLLPRI) reg.urgent = true;
     if (events & EPOLLRDHUP) reg.peerClosed = true;
     if (events & (EPOLLERR | EPOLLHUP)) {
         reg.peerClosed = true;
@@ -238,10 +243,11 @@ void OnEdge(Registration& reg, std::uint32_t events) {
 // it: for the rare moments its state is not known (asked for again after a
 // pause, or a receive that did not tell what it got).
 void Resync(Registration& reg) {
-    pollfd p{reg.fd, POLLIN | POLLOUT | POLLRDHUP, 0};
+    pollfd p{reg.fd, POLLIN | POLLPRI | POLLOUT | POLLRDHUP, 0};
     if (poll(&p, 1, 0) != 1) return;
     std::uint32_t events = 0;
     if (p.revents & POLLIN) events |= EPOLLIN;
+    if (p.revents & POLLPRI) events |= EPOLLPRI;
     if (p.revents & POLLOUT) events |= EPOLLOUT;
     if (p.revents & POLLRDHUP) events |= EPOLLRDHUP;
     if (p.revents & POLLERR) events |= EPOLLERR;
@@ -265,8 +271,9 @@ void ReadAgain(Registration& reg) {
 // A receive on an edge-triggered stream that neither ended it nor read its
 // last byte.
 void EdgeReceived(Registration& reg, long result, int err, long asked) {
-    if (result > 0 && result >= asked) {
-        // The buffer was filled (or the look took nothing): more may wait.
+    if (result > 0 && (result >= asked || reg.urgent)) {
+        // The buffer was filled (or the look took nothing), or the receive
+        // may have stopped at an urgent mark: more may wait.
         ReadAgain(reg);
         return;
     }
@@ -391,6 +398,7 @@ void AsyncSelectNoteConnecting(int fd) {
         reg->readDone = false;
         reg->peerClosed = false;
         reg->hangup = false;
+        reg->urgent = false;
         reg->readPending = false;
         reg->resetSeen = false;
         reg->writeArmed = false;
@@ -431,7 +439,11 @@ void AsyncSelectNoteReceived(int fd, long result, int err, long asked) {
     // After the peer's close nothing more arrives: a receive that got less
     // than it asked for has emptied the queue, and the close is all that is
     // left to tell.
-    bool drained = reg->peerClosed && result > 0 && result < asked;
+    // A connection watched edge-triggered knows when urgent data came (a
+    // receive stops at its mark) and reads on. One watched level-triggered
+    // (an accepted one) is not told: a client's urgent data ends the
+    // request it sends there, which is then read as cut short.
+    bool drained = reg->peerClosed && !reg->urgent && result > 0 && result < asked;
     if (reg->listening || reg->datagram || !reg->established || reg->connecting || reg->readDone) {
         AsyncSelectNoteReceived(fd);
         return;

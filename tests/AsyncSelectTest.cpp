@@ -224,6 +224,42 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Edge" : "Level");
     });
 
+// Urgent data stops a receive at its mark with the rest queued behind it,
+// so a short receive does not mean the queue is empty: a connection reads
+// on past the mark (with or without the peer's close after it) instead of
+// waiting for news that never comes or ending at the mark.
+TEST(AsyncSelect, AReceiveStoppedAtAnUrgentMarkReadsOn) {
+    for (bool closeAfter : {false, true}) {
+        SCOPED_TRACE(closeAfter ? "close after" : "connection kept");
+        Listener server;
+        Client c(true);
+        c.Select();
+        c.Connect(server.Port());
+        int peer = server.Accept();
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+        SendAll(peer, "abc");
+        ASSERT_EQ(send(peer, "X", 1, MSG_OOB), 1);
+        SendAll(peer, "def");
+        if (closeAfter) close(peer);
+        std::string got;
+        std::size_t handled = c.notes.size();
+        while (got.size() < 6 && c.Count(FD_CLOSE) == 0) {
+            ASSERT_TRUE(RunUntil([&] { return c.notes.size() > handled; })) << "got only \"" << got << "\"";
+            for (; handled < c.notes.size(); ++handled)
+                if (c.notes[handled].event == FD_READ) got += c.Recv(4096);
+            ASSERT_LE(c.receives, 10);
+        }
+        EXPECT_EQ(got, "abcdef");  // the urgent byte goes out of band
+        if (!closeAfter) close(peer);
+        ASSERT_TRUE(RunUntil([&] {
+            for (; handled < c.notes.size(); ++handled)
+                if (c.notes[handled].event == FD_READ) c.Recv(4096);
+            return c.Count(FD_CLOSE) == 1;
+        }));
+        EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, 0}));
+    }
+}
+
 TEST_P(AsyncSelectMode, RefusedConnectIsOneConnectNotificationAndNothingElse) {
     Client c(GetParam());
     c.Select();
@@ -373,7 +409,9 @@ TEST_P(AsyncSelectMode, ReadsAndReceivesLeaveEpollAlone) {
     int peer = server.Accept();
     ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
     const long changes = Counts().watchChanges;
-    if (GetParam()) EXPECT_EQ(changes - before, 1) << "one registration for the whole connection";
+    if (GetParam()) {
+        EXPECT_EQ(changes - before, 1) << "one registration for the whole connection";
+    }
     for (int i = 1; i <= 3; ++i) {
         SendAll(peer, "ping");
         ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == i; }));
