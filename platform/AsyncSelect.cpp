@@ -278,7 +278,6 @@ void EdgeReceived(Registration& reg, long result, int err, long asked) {
         return;
     }
     reg.readEnabled = true;
-    reg.readParked = false;
     // Less than asked, or nothing at all: the queue was empty then, and a
     // report comes with whatever arrives next. A report kept from before
     // the receive has been answered by it.
