@@ -156,6 +156,17 @@ TEST(Metrics, ExpositionTextOfAPass) {
     // Before the first pass: the families and no samples.
     EXPECT_EQ(app::MetricsText(nullptr).find("} "), std::string::npos);
     EXPECT_EQ(app::MetricsText(nullptr).find("sentrel_pass_success 0"), std::string::npos);
+    // The history's uptime: a window without checks has no sample; no
+    // history, no family.
+    EXPECT_EQ(app::UptimeMetricsText({}), "");
+    const std::string uptime = app::UptimeMetricsText({{"http://b\n/", 5, {0.5, -1, 1}}});
+    EXPECT_NE(uptime.find("# TYPE sentrel_host_uptime_ratio gauge\n"), std::string::npos);
+    EXPECT_NE(
+        uptime.find("sentrel_host_uptime_ratio{host=\"http://b\\n/\",slot=\"5\",window=\"24h\"} 0.500000\n"),
+        std::string::npos)
+        << uptime;
+    EXPECT_EQ(uptime.find("window=\"7d\""), std::string::npos);
+    EXPECT_NE(uptime.find("window=\"30d\"} 1.000000\n"), std::string::npos);
 }
 
 TEST(MetricsServer, RequestHeaderVerdicts) {

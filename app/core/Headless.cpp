@@ -66,7 +66,7 @@ int RunHeadless(const CommandLine& cl) {
     THistoryRecorder history;
     TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
                                  [&settings] { return MakeHttpGetter(settings); }});
-    publisher.Extra = [&history] { return history.UptimeMetrics(std::time(nullptr)); };
+    publisher.Extra = [&history] { return UptimeMetricsText(history.Uptime(std::time(nullptr))); };
     try {
         publisher.Start();
     } catch (const std::exception& e) {

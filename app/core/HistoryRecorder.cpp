@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <iterator>
 
-#include "app/core/Metrics.h"
 #include "app/core/sform.h"
 #include "history/HistoryStore.h"
 
@@ -89,34 +88,32 @@ void THistoryRecorder::Prune(std::int64_t now) {
         }
 }
 
-std::string THistoryRecorder::UptimeMetrics(std::int64_t now) {
-    if (!store_) return "";
-    if (countedAt_ >= 0 && now - countedAt_ < 60 && now >= countedAt_) return uptimeText_;
-    const char* const name = "sentrel_host_uptime_ratio";
-    std::string text = std::string("# HELP ") + name +
-                       " Share of the host's checks that passed over the window, from the history.\n"
-                       "# TYPE " +
-                       name + " gauge\n";
-    const char* const labels[] = {"24h", "7d", "30d"};
+const std::vector<THostUptime>& THistoryRecorder::Uptime(std::int64_t now) {
+    if (!store_) {
+        uptime_.clear();
+        return uptime_;
+    }
+    if (countedAt_ >= 0 && now - countedAt_ < 60 && now >= countedAt_) return uptime_;
+    std::vector<THostUptime> figures;
     try {
         // One read of 30 days for all three windows.
         const auto counts = store_->Counts({now - 86400, now - 7 * 86400, now - 30 * 86400});
-        for (std::size_t w = 0; w < std::size(labels); ++w)
-            for (const auto& c : counts) {
+        for (const auto& c : counts) {
+            THostUptime u{c.Host, c.Slot, {}};
+            for (std::size_t w = 0; w < std::size(kUptimeWindows); ++w) {
                 const auto [checks, failures] = c.Since[w];
-                if (checks <= 0) continue;
-                char ratio[32];
-                std::snprintf(ratio, sizeof ratio, "%.6f", double(checks - failures) / double(checks));
-                text += std::string(name) + "{host=\"" + EscapeLabelValue(c.Host) + "\",slot=\"" +
-                        std::to_string(c.Slot) + "\",window=\"" + labels[w] + "\"} " + ratio + "\n";
+                u.Ratio[w] = checks > 0 ? double(checks - failures) / double(checks) : -1;
             }
+            figures.push_back(std::move(u));
+        }
     } catch (const std::exception& e) {
         Off(e.what());
-        return "";
+        uptime_.clear();
+        return uptime_;
     }
     countedAt_ = now;
-    uptimeText_ = text;
-    return text;
+    uptime_ = std::move(figures);
+    return uptime_;
 }
 
 }  // namespace app

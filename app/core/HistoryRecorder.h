@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,15 @@ class THistoryStore;
 namespace app {
 
 class TServerForm;
+
+// One host's uptime from the history: the share of its checks that passed
+// over each window (kUptimeWindows), negative where it had no checks.
+inline constexpr const char* kUptimeWindows[] = {"24h", "7d", "30d"};
+struct THostUptime {
+    std::string Host;
+    int Slot = 0;
+    double Ratio[std::size(kUptimeWindows)] = {};
+};
 
 class THistoryRecorder {
 public:
@@ -46,9 +56,9 @@ public:
     // The file in use (or last tried); empty before the first pass.
     const std::string& Path() const { return path_; }
 
-    // sentrel_host_uptime_ratio for 24 h, 7 d and 30 d per host while the
-    // history is on, else "". Counted at most once a minute.
-    std::string UptimeMetrics(std::int64_t now);
+    // Each host's share of passed checks over 24 h, 7 d and 30 d while the
+    // history is on, else none. Counted at most once a minute.
+    const std::vector<THostUptime>& Uptime(std::int64_t now);
 
 private:
     void Off(const std::string& why);
@@ -61,7 +71,7 @@ private:
     bool pruning_ = false;
     std::int64_t lastPruned_ = 0;
     std::int64_t countedAt_ = -1;
-    std::string uptimeText_;
+    std::vector<THostUptime> uptime_;
 };
 
 }  // namespace app

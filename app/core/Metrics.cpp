@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-
 namespace app {
 
 namespace {
@@ -162,6 +161,23 @@ std::string MetricsText(const TPassOutcome* pass) {
     Head(out, kPassSuccess);
     if (pass) out += std::string(kPassSuccess.name) + (pass->Passed ? " 1\n" : " 0\n");
     return out;
+}
+
+std::string UptimeMetricsText(const std::vector<THostUptime>& uptime) {
+    if (uptime.empty()) return "";
+    const char* const name = "sentrel_host_uptime_ratio";
+    std::string text = std::string("# HELP ") + name +
+                       " Share of the host's checks that passed over the window, from the history.\n"
+                       "# TYPE " +
+                       name + " gauge\n";
+    for (std::size_t w = 0; w < std::size(kUptimeWindows); ++w)
+        for (const auto& u : uptime) {
+            if (u.Ratio[w] < 0) continue;
+            text += std::string(name) + "{host=\"" + EscapeLabelValue(u.Host) + "\",slot=\"" +
+                    std::to_string(u.Slot) + "\",window=\"" + kUptimeWindows[w] + "\"} " +
+                    Number("%.6f", u.Ratio[w]) + "\n";
+        }
+    return text;
 }
 
 }  // namespace app

@@ -9,7 +9,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/core/HistoryRecorder.h"
 #include "app/core/PassOutcome.h"
 
 namespace app {
@@ -27,6 +29,10 @@ std::string MetricsText(const TPassOutcome* pass);
 // feed escaped, and every byte that is not part of well-formed UTF-8
 // written as the text \xHH.
 std::string EscapeLabelValue(const std::string& value);
+
+// sentrel_host_uptime_ratio for every host and window with checks; "" for
+// none (the history off).
+std::string UptimeMetricsText(const std::vector<THostUptime>& uptime);
 
 struct TMetricsOptions {
     std::string Listen;  // "ADDR:PORT", empty for none
