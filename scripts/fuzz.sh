@@ -42,7 +42,7 @@ for target in "${targets[@]}"; do
         MimeAppsFuzz) sources=("$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;
         IniFuzz) sources=("$root/platform/IniFile.cpp" "$root/base/SafeFile.cpp" "${base[@]}") ;;
         CommandLineFuzz)
-            sources=("${gc[@]}" "$root/app/core/CommandLine.cpp" "$root/app/core/HostExpect.cpp" "$root/app/core/WorkFolder.cpp"
+            sources=("${gc[@]}" "$root/app/cli/CommandLine.cpp" "$root/app/core/HostExpect.cpp" "$root/app/cli/WorkFolder.cpp"
                      "$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;
         MetricsFuzz)
             sources=("$root/app/core/Metrics.cpp" "$root/app/core/PassOutcome.cpp"

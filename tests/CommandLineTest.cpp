@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/core/CommandLine.h"
-#include "app/core/WorkFolder.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/WorkFolder.h"
 
 using app::RunMode;
 using Args = std::vector<std::string>;

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "AppFakes.h"
-#include "app/core/CommandLine.h"
-#include "app/core/Headless.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/Headless.h"
 #include "app/core/HostExpect.h"
 #include "app/core/qz1.h"
 #include "net/HttpProt.h"

@@ -1,10 +1,10 @@
 sentrel_add_test(app_controller_test SOURCES CommandLineTest.cpp ControllerTest.cpp MetricsTest.cpp SettingsTest.cpp
-                 LIBS sentrel_core)
+                 LIBS sentrel_cli)
 
 # The programs end to end: sentrel-cli always, the window program's runs
 # without a window when it is built.
 sentrel_add_test(app_monitor_test SOURCES MonitorTest.cpp MonitorDaemonTest.cpp ExpectTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
-                 LIBS sentrel_core sentrel_tls_support)
+                 LIBS sentrel_cli sentrel_tls_support)
 add_dependencies(app_monitor_test sentrel-cli)
 if(SENTREL_GUI)
   add_dependencies(app_monitor_test sentrel)

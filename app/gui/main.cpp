@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "ads/Advertisement.h"
-#include "app/core/CommandLine.h"
-#include "app/core/Headless.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/Headless.h"
 #include "app/core/HistoryRecorder.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/Metrics.h"
-#include "app/core/Report.h"
-#include "app/core/WorkFolder.h"
+#include "app/cli/Report.h"
+#include "app/cli/WorkFolder.h"
 #include "app/core/sform.h"
 #include "app/gui/HistoryWindow.h"
 #include "app/gui/MainWindow.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/CommandLine.h"
+#include "app/cli/CommandLine.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/core/WorkFolder.h"
+#include "app/cli/WorkFolder.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/core/Headless.h"
+#include "app/cli/Headless.h"
 
 #include <cstdio>
 #include <ctime>

@@ -4,7 +4,7 @@
 // be read (newer, broken) is, with its reason on stderr.
 #pragma once
 
-#include "app/core/CommandLine.h"
+#include "app/cli/CommandLine.h"
 
 namespace app {
 

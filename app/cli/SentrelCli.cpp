@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/core/CommandLine.h"
-#include "app/core/Headless.h"
-#include "app/core/Report.h"
-#include "app/core/WorkFolder.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/Headless.h"
+#include "app/cli/Report.h"
+#include "app/cli/WorkFolder.h"
 #include "platform/Autostart.h"
 
 int main(int argc, char** argv) {

@@ -1,9 +1,9 @@
-#include "app/core/CommandLine.h"
+#include "app/cli/CommandLine.h"
 
 #include <cstdio>
 
 #include "SentrelVersion.h"
-#include "app/core/WorkFolder.h"
+#include "app/cli/WorkFolder.h"
 #include "app/core/sform.h"
 #include "base/Strings.h"
 #include "platform/Autostart.h"

@@ -1,4 +1,4 @@
-#include "app/core/Report.h"
+#include "app/cli/Report.h"
 
 #include <sys/stat.h>
 

@@ -23,7 +23,7 @@
 //   run goes on without it.
 #pragma once
 
-#include "app/core/CommandLine.h"
+#include "app/cli/CommandLine.h"
 
 namespace app {
 
