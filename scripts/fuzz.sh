@@ -45,7 +45,7 @@ for target in "${targets[@]}"; do
             sources=("${gc[@]}" "$root/app/cli/CommandLine.cpp" "$root/app/core/HostExpect.cpp" "$root/app/cli/WorkFolder.cpp"
                      "$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;
         MetricsFuzz)
-            sources=("$root/app/core/Metrics.cpp" "$root/app/core/PassOutcome.cpp"
+            sources=("$root/app/serve/Metrics.cpp" "$root/app/core/PassOutcome.cpp"
                      "${base[@]}") ;;
         *) sources=("${common[@]}") ;;
     esac

@@ -11,8 +11,8 @@
 #include <functional>
 #include <thread>
 
-#include "app/core/Metrics.h"
-#include "app/core/MetricsServer.h"
+#include "app/serve/Metrics.h"
+#include "app/serve/MetricsServer.h"
 #include "app/core/PassOutcome.h"
 #include "platform/MessageLoop.h"
 

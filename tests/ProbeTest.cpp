@@ -14,8 +14,8 @@
 
 #include "AppFakes.h"
 #include "SocketPeer.h"
-#include "app/core/MetricsServer.h"
-#include "app/core/ProbeHandler.h"
+#include "app/serve/MetricsServer.h"
+#include "app/serve/ProbeHandler.h"
 #include "support/RealServers.h"
 #include "support/ScriptedPeer.h"
 

@@ -21,5 +21,5 @@ add_dependencies(app_onchange_test sentrel-cli)
 # GET /probe: the handler against scripted servers, and a real Prometheus
 # scraping sentrel-cli through relabelling.
 sentrel_add_test(app_probe_test SOURCES ProbeTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
-                 LIBS sentrel_core)
+                 LIBS sentrel_serve)
 add_dependencies(app_probe_test sentrel-cli)

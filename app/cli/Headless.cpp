@@ -6,7 +6,7 @@
 #include "app/core/HistoryRecorder.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
-#include "app/core/Metrics.h"
+#include "app/serve/Metrics.h"
 #include "app/core/OnChange.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"

@@ -21,7 +21,7 @@
 #include "app/cli/Headless.h"
 #include "app/core/HistoryRecorder.h"
 #include "app/core/HttpGetter.h"
-#include "app/core/Metrics.h"
+#include "app/serve/Metrics.h"
 #include "app/cli/Report.h"
 #include "app/cli/WorkFolder.h"
 #include "app/core/sform.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/core/Metrics.h"
+#include "app/serve/Metrics.h"
 #include "app/core/PassOutcome.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/core/MetricsServer.h"
+#include "app/serve/MetricsServer.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

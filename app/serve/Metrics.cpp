@@ -1,4 +1,4 @@
-#include "app/core/Metrics.h"
+#include "app/serve/Metrics.h"
 
 #include <cstdio>
 

@@ -2,9 +2,9 @@
 // and written to the metrics file.
 #include <memory>
 
-#include "app/core/Metrics.h"
-#include "app/core/MetricsServer.h"
-#include "app/core/ProbeHandler.h"
+#include "app/serve/Metrics.h"
+#include "app/serve/MetricsServer.h"
+#include "app/serve/ProbeHandler.h"
 #include "base/Exception.h"
 #include "base/SafeFile.h"
 

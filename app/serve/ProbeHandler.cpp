@@ -1,4 +1,4 @@
-#include "app/core/ProbeHandler.h"
+#include "app/serve/ProbeHandler.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/core/Metrics.h"
+#include "app/serve/Metrics.h"
 #include "base/Strings.h"
 
 namespace app {

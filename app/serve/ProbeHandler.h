@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "app/core/HttpGetter.h"
-#include "app/core/MetricsServer.h"
+#include "app/serve/MetricsServer.h"
 #include "base/Stream.h"
 #include "platform/MessageLoop.h"
 #include "platform/Timer.h"
