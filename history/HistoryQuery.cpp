@@ -189,4 +189,28 @@ TChartData LoadChart(THistoryStore& store, std::int64_t now, std::int64_t range)
     return out;
 }
 
+std::vector<TRecentChecks> RecentChecks(THistoryStore& store, std::size_t perHost, std::size_t scanLimit) {
+    std::vector<TRecentChecks> out;
+    std::size_t scanned = 0, full = 0;
+    store.ForEachLatest([&](const TCheckRow& r) {
+        auto it = std::find_if(out.begin(), out.end(),
+                               [&r](const TRecentChecks& h) { return h.Slot == r.Slot && h.Host == r.Host; });
+        if (it == out.end()) {
+            out.push_back({r.Host, r.Slot, {}});
+            it = out.end() - 1;
+        }
+        if (it->Checks.size() < perHost) {
+            it->Checks.push_back(r);
+            if (it->Checks.size() == perHost) ++full;
+        }
+        // Every host met has its rows, and a pass's worth more found no new one.
+        return ++scanned < scanLimit && !(full == out.size() && scanned >= perHost * out.size() + out.size());
+    });
+    for (auto& h : out) std::reverse(h.Checks.begin(), h.Checks.end());
+    std::sort(out.begin(), out.end(), [](const TRecentChecks& a, const TRecentChecks& b) {
+        return a.Slot != b.Slot ? a.Slot < b.Slot : a.Host < b.Host;
+    });
+    return out;
+}
+
 }  // namespace history

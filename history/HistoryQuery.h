@@ -75,4 +75,17 @@ struct TChartData {
 };
 TChartData LoadChart(THistoryStore& store, std::int64_t now, std::int64_t range);
 
+// The last checks of every host, for a heartbeat strip: per (slot, host),
+// at most perHost of its newest raw rows, oldest first, ordered by slot then
+// host. Reads newest first and stops once every host met has perHost rows,
+// or after scanLimit rows, so a host that stopped being checked long ago
+// costs no long read (it shows what the scan met, possibly nothing).
+struct TRecentChecks {
+    std::string Host;
+    int Slot = 0;
+    std::vector<TCheckRow> Checks;  // oldest first; Time, Up, Reason, StatusCode, TotalMs
+};
+std::vector<TRecentChecks> RecentChecks(THistoryStore& store, std::size_t perHost = 50,
+                                        std::size_t scanLimit = 20000);
+
 }  // namespace history

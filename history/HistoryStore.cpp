@@ -379,6 +379,26 @@ void THistoryStore::ForEachCheck(std::int64_t from, std::int64_t to, const std::
     if (rc != SQLITE_DONE) Fail("cannot read the history");
 }
 
+void THistoryStore::ForEachLatest(const std::function<bool(const TCheckRow&)>& row) {
+    if (version_ == 0) return;
+    // Rows are appended in time order: the newest are the last rowids.
+    Stmt s(db_, "SELECT t,slot,host,up,reason,total_ms,status FROM checks ORDER BY rowid DESC");
+    if (!s.Ok()) Fail("cannot read the history");
+    int rc;
+    TCheckRow r;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+        r.Time = s.Int(0);
+        r.Slot = int(s.Int(1));
+        s.TextInto(2, r.Host);
+        r.Up = s.Int(3) != 0;
+        s.TextInto(4, r.Reason);
+        r.TotalMs = s.Real(5);
+        r.StatusCode = int(s.Int(6));
+        if (!row(r)) return;
+    }
+    if (rc != SQLITE_DONE) Fail("cannot read the history");
+}
+
 std::vector<THourRow> THistoryStore::Hours(std::int64_t from, std::int64_t to, const std::string& host) {
     std::vector<THourRow> out;
     if (version_ == 0) return out;

@@ -103,6 +103,9 @@ public:
     // time, slot, host, up, reason and total ms.
     void ForEachCheck(std::int64_t from, std::int64_t to, const std::string& host,
                       const std::function<void(const TCheckRow&)>& row, bool outcomesOnly = false);
+    // Raw rows newest first (outcomes only, as ForEachCheck's), one at a
+    // time until row returns false or the rows run out.
+    void ForEachLatest(const std::function<bool(const TCheckRow&)>& row);
     // Checks and failures per host since each of the starts (raw and
     // hourly rows), in one read of the oldest start's range.
     struct TCount {

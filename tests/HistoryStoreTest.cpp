@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "history/HistoryQuery.h"
 #include "history/HistoryStore.h"
 
 namespace fs = std::filesystem;
@@ -103,6 +104,23 @@ TEST(HistoryStore, WhatAPassWritesReadsBackWithPhasesNullUntilMeasured) {
     EXPECT_TRUE(store.Checks(kNow + 1, kNow + 2).empty());  // the end of a range is not in it
     EXPECT_EQ(store.IntegrityCheck(), "ok");
     EXPECT_EQ(Sql(db, "PRAGMA journal_mode"), "wal|");
+}
+
+TEST(HistoryStore, RecentChecksKeepEachHostsNewestInTimeOrder) {
+    TempFolder tmp;
+    THistoryStore store(tmp.File("sentrel.db"), THistoryStore::Mode::Write);
+    EXPECT_TRUE(history::RecentChecks(store, 3).empty());
+    for (int i = 0; i < 5; ++i)
+        store.Record({Row(kNow + i, "b", i != 4, i), Row(kNow + i, "a", true, 10 + i)});
+    const auto recent = history::RecentChecks(store, 3);
+    ASSERT_EQ(recent.size(), 2u);
+    EXPECT_EQ(recent[0].Host, "a");  // slot 1 before slot 2
+    ASSERT_EQ(recent[1].Checks.size(), 3u);
+    EXPECT_EQ(recent[1].Checks.front().Time, kNow + 2);
+    EXPECT_FALSE(recent[1].Checks.back().Up);
+    EXPECT_DOUBLE_EQ(recent[0].Checks.back().TotalMs, 14);
+    // The scan stops at its limit: only what it met.
+    EXPECT_EQ(history::RecentChecks(store, 3, 1).size(), 1u);
 }
 
 TEST(HistoryStore, FoldHourTakesTimesOfAnswersOnly) {
