@@ -25,6 +25,7 @@
 #include "app/core/ViewLog.h"
 #include "app/gui/DesktopNotifier.h"
 #include "app/gui/ServerFormDialog.h"
+#include "app/gui/StoredText.h"
 #include "app/gui/viewform.h"
 #include "base/Exception.h"
 #include "desktop/ALed.h"
@@ -39,9 +40,6 @@
 namespace app {
 
 namespace {
-QString Latin1(const std::string& s) {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // The large LED on a transparent ground, its body in one colour (silver
 // is the unlit LED), as an icon.
@@ -271,17 +269,17 @@ void Tqzform::SetServerDialog(TServerFormDialog* dialog) {
 }
 
 void Tqzform::SetStatusText(const std::string& text) {
-    statusBar()->showMessage(Latin1(text));
-    statusBar()->setToolTip(Latin1(text));
+    statusBar()->showMessage(FromStored(text));
+    statusBar()->setToolTip(FromStored(text));
 }
 void Tqzform::SetLastHost(const std::string& host) {
-    lasthost->setText(Latin1(host));
+    lasthost->setText(FromStored(host));
 }
 void Tqzform::SetLastHostHint(const std::string& hint) {
-    lasthost->setToolTip(Latin1(hint));
+    lasthost->setToolTip(FromStored(hint));
 }
 void Tqzform::SetMonitorCaption(const std::string& caption) {
-    MonitorButton->setText(Latin1(caption));
+    MonitorButton->setText(FromStored(caption));
 }
 
 void Tqzform::SetCommandEnabled(Command command, bool enabled) {
@@ -316,17 +314,17 @@ void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& chan
     if (!change.Changed) return;
     const bool warning = !pass.Passed || pass.WarnedCount() > 0;
     QPointer<desktop::TTovikTrayIcon> tray(trayicon);
-    Notifier->Notify(Latin1(change.Title), Latin1(change.Text()), !pass.Passed,
+    Notifier->Notify(FromStored(change.Title), FromStored(change.Text()), !pass.Passed,
                      [tray, title = change.Title, text = change.Text(), warning] {
                          if (tray) tray->ShowMessage(title, text, warning);
                      });
 }
 
 void Tqzform::ShowLogFailure(const std::string& error) {
-    const QString text = Latin1(base::ErrorReportText(error));
+    const QString text = FromStored(base::ErrorReportText(error));
     if (!logFailureBox_) {
-        logFailureBox_ = new QMessageBox(QMessageBox::Critical, Latin1(platform::Application().Title), text,
-                                         QMessageBox::Ok, this);
+        logFailureBox_ = new QMessageBox(QMessageBox::Critical, FromStored(platform::Application().Title),
+                                         text, QMessageBox::Ok, this);
         logFailureBox_->setWindowModality(Qt::NonModal);
         logFailureBox_->setAttribute(Qt::WA_DeleteOnClose);
         connect(logFailureBox_, &QObject::destroyed, this, [this] { logFailureBox_ = nullptr; });
