@@ -209,6 +209,13 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
     return keys;
 }
 
+std::vector<std::string> TIniFile::ReadSections() const {
+    std::vector<std::string> names;
+    for (const Line& l : lines_)
+        if (l.kind == Line::Header) names.push_back(l.section);
+    return names;
+}
+
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     // A line break in a value would be read back as more keys, and other
     // control characters do not survive a read either: such a value is

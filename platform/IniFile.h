@@ -44,6 +44,9 @@ public:
     bool ValueExists(const std::string& section, const std::string& key) const;
     // The key names of a section, in file order.
     std::vector<std::string> ReadSection(const std::string& section) const;
+    // The names of the file's sections as written, in file order (a name
+    // written twice comes twice).
+    std::vector<std::string> ReadSections() const;
 
     // A new key goes at the end of its section, a new section at the end of
     // the file; an existing key keeps its place and its spelling. Raises

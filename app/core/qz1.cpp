@@ -171,6 +171,11 @@ void TQzController::FormShow() {
     settings_.Load();
     OpenLog();
     log_->WriteStart("Logging connectivity");
+    // What the settings file holds but applies to nothing is said once, here.
+    for (const std::string& warning : settings_.Warnings) {
+        log_->WriteWarning(warning);
+        if (OnWarning) OnWarning(warning);
+    }
     if (settings_.AutoStart) {
         CycleInterval();  // a cycle time the timer cannot hold never shows as on
         log_->WriteSuccess("Starting automatic monitoring");

@@ -58,6 +58,10 @@ public:
     // dialog: Load reads them, Save leaves the sections as the file has them.
     // A value that cannot be read is kept as the row's Error.
     std::array<THostExpect, kRows> Expect{};
+    // What Load found in the file that it ignores, one line each, for the
+    // start to warn of: a section [serverN] that names no row ([server0],
+    // [server11], [server01]) or a row without a host.
+    std::vector<std::string> Warnings;
 
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }
