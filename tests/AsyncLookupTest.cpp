@@ -325,6 +325,7 @@ TEST_F(AsyncLookupTest, TheClientFailsOverToTheNextAddressOfAName) {
         }
         EXPECT_EQ(error, "") << r.what;
         EXPECT_EQ(body.DataString(), "hello") << r.what;
+        EXPECT_EQ(http.PhaseTimes().IpVersion, 6) << r.what << ": the address that answered";
     }
     if (filler >= 0) close(filler);
     if (silent >= 0) close(silent);

@@ -401,6 +401,8 @@ TEST_F(HttpCliTest, HeaderlessHtmlDocumentGoesToTheBody) {
     EXPECT_EQ(cli.ContentType(), "text/html");
     EXPECT_TRUE(cli.ResponseHeaderLines().empty());
     EXPECT_EQ(cli.StatusCode(), 0);
+    EXPECT_EQ(cli.PhaseTimes().HttpVersion, "0.9") << "what HTTP calls a reply without a header";
+    EXPECT_EQ(cli.PhaseTimes().IpVersion, 4);
 }
 
 TEST_F(HttpCliTest, HeaderlessDocumentsLastLineWithoutLineEndIsNotLost) {
