@@ -298,7 +298,7 @@ TLocationResult FollowLocation(std::string_view value, bool viaProxy, THttpTarge
     }
     // A host in another script arrives percent-encoded with the rest of the
     // value: it goes on in its ASCII form, and one without such a form is no host.
-    if (a.Host.find('%') != std::string::npos && a.Host.front() != '[') {
+    if (a.Host.find('%') != std::string::npos) {
         if (const std::string typed = PercentDecode(a.Host); IsInternationalHost(typed))
             if (!ToAsciiHost(typed, a.Host)) return TLocationResult::lrInvalid;
     }

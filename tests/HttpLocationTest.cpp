@@ -178,6 +178,7 @@ TEST(FollowLocation, HostThatIsNoneOrSchemeNotFetchedIsRefused) {
         {"//other:70000/x", TLocationResult::lrInvalid},
         {"http://-bücher.example/", TLocationResult::lrInvalid},  // no ASCII form
         {"//b%FCcher.example/", TLocationResult::lrInvalid},      // Latin-1 escapes
+        {"//[b%C3%BC]/", TLocationResult::lrInvalid},             // brackets hold no name
         {"ftp://other/x", TLocationResult::lrUnsupported},
         {"FILE:///etc/passwd", TLocationResult::lrUnsupported},
     };

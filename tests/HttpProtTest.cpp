@@ -158,6 +158,7 @@ TEST_F(HttpCliTest, WhatAUrlSendsAndWhatItNeverSends) {
         {"http://a b/", false, "", "invalid host name"},
         {"http://bücher.invalid/p", true, "GET http://xn--bcher-kva.invalid/p HTTP/1.0", ""},
         {"bücher.invalid:81/p", true, "Host: xn--bcher-kva.invalid:81", ""},
+        {"http://srv.invalid/bücher", true, "GET http://srv.invalid/bücher HTTP/1.0", ""},  // only the host
         {"http://-bücher.invalid/", true, "", "invalid international host name"},
         {"http://b\xfc"
          "cher.invalid/",

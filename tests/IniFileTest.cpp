@@ -128,6 +128,8 @@ TEST(IniFile, UnicodeFilesStayAndLatin1FilesAreReadAsLatin1) {
          "a character cut short at the end"},
         {"[main]\nhost=\xE2\x82\n", "\xC3\xA2\xC2\x82", "[main]\nhost=\xC3\xA2\xC2\x82\nnew=x\n",
          "a character cut short by the line end"},
+        {"[main]\nhost=\xF5\x80\x80\x80\n", "\xC3\xB5\xC2\x80\xC2\x80\xC2\x80",
+         "[main]\nhost=\xC3\xB5\xC2\x80\xC2\x80\xC2\x80\nnew=x\n", "no lead byte past F4"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.why);
@@ -146,6 +148,9 @@ TEST(IniFile, UnicodeFilesStayAndLatin1FilesAreReadAsLatin1) {
     TempDir d;
     TIniFile ini(d.File("a.ini"));
     ini.WriteString("main", "host", "b\xFC");
+    ini.WriteString("caf\xE9", "k\xE9y", "v");
+    EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"main", "caf\xC3\xA9"}));
+    EXPECT_EQ(ini.ReadSection("caf\xC3\xA9"), std::vector<std::string>{"k\xC3\xA9y"});
     ini.WriteString("main", "full", std::string(2045, 'a') + "\xC3\xBC");
     ini.WriteString("main", "over", std::string(2046, 'a') + "\xC3\xBC");
     EXPECT_EQ(ini.ReadString("main", "host", "?"), "b\xC3\xBC");
