@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QMenu>
 #include <QScreen>
+#include <QStringDecoder>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -22,6 +23,19 @@ constexpr platform::LPARAM WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN = 0x201, WM_LBUT
 [[noreturn]] void AssertionFailed(int line) {
     throw base::Exception(std::string("Assertion failed (") + __FILE__ + ", line " + std::to_string(line) +
                           ")");
+}
+
+// A tip is UTF-8 where it is valid UTF-8 (a host typed in any script, the
+// ellipsis of a status), else single-byte text as it always was.
+bool ValidUtf8(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    (void)QString(utf8(bytes));
+    return !utf8.hasError();
+}
+
+QString TipText(const char* tip) {
+    const QByteArray bytes(tip);
+    return ValidUtf8(bytes) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
 }
 
 QIcon StandardApplicationIcon() {
@@ -83,7 +97,7 @@ void TTovikTrayIcon::ShowMessage(const std::string& title, const std::string& te
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
     if (!Visible()) {
         tray_->setIcon(icon_.isNull() ? StandardApplicationIcon() : icon_);
-        tray_->setToolTip(QString::fromLatin1(tip_.data(), static_cast<qsizetype>(tip_.size())));
+        tray_->setToolTip(TipText(tip_.c_str()));
         tray_->show();
         if (!messageTimer_) {
             messageTimer_ = new QTimer(this);
@@ -104,9 +118,13 @@ void TTovikTrayIcon::IconChangedHandler() {
 }
 
 void TTovikTrayIcon::FillTip() {
-    // The record holds 63 characters and a terminator; a longer tip is cut.
+    // The record holds 63 bytes and a terminator; a longer tip is cut, and
+    // a UTF-8 character the cut would split goes whole.
     std::memset(data_.szTip, 0, sizeof data_.szTip);
-    std::memcpy(data_.szTip, tip_.data(), std::min(tip_.size(), sizeof data_.szTip - 1));
+    std::size_t n = std::min(tip_.size(), sizeof data_.szTip - 1);
+    if (n < tip_.size() && ValidUtf8(QByteArray::fromStdString(tip_)))
+        while (n > 0 && (static_cast<unsigned char>(tip_[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(data_.szTip, tip_.data(), n);
 }
 
 void TTovikTrayIcon::AddTrayIcon() {
@@ -159,7 +177,7 @@ bool TTovikTrayIcon::ShellNotifyIcon(NotifyCommand command) {
             // standard application icon stands in for it.
             if (data_.uFlags & NIF_ICON)
                 tray_->setIcon(data_.hIcon->isNull() ? StandardApplicationIcon() : *data_.hIcon);
-            if (data_.uFlags & NIF_TIP) tray_->setToolTip(QString::fromLatin1(data_.szTip));
+            if (data_.uFlags & NIF_TIP) tray_->setToolTip(TipText(data_.szTip));
             if (command == NIM_ADD) tray_->show();
             return true;
         case NIM_DELETE: tray_->hide(); return true;

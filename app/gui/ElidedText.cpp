@@ -6,6 +6,22 @@
 
 namespace app {
 
+QString ElideKeepingOrigin(const QFontMetrics& metrics, const QString& text, int width) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    // A URL keeps its scheme, host and port whole where they fit with a
+    // little of the rest: what is lost is the middle of its path.
+    const qsizetype scheme = text.indexOf("://");
+    if (scheme > 0) {
+        qsizetype path = text.indexOf('/', scheme + 3);
+        if (path < 0) path = text.size();
+        const QString origin = text.left(path);
+        const int left = width - metrics.horizontalAdvance(origin);
+        if (left >= metrics.horizontalAdvance(QString(QChar(0x2026)) + "/status"))
+            return origin + metrics.elidedText(text.mid(path), Qt::ElideMiddle, left);
+    }
+    return metrics.elidedText(text, Qt::ElideMiddle, width);
+}
+
 void TElidedLabel::SetFullText(const QString& text) {
     full_ = text;
     setToolTip(text);
@@ -55,7 +71,7 @@ void TElidedLineEdit::Elide() {
     const QRect inside = style()->subElementRect(QStyle::SE_LineEditContents, &opt, this);
     const QMargins margins = textMargins();
     const int room = inside.width() - margins.left() - margins.right() - 4;
-    QLineEdit::setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, std::max(0, room)));
+    QLineEdit::setText(ElideKeepingOrigin(fontMetrics(), full_, std::max(0, room)));
     setCursorPosition(0);  // a text that still scrolls shows its start
 }
 

@@ -3,10 +3,15 @@
 // its end stay readable, and the whole text is the tooltip.
 #pragma once
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 
 namespace app {
+
+// The text elided in the middle to width; a URL loses the middle of its
+// path first, so its scheme, host and port stay whole where they can.
+QString ElideKeepingOrigin(const QFontMetrics& metrics, const QString& text, int width);
 
 // A one-line label. Its size hints ignore the text's width, so a long text
 // never widens the window it sits in.
