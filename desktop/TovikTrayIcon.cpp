@@ -90,8 +90,11 @@ void TTovikTrayIcon::SetTip(const std::string& tip) {
     ChangeNotify();
 }
 
+namespace {
+constexpr int kShownMs = 10000;
+}  // namespace
+
 void TTovikTrayIcon::ShowMessage(const std::string& title, const std::string& text, bool warning) {
-    constexpr int kShownMs = 10000;
     messageTitle_ = title;
     messageText_ = text;
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
@@ -108,9 +111,46 @@ void TTovikTrayIcon::ShowMessage(const std::string& title, const std::string& te
         }
         messageTimer_->start(kShownMs);
     }
-    tray_->showMessage(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())),
-                       QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
-                       warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kShownMs);
+    messageWarning_ = warning;
+    // A balloon points at the icon: an icon the area has not taken in yet
+    // (just shown) stands at the screen's corner, so the balloon waits
+    // until the icon has its place, or for a while at most.
+    placeTries_ = 0;
+    lastPlace_ = QRect();
+    if (IconPlaced(tray_->geometry())) {
+        ShowPendingMessage();
+        return;
+    }
+    if (!placeTimer_) {
+        placeTimer_ = new QTimer(this);
+        placeTimer_->setInterval(kPlaceEveryMs);
+        QObject::connect(placeTimer_, &QTimer::timeout, this, [this] {
+            const QRect place = tray_->geometry();
+            // Placed, and kept there since the last look: the area is done.
+            const bool settled = IconPlaced(place) && place == lastPlace_;
+            lastPlace_ = place;
+            if (settled || ++placeTries_ >= kPlaceTries) ShowPendingMessage();
+        });
+    }
+    placeTimer_->start();
+}
+
+bool TTovikTrayIcon::MessagePending() const {
+    return placeTimer_ && placeTimer_->isActive();
+}
+
+bool TTovikTrayIcon::IconPlaced(const QRect& geometry) {
+    // No geometry: the desktop places its messages itself.
+    return !geometry.isValid() || geometry.topLeft() != QPoint(0, 0);
+}
+
+void TTovikTrayIcon::ShowPendingMessage() {
+    if (placeTimer_) placeTimer_->stop();
+    if (messageTimer_ && messageTimer_->isActive()) messageTimer_->start(kShownMs);
+    tray_->showMessage(
+        QString::fromLatin1(messageTitle_.data(), static_cast<qsizetype>(messageTitle_.size())),
+        QString::fromLatin1(messageText_.data(), static_cast<qsizetype>(messageText_.size())),
+        messageWarning_ ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kShownMs);
 }
 
 void TTovikTrayIcon::IconChangedHandler() {
