@@ -46,6 +46,16 @@ TCheckRow Row(std::int64_t t, const std::string& host, int slot, bool up, double
     return r;
 }
 
+// The time axis's labels as drawn: never two the same.
+bool TimeLabelsDistinct(const QDateTimeAxis& axis) {
+    std::set<QString> labels;
+    const qint64 from = axis.min().toMSecsSinceEpoch(), to = axis.max().toMSecsSinceEpoch();
+    for (int i = 0; i < axis.tickCount(); ++i)
+        labels.insert(QDateTime::fromMSecsSinceEpoch(from + (to - from) * i / (axis.tickCount() - 1))
+                          .toString(axis.format()));
+    return int(labels.size()) == axis.tickCount();
+}
+
 // Runs the loop until the window has applied a load; a watchdog fails a
 // load that never ends instead of hanging.
 bool WaitLoaded(app::THistoryWindow& w) {
@@ -116,6 +126,7 @@ TEST_F(HistoryWindow, ShowsUptimesChartAndOutagesOfTheFile) {
     // The time axis spans the two hours of data, not the whole day.
     EXPECT_GE(w.TimeAxis->min().toSecsSinceEpoch(), now - 24 * 300 - 300);
     EXPECT_LE(w.TimeAxis->max().toSecsSinceEpoch(), now + 300);
+    EXPECT_TRUE(TimeLabelsDistinct(*w.TimeAxis)) << w.TimeAxis->format().toStdString();
     EXPECT_TRUE(w.EmptyLabel->isHidden());
 
     // Host a: one point per bucket with an answer, shading over the failure.
@@ -140,6 +151,7 @@ TEST_F(HistoryWindow, ShowsUptimesChartAndOutagesOfTheFile) {
     EXPECT_EQ(w.ResponseAxis->max(), 50);
     EXPECT_EQ(w.ResponseAxis->tickCount(), 6);
     EXPECT_GE(w.TimeAxis->max().toSecsSinceEpoch() - w.TimeAxis->min().toSecsSinceEpoch(), 300);
+    EXPECT_TRUE(TimeLabelsDistinct(*w.TimeAxis)) << w.TimeAxis->format().toStdString();
 
     // Thirty days: hour buckets are three hours wide, and b stays chosen.
     w.RangeBox->setCurrentIndex(2);
@@ -166,6 +178,7 @@ TEST_F(HistoryWindow, AMissingFileOrAnOffHistorySaysSo) {
     EXPECT_EQ(w.EmptyLabel->text(), "No history yet");
     EXPECT_NEAR(double(w.TimeAxis->max().toSecsSinceEpoch()), double(now), 60);
     EXPECT_EQ(w.TimeAxis->max().toSecsSinceEpoch() - w.TimeAxis->min().toSecsSinceEpoch(), 86400);
+    EXPECT_TRUE(TimeLabelsDistinct(*w.TimeAxis));
     EXPECT_EQ(w.StatusLabel->toolTip(), w.StatusLabel->FullText());
 }
 
@@ -199,6 +212,21 @@ TEST(HistoryWindowAxis, LabelsAreDistinctAndCoverTheSlowestAnswer) {
             labels.insert(QString::number(i * axis.Step, 'f', axis.Decimals));
         EXPECT_EQ(int(labels.size()), axis.Ticks());
     }
+}
+
+TEST(HistoryWindowAxis, TimeLabelsShowSecondsOnlyWhereMinutesWouldRepeat) {
+    const struct {
+        std::int64_t span;
+        int ticks;
+        const char* format;
+    } rows[] = {
+        {101, 5, "HH:mm:ss"},  // two minutes of history: 25 s apart
+        {239, 5, "HH:mm:ss"}, {240, 5, "HH:mm"},         {60, 2, "HH:mm"},
+        {86399, 5, "HH:mm"},  {86400, 5, "MM-dd HH:mm"}, {59, 1, "HH:mm:ss"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(app::THistoryWindow::TimeFormat(r.span, r.ticks).toStdString(), r.format)
+            << r.span << "/" << r.ticks;
 }
 
 // A host too long for the window and a broken file: the outage list keeps

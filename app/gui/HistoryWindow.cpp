@@ -82,6 +82,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QDialog(parent) {
     UptimeTable->setObjectName("UptimeTable");
     UptimeTable->setHorizontalHeaderLabels({"Slot", "Host", "24 h", "7 d", "30 d", "Latest checks"});
     UptimeTable->setTextElideMode(Qt::ElideMiddle);
+    UptimeTable->setWordWrap(false);
     UptimeTable->verticalHeader()->hide();
     UptimeTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     UptimeTable->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -91,6 +92,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QDialog(parent) {
 
     ResponseSeries = new QLineSeries(this);
     ResponseSeries->setName("response time (ms)");
+    ResponseSeries->setPointsVisible(true);  // a lone answer is a point, not a line
     OutageUpper = new QLineSeries(this);
     OutageArea = new QAreaSeries(OutageUpper);
     OutageArea->setName("failures");
@@ -295,6 +297,13 @@ void THistoryWindow::FillOutages() {
     OutageList->addTopLevelItems(items);
 }
 
+QString THistoryWindow::TimeFormat(std::int64_t span, int ticks) {
+    // Ticks a minute apart or more never read the same in minutes; closer
+    // ones show their seconds.
+    const std::int64_t step = span / std::max(1, ticks - 1);
+    return step < 60 ? "HH:mm:ss" : span < 86400 ? "HH:mm" : "MM-dd HH:mm";
+}
+
 int THistoryWindow::TMsAxis::Ticks() const {
     return Step > 0 ? int(std::lround(Top / Step)) + 1 : 2;
 }
@@ -354,7 +363,7 @@ void THistoryWindow::ShowHost() {
         last = std::max(std::min(last, to_), first + 60);
     }
     TimeAxis->setRange(QDateTime::fromSecsSinceEpoch(first), QDateTime::fromSecsSinceEpoch(last));
-    TimeAxis->setFormat(last - first <= 86400 ? "HH:mm" : "MM-dd HH:mm");
+    TimeAxis->setFormat(TimeFormat(last - first, TimeAxis->tickCount()));
     ResponseSeries->replace(response);
     OutageUpper->replace(shade);
     ResponseAxis->setRange(0, axis.Top);

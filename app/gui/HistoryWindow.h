@@ -63,6 +63,10 @@ public:
         int Ticks() const;
     };
     static TMsAxis MsAxis(double maxMs);
+    // The time axis's label format for ticks over span seconds: seconds
+    // where ticks are under a minute apart, the date from a day on (the
+    // ends of a day read the same in hours).
+    static QString TimeFormat(std::int64_t span, int ticks);
     // The strip of a row of the uptime table (nullptr for none).
     THeartbeatStrip* Strip(int row) const;
 
