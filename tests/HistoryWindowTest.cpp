@@ -96,6 +96,7 @@ TEST_F(HistoryWindow, ShowsUptimesChartAndOutagesOfTheFile) {
     w.ShowHistory();
     ASSERT_TRUE(WaitLoaded(w));
     ASSERT_EQ(w.UptimeTable->rowCount(), 2);
+    EXPECT_EQ(w.UptimeTable->item(0, 0)->text(), "1");
     EXPECT_EQ(w.UptimeTable->item(0, 1)->text(), "a");
     EXPECT_EQ(w.UptimeTable->item(0, 2)->text(), "95.83%");  // 23 of 24
     EXPECT_EQ(w.UptimeTable->item(0, 4)->text(), "95.83%");
@@ -149,6 +150,7 @@ TEST_F(HistoryWindow, ShowsUptimesChartAndOutagesOfTheFile) {
     EXPECT_EQ(w.OutageUpper->count(), 0);
     // Its one answer: an axis of whole tens, one bucket wide at least.
     EXPECT_EQ(w.ResponseAxis->max(), 50);
+    EXPECT_TRUE(w.ResponseSeries->attachedAxes().contains(w.ResponseAxis));
     EXPECT_EQ(w.ResponseAxis->tickCount(), 6);
     EXPECT_GE(w.TimeAxis->max().toSecsSinceEpoch() - w.TimeAxis->min().toSecsSinceEpoch(), 300);
     EXPECT_TRUE(TimeLabelsDistinct(*w.TimeAxis)) << w.TimeAxis->format().toStdString();
