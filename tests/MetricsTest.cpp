@@ -11,9 +11,9 @@
 #include <functional>
 #include <thread>
 
+#include "app/core/PassOutcome.h"
 #include "app/serve/Metrics.h"
 #include "app/serve/MetricsServer.h"
-#include "app/core/PassOutcome.h"
 #include "platform/MessageLoop.h"
 
 using app::THostOutcome;
@@ -149,6 +149,7 @@ TEST(Metrics, ExpositionTextOfAPass) {
         {"caf\xe9", "caf\\\\xE9"},
         {"\xe2\x82", "\\\\xE2\\\\x82"},
         {"\xc0\xaf", "\\\\xC0\\\\xAF"},
+        {"\xe0\x9f\xbf", "\\\\xE0\\\\x9F\\\\xBF"},  // U+07FF written in three bytes
         {"\xed\xa0\x80", "\\\\xED\\\\xA0\\\\x80"},
         {"\xf4\x90\x80\x80", "\\\\xF4\\\\x90\\\\x80\\\\x80"},
     };

@@ -1,5 +1,7 @@
 #include "app/core/PassOutcome.h"
 
+#include "base/Strings.h"
+
 namespace app {
 
 namespace {
@@ -59,7 +61,9 @@ std::string TStateChange::Line() const {
 
 std::string TStateChange::Text() const {
     std::string text;
-    for (const auto& item : Items) text += (text.empty() ? "" : "\n") + item;
+    // A reason or host from a server or the settings shows its controls as
+    // escapes: a notification or a program's terminal may act on them.
+    for (const auto& item : Items) text += (text.empty() ? "" : "\n") + base::ShowControls(item);
     return text;
 }
 
