@@ -166,6 +166,15 @@ TEST(OnChange, EnvironmentTextOfEachChange) {
          "a: Not\\u009B2J\\u202E Found\\x1B\nCertificate of b expires in 1 day",
          "1 host down"},
     };
+    // The tracker's own lone warning, for a host whose name has a control.
+    app::TPassOutcome pass;
+    pass.Hosts.push_back({});
+    pass.Hosts[0].Host = "a\x1b";
+    pass.Hosts[0].Passed = true;
+    pass.Hosts[0].CertDaysLeft = 5;
+    app::TStateTracker tracker;
+    const app::TStateChange warned = tracker.Next(pass);
+    EXPECT_EQ(warned.Title, "Certificate of a\\x1B expires in 5 days");
     for (const Row& row : rows) {
         const auto env = app::OnChangeEnvironment(row.change, app::TPassOutcome{});
         EXPECT_TRUE(Has(env, "SENTREL_TEXT=" + row.text)) << row.change.Title;

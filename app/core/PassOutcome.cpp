@@ -87,8 +87,8 @@ TStateChange TStateTracker::Next(const TPassOutcome& pass) {
     else if (!failed_.empty())
         change.Title = "All hosts up again";
     else if (warnings.size() == 1) {
-        change.Title = warnings.front();
-        change.Items.clear();  // the title says all there is
+        change.Title = base::ShowControls(warnings.front());  // a notification's title too
+        change.Items.clear();                                 // the title says all there is
     } else
         change.Title = std::to_string(warnings.size()) + " certificates expire soon";
     failed_ = std::move(failed);
