@@ -2,9 +2,11 @@
 // text (labels escaped, a series per pool entry, the certificate family for
 // https hosts only) and what the metrics server makes of a request header.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -366,4 +368,37 @@ TEST(MetricsServer, ListenerOutlivesSpuriousReportsAndErrors) {
     EXPECT_TRUE(trouble[0].starts_with("Metrics listener on 127.0.0.1:" + port + " closed after an error ("))
         << trouble[0];
     EXPECT_TRUE(trouble[0].ends_with("); listening again")) << trouble[0];
+
+    // Out of descriptors: accepting pauses (told once, however long it
+    // lasts) and the client that waited in the queue is answered after.
+    const int client = Dial(port);
+    ASSERT_EQ(send(client, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL), 25);
+    std::vector<int> fillers;  // every free descriptor below the client's
+    for (int f; (f = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        if (f > client) {
+            close(f);
+            break;
+        }
+        fillers.push_back(f);
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(client) + 1;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const auto limited = std::chrono::steady_clock::now();
+    PumpUntil([&] { return std::chrono::steady_clock::now() - limited > std::chrono::milliseconds(1500); });
+    setrlimit(RLIMIT_NOFILE, &saved);
+    for (int f : fillers) close(f);
+    ASSERT_EQ(trouble.size(), 2u);
+    EXPECT_TRUE(trouble[1].starts_with("Metrics listener: ") &&
+                trouble[1].ends_with("; accepting again in 1 s"))
+        << trouble[1];
+    std::string got;
+    EXPECT_TRUE(PumpUntil([&] {
+        got += Arrived(client);
+        return got.find("<closed>") != std::string::npos;
+    }));
+    EXPECT_NE(got.find("sentrel_pass_success 1\n"), std::string::npos) << got;
+    close(client);
 }
