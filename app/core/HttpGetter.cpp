@@ -42,8 +42,7 @@ public:
         limit_.OnTimer = [this] {
             limit_.SetEnabled(false);
             if (http_.State() == net::hsIdle) return;
-            tooSlow_ = TooSlowText(
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count(), limitMs_);
+            tooSlow_ = true;
             http_.Abort();
         };
         // Every hop's reply header passes here while its connection, and so
@@ -63,8 +62,8 @@ public:
             NoteFailure();
             Done done = std::move(done_);
             done_ = nullptr;
-            if (!tooSlow_.empty())
-                done(true, tooSlow_);
+            if (tooSlow_)
+                done(true, TooSlow());
             else
                 done(http_.StatusCode() >= 400,
                      http_.StatusCode() >= 400 ? http_.ReasonPhrase() : std::string());
@@ -88,9 +87,9 @@ public:
         try {
             http_.Get();
         } catch (const std::exception&) {
-            if (tooSlow_.empty()) throw;
+            if (!tooSlow_) throw;
         }
-        if (!tooSlow_.empty()) throw base::Exception(tooSlow_);
+        if (tooSlow_) throw base::Exception(TooSlow());
     }
 
     void Abort() override {
@@ -146,13 +145,20 @@ private:
         http_.ReceiveStream = &body;
         // The client's own limit never ends a request before the host's.
         http_.Timeout = limitMs_ >= kTimeoutSeconds * 1000 ? limitMs_ / 1000 + 1 : kTimeoutSeconds;
-        tooSlow_.clear();
+        tooSlow_ = false;
         started_ = std::chrono::steady_clock::now();
         limit_.SetEnabled(false);
         if (limitMs_ > 0) {
             limit_.SetInterval(static_cast<std::uint32_t>(limitMs_));
             limit_.SetEnabled(true);
         }
+    }
+
+    // The failure of a request ended at its limit, with the time it took
+    // until it had ended.
+    std::string TooSlow() const {
+        return TooSlowText(std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count(),
+                           limitMs_);
     }
 
     // A local failure has an error of its own; a reply's error status has
@@ -179,7 +185,7 @@ private:
     net::THttpCli http_;
     platform::TTimer limit_;  // armed while a request with a limit runs
     std::int32_t limitMs_ = 0;
-    std::string tooSlow_;  // the failure of a request ended at its limit
+    bool tooSlow_ = false;  // the request was ended at its limit
     std::chrono::steady_clock::time_point started_;
     int statusCode_ = 0;
     std::int64_t certExpiry_ = 0;
