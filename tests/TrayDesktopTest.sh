@@ -8,7 +8,8 @@
 # screen: the window comes back whole on the screen, frame and all; the
 # first balloon (there is no notification service) points at the tray, not
 # at the screen's corner; and the window's class is the one its menu entry
-# names. Skipped (77) when one of the tools is missing.
+# names. Once the icon sits in the tray, the host's recovery shows its
+# balloon by the tray at once. Skipped (77) when one of the tools is missing.
 set -euo pipefail
 sentrel=$1
 entry=$(dirname "$0")/../data/sentrel.desktop.in
@@ -153,7 +154,11 @@ find_balloon() {
 # A window saved half off the top right of this screen, and a host down.
 screen_w=$(xdotool getdisplaygeometry | cut -d' ' -f1)
 screen_h=$(xdotool getdisplaygeometry | cut -d' ' -f2)
-printf '[main]\r\nserver1name=http://127.0.0.1:1/\r\nserver1active=1\r\nautostart=1\r\nfrequency=1\r\n' >sentrel.ini
+# The host is a metrics listener of a second, headless monitor, started
+# later: down until then.
+port=$((20000 + RANDOM % 20000))
+printf '[main]\r\nserver1name=http://127.0.0.1:%d/metrics\r\nserver1active=1\r\nautostart=1\r\nfrequency=1\r\n' \
+  "$port" >sentrel.ini
 printf '[form]\r\nPixelsPerInch=96\r\nNormPos(%dx%d)=%d,-50,%d,132\r\n' "$screen_w" "$screen_h" \
   $((screen_w - 300)) $((screen_w + 188)) >>sentrel.ini
 DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "$sentrel" >out.txt 2>&1 &
@@ -181,6 +186,21 @@ sleep 0.5
 read -r bx by bw bh < <(geometry "$balloon")
 [ $((bx + bw)) -gt $((screen_w / 2)) ] && [ $((by + bh)) -gt $((screen_h / 2)) ] ||
   fail "the balloon is not by the tray: $bx $by ${bw}x$bh"
+
+# A click puts the balloon away; minimised, the icon has its place in the
+# tray, and the recovery's balloon shows by it.
+xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) click 1
+no_balloon() { ! find_balloon; }
+wait_for no_balloon || fail "the balloon did not go on a click"
+minimise recovery
+mkdir server
+(cd server && printf '[main]\r\nserver1active=0\r\n' >sentrel.ini &&
+  exec "$sentrel" --headless --metrics-listen "127.0.0.1:$port" >out.txt 2>&1) &
+pids+=($!)
+wait_for find_balloon || fail "no balloon for the recovery: $(tail -3 status.log)"
+read -r bx by bw bh < <(geometry "$balloon")
+[ $((bx + bw)) -gt $((screen_w / 2)) ] && [ $((by + bh)) -gt $((screen_h / 2)) ] ||
+  fail "the recovery's balloon is not by the tray: $bx $by ${bw}x$bh"
 
 kill -TERM "$sentrel_pid"
 wait "$sentrel_pid" || fail "exit status $? after SIGTERM"
