@@ -226,9 +226,8 @@ TEST(MainWindow, StatusLineElidesInTheMiddle) {
     g.form->Controller().ShowStatus("Now Active");
     EXPECT_EQ(g.form->StatusShown(), "Now Active");
     EXPECT_EQ(g.form->statusBar()->toolTip(), "Now Active");
-    if (QToolTip::isVisible()) {
-        EXPECT_EQ(QToolTip::text(), "Now Active");
-    }
+    ASSERT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), "Now Active");
     QToolTip::hideText();
 
     // The last host keeps its scheme, host and port and its end; the whole
