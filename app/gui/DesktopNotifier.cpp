@@ -41,8 +41,8 @@ void TDesktopNotifier::Notify(const QString& summary, const QString& body, bool 
     text.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
     // The red LED says hosts are down at a glance; the green one, up again.
     const QString icon = critical ? "sentrel-down" : "sentrel";
-    call << QString("Sentrel") << static_cast<uint>(lastId_) << icon << summary << text
-         << QStringList() << hints << -1;
+    call << QString("Sentrel") << static_cast<uint>(lastId_) << icon << summary << text << QStringList()
+         << hints << -1;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kAnswerMs), this);
     ++pending_;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
