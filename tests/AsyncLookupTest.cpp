@@ -357,6 +357,9 @@ TEST_F(AsyncLookupTest, ANameInAnotherScriptGoesOutInItsAsciiForm) {
         {"bücher.sentrel.test", "xn--bcher-kva.sentrel.test"},
         {"ПРИМЕР.sentrel.test", "xn--e1afmkfd.sentrel.test"},
         {"-bücher.sentrel.test", nullptr},
+        {"b\xfc"
+         "cher.sentrel.test",
+         nullptr},  // Latin-1, not UTF-8
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.typed);
@@ -376,6 +379,7 @@ TEST_F(AsyncLookupTest, ANameInAnotherScriptGoesOutInItsAsciiForm) {
         }
         if (!r.asked) {
             EXPECT_EQ(error, "invalid international host name");
+            EXPECT_EQ(http.LastRequestError(), net::httperrInvalidHost);
             EXPECT_EQ(dns.Queries, queries);
             continue;
         }
@@ -384,6 +388,7 @@ TEST_F(AsyncLookupTest, ANameInAnotherScriptGoesOutInItsAsciiForm) {
         EXPECT_NE(request.find(std::string("\r\nHost: ") + r.asked + ":" + port + "\r\n"), std::string::npos)
             << request;
         EXPECT_EQ(http.EffectiveUrl(), http.URL) << "shown as typed";
+        EXPECT_EQ(http.PhaseTimes().IpVersion, 4);
     }
     listener.Close();
 }

@@ -159,10 +159,6 @@ TEST_F(HttpCliTest, WhatAUrlSendsAndWhatItNeverSends) {
         {"http://bücher.invalid/p", true, "GET http://xn--bcher-kva.invalid/p HTTP/1.0", ""},
         {"bücher.invalid:81/p", true, "Host: xn--bcher-kva.invalid:81", ""},
         {"http://srv.invalid/bücher", true, "GET http://srv.invalid/bücher HTTP/1.0", ""},  // only the host
-        {"http://-bücher.invalid/", true, "", "invalid international host name"},
-        {"http://b\xfc"
-         "cher.invalid/",
-         false, "", "invalid international host name"},  // Latin-1, not UTF-8
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.url);
@@ -175,7 +171,7 @@ TEST_F(HttpCliTest, WhatAUrlSendsAndWhatItNeverSends) {
         Outcome o = RunGet(cli);
         EXPECT_EQ(o.message, r.failure);
         if (*r.sent == 0) {
-            EXPECT_EQ(cli.LastRequestError(), std::string(r.failure).ends_with("host name")
+            EXPECT_EQ(cli.LastRequestError(), r.failure == std::string("invalid host name")
                                                   ? httperrInvalidHost
                                                   : httperrUnsupportedProtocol);
             EXPECT_EQ(peer.Connections(), 0);
@@ -402,8 +398,6 @@ TEST_F(HttpCliTest, HeaderlessHtmlDocumentGoesToTheBody) {
     EXPECT_EQ(cli.ContentType(), "text/html");
     EXPECT_TRUE(cli.ResponseHeaderLines().empty());
     EXPECT_EQ(cli.StatusCode(), 0);
-    EXPECT_EQ(cli.PhaseTimes().HttpVersion, "0.9") << "what HTTP calls a reply without a header";
-    EXPECT_EQ(cli.PhaseTimes().IpVersion, 4);
 }
 
 TEST_F(HttpCliTest, HeaderlessDocumentsLastLineWithoutLineEndIsNotLost) {

@@ -137,6 +137,7 @@ TEST(Probe, ChecksOnTheLoopWithTheirOutcome) {
     TScriptedPeer redirect({Answer("HTTP/1.0 302 Found\r\nLocation: /page\r\n\r\n"), Answer(kPage)});
     TScriptedPeer notFound({Answer(kNotFound)});
     TScriptedPeer silent({{ReadRequest(), WaitForClose(15000)}});
+    TScriptedPeer bare({{ReadRequest(), SendBytes("<html>bare</html>"), PauseMs(50), CloseConn()}});
     const std::string refused = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/";
     Served s;
     const struct {
@@ -151,6 +152,9 @@ TEST(Probe, ChecksOnTheLoopWithTheirOutcome) {
           "\nprobe_http_duration_seconds{phase=\"connect\"} ",
           "\nprobe_http_duration_seconds{phase=\"transfer\"} ", "\nprobe_http_version 1.0\n",
           "\nprobe_ip_protocol 4\n", "\nprobe_http_ssl 0\n", "\nprobe_http_uncompressed_body_length 18\n"}},
+        {"a document without a header",
+         Probe("http://" + bare.HostPort() + "/"),
+         {"\nprobe_success 1\n", "\nprobe_http_version 0.9\n"}},
         {"404 is down",
          Probe("http://" + notFound.HostPort() + "/"),
          {"HTTP/1.1 200 OK\r\n", "\nprobe_success 0\n", "\nprobe_http_status_code 404\n"}},
