@@ -6,10 +6,11 @@
 #include "app/core/HistoryRecorder.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
-#include "app/serve/Metrics.h"
 #include "app/core/OnChange.h"
+#include "app/core/Webhook.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
+#include "app/serve/Metrics.h"
 #include "base/Strings.h"
 #include "platform/Application.h"
 #include "platform/Signals.h"
@@ -82,6 +83,9 @@ int RunHeadless(const CommandLine& cl) {
         history.Record(pass, settings);
         publisher.Publish(pass);
     };
+    // A retry's checks go to the history too, which a restart reads back.
+    controller.OnRetryOutcome = [&](const TPassOutcome& retried) { history.Record(retried, settings); };
+    controller.RestoreState = true;
     controller.SetConcurrency(cl.Concurrency);
     platform::OnTerminationSignal([&](int) {
         platform::Application().Guard([&] { controller.FormClose(); });
@@ -182,7 +186,8 @@ int RunCheck(const CommandLine& cl) {
     });
     // The change this one pass found still reaches the on-change program:
     // the run waits for it, which its own time limits bound.
-    while (controller.OnChange().Busy() && !interrupted) platform::Application().HandleMessage();
+    while ((controller.OnChange().Busy() || controller.Webhooks().Busy()) && !interrupted)
+        platform::Application().HandleMessage();
     platform::OnTerminationSignal(nullptr);
     return status;
 }
