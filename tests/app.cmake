@@ -1,4 +1,4 @@
-sentrel_add_test(app_controller_test SOURCES CommandLineTest.cpp ControllerTest.cpp MetricsTest.cpp SettingsTest.cpp
+sentrel_add_test(app_controller_test SOURCES AlertTest.cpp CommandLineTest.cpp ControllerTest.cpp MetricsTest.cpp SettingsTest.cpp
                  LIBS sentrel_cli)
 
 # The programs end to end: sentrel-cli always, the window program's runs

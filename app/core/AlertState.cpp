@@ -143,8 +143,9 @@ std::string Entry(const std::string& entry, TQuietSpan& span) {
         span.Month = std::stoi(entry.substr(5, 2));
         span.Day = std::stoi(entry.substr(8, 2));
         static const int kLength[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (span.Year % 4 == 0 && span.Year % 100 != 0) || span.Year % 400 == 0;
         if (span.Year < 1970 || span.Month < 1 || span.Month > 12 || span.Day < 1 ||
-            span.Day > kLength[span.Month - 1])
+            span.Day > kLength[span.Month - 1] || (span.Month == 2 && span.Day == 29 && !leap))
             return "no such date";
         return "";
     }
