@@ -23,3 +23,8 @@ add_dependencies(app_onchange_test sentrel-cli)
 sentrel_add_test(app_probe_test SOURCES ProbeTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
                  LIBS sentrel_serve)
 add_dependencies(app_probe_test sentrel-cli)
+
+# Webhooks against a loopback receiver; Qt's JSON reader checks the bodies.
+if(SENTREL_GUI)
+  sentrel_add_test(app_webhook_test SOURCES WebhookTest.cpp support/ScriptedPeer.cpp LIBS sentrel_core Qt6::Core)
+endif()
