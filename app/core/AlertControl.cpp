@@ -99,7 +99,7 @@ void TQzController::ScheduleRetry() {
 
 void TQzController::RetryPending() {
     retryTimer_.SetEnabled(false);
-    if (closed_ || checking_ || !havePass_) return;
+    if (closed_ || checking_ || !havePass_ || !monitoring_) return;  // monitoring off stops the retries too
     std::vector<char> only(hostList_.size(), 0);
     bool any = false;
     for (std::size_t i = 0; i < hostList_.size(); ++i) {
