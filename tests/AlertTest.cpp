@@ -92,6 +92,38 @@ TEST(Alerts, RetryConfirmsAFailureWithinSecondsWithItsLinesAndNoSummary) {
     m.c.FormClose();
 }
 
+// A tick of the cycle that comes during a retry runs its pass right after
+// the retry, never inside it.
+TEST(Alerts, ATickDuringARetryRunsItsPassAfterIt) {
+    WorkDir d;
+    PutFile("sentrel.ini",
+            "[main]\r\nserver1name=a\r\nserver1active=1\r\nserver2name=b\r\nserver2active=1\r\n"
+            "history=\r\nfailures=3\r\nretry=1\r\n");
+    Monitor m(false);
+    m.c.FormShow();
+    m.c.MonitorButtonClick();
+    m.http.answers["b"] = {"x", false};
+    bool ticked = false;
+    m.http.during = [&](const std::string&) {
+        if (m.http.asked.size() == 3 && !ticked) {
+            ticked = true;
+            m.c.LoopTimerTimer();
+        }
+    };
+    m.Pass(false);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m.view.changes.size() < 2 && std::chrono::steady_clock::now() < until)
+        if (!platform::ProcessMessages()) platform::WaitMessage(20);
+    EXPECT_EQ(m.http.asked, (Lines{"a", "b", "a", "a", "b"}));
+    EXPECT_EQ(m.view.changes, (Lines{"", kDown}));
+    Lines lines = LogLines();
+    EXPECT_EQ(
+        Lines(lines.end() - 6, lines.end()),
+        (Lines{"!Error accessing host: a", " Checking \"b\" Now", "!Error accessing host: a",
+               " Checking \"b\" Now", ">Successful connection to: b", "?At least one connection failed!"}));
+    m.c.FormClose();
+}
+
 // A reminder comes every remind minutes while the host stays down, saying
 // for how long, and stops once it is up.
 TEST(Alerts, ReminderRepeatsWhileDownAndStopsWhenUp) {

@@ -8,6 +8,7 @@
 #include "app/core/OnChange.h"
 #include "app/core/Webhook.h"
 #include "app/core/qz1.h"
+#include "base/Strings.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryStore.h"
 #include "net/Url.h"
@@ -25,7 +26,8 @@ void TQzController::Tell(std::int64_t now) {
     if (!quiet)
         change = stateTracker_.Next(confirmed);  // with what quiet hours held, once they are over
     else if (seen.Changed)
-        PassLog(&eventlog::tKvolog::WriteWarning, "Quiet hours, not sent: " + seen.Line());
+        PassLog(&eventlog::tKvolog::WriteWarning,
+                "Quiet hours, not sent: " + base::ShowControls(seen.Line()));
     view_.ShowPassOutcome(lastPass_, change);
     Send(change, confirmed, now);
 }

@@ -7,12 +7,17 @@
 
 namespace app {
 
+namespace {
+// Beyond any threshold: streaks stop counting here.
+constexpr int kCountCap = 1000000;
+}  // namespace
+
 bool TAlertTracker::Check(int slot, const std::string& host, bool passed, const std::string& reason,
                           std::int64_t time, int failures, int recoveries) {
     TAlertHost& h = hosts_[{slot, host}];
     if (passed) {
         h.Fails = 0;
-        ++h.Goods;
+        if (h.Goods < kCountCap) ++h.Goods;  // a host up for years never wraps
         if (h.Down && h.Goods >= recoveries) {
             h.Down = false;
             h.Since = 0;
@@ -21,7 +26,8 @@ bool TAlertTracker::Check(int slot, const std::string& host, bool passed, const 
         return false;
     }
     h.Goods = 0;  // the good checks that bring a host back count only in a row
-    if (h.Fails++ == 0) h.FirstFail = time;
+    if (h.Fails == 0) h.FirstFail = time;
+    if (h.Fails < kCountCap) ++h.Fails;
     h.Reason = reason;
     if (!h.Down && h.Fails >= failures) {
         h.Down = true;

@@ -210,7 +210,10 @@ public:
         wait_.SetEnabled(false);
         wait_.OnTimer = [this] {
             wait_.SetEnabled(false);
-            Try();
+            if (fresh_)
+                Next();
+            else
+                Try();
         };
     }
     ~Target() {
@@ -232,6 +235,15 @@ public:
     }
 
 private:
+    // The next request starts from the loop, never inside the client's
+    // event for the one that ended.
+    void Later() {
+        if (queue_.empty()) return;
+        fresh_ = true;
+        wait_.SetInterval(1);
+        wait_.SetEnabled(true);
+    }
+
     void Next() {
         if (queue_.empty()) return;
         current_ = std::move(queue_.front());
@@ -274,7 +286,7 @@ private:
         http_.ReceiveStream = nullptr;
         const int status = http_.StatusCode();
         if (http_.LastRequestError() == 0 && status >= 200 && status < 300) {
-            Next();
+            Later();
             return;
         }
         std::string reason = http_.ReasonPhrase();
@@ -286,13 +298,14 @@ private:
     void Failed(const std::string& reason) {
         const std::size_t wait = static_cast<std::size_t>(tries_ - 1);
         if (tries_ < kTries && wait < owner_.RetryDelaysMs.size()) {
+            fresh_ = false;
             wait_.SetInterval(owner_.RetryDelaysMs[wait]);
             wait_.SetEnabled(true);
             return;
         }
         owner_.Warn("Webhook " + shown_ + " failed after " + std::to_string(tries_) +
                     " tries: " + base::ShowControls(reason));
-        Next();
+        Later();
     }
 
     std::string url_, shown_;
@@ -304,6 +317,7 @@ private:
     base::TMemoryStream post_;
     base::TCountingStream reply_;
     bool inFlight_ = false;
+    bool fresh_ = false;  // the wait ends in the next request, not another try
     int tries_ = 0;
 };
 
