@@ -68,6 +68,8 @@ TEST(Alerts, RetryConfirmsAFailureWithinSecondsWithItsLinesAndNoSummary) {
     WorkDir d;
     PutFile("sentrel.ini", Ini("frequency=30\r\nfailures=3\r\nretry=1\r\n"));
     Monitor m(false);
+    std::vector<app::TPassOutcome> retried;
+    m.c.OnRetryOutcome = [&](const app::TPassOutcome& p) { retried.push_back(p); };
     m.c.FormShow();
     m.c.MonitorButtonClick();
     const auto started = std::chrono::steady_clock::now();
@@ -89,6 +91,49 @@ TEST(Alerts, RetryConfirmsAFailureWithinSecondsWithItsLinesAndNoSummary) {
     while (std::chrono::steady_clock::now() < until)
         if (!platform::ProcessMessages()) platform::WaitMessage(20);
     EXPECT_EQ(m.http.asked.size(), asked);
+    // Each retry goes to the history as a pass of its own host.
+    ASSERT_EQ(retried.size(), 2u);
+    EXPECT_EQ(retried[1].Hosts.size(), 1u);
+    EXPECT_TRUE(retried[1].Hosts[0].Down);
+    EXPECT_FALSE(retried[0].Hosts[0].Down);
+    // The next pass is a whole one again, with its summary.
+    m.Pass(false);
+    EXPECT_EQ(LogLines().back(), "?At least one connection failed!");
+    m.c.FormClose();
+}
+
+// A retry that finds the host back ends the retries and tells nothing; a
+// retry that comes due while a pass runs leaves the host to that pass.
+TEST(Alerts, RetriesEndWhenTheHostIsBackAndNeverRunInsideAPass) {
+    WorkDir d;
+    PutFile("sentrel.ini", Ini("frequency=30\r\nfailures=3\r\nretry=1\r\n"));
+    Monitor m(false);
+    m.c.FormShow();
+    m.c.MonitorButtonClick();
+    auto pump = [](int ms) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < until)
+            if (!platform::ProcessMessages()) platform::WaitMessage(20);
+    };
+    m.Pass(false);
+    m.http.answers["a"] = {"x", false};
+    pump(2300);
+    EXPECT_EQ(m.http.asked, (Lines{"a", "a"}));  // one retry, then none
+    EXPECT_EQ(m.view.changes, (Lines{""}));
+    // The retry's time comes while the next pass waits for its host.
+    m.Pass(false);
+    bool waited = false;
+    m.http.during = [&](const std::string&) {
+        if (waited) return;
+        waited = true;
+        pump(1300);
+        m.c.LoopTimerTimer();  // and a tick inside the pass is no pass of its own
+    };
+    m.Pass(false);
+    EXPECT_EQ(m.http.asked, (Lines{"a", "a", "a", "a"}));
+    pump(1300);  // the one retry due, confirming the host, and nothing after it
+    EXPECT_EQ(m.http.asked, (Lines{"a", "a", "a", "a", "a"}));
+    EXPECT_EQ(m.view.changes, (Lines{"", "", "", kDown}));
     m.c.FormClose();
 }
 
@@ -248,6 +293,7 @@ TEST(Alerts, UnreadableSettingsAreRefusedAtStartWithTheirPlace) {
     };
     const Row rows[] = {
         {"failures=100\r\nrecoveries=1\r\nretry=30\r\nremind=0\r\n", ""},
+        {"failures=1\r\nrecoveries=100\r\n[server2]\r\nfailures=1\r\nrecoveries=100\r\n", ""},
         {"failures=0\r\n", "failures in sentrel.ini: \"0\" is not a number from 1 to 100"},
         {"recoveries=101\r\n", "recoveries in sentrel.ini: \"101\" is not a number from 1 to 100"},
         {"[server1]\r\nfailures=two\r\n", "failures in [server1] of sentrel.ini: \"two\" is not"},

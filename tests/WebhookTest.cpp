@@ -52,6 +52,7 @@ void Drain(app::TWebhooks& w) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (w.Busy() && std::chrono::steady_clock::now() < until)
         if (!platform::ProcessMessages()) platform::WaitMessage(20);
+    EXPECT_FALSE(w.Busy());
 }
 
 struct Sent {
@@ -164,13 +165,13 @@ TEST(Webhook, ThreeTriesThenOneWarningWithoutTheUrlsSecret) {
     struct Row {
         std::vector<testsupport::TPeerScript> answers;
         int connections;
-        bool warned;
+        const char* warning;  // the last reason, "" for none
     };
     const Row rows[] = {
-        {{Answer(kOops)}, 3, true},
-        {{Answer(kOops), Answer(kOops), Answer(kNoContent)}, 3, false},
-        {{Answer(kOops), Answer("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")}, 2, false},
-        {{Answer("HTTP/1.0 302 Found\r\nContent-Length: 0\r\n\r\n")}, 3, true},  // not a 2xx
+        {{Answer(kOops)}, 3, "status 500 Oops"},
+        {{Answer(kOops), Answer(kOops), Answer(kNoContent)}, 3, ""},
+        {{Answer(kOops), Answer("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")}, 2, ""},
+        {{Answer("HTTP/1.0 302 Found\r\nContent-Length: 0\r\n\r\n")}, 3, "status 302 Found"},  // not a 2xx
     };
     for (const Row& r : rows) {
         TScriptedPeer peer(r.answers);
@@ -181,10 +182,9 @@ TEST(Webhook, ThreeTriesThenOneWarningWithoutTheUrlsSecret) {
         w.Send({"http://" + peer.HostPort() + "/services/SECRET"}, "json", Change("down"), Confirmed(), 0);
         Drain(w);
         EXPECT_EQ(peer.Connections(), r.connections);
-        if (r.warned) {
+        if (*r.warning) {
             ASSERT_EQ(log.size(), 1u);
-            EXPECT_EQ(log[0].rfind("Webhook http://" + peer.HostPort() + " failed after 3 tries: ", 0), 0u)
-                << log[0];
+            EXPECT_EQ(log[0], "Webhook http://" + peer.HostPort() + " failed after 3 tries: " + r.warning);
         } else {
             EXPECT_TRUE(log.empty());
         }
@@ -228,4 +228,27 @@ TEST(Webhook, UrlsAreShownWithoutTheirSecrets) {
     EXPECT_NE(app::CheckWebhookUrl("h.invalid/x"), "");
     EXPECT_NE(app::CheckWebhookUrl("https:///x"), "");
     EXPECT_NE(app::CheckWebhookUrl("https://h.invalid/a b"), "");
+}
+
+// JSON text at the limits of UTF-8: well-formed sequences stay as they are,
+// anything else becomes the character of the byte's number.
+TEST(Webhook, JsonTextKeepsUtf8AndEscapesEverythingElse) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"a\"b\\c", "a\\\"b\\\\c"},
+        {"\n\r\t\x01\x1f\x7f", "\\n\\r\\t\\u0001\\u001f\\u007f"},
+        {"\xc2\x80 \xdf\xbf", "\xc2\x80 \xdf\xbf"},
+        {"\xc1\xbf", "\\u00c1\\u00bf"},  // an overlong form
+        {"\xe0\xa0\x80 \xef\xbf\xbf", "\xe0\xa0\x80 \xef\xbf\xbf"},
+        {"\xe0\x9f\xbf", "\\u00e0\\u009f\\u00bf"},  // overlong
+        {"\xed\x9f\xbf", "\xed\x9f\xbf"},
+        {"\xed\xa0\x80", "\\u00ed\\u00a0\\u0080"},  // a surrogate
+        {"\xf0\x90\x80\x80 \xf4\x8f\xbf\xbf", "\xf0\x90\x80\x80 \xf4\x8f\xbf\xbf"},
+        {"\xf4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},  // beyond U+10FFFF
+        {"\xe2\x82", "\\u00e2\\u0082"},                        // cut short
+        {"\xf5", "\\u00f5"},
+    };
+    for (const auto& [in, out] : rows) {
+        EXPECT_EQ(app::JsonText(in), out) << in;
+        EXPECT_FALSE(Json("{\"t\":\"" + app::JsonText(in) + "\"}").isEmpty()) << in;
+    }
 }
