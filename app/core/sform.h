@@ -119,8 +119,8 @@ public:
     void Load(const std::string& fileName = kSettingsFile);
     // The OK path after the dialog closed with OK: section "main" written
     // whole with its 25 keys in order (then "concurrency" when it is above 1,
-    // so a pass keeps its speed, and "proxy" as the file had it), other
-    // sections kept; then the host
+    // so a pass keeps its speed, then "proxy", "onchange", "history" and the
+    // alerting keys as the file had them), other sections kept; then the host
     // list rebuilt and the start-on-boot hook called. Raises
     // "Unable to write to .\sentrel.ini" when the file cannot be written (or
     // a field holds a control character), and then rebuilds nothing and
