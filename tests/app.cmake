@@ -1,4 +1,4 @@
-sentrel_add_test(app_controller_test SOURCES CommandLineTest.cpp ControllerTest.cpp MetricsTest.cpp SettingsTest.cpp
+sentrel_add_test(app_controller_test SOURCES AlertTest.cpp CommandLineTest.cpp ControllerTest.cpp MetricsTest.cpp SettingsTest.cpp
                  LIBS sentrel_cli)
 
 # The programs end to end: sentrel-cli always, the window program's runs
@@ -23,3 +23,8 @@ add_dependencies(app_onchange_test sentrel-cli)
 sentrel_add_test(app_probe_test SOURCES ProbeTest.cpp support/ScriptedPeer.cpp support/RealServers.cpp
                  LIBS sentrel_serve)
 add_dependencies(app_probe_test sentrel-cli)
+
+# Webhooks against a loopback receiver; Qt's JSON reader checks the bodies.
+if(SENTREL_GUI)
+  sentrel_add_test(app_webhook_test SOURCES WebhookTest.cpp support/ScriptedPeer.cpp LIBS sentrel_core Qt6::Core)
+endif()

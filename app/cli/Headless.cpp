@@ -7,6 +7,7 @@
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
 #include "app/core/OnChange.h"
+#include "app/core/Webhook.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
 #include "app/serve/Metrics.h"
@@ -84,6 +85,9 @@ int RunHeadless(const CommandLine& cl) {
         history.Record(pass, settings);
         publisher.Publish(pass);
     };
+    // A retry's checks go to the history too, which a restart reads back.
+    controller.OnRetryOutcome = [&](const TPassOutcome& retried) { history.Record(retried, settings); };
+    controller.RestoreState = true;
     controller.SetConcurrency(cl.Concurrency);
     // What befalls the listener itself goes to stderr and the log alike.
     if (TMetricsServer* server = publisher.Server())
@@ -195,7 +199,8 @@ int RunCheck(const CommandLine& cl) {
     });
     // The change this one pass found still reaches the on-change program:
     // the run waits for it, which its own time limits bound.
-    while (controller.OnChange().Busy() && !interrupted) platform::Application().HandleMessage();
+    while ((controller.OnChange().Busy() || controller.Webhooks().Busy()) && !interrupted)
+        platform::Application().HandleMessage();
     platform::OnTerminationSignal(nullptr);
     return status;
 }

@@ -95,6 +95,11 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
         history.Record(pass, settings);  // after the pass's log lines, before the metrics that read it
         publisher.Publish(pass);
     };
+    // A retry's checks go to the history too, which a restart reads back.
+    qzform->Controller().OnRetryOutcome = [&](const app::TPassOutcome& retried) {
+        history.Record(retried, settings);
+    };
+    qzform->Controller().RestoreState = true;
     // The history window opens from the tray menu and the log viewer; the
     // main window keeps its own buttons.
     historyWindow->FileName = [&] { return history.Path().empty() ? settings.History : history.Path(); };
