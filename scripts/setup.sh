@@ -29,6 +29,7 @@ TEST_PACKAGES=(
   libgtest-dev
   nginx-light tinyproxy microsocks dante-server curl openssl time strace
   prometheus
+  chromium chromium-driver python3-selenium  # the status page in a real browser
   xvfb xauth openbox xdotool
   trayer                # a tray host on the test desktop
   dbus-daemon           # dbus-run-session: a private session bus
