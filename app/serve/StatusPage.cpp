@@ -93,7 +93,7 @@ std::string StatusPageHtml(const TStatusSnapshot& s) {
     p.reserve(4096 + s.Hosts.size() * 6144);
     p += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-         "<title>Sentrel status</title><style>";
+         "<title>Sentrel status</title><link rel=\"icon\" href=\"data:,\"><style>";
     p += kStyle;
     p += "</style><script src=\"/status.js\" defer></script></head><body><header><h1>Sentrel status</h1>";
     const char* poolClass = s.Time == 0 ? "wait" : s.DownCount() ? "down" : "up";
