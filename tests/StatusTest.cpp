@@ -354,4 +354,10 @@ TEST(StatusRoutes, OnTheListenerBesideMetrics) {
             EXPECT_EQ(got.find("<html"), std::string::npos) << "HEAD has no body";
         }
     }
+    // The page and the JSON are kept between requests, until the next pass.
+    routes.Update(Pass(1700000060, {Host("http://a.invalid/", false, 1)}), nullptr);
+    EXPECT_NE(Fetch(server.Port(), "GET /api/v1/status HTTP/1.1\r\n\r\n").find("\"down\":1"),
+              std::string::npos);
+    EXPECT_NE(Fetch(server.Port(), "GET /?again HTTP/1.1\r\n\r\n").find("1 of 1 host down"),
+              std::string::npos);
 }

@@ -54,10 +54,22 @@ TStatusRoutes::TStatusRoutes(TMetricsServer& server) {
         server.Route(
             path,
             [this](const std::string& target, const std::string&, TMetricsServer::TRouteReply reply) {
-                reply(StatusAnswer(model_.Snapshot(), target));
+                reply(Answer(target));
                 return std::function<void()>();
             },
             TMetricsServer::kTimeoutMs, 0);
+}
+
+TMetricsServer::TReply TStatusRoutes::Answer(const std::string& target) {
+    const std::string path = target.substr(0, target.find('?'));
+    const auto cached = [&](TMetricsServer::TReply& reply, bool& fresh) {
+        if (!fresh) reply = StatusAnswer(model_.Snapshot(), path);
+        fresh = true;
+        return reply;
+    };
+    if (path == "/") return cached(page_, pageFresh_);
+    if (path == "/api/v1/status") return cached(json_, jsonFresh_);
+    return StatusAnswer(model_.Snapshot(), target);
 }
 
 void TStatusRoutes::Update(const TPassOutcome& pass, THistoryRecorder* history) {
@@ -74,6 +86,7 @@ void TStatusRoutes::Update(const TPassOutcome& pass, THistoryRecorder* history) 
     static const std::vector<THostUptime> none;
     const auto& uptime = on ? history->Uptime(static_cast<std::int64_t>(std::floor(pass.EndTime))) : none;
     model_.Update(pass, uptime, on && history->On());
+    pageFresh_ = jsonFresh_ = false;
 }
 
 }  // namespace app

@@ -1,6 +1,7 @@
 // The status page's paths on the metrics listener: GET / (the page),
 // /status.js (its script), /api/v1/status (JSON) and /badge/SLOT/... (SVG),
-// every one answered at once from the figures of the last pass, with a
+// every one answered at once from the figures of the last pass (the page
+// and the JSON rendered once a pass, however many read them), with a
 // content security policy that lets the page load only what the listener
 // serves. Read-only: nothing here changes a setting. Any other path under
 // these names is 404, as everywhere on the listener.
@@ -35,8 +36,14 @@ public:
     void Update(const TPassOutcome& pass, THistoryRecorder* history);
     const TStatusSnapshot& Snapshot() const { return model_.Snapshot(); }
 
+    // What the listener answers for target: the page and the JSON are
+    // rendered once per pass, at the first request that wants them.
+    TMetricsServer::TReply Answer(const std::string& target);
+
 private:
     TStatusModel model_;
+    TMetricsServer::TReply page_, json_;
+    bool pageFresh_ = false, jsonFresh_ = false;
 };
 
 }  // namespace app
