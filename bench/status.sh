@@ -5,7 +5,7 @@
 #      and the JSON, each rendered from the last pass (target at most 5 ms,
 #      median and p99), beside what a pass pays (the model's update) and
 #      what the first pass and the once-a-minute uptime count pay;
-#   2. 100 clients loading the page at once, over and over, beside a monitor
+#   2. 100 clients loading the page at once, every 2 s, beside a monitor
 #      at 1 s cycles over ten loopback pages (one nginx this script starts):
 #      the gaps between its passes, as the first page sees them, under that
 #      load and without it; how much later than the quiet median gap a pass
@@ -75,48 +75,57 @@ mkdir -p "$work/m"
 (cd "$work/m" && exec "$build/sentrel-cli" --headless --metrics-listen "127.0.0.1:$listen" >/dev/null 2>"$work/m.err") &
 pid=$!
 cat >"$work/load.py" <<'PY'
-# 100 clients load the page at once, and again as soon as each is done,
-# until the time is up; prints the pages loaded and the connections refused.
+# Every 2 s, 100 clients load the page at once (a team opening the page
+# together), until the time is up; prints the pages loaded, the connections
+# turned away, the bursts and the longest burst in ms.
 import asyncio, sys, time
 port, seconds = int(sys.argv[1]), float(sys.argv[2])
 done = refused = 0
-async def client(end):
+async def client():
     global done, refused
-    while time.monotonic() < end:
-        try:
-            r, w = await asyncio.open_connection("127.0.0.1", port)
-            w.write(b"GET / HTTP/1.1\r\nHost: bench\r\n\r\n")
-            body = await r.read()
-            w.close()
-            if body.startswith(b"HTTP/1.1 200"):
-                done += 1
-            else:
-                refused += 1
-        except OSError:
+    try:
+        r, w = await asyncio.open_connection("127.0.0.1", port)
+        w.write(b"GET / HTTP/1.1\r\nHost: bench\r\n\r\n")
+        body = await r.read()
+        w.close()
+        if body.startswith(b"HTTP/1.1 200"):
+            done += 1
+        else:
             refused += 1
+    except OSError:
+        refused += 1
 async def main():
-    end = time.monotonic() + seconds
-    await asyncio.gather(*(client(end) for _ in range(100)))
+    end, bursts, longest = time.monotonic() + seconds, 0, 0.0
+    while time.monotonic() < end:
+        t0 = time.monotonic()
+        await asyncio.gather(*(client() for _ in range(100)))
+        bursts, longest = bursts + 1, max(longest, time.monotonic() - t0)
+        await asyncio.sleep(max(0.0, t0 + 2 - time.monotonic()))
+    print(done, refused, bursts, round(longest * 1000))
 asyncio.run(main())
-print(done, refused)
 PY
 # The gaps (ms) between the first page's checks from line $1 of the log on.
 gaps() { tail -n +"$1" "$work/access.log" | awk '$2 == 1 { if (t) printf "%.0f\n", ($1 - t) * 1000; t = $1 }'; }
-echo "load: a monitor at 1 s cycles over 10 pages; ${load} s quiet, then ${load} s with 100 clients on the page"
+echo "load: a monitor at 1 s cycles over 10 pages; ${load} s quiet, then ${load} s with 100 clients loading the page at once every 2 s"
 sleep 3
 from=$(($(wc -l <"$work/access.log") + 1))
 sleep "$load"
 quiet=$(gaps "$from")
+cpu_quiet=$(proc_cpu_ms "$pid")
 from=$(($(wc -l <"$work/access.log") + 1))
-read -r pages refused < <(/usr/bin/python3 "$work/load.py" "$listen" "$load")
+read -r pages refused bursts longest < <(/usr/bin/python3 "$work/load.py" "$listen" "$load")
 loaded=$(gaps "$from")
+cpu_loaded=$(($(proc_cpu_ms "$pid") - cpu_quiet))
 kill -0 "$pid" 2>/dev/null || { echo "bench: the monitor stopped:"; cat "$work/m.err"; exit 1; }
 base=$(median $quiet)
 late() { for g in "$@"; do echo $((g - ${base%.*})); done | sort -n | tail -1; }
 printf '  quiet:  %3d passes, gap median %s ms, the latest %s ms late\n' "$(echo "$quiet" | wc -l)" "$base" \
     "$(late $quiet)"
-printf '  loaded: %3d passes, gap median %s ms, the latest %s ms late; %s pages served, %s connections turned away\n' \
-    "$(echo "$loaded" | wc -l)" "$(median $loaded)" "$(late $loaded)" "$pages" "$refused"
+printf '  loaded: %3d passes, gap median %s ms, the latest %s ms late\n' "$(echo "$loaded" | wc -l)" \
+    "$(median $loaded)" "$(late $loaded)"
+printf '  %s bursts of 100: %s pages served, %s connections turned away, the longest burst %s ms\n' \
+    "$bursts" "$pages" "$refused" "$longest"
+printf '  the monitor used %s ms CPU while loaded (%s ms per page)\n' "$cpu_loaded" "$(fmt_div "$cpu_loaded" "$pages" 3)"
 target "latest pass under 100 clients, ms late" "$(late $loaded)" "<=" 100
 kill -TERM "$pid" 2>/dev/null || true
 wait "$pid" 2>/dev/null || true
