@@ -130,7 +130,10 @@ def main():
             return driver.execute_script("""
                 var row = document.querySelector("section.host[data-slot='2']");
                 var word = row && row.querySelector(".word"), reason = row && row.querySelector(".reason");
-                return word && word.textContent === "Down" && reason && reason.textContent ? reason.textContent : null;
+                var since = row && row.querySelector(".state .muted");
+                return word && word.textContent === "Down" && reason && reason.textContent &&
+                    since && /^since \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$/.test(since.textContent) &&
+                    row.querySelector(".state").textContent.indexOf("Down since") === 0 ? reason.textContent : null;
             """)
 
         reason = wait_for("host 2 down on the page", down_with_reason, 30)

@@ -181,6 +181,9 @@ TEST(StatusPage, Words) {
         EXPECT_EQ(app::UptimePercentText(p.v), p.text) << p.v;
     EXPECT_EQ(app::StatusTimeText(1700000000), "2023-11-14 22:13:20 UTC");
     EXPECT_EQ(app::StatusTimeText(0), "-");
+    EXPECT_NE(
+        app::StatusPageHtml(TStatusSnapshot{}).find("class=\"pool wait\">Waiting for the first pass</p>"),
+        std::string::npos);
 }
 
 TEST(StatusRoutes, WhatEachPathAnswers) {
@@ -197,6 +200,8 @@ TEST(StatusRoutes, WhatEachPathAnswers) {
         {"/", 200, "text/html; charset=utf-8", "<dt>Certificate</dt><dd>30 days</dd>"},
         {"/", 200, "text/html; charset=utf-8", "<dt>Uptime 24 h</dt><dd>99.95%</dd>"},
         {"/", 200, "text/html; charset=utf-8", "Uptime needs the history", false},
+        {"/", 200, "text/html; charset=utf-8", "@media (prefers-color-scheme:dark)"},
+        {"/", 200, "text/html; charset=utf-8", "<p id=\"pool\" class=\"pool down\">1 of 2 hosts down since"},
         {"/?refresh=1", 200, "text/html; charset=utf-8", "<script src=\"/status.js\" defer></script>"},
         {"/api/v1/status", 200, "application/json",
          "\"reason\":\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\""},
