@@ -31,6 +31,7 @@ TEST_PACKAGES=(
   prometheus
   chromium chromium-driver python3-selenium  # the status page in a real browser
   xvfb xauth openbox xdotool
+  x11-utils             # xwininfo: the window frame and the balloon's place on the test desktop
   trayer                # a tray host on the test desktop
   dbus-daemon           # dbus-run-session: a private session bus
   desktop-file-utils appstream man-db groff-base systemd
