@@ -156,7 +156,7 @@ void TMetricsServer::Accept() {
     c->Deadline.SetEnabled(true);
     c->Socket.Dup(handle);
     if (turnedAway && !c->Dead) {
-        static const std::string kBusy = "Too many connections at once\n";
+        static const TReply kBusy{503, "Service Unavailable", "Too many connections at once\n"};
         Answer(*c, TVerdict{503, "Service Unavailable", false}, &kBusy);
     }
 }
