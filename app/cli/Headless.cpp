@@ -70,6 +70,7 @@ int RunHeadless(const CommandLine& cl) {
     TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
                                  [&settings] { return MakeHttpGetter(settings); }});
     publisher.Extra = [&history] { return UptimeMetricsText(history.Uptime(std::time(nullptr))); };
+    publisher.History = &history;
     try {
         publisher.Start();
     } catch (const std::exception& e) {

@@ -75,6 +75,7 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     app::TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
                                       [&settings] { return app::MakeHttpGetter(settings); }});
     publisher.Extra = [&history] { return app::UptimeMetricsText(history.Uptime(std::time(nullptr))); };
+    publisher.History = &history;
     try {
         publisher.Start();
     } catch (const std::exception& e) {
