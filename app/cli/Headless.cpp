@@ -63,6 +63,20 @@ void InitApplication() {
 
 }  // namespace
 
+void ReportListenerTrouble(TMetricsPublisher& publisher, TQzController& controller) {
+    TMetricsServer* server = publisher.Server();
+    if (server == nullptr) return;
+    server->OnTrouble = [&controller](const std::string& line) {
+        std::fprintf(stderr, "%s\n", base::ShowControls(line).c_str());
+        std::fflush(stderr);
+        if (eventlog::tKvolog* log = controller.Log()) try {
+                log->WriteWarning(line);
+            } catch (const std::exception&) {
+                // a log that cannot take it still has stderr's line
+            }
+    };
+}
+
 int RunHeadless(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
@@ -90,17 +104,7 @@ int RunHeadless(const CommandLine& cl) {
     controller.OnRetryOutcome = [&](const TPassOutcome& retried) { history.Record(retried, settings); };
     controller.RestoreState = true;
     controller.SetConcurrency(cl.Concurrency);
-    // What befalls the listener itself goes to stderr and the log alike.
-    if (TMetricsServer* server = publisher.Server())
-        server->OnTrouble = [&controller](const std::string& line) {
-            std::fprintf(stderr, "%s\n", base::ShowControls(line).c_str());
-            std::fflush(stderr);
-            if (eventlog::tKvolog* log = controller.Log()) try {
-                    log->WriteWarning(line);
-                } catch (const std::exception&) {
-                    // a log that cannot take it still has stderr's line
-                }
-        };
+    ReportListenerTrouble(publisher, controller);
     platform::OnTerminationSignal([&](int) {
         platform::Application().Guard([&] { controller.FormClose(); });
         platform::Application().Terminate();
