@@ -113,7 +113,12 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
     // (Less than 0: nothing more has arrived, or the socket failed and its
     // close follows.)
     if (phase_ == phHandshake) {
-        FlushTls();  // the handshake's next flight, or the alert of a failure
+        // The handshake's next flight, or the alert of a failure. The last
+        // flight of a handshake that ends on our side (a resumed session)
+        // waits for the request and goes out with it, in one send: the
+        // request sent apart would wait for the server's acknowledgement.
+        const bool ended = tls_->State() != tlsFailed && tls_->HandshakeDone();
+        if (!ended) FlushTls();
         if (phase_ != phHandshake) return;
         if (tls_->State() == tlsFailed) {
             TlsFailed();
@@ -124,6 +129,8 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
         const TGuard guard(*this);
         phases_.Mark(TPhaseTimes::Tls);
         ChannelReady();
+        if (!guard.Alive() || !tlsUp_) return;
+        FlushTls();  // (the flight, if the request did not take it along)
         if (!guard.Alive() || !tlsUp_) return;
     }
     DeliverPlaintext(error);

@@ -222,7 +222,7 @@ TEST_F(WSocketTest, LocalPortHoldsThePortActuallyBound) {
 }
 
 // A connection sets its linger setting (on, 0 s by default; not at all with
-// wsLingerNoSet), keep-alive and address reuse.
+// wsLingerNoSet), keep-alive, address reuse and no delay for short sends.
 TEST_F(WSocketTest, AConnectionSetsItsLingerKeepAliveAndAddressReuse) {
     for (TSocketLingerOnOff linger : {wsLingerOn, wsLingerNoSet}) {
         Listener server;
@@ -237,6 +237,10 @@ TEST_F(WSocketTest, AConnectionSetsItsLingerKeepAliveAndAddressReuse) {
         EXPECT_EQ(l.l_onoff, linger == wsLingerOn ? 1 : 0);
         EXPECT_EQ(IntOption(s.HSocket(), SO_KEEPALIVE), 1);
         EXPECT_EQ(IntOption(s.HSocket(), SO_REUSEADDR), 1);
+        int noDelay = 0;
+        len = sizeof noDelay;
+        ASSERT_EQ(getsockopt(s.HSocket(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &len), 0);
+        EXPECT_EQ(noDelay, 1) << "a short send behind an unacknowledged one goes out at once";
         s.AbortSocket();
         close(peer);
     }
