@@ -366,6 +366,11 @@ TEST_F(HttpCliTest, FailuresAreNotTakenForSuccess) {
          httperrInvalidHeader, "", "a list of lengths"},
         {Answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\nhello"), "", 0, "hello",
          "the same length twice"},
+        // Chunked to a 1.0 request is not allowed: the length tells the end.
+        {Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\nhello, more"), "",
+         0, "hello", "a transfer coding and a length"},
+        {Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\nhello"), "", 0,
+         "hello", "a length and a transfer coding"},
         {Answer("HTTP/1.0 200 OK\r\nSet-Cookie: " + std::string(20000, 'c') + "\r\n\r\nok"), "", 0, "ok",
          "a 20 KB Set-Cookie line"},
     };
