@@ -314,6 +314,56 @@ TEST_F(WSocketTest, HandlerThatReadsNothingDoesNotSpinTheLoop) {
     close(peer);
 }
 
+// A handler that leaves the data unread (it reads nothing, or fails before
+// reading) stops the reading, not the connection's end: the peer's close
+// still comes, on a connection made here (edge-triggered) and on one taken
+// over from elsewhere (level-triggered).
+TEST_F(WSocketTest, AHandlerThatLeavesDataUnreadStillHearsThePeersClose) {
+    const struct {
+        const char* how;
+        bool throws;
+        bool adopted;
+        bool reset;
+    } rows[] = {
+        {"reads nothing", false, false, false},
+        {"throws before reading", true, false, false},
+        {"reads nothing, adopted connection", false, true, false},
+        {"throws before reading, adopted connection", true, true, false},
+        {"reads nothing, then a reset", false, false, true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.how);
+        Listener server;
+        Recorder rec;
+        TWSocket s;
+        rec.Attach(s);
+        int peer = -1;
+        if (r.adopted) {
+            peer = Dial(server.Port());
+            s.Dup(server.Accept());
+        } else {
+            peer = ConnectTo(s, server, rec);
+        }
+        ASSERT_GE(peer, 0);
+        int calls = 0;
+        s.OnDataAvailable = [&](base::TObject*, std::uint16_t) {
+            ++calls;
+            if (r.throws) throw base::Exception("HTTP line too long");
+        };
+        SendAll(peer, "unread");
+        ASSERT_TRUE(RunUntil([&] { return calls >= 1; }));
+        RunFor(20);
+        EXPECT_EQ(rec.closed, 0);
+        if (r.reset)
+            Reset(peer);
+        else
+            close(peer);
+        ASSERT_TRUE(RunUntil([&] { return rec.closed == 1; }));
+        EXPECT_EQ(rec.lastClose, r.reset ? 10054 : 0);
+        EXPECT_EQ(s.State(), wsClosed);
+    }
+}
+
 TEST_F(WSocketTest, ASocketFreedInsideOnSessionClosedIsNotTouchedAgain) {
     Listener server;
     auto* s = new TWSocket();
