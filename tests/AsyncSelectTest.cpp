@@ -520,6 +520,29 @@ TEST_P(AsyncSelectMode, WhatComesWhileReadIsOffWaitsForTheReceive) {
     EXPECT_EQ(c.Count(FD_READ), reads + (edge ? 1 : 2));
 }
 
+// A receive that failed without taking anything (interrupted, out of
+// memory) leaves the data where it was: what came while read was off is
+// announced again, not forgotten with the report kept for it.
+TEST_P(AsyncSelectMode, AFailedReceiveLeavesWhatCameMeanwhileAnnounced) {
+    for (int err : {EINTR, ENOMEM}) {
+        SCOPED_TRACE(err);
+        Listener server;
+        Client c(GetParam());
+        c.Select();
+        c.Connect(server.Port());
+        int peer = server.Accept();
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+        SendAll(peer, "abc");
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+        SendAll(peer, "def");
+        RunFor(20);
+        AsyncSelectNoteReceived(c.fd, -1, err, 4096);
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 2; }));
+        EXPECT_EQ(c.Recv(), "abcdef");
+        close(peer);
+    }
+}
+
 // A reader that stops (its handler read nothing, or failed before reading)
 // still hears the peer's close, whether the close came before it stopped
 // or after, and whether data is still queued: the owner takes what is left
