@@ -339,6 +339,20 @@ TEST_F(HttpCliTest, FailuresAreNotTakenForSuccess) {
          "empty body by its length"},
         {Answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello, and more"), "", 0, "hello",
          "bytes beyond the length are not body"},
+        // Statuses without a body end at their header, whatever length they
+        // announce, on a connection the server keeps open.
+        {{ReadRequest(), SendBytes("HTTP/1.0 304 Not Modified\r\nContent-Length: 100\r\n\r\n"),
+          WaitForClose(8000)},
+         "",
+         0,
+         "",
+         "304 with a length"},
+        {{ReadRequest(), SendBytes("HTTP/1.0 204 No Content\r\nContent-Length: 100\r\n\r\n"),
+          WaitForClose(8000)},
+         "",
+         0,
+         "",
+         "204 with a length"},
         {Answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 200 OK\r\n\r\nfinal"),
          "", 0, "final", "interim replies are skipped"},
         // Status lines that are not HTTP/1.x with three digits from 100 to 599.
