@@ -115,8 +115,9 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
     if (phase_ == phHandshake) {
         // The handshake's next flight, or the alert of a failure. The last
         // flight of a handshake that ends on our side (a resumed session)
-        // waits for the request and goes out with it, in one send: the
-        // request sent apart would wait for the server's acknowledgement.
+        // waits for the request and goes out with it, in one send (every
+        // request sends its header): the request sent apart would wait for
+        // the server's acknowledgement.
         const bool ended = tls_->State() != tlsFailed && tls_->HandshakeDone();
         if (!ended) FlushTls();
         if (phase_ != phHandshake) return;
@@ -129,8 +130,6 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
         const TGuard guard(*this);
         phases_.Mark(TPhaseTimes::Tls);
         ChannelReady();
-        if (!guard.Alive() || !tlsUp_) return;
-        FlushTls();  // (the flight, if the request did not take it along)
         if (!guard.Alive() || !tlsUp_) return;
     }
     DeliverPlaintext(error);

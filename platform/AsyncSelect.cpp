@@ -219,14 +219,10 @@ constexpr std::uint32_t kPeerEnded = EPOLLRDHUP | EPOLLERR | EPOLLHUP;
 
 // The peer's close, heard while the owner reads no more: delivered at once,
 // with the reset's code if it was one.
-void CloseUnread(Registration& reg, std::uint32_t events) {
-    int err = (reg.hangup || (events & (EPOLLERR | EPOLLHUP))) ? PendingError(reg.fd) : 0;
+void CloseUnread(Registration& reg, bool hungUp) {
+    int err = (reg.hangup || hungUp) ? PendingError(reg.fd) : 0;
     if (err == 0 && reg.resetSeen) err = ECONNRESET;
-    reg.readDone = true;
-    reg.readEnabled = false;
-    reg.readParked = false;
-    reg.readPending = false;
-    reg.unread = false;
+    reg.readDone = true;  // nothing else of the reading side counts from now on
     Post(reg, FD_CLOSE, SocketErrorFromErrno(err));
 }
 
@@ -256,7 +252,7 @@ void OnEdge(Registration& reg, std::uint32_t events) {
     if (reg.readEnabled && (reg.mask & (FD_READ | FD_CLOSE)))
         Readable(reg, events);
     else if (reg.unread && (events & kPeerEnded))
-        CloseUnread(reg, events);
+        CloseUnread(reg, events & (EPOLLERR | EPOLLHUP));
     else
         reg.readPending = true;
 }
@@ -322,12 +318,10 @@ void OnReady(int fd, std::uint32_t id, std::uint32_t events) {
         ConnectDone(reg, events);
     } else {
         if ((events & kReadable) && !reg.readEnabled && !reg.readDone) {
-            if (reg.unread && (events & kPeerEnded)) {
-                CloseUnread(reg, events);
-                Update(reg);
-                return;
-            }
-            reg.readParked = true;
+            if (reg.unread && (events & kPeerEnded))
+                CloseUnread(reg, events & (EPOLLERR | EPOLLHUP));
+            else
+                reg.readParked = true;
         }
         if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && reg.writeArmed) {
             reg.writeArmed = false;
@@ -507,11 +501,8 @@ void AsyncSelectNoteUnread(int fd) {
     // The close may have been heard already (edge-triggered, it is not
     // reported again): the socket is looked at once.
     pollfd p{reg->fd, POLLRDHUP, 0};
-    if (poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
-        std::uint32_t events = (p.revents & POLLERR) ? EPOLLERR : 0;
-        if (p.revents & POLLHUP) events |= EPOLLHUP;
-        CloseUnread(*reg, events);
-    }
+    if (poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+        CloseUnread(*reg, p.revents & (POLLERR | POLLHUP));
     Update(*reg);
 }
 
