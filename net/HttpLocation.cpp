@@ -1,6 +1,7 @@
 #include "net/HttpLocation.h"
 
 #include "base/Strings.h"
+#include "net/Idn.h"
 #include "net/Url.h"
 
 namespace net {
@@ -294,6 +295,12 @@ TLocationResult FollowLocation(std::string_view value, bool viaProxy, THttpTarge
         if (!r.Scheme.empty() && !IsHttpProtocol(r.Scheme)) return TLocationResult::lrUnsupported;
         namedScheme = r.Scheme;
         a = Resolve(r, b);
+    }
+    // A host in another script arrives percent-encoded with the rest of the
+    // value: it goes on in its ASCII form, and one without such a form is no host.
+    if (a.Host.find('%') != std::string::npos) {
+        if (const std::string typed = PercentDecode(a.Host); IsInternationalHost(typed))
+            if (!ToAsciiHost(typed, a.Host)) return TLocationResult::lrInvalid;
     }
     // "//other:81:/x" names the host "other:81", which is none.
     if (!IsValidHost(a.Host) || !IsPort(a.Port)) return TLocationResult::lrInvalid;

@@ -356,6 +356,10 @@ void THttpCli::SessionConnected(std::uint16_t error) {
     }
     connected_ = true;
     phases_.Mark(TPhaseTimes::Connect);
+    phases_.IpVersion = !Proxy.empty()                    ? 0
+                        : IsIPv6Literal(resolvedAddress_) ? 6
+                        : IsDottedQuad(resolvedAddress_)  ? 4
+                                                          : 0;
     if (!EnterState(hsConnected)) return;
     if (TransportForProtocol(target_.Protocol) == THttpTransport::htTls) {
         StartSecureChannel();

@@ -150,7 +150,8 @@ constexpr platform::UINT MsgRelocate = 0x403;
 // names a scheme other than http and https; nothing is connected.
 // "invalid host name": the URL's host holds a colon outside an IPv6
 // address's brackets ("a:b:80"), a blank or a control character; nothing is
-// looked up.
+// looked up. "invalid international host name" (the same code): a name in
+// another script that has no ASCII form (net/Idn.h).
 constexpr int httperrInvalidHost = 16;
 
 // How many "location" hops one request follows before it fails.

@@ -162,6 +162,7 @@ void THttpCli::HeaderLineHandler() {
             FailRequest("Invalid HTTP reply", httperrInvalidReply, 0);
             return;
         }
+        phases_.HttpVersion = h.Kind == THeaderLineKind::hlStatus ? currentLine_.substr(5, 3) : "0.9";
         const TGuard guard(*this);
         NotifyHeaderBegin();
         if (!guard.Alive() || state_ != hsReceivingHeader) return;

@@ -10,11 +10,27 @@
 #include "base/Strings.h"
 #include "net/HttpLocation.h"
 #include "net/HttpProtInternal.h"
+#include "net/Idn.h"
 #include "net/Url.h"
 #include "net/WSocket.h"
 #include "platform/SocketErrors.h"
 
 namespace net {
+
+namespace {
+// The hosts of a target in the form that goes on the wire: the name looked
+// up (the server's, or the proxy's), the one in the Host header and the
+// request target's, each in its ASCII form. False when one has none.
+bool AsciiHosts(THttpTarget& t, bool viaProxy) {
+    if (!ToAsciiHost(t.Host, t.Host) || !ToAsciiHost(t.HostName, t.HostName)) return false;
+    if (!viaProxy || !IsInternationalHost(t.RequestPath)) return true;
+    // Through a proxy the request target is absolute and names the server.
+    const TUrlParts u = SplitUrl(t.RequestPath);
+    if (!IsInternationalHost(u.Host)) return true;
+    t.RequestPath = AbsoluteTarget(u.Protocol, t.HostName, u.Port, u.Path);
+    return true;
+}
+}  // namespace
 
 void THttpCli::StartRequest(THttpRequest kind) {
     if (state_ != hsIdle) throw EHttpException("HTTP component is busy", 1);
@@ -54,12 +70,19 @@ void THttpCli::StartRequest(THttpRequest kind) {
         AddressDirect();
     else
         AddressThroughProxy();
+    const bool asciiHosts = AsciiHosts(target_, !Proxy.empty());
     if (target_.RequestPath.empty()) target_.RequestPath.push_back('/');
     authOrigin_ = TargetOrigin(target_, !Proxy.empty());
     documentName_ = DocumentNameFromPath(documentName_);
     if (!IsHttpProtocol(target_.Protocol)) {
         // An ftp:// or mailto: entry would be fetched as HTTP and could pass.
         SetFailure("Unsupported protocol", httperrUnsupportedProtocol, 0);
+        EndRequest();
+        return;
+    }
+    if (!asciiHosts) {
+        // A name in another script that has no ASCII form cannot be looked up.
+        SetFailure(kInvalidInternationalHost, httperrInvalidHost, 0);
         EndRequest();
         return;
     }

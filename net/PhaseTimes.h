@@ -22,6 +22,13 @@ struct TPhaseTimes {
     std::string FinalUrl;          // the URL of the last hop
     int FinalStatus = 0;           // the status the request ended with
     std::int64_t BodyBytes = 0;    // bytes of the final reply's body
+    // The family of the address the last hop connected to: 4 or 6; 0 when
+    // none was connected or the address was a proxy's (an HTTP proxy, or a
+    // SOCKS proxy that looked the name up).
+    int IpVersion = 0;
+    // The HTTP version of the last reply: "1.0" or "1.1" from its status
+    // line, "0.9" for a document sent without a header; empty when none came.
+    std::string HttpVersion;
 
     using Clock = std::chrono::steady_clock;
 

@@ -5,6 +5,7 @@
 
 #include "base/Strings.h"
 #include "net/HttpProt.h"
+#include "net/Idn.h"
 #include "net/Url.h"
 
 namespace net {
@@ -81,6 +82,12 @@ bool ParseProxyUrl(const std::string& Text, TProxyUrl& Out, std::string& Error) 
         Error = "the proxy URL's host is no host name (an IPv6 address goes in brackets)";
         return false;
     }
+    // A proxy named in another script is reached by its ASCII form.
+    std::string host;
+    if (!ToAsciiHost(u.Host, host)) {
+        Error = kInvalidInternationalHost;
+        return false;
+    }
     std::string port;
     if (!u.Port.empty()) {
         auto n = base::TryStrToInt(u.Port);
@@ -90,7 +97,7 @@ bool ParseProxyUrl(const std::string& Text, TProxyUrl& Out, std::string& Error) 
         }
         port = std::to_string(*n);  // leading zeros go: "0080" is port 80
     }
-    Out.Host = u.Host;
+    Out.Host = host;
     Out.Port = port;
     Out.User = PercentDecode(u.User);
     Out.Password = PercentDecode(u.Password);

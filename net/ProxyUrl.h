@@ -21,7 +21,7 @@ enum class TProxyKind { None, Http, Socks4, Socks4A, Socks5, Socks5h };
 
 struct TProxyUrl {
     TProxyKind Kind = TProxyKind::None;
-    std::string Host;  // as written, brackets included
+    std::string Host;  // as written, brackets included; a name in another script in its ASCII form
     std::string Port;  // empty: the default of the kind
     std::string User;
     std::string Password;

@@ -12,13 +12,27 @@ namespace platform {
 namespace {
 constexpr std::size_t kMaxValue = 2047;
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 // A value as the profile routines return it: trimmed, one pair of
-// surrounding double quotes removed, at most 2047 characters.
+// surrounding double quotes removed, at most 2047 bytes, never ending in
+// part of a character (a cut character would make the file unreadable as
+// UTF-8 once written back).
 std::string CleanValue(const std::string& raw) {
     std::string v = base::Trim(raw);
     if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-    if (v.size() > kMaxValue) v.resize(kMaxValue);
+    if (v.size() > kMaxValue) {
+        std::size_t end = kMaxValue;
+        while (end > 0 && (static_cast<unsigned char>(v[end]) & 0xC0) == 0x80) --end;
+        v.resize(end);
+    }
     return v;
+}
+
+// Text as the file holds it: UTF-8 as it stands, anything else read as the
+// Latin-1 it was written in before.
+std::string AsUtf8(const std::string& text) {
+    return IsUtf8(text) ? text : Utf8FromLatin1(text);
 }
 
 // A name that would be read back as something else: a key holding '=' (the
@@ -32,6 +46,54 @@ bool ReadsBackAsOther(const std::string& section, const std::string& key) {
 }
 }  // namespace
 
+bool IsUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = 0;
+        unsigned lo = 0x80, hi = 0xBF;  // the bounds of the second byte
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            if (c == 0xE0) lo = 0xA0;  // no overlong form
+            if (c == 0xED) hi = 0x9F;  // no surrogate
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            if (c == 0xF0) lo = 0x90;  // no overlong form
+            if (c == 0xF4) hi = 0x8F;  // nothing past U+10FFFF
+        } else {
+            return false;
+        }
+        if (i + n >= s.size()) return false;  // cut short
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return false;
+        }
+        i += n + 1;
+    }
+    return true;
+}
+
+std::string Utf8FromLatin1(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out += ch;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 bool HasControlChars(const std::string& s) {
     for (unsigned char c : s)
         if (c < 0x20 || c == 0x7F) return true;
@@ -43,7 +105,15 @@ TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {
     if (!in) return;
     std::ostringstream ss;
     ss << in.rdbuf();
-    Parse(ss.str());
+    std::string text = ss.str();
+    // A byte order mark is no part of the first line; it is written back.
+    if (text.starts_with(kByteOrderMark)) {
+        bom_ = kByteOrderMark;
+        text.erase(0, kByteOrderMark.size());
+    }
+    // A file from before names in any script were kept is Latin-1; it is
+    // read as such and written back as UTF-8, so no name it holds is lost.
+    Parse(AsUtf8(text));
 }
 
 void TIniFile::Parse(const std::string& text) {
@@ -139,6 +209,13 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
     return keys;
 }
 
+std::vector<std::string> TIniFile::ReadSections() const {
+    std::vector<std::string> names;
+    for (const Line& l : lines_)
+        if (l.kind == Line::Header) names.push_back(l.section);
+    return names;
+}
+
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     // A line break in a value would be read back as more keys, and other
     // control characters do not survive a read either: such a value is
@@ -146,6 +223,12 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     if (HasControlChars(section) || HasControlChars(key) || HasControlChars(value) ||
         ReadsBackAsOther(section, key))
         throw base::Exception("Unable to write to " + fileName_);
+    // The file stays UTF-8 whatever a caller hands in: bytes that are not
+    // are taken as Latin-1, never written as they are.
+    if (!IsUtf8(section) || !IsUtf8(key) || !IsUtf8(value)) {
+        WriteString(AsUtf8(section), AsUtf8(key), AsUtf8(value));
+        return;
+    }
     int h = FindSection(section);
     if (h < 0) {
         Line header;
@@ -192,7 +275,7 @@ void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
 }
 
 std::string TIniFile::Text() const {
-    std::string out;
+    std::string out = bom_;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const Line& l = lines_[i];
         if (l.asRead) {

@@ -1,7 +1,7 @@
 // INI profile files, read and written as the design's profile routines did:
 // section and key names match without regard to case, the first matching
 // section and key win, names and values are trimmed, one pair of surrounding
-// double quotes is stripped from a value, values are cut at 2047 characters,
+// double quotes is stripped from a value, values are cut at 2047 bytes (never inside a character),
 // and CR LF, LF and CR line ends are all read. Lines that are neither a
 // section header nor a key (comments, blanks) are kept as they are.
 //
@@ -14,10 +14,15 @@
 // A value (or
 // name) holding a line break or another control character is refused, since
 // it would come back as other keys.
+//
+// Names in any script: the file is UTF-8. A file that is not valid UTF-8 was
+// written before that, in Latin-1: it is read as Latin-1 and written back
+// whole as UTF-8, so nothing it holds is lost. A byte order mark is kept.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -39,6 +44,9 @@ public:
     bool ValueExists(const std::string& section, const std::string& key) const;
     // The key names of a section, in file order.
     std::vector<std::string> ReadSection(const std::string& section) const;
+    // The names of the file's sections as written, in file order (a name
+    // written twice comes twice).
+    std::vector<std::string> ReadSections() const;
 
     // A new key goes at the end of its section, a new section at the end of
     // the file; an existing key keeps its place and its spelling. Raises
@@ -80,9 +88,15 @@ private:
     std::string fileName_;
     std::vector<Line> lines_;
     std::string newline_ = "\r\n";  // for new lines: the file's first line end
+    std::string bom_;               // the byte order mark the file started with, if any
 };
 
 // True when s holds a control character (below 32, or 127).
 bool HasControlChars(const std::string& s);
+// True when s is well-formed UTF-8: no overlong form, no surrogate, nothing
+// past U+10FFFF, no sequence cut short.
+bool IsUtf8(std::string_view s);
+// Latin-1 text as UTF-8 (every byte is the character of the same number).
+std::string Utf8FromLatin1(std::string_view s);
 
 }  // namespace platform

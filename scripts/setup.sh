@@ -14,6 +14,7 @@ RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libc-ares-dev libssl-dev
+  libidn2-dev           # host names in any script, looked up in their ASCII form
   ca-certificates
   # the pass history: libsqlite3-0 to run, libsqlite3-dev to build;
   # qt6-charts-dev builds the history window (libqt6charts6 runs it); its

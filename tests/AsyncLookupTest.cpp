@@ -2,7 +2,8 @@
 // address of an answer in order (IPv4 before IPv6), the lookup codes of the
 // failures, the time-out through the loop's timer, a cancelled lookup whose
 // answer arrives late and is dropped, and the HTTP client going on to the
-// next address of a name when one refuses.
+// next address of a name when one refuses, and a name in another script
+// asked for, and sent, in its ASCII form.
 #include "platform/AsyncLookup.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,7 @@ public:
     bool Silent = false;  // never answer
     bool Hold = false;    // keep the query until Release()
     int Queries = 0;
+    std::string Asked;  // the name of the last question, dotted
 
     void Release() {
         for (const std::string& q : held_) Answer(q, heldFrom_);
@@ -61,6 +63,10 @@ private:
         if (n < 12) return;
         ++Queries;
         std::string query(buf, static_cast<std::size_t>(n));
+        Asked.clear();
+        for (std::size_t p = 12; p < query.size() && query[p] != 0;
+             p += 1 + static_cast<unsigned char>(query[p]))
+            Asked += (Asked.empty() ? "" : ".") + query.substr(p + 1, static_cast<unsigned char>(query[p]));
         if (Silent) return;
         if (Hold) {
             held_.push_back(query);
@@ -319,8 +325,70 @@ TEST_F(AsyncLookupTest, TheClientFailsOverToTheNextAddressOfAName) {
         }
         EXPECT_EQ(error, "") << r.what;
         EXPECT_EQ(body.DataString(), "hello") << r.what;
+        EXPECT_EQ(http.PhaseTimes().IpVersion, 6) << r.what << ": the address that answered";
     }
     if (filler >= 0) close(filler);
     if (silent >= 0) close(silent);
+    listener.Close();
+}
+
+// A name typed in another script is asked for and sent in the Host header in
+// its ASCII form; one without such a form is never asked for.
+TEST_F(AsyncLookupTest, ANameInAnotherScriptGoesOutInItsAsciiForm) {
+    net::TWSocket listener, conn;
+    std::string request;
+    listener.OnSessionAvailable = [&](base::TObject*, std::uint16_t) { conn.Dup(listener.Accept()); };
+    conn.OnDataAvailable = [&](base::TObject*, std::uint16_t) {
+        request += conn.ReceiveText();
+        if (request.find("\r\n\r\n") == std::string::npos) return;
+        conn.SendText("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        conn.Flush();
+        conn.Close();
+    };
+    listener.SetAddr("127.0.0.1");
+    listener.SetPort("0");
+    listener.Listen();
+    const std::string port = listener.GetXPort();
+    dns.Addresses = {"127.0.0.1"};
+    struct Row {
+        const char* typed;
+        const char* asked;  // nullptr: never asked, the request fails
+    } rows[] = {
+        {"bücher.sentrel.test", "xn--bcher-kva.sentrel.test"},
+        {"ПРИМЕР.sentrel.test", "xn--e1afmkfd.sentrel.test"},
+        {"-bücher.sentrel.test", nullptr},
+        {"b\xfc"
+         "cher.sentrel.test",
+         nullptr},  // Latin-1, not UTF-8
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.typed);
+        request.clear();
+        dns.Asked.clear();
+        const int queries = dns.Queries;
+        net::THttpCli http;
+        base::TMemoryStream body;
+        http.ReceiveStream = &body;
+        http.Timeout = 10;
+        http.URL = std::string("http://") + r.typed + ":" + port + "/";
+        std::string error;
+        try {
+            http.Get();
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        if (!r.asked) {
+            EXPECT_EQ(error, "invalid international host name");
+            EXPECT_EQ(http.LastRequestError(), net::httperrInvalidHost);
+            EXPECT_EQ(dns.Queries, queries);
+            continue;
+        }
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(dns.Asked, r.asked);
+        EXPECT_NE(request.find(std::string("\r\nHost: ") + r.asked + ":" + port + "\r\n"), std::string::npos)
+            << request;
+        EXPECT_EQ(http.EffectiveUrl(), http.URL) << "shown as typed";
+        EXPECT_EQ(http.PhaseTimes().IpVersion, 4);
+    }
     listener.Close();
 }

@@ -60,10 +60,15 @@ TEST(Controller, StartWithoutSettingsLogsOnlyTheStartLine) {
 }
 
 TEST(Controller, StartCheckOnLoadArmsTheTimerWithoutChecking) {
-    Fixture f("[main]\r\nautostart=1\r\nfrequency=7\r\n");
+    // A host section for no row is warned of once, before monitoring starts.
+    Fixture f("[main]\r\nautostart=1\r\nfrequency=7\r\n[server11]\r\nmaxms=5\r\n");
+    Lines warned;
+    f.c.OnWarning = [&](const std::string& text) { warned.push_back(text); };
     f.c.FormShow();
-    EXPECT_EQ(LogLines(), (Lines{"header", "-Logging connectivity", ">Starting automatic monitoring",
-                                 "@Monitoring now on"}));
+    EXPECT_EQ(LogLines(),
+              (Lines{"header", "-Logging connectivity", "?Section [server11] names no host; ignored",
+                     ">Starting automatic monitoring", "@Monitoring now on"}));
+    EXPECT_EQ(warned, Lines{"Section [server11] names no host; ignored"});
     EXPECT_TRUE(f.c.Monitoring());
     EXPECT_TRUE(f.c.LoopTimer().Enabled());
     EXPECT_EQ(f.c.LoopTimer().Interval(), 7000u);

@@ -77,6 +77,14 @@ TEST(FollowLocation, Direct) {
         {"https:x/y",
          {"srv", "443", "srv", "/x/y", "https://srv/x/y", "https"},
          "other scheme, path from the root"},
+        {"http://bücher.example/x",
+         {"xn--bcher-kva.example", "80", "xn--bcher-kva.example", "/x", "http://xn--bcher-kva.example/x",
+          "http"},
+         "a host in another script: its ASCII form"},
+        {"//B%C3%BCcher.example/x",
+         {"xn--bcher-kva.example", "80", "xn--bcher-kva.example", "/x", "http://xn--bcher-kva.example/x", ""},
+         "the same, percent-encoded"},
+        {"//a%2Db/x", {"a%2Db", "80", "a%2Db", "/x", "http://a%2Db/x", ""}, "an ASCII escape stays as it is"},
     };
     for (const Case& c : cases) Check(false, Direct(), c);
 }
@@ -131,6 +139,10 @@ TEST(FollowLocation, ThroughAProxy) {
         {"page.html",
          {"gate", "3128", "srv", "http://srv:8080/dir/page.html", "http://srv:8080/dir/page.html", ""},
          "bare name"},
+        {"//пример.рф/x",
+         {"gate", "3128", "xn--e1afmkfd.xn--p1ai", "http://xn--e1afmkfd.xn--p1ai/x",
+          "http://xn--e1afmkfd.xn--p1ai/x", ""},
+         "a host in another script: its ASCII form"},
     };
     for (const Case& c : cases) Check(true, Proxied(), c);
 }
@@ -168,6 +180,9 @@ TEST(FollowLocation, HostThatIsNoneOrSchemeNotFetchedIsRefused) {
         {"http://[::1/", TLocationResult::lrInvalid},
         {"//other:70000/x", TLocationResult::lrInvalid},
         {"//other:0/x", TLocationResult::lrInvalid},
+        {"http://-bücher.example/", TLocationResult::lrInvalid},  // no ASCII form
+        {"//b%FCcher.example/", TLocationResult::lrInvalid},      // Latin-1 escapes
+        {"//[b%C3%BC]/", TLocationResult::lrInvalid},             // brackets hold no name
         {"ftp://other/x", TLocationResult::lrUnsupported},
         {"FILE:///etc/passwd", TLocationResult::lrUnsupported},
     };

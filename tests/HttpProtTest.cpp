@@ -156,6 +156,9 @@ TEST_F(HttpCliTest, WhatAUrlSendsAndWhatItNeverSends) {
         {"a:b:{HP}/", false, "", "invalid host name"},
         {"http://a:b:1/", true, "", "invalid host name"},
         {"http://a b/", false, "", "invalid host name"},
+        {"http://bücher.invalid/p", true, "GET http://xn--bcher-kva.invalid/p HTTP/1.0", ""},
+        {"bücher.invalid:81/p", true, "Host: xn--bcher-kva.invalid:81", ""},
+        {"http://srv.invalid/bücher", true, "GET http://srv.invalid/bücher HTTP/1.0", ""},  // only the host
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.url);

@@ -95,6 +95,69 @@ TEST(IniFile, WritesKeepOtherSectionsAndOrder) {
     EXPECT_EQ(back.ReadInteger("main", "FREQUENCY", 0), 30);
 }
 
+// Names in any script: a UTF-8 file is read and written as it stands; a
+// file that is not UTF-8 is the Latin-1 of an older version, read as such
+// and written back whole as UTF-8; a byte order mark stays.
+TEST(IniFile, UnicodeFilesStayAndLatin1FilesAreReadAsLatin1) {
+    const std::string u =
+        "b\xC3\xBC"
+        "cher";  // "bücher"
+    struct Row {
+        std::string file, read, saved;
+        const char* why;
+    } rows[] = {
+        {"[main]\r\nhost=http://\xD0\xBF\xD1\x80.\xD1\x80\xD1\x84/\r\n",
+         "http://\xD0\xBF\xD1\x80.\xD1\x80\xD1\x84/",
+         "[main]\r\nhost=http://\xD0\xBF\xD1\x80.\xD1\x80\xD1\x84/\r\nnew=x\r\n", "UTF-8 as it stands"},
+        {"[main]\r\nhost=b\xFC"
+         "cher\r\n; caf\xE9\r\n",
+         u, "[main]\r\nhost=" + u + "\r\n; caf\xC3\xA9\r\nnew=x\r\n", "Latin-1: every line as UTF-8"},
+        {"\xEF\xBB\xBF[main]\nhost=" + u + "\n", u, "\xEF\xBB\xBF[main]\nhost=" + u + "\nnew=x\n",
+         "a byte order mark is no part of the header"},
+        {"[main]\nhost=\xF0\x9F\x98\x80\n", "\xF0\x9F\x98\x80", "[main]\nhost=\xF0\x9F\x98\x80\nnew=x\n",
+         "four bytes, the last plane"},
+        {"[main]\nhost=\xC0\xAF\n", "\xC3\x80\xC2\xAF", "[main]\nhost=\xC3\x80\xC2\xAF\nnew=x\n",
+         "an overlong form is no UTF-8"},
+        {"[main]\nhost=\xED\xA0\x80\n", "\xC3\xAD\xC2\xA0\xC2\x80",
+         "[main]\nhost=\xC3\xAD\xC2\xA0\xC2\x80\nnew=x\n", "a surrogate is no UTF-8"},
+        {"[main]\nhost=\xF4\x90\x80\x80\n", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80",
+         "[main]\nhost=\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\nnew=x\n", "past U+10FFFF"},
+        {"[main]\nhost=\xE0\x9F\xBF\n", "\xC3\xA0\xC2\x9F\xC2\xBF",
+         "[main]\nhost=\xC3\xA0\xC2\x9F\xC2\xBF\nnew=x\n", "a three-byte overlong form"},
+        {"[main]\nhost=a\xC3", "a\xC3\x83", "[main]\nhost=a\xC3\x83\nnew=x\n",
+         "a character cut short at the end"},
+        {"[main]\nhost=\xE2\x82\n", "\xC3\xA2\xC2\x82", "[main]\nhost=\xC3\xA2\xC2\x82\nnew=x\n",
+         "a character cut short by the line end"},
+        {"[main]\nhost=\xF5\x80\x80\x80\n", "\xC3\xB5\xC2\x80\xC2\x80\xC2\x80",
+         "[main]\nhost=\xC3\xB5\xC2\x80\xC2\x80\xC2\x80\nnew=x\n", "no lead byte past F4"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.why);
+        TempDir d;
+        const std::string f = d.File("a.ini");
+        Put(f, r.file);
+        TIniFile ini(f);
+        EXPECT_EQ(ini.ReadString("main", "host", "?"), r.read);
+        ini.WriteString("main", "new", "x");
+        ini.UpdateFile();
+        EXPECT_EQ(Get(f), r.saved);
+        EXPECT_TRUE(platform::IsUtf8(Get(f)));
+    }
+    // What a caller writes is UTF-8 too, and a long value is never cut
+    // inside a character.
+    TempDir d;
+    TIniFile ini(d.File("a.ini"));
+    ini.WriteString("main", "host", "b\xFC");
+    ini.WriteString("caf\xE9", "k\xE9y", "v");
+    EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"main", "caf\xC3\xA9"}));
+    EXPECT_EQ(ini.ReadSection("caf\xC3\xA9"), std::vector<std::string>{"k\xC3\xA9y"});
+    ini.WriteString("main", "full", std::string(2045, 'a') + "\xC3\xBC");
+    ini.WriteString("main", "over", std::string(2046, 'a') + "\xC3\xBC");
+    EXPECT_EQ(ini.ReadString("main", "host", "?"), "b\xC3\xBC");
+    EXPECT_EQ(ini.ReadString("main", "full", "?"), std::string(2045, 'a') + "\xC3\xBC");
+    EXPECT_EQ(ini.ReadString("main", "over", "?"), std::string(2046, 'a'));
+}
+
 TEST(IniFile, FailedSaveLeavesTheOldFileWhole) {
     TempDir d;
     std::string f = d.File("a.ini");

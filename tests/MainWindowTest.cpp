@@ -290,16 +290,24 @@ TEST(MainWindow, ElidingKeepsTheOriginOfAUrl) {
 TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
     TheApp();
     WorkDir dir;
-    Gui g("[form]\r\nTop=3\r\n");
+    // Names in any script: a file of an older version holds Latin-1, the
+    // dialog shows it as typed, and OK writes both names as UTF-8.
+    Gui g(
+        "[form]\r\nTop=3\r\n[main]\r\nserver3name=b\xFC"
+        "cher.example\r\n");
+    QString shown;
     QTimer::singleShot(0, [&] {
-        g.dialog->serverName[1]->setText("second");
+        shown = g.dialog->serverName[2]->text();
+        g.dialog->serverName[1]->setText(QString::fromUtf8("http://пример.рф/"));
         g.dialog->active[1]->setChecked(true);
         g.dialog->OkButton->click();
     });
     g.form->ConfigurationButton->click();
+    EXPECT_EQ(shown, QString::fromUtf8("bücher.example"));
     std::string ini = GetFile("sentrel.ini");
     EXPECT_NE(ini.find("[form]\r\nTop=3\r\n"), std::string::npos);
-    EXPECT_NE(ini.find("server2name=second\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("server2name=http://пример.рф/\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("server3name=bücher.example\r\n"), std::string::npos) << ini;
     EXPECT_EQ(g.form->Controller().HostList().size(), 2u);
     g.form->close();
     EXPECT_EQ(LogLines().back(), ".Finished logging connectivity");

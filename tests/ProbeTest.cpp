@@ -111,13 +111,24 @@ TEST(Probe, AnswerTextNamesLikeTheBlackboxExporter) {
     const std::string plain = app::ProbeText(r);
     for (const char* line :
          {"probe_success 1\n", "probe_duration_seconds 0.250000\n", "probe_http_status_code 200\n",
-          "probe_http_redirects 1\n", "probe_http_content_length 18\n"})
+          "probe_http_redirects 1\n", "probe_http_content_length 18\n",
+          "probe_http_uncompressed_body_length 18\n", "probe_http_ssl 0\n", "probe_http_version 0\n",
+          "probe_ip_protocol 0\n", "probe_dns_lookup_time_seconds 0.000000\n"})
         EXPECT_NE(plain.find(line), std::string::npos) << line;
+    for (const char* unknown : {"probe_failed_due_to_regex", "probe_ip_addr_hash"})
+        EXPECT_EQ(plain.find(unknown), std::string::npos) << "Sentrel does not know " << unknown;
     EXPECT_EQ(plain.find("probe_ssl_earliest_cert_expiry"), std::string::npos) << "no https hop, no expiry";
     EXPECT_EQ(plain.find("probe_http_duration_seconds"), std::string::npos);
     r.CertExpiry = 1900000000;
     r.Phases = {{"connect", 0.001}};
+    r.Ssl = true;
+    r.HttpVersion = "1.1";
+    r.IpProtocol = 6;
+    r.LookupSeconds = 0.0025;
     const std::string tls = app::ProbeText(r);
+    for (const char* line : {"probe_http_ssl 1\n", "probe_http_version 1.1\n", "probe_ip_protocol 6\n",
+                             "probe_dns_lookup_time_seconds 0.002500\n"})
+        EXPECT_NE(tls.find(line), std::string::npos) << line;
     EXPECT_NE(tls.find("probe_ssl_earliest_cert_expiry 1900000000\n"), std::string::npos);
     EXPECT_NE(tls.find("probe_http_duration_seconds{phase=\"connect\"} 0.001000\n"), std::string::npos);
 }
@@ -126,6 +137,7 @@ TEST(Probe, ChecksOnTheLoopWithTheirOutcome) {
     TScriptedPeer redirect({Answer("HTTP/1.0 302 Found\r\nLocation: /page\r\n\r\n"), Answer(kPage)});
     TScriptedPeer notFound({Answer(kNotFound)});
     TScriptedPeer silent({{ReadRequest(), WaitForClose(15000)}});
+    TScriptedPeer bare({{ReadRequest(), SendBytes("<html>bare</html>"), PauseMs(50), CloseConn()}});
     const std::string refused = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/";
     Served s;
     const struct {
@@ -138,11 +150,20 @@ TEST(Probe, ChecksOnTheLoopWithTheirOutcome) {
          {"HTTP/1.1 200 OK\r\n", "\nprobe_success 1\n", "\nprobe_http_status_code 200\n",
           "\nprobe_http_redirects 1\n", "\nprobe_http_content_length 18\n",
           "\nprobe_http_duration_seconds{phase=\"connect\"} ",
-          "\nprobe_http_duration_seconds{phase=\"transfer\"} "}},
+          "\nprobe_http_duration_seconds{phase=\"transfer\"} ", "\nprobe_http_version 1.0\n",
+          "\nprobe_ip_protocol 4\n", "\nprobe_http_ssl 0\n", "\nprobe_http_uncompressed_body_length 18\n"}},
+        {"a document without a header",
+         Probe("http://" + bare.HostPort() + "/"),
+         {"\nprobe_success 1\n", "\nprobe_http_version 0.9\n"}},
         {"404 is down",
          Probe("http://" + notFound.HostPort() + "/"),
          {"HTTP/1.1 200 OK\r\n", "\nprobe_success 0\n", "\nprobe_http_status_code 404\n"}},
-        {"refused", Probe(refused), {"\nprobe_success 0\n", "\nprobe_http_status_code 0\n"}},
+        {"refused",
+         Probe(refused),
+         {"\nprobe_success 0\n", "\nprobe_http_status_code 0\n", "\nprobe_http_version 0\n"}},
+        {"refused over https: no TLS was made",
+         Probe("https" + refused.substr(4)),
+         {"\nprobe_success 0\n", "\nprobe_http_ssl 0\n", "\nprobe_ip_protocol 0\n"}},
         {"silent, ended by the scrape's time limit",
          Probe("http://" + silent.HostPort() + "/", "X-Prometheus-Scrape-Timeout-Seconds: 1\r\n"),
          {"HTTP/1.1 200 OK\r\n", "\nprobe_success 0\n"}},

@@ -178,6 +178,38 @@ TEST(Settings, HostSectionsAreReadPerRowAndABadValueIsTheRowsError) {
     }
 }
 
+// A host section that can apply to no host is named once, as written; one
+// for a row with a host, and sections of other kinds, are not.
+TEST(Settings, HostSectionsForNoHostAreNamedOnce) {
+    const struct {
+        std::string file;
+        std::vector<std::string> ignored;  // the sections named
+    } rows[] = {
+        {"[main]\r\nserver2name=b\r\n[server2]\r\nmaxms=1\r\n[server1]\r\n", {}},
+        {"[server0]\r\n[Server11]\r\n[server01]\r\n[server100]\r\n",
+         {"server0", "Server11", "server01", "server100"}},
+        {"[server10]\r\nmaxms=1\r\n", {"server10"}},
+        {"[main]\r\nserver10name=x\r\n[server10]\r\n", {}},
+        {"[main]\r\nserver1name=\r\n[server1]\r\n", {"server1"}},
+        {"[server3]\r\n[SERVER3]\r\n[server3]\r\n", {"server3"}},
+        {"[server]\r\n[serverx]\r\n[server1a]\r\n[form]\r\n[myserver2]\r\n", {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.file);
+        WorkDir d;
+        Loaded l(r.file);
+        std::vector<std::string> expected;
+        for (const std::string& s : r.ignored)
+            expected.push_back("Section [" + s + "] names no host; ignored");
+        EXPECT_EQ(l.form.Warnings, expected);
+    }
+    WorkDir d;
+    Loaded l("[server0]\r\n");
+    PutFile("sentrel.ini", "[main]\r\n");
+    l.form.Load();
+    EXPECT_TRUE(l.form.Warnings.empty()) << "a load forgets the warnings of the one before";
+}
+
 // The dialog does not show the host sections: its OK writes section main and
 // leaves every other line as the file has it, line ends, blanks and comments
 // included.

@@ -345,6 +345,8 @@ TEST_F(TlsHttpTest, TinyproxyCarriesTheTunnel) {
     EXPECT_EQ(t.Hops, 1);
     EXPECT_EQ(t.FinalStatus, 200);
     EXPECT_EQ(t.BodyBytes, static_cast<std::int64_t>(kPage.size()));
+    EXPECT_EQ(t.HttpVersion, "1.1");
+    EXPECT_EQ(t.IpVersion, 0) << "the address connected to was the proxy's";
     EXPECT_TRUE(std::regex_match(PhaseTimesLine(t),
                                  std::regex(R"(lookup \d+\.\d ms, connect \d+\.\d ms, proxy \d+\.\d ms, )"
                                             R"(tls \d+\.\d ms, first byte \d+\.\d ms, total \d+\.\d ms, )"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "net/HttpProt.h"
+#include "net/Idn.h"
 #include "net/ProxyUrl.h"
 #include "net/Url.h"
 
@@ -54,6 +55,7 @@ const UrlCase kCases[] = {
     {"srv?q=1", "", "", "", "srv?q=1", "", "", "query without a slash stays in the host"},
     {"srv/a b", "", "", "", "srv", "", "/a b", "spaces are kept"},
     {"Http://srv/x", "Http", "", "", "srv", "", "/x", "protocol case is kept with ://"},
+    {"http://пример.рф:81/", "http", "", "", "пример.рф", "81", "/", "a name in another script as typed"},
 };
 
 TEST(SplitUrl, TableOfInputs) {
@@ -112,6 +114,46 @@ TEST(IsValidHost, ColonsOnlyInsideBrackets) {
         EXPECT_FALSE(net::IsValidHost(host)) << host;
 }
 
+// The form a name goes on the wire with: ASCII names as they stand, names in
+// another script as their ASCII form, and no form for what no host can be.
+TEST(ToAsciiHost, NamesInAnyScriptAndWhatHasNoAsciiForm) {
+    const struct {
+        const char* typed;
+        const char* ascii;  // nullptr: no ASCII form
+    } rows[] = {
+        {"bücher.example", "xn--bcher-kva.example"},
+        {"пример.рф", "xn--e1afmkfd.xn--p1ai"},
+        {"BÜCHER.Example", "xn--bcher-kva.example"},  // mapped to lower case first
+        {"faß.de", "xn--fa-hia.de"},                  // not the transitional "fass.de"
+        {"u\xcc\x88"
+         "ber.example",
+         "xn--ber-goa.example"},             // combining diaeresis composed
+        {"Srv_1.EXAMPLE", "Srv_1.EXAMPLE"},  // ASCII is left exactly as typed
+        {"[::1]", "[::1]"},
+        {"", ""},
+        {"-bücher.example", nullptr},  // hyphen at the start of a label
+        {"ab--cü.example", nullptr},   // hyphens in the third and fourth place
+        {"a\xe2\x98\x83"
+         "b.example",
+         nullptr},  // a snowman is no letter of any name
+        {"b\xfc"
+         "cher.example",
+         nullptr},  // Latin-1, not UTF-8
+        {"\xcc\x81"
+         "a.example",
+         nullptr},                   // a label that starts with a combining mark
+        {"xn--zz.bücher", nullptr},  // an ASCII label that is no valid A-label
+    };
+    for (const auto& r : rows) {
+        std::string out = "untouched";
+        EXPECT_EQ(net::ToAsciiHost(r.typed, out), r.ascii != nullptr) << r.typed;
+        EXPECT_EQ(out, r.ascii ? r.ascii : "untouched") << r.typed;
+    }
+    std::string out = "untouched";
+    EXPECT_FALSE(net::ToAsciiHost(std::string("b\xc3\xbc\0.evil", 9), out)) << "a NUL cuts no name short";
+    EXPECT_EQ(out, "untouched");
+}
+
 TEST(SplitUrl, OverwritesEveryOutput) {
     std::string a = "x", b = "x", c = "x", d = "x", e = "x", f = "x";
     SplitUrl("", a, b, c, d, e, f);
@@ -163,6 +205,8 @@ TEST(ProxyUrl, EachFormSetsTheClientAsCurlReadsIt) {
         {"socks5://ann:pw@h.invalid", "", "h.invalid:1080/5", false, "ann", true},
         {"socks4://ann:pw@h.invalid", "", "h.invalid:1080/4", false, "ann", false},
         {" http://127.0.0.1:3128\r\n", "127.0.0.1:3128", "", false, "", false},
+        {"http://прокси.invalid:3128", "xn--h1adldfi.invalid:3128", "", false, "", false},
+        {"socks5h://bücher.invalid", "", "xn--bcher-kva.invalid:1080/5", true, "", false},
     };
     for (const Row& r : rows) {
         net::TProxyUrl p;
@@ -212,6 +256,10 @@ TEST(ProxyUrl, WhatIsNoProxyUrlIsRefusedWithItsReason) {
         {"socks5://[::1", kNoHost},
         {"pro xy:3128", kNoHost},
         {"proxy\x01:3128", "the proxy URL holds a control character"},
+        {"socks5://-bücher.invalid", "invalid international host name"},
+        {"http://b\xfc"
+         "cher.invalid:3128",
+         "invalid international host name"},
         {"user:secret://h", "unsupported proxy scheme (http, socks4, socks4a, socks5 or socks5h)"},
     };
     for (const Row& r : rows) {

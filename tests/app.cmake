@@ -14,6 +14,15 @@ endif()
 # sentrel-cli is the monitor for machines without Qt: nothing may pull Qt in.
 add_test(NAME app_cli_links_no_qt COMMAND sh -c "ldd \"$1\" | grep -i qt && exit 1 || exit 0" sh $<TARGET_FILE:sentrel-cli>)
 
+# Every option a program's --help lists is in its manual page.
+set(_man_pages $<TARGET_FILE:sentrel-cli> ${CMAKE_SOURCE_DIR}/data/man/sentrel-cli.1.in
+               $<TARGET_FILE:sentrel-get> ${CMAKE_SOURCE_DIR}/data/man/sentrel-get.1.in)
+if(SENTREL_GUI)
+  list(APPEND _man_pages $<TARGET_FILE:sentrel> ${CMAKE_SOURCE_DIR}/data/man/sentrel.1.in)
+endif()
+add_test(NAME docs_man_options_test COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/ManPageTest.sh ${_man_pages})
+set_tests_properties(docs_man_options_test PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
 # The on-change program: real shell scripts run by the controller.
 sentrel_add_test(app_onchange_test SOURCES OnChangeTest.cpp support/ScriptedPeer.cpp LIBS sentrel_core)
 add_dependencies(app_onchange_test sentrel-cli)

@@ -187,6 +187,11 @@ void TQzController::FormShow() {
     settings_.Load();
     OpenLog();
     log_->WriteStart("Logging connectivity");
+    // What the settings file holds but applies to nothing is said once, here.
+    for (const std::string& warning : settings_.Warnings) {
+        log_->WriteWarning(warning);
+        if (OnWarning) OnWarning(warning);
+    }
     // An alerting key that cannot be read would leave people untold: the
     // monitor does not start with it, as with a cycle time it cannot hold.
     if (!settings_.AlertError.empty()) throw base::Exception(settings_.AlertError);

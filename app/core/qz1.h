@@ -94,7 +94,8 @@ public:
     // Called for every status-line text as it is shown.
     std::function<void(const std::string& text)> OnStatus;
     // Called with each warning line a pass writes besides its status texts
-    // (a certificate about to expire), right after it is logged.
+    // (a certificate about to expire), right after it is logged, and with
+    // each of the settings' warnings at start (TServerForm::Warnings).
     std::function<void(const std::string& text)> OnWarning;
     // Called with each host's outcome after its own lines, before the
     // warning of its certificate.

@@ -32,6 +32,34 @@ THostExpect ReadExpect(const platform::TIniFile& ini, int n) {
     read("certdays", [&](const std::string& v) { return ParseCertDays(v, e); });
     return e;
 }
+
+// The row a section [serverN] is for (1 to kRows, written without leading
+// zeros), 0 for one that names no row, -1 for a section of another kind.
+int ServerSectionRow(const std::string& section) {
+    if (section.size() <= 6 || !base::SameText(section.substr(0, 6), "server")) return -1;
+    const std::string digits = section.substr(6);
+    if (digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+    if (digits.size() > 2 || digits[0] == '0') return 0;
+    const int n = std::stoi(digits);
+    return n <= TServerForm::kRows ? n : 0;
+}
+
+// A [serverN] section that cannot apply to any host is ignored; each is
+// named once.
+std::vector<std::string> IgnoredSections(const platform::TIniFile& ini, const TServerForm& form) {
+    std::vector<std::string> warnings, seen;
+    for (const std::string& section : ini.ReadSections()) {
+        const int row = ServerSectionRow(section);
+        if (row < 0 || (row > 0 && !form.ServerName[row - 1].empty())) continue;
+        if (std::any_of(seen.begin(), seen.end(),
+                        [&](const std::string& s) { return base::SameText(s, section); }))
+            continue;
+        seen.push_back(section);
+        warnings.push_back("Section [" + section + "] names no host; ignored");
+    }
+    return warnings;
+}
+
 // The alerting keys a save writes back as the file has them, in this order.
 const char* const kAlertKeys[] = {"failures", "recoveries", "retry",    "remind",   "quiet",        "webhook",
                                   "webhook2", "webhook3",   "webhook4", "webhook5", "webhookformat"};
@@ -143,6 +171,7 @@ void TServerForm::Load(const std::string& fileName) {
         ServerName[n - 1] = ini.ReadString(kMain, Row("Server", n, "Name"), n == 1 ? kDefaultHost : "");
     for (int n = 1; n <= kRows; ++n) Active[n - 1] = ini.ReadBool(kMain, Row("server", n, "active"), n == 1);
     for (int n = 1; n <= kRows; ++n) Expect[n - 1] = ReadExpect(ini, n);
+    Warnings = IgnoredSections(ini, *this);
     BuildHostList();
     LogName = ini.ReadString(kMain, "logname", "status.log");
     SetFrequency(ini.ReadInteger(kMain, "frequency", 30));

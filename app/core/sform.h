@@ -63,6 +63,10 @@ public:
     // dialog: Load reads them, Save leaves the sections as the file has them.
     // A value that cannot be read is kept as the row's Error.
     std::array<THostExpect, kRows> Expect{};
+    // What Load found in the file that it ignores, one line each, for the
+    // start to warn of: a section [serverN] that names no row ([server0],
+    // [server11], [server01]) or a row without a host.
+    std::vector<std::string> Warnings;
 
     // When a host counts as down and who is told (AlertState.h, Webhook.h):
     // "failures" and "recoveries" (checks in a row, 1 to kMaxStreak; [main]

@@ -28,6 +28,7 @@
 #include "app/gui/DesktopNotifier.h"
 #include "app/gui/ElidedText.h"
 #include "app/gui/ServerFormDialog.h"
+#include "app/gui/StoredText.h"
 #include "app/gui/viewform.h"
 #include "base/Exception.h"
 #include "desktop/ALed.h"
@@ -42,9 +43,6 @@
 namespace app {
 
 namespace {
-QString Latin1(const std::string& s) {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // The large LED on a transparent ground, its body in one colour (silver
 // is the unlit LED), as an icon.
@@ -280,7 +278,7 @@ static const char* const kFinishing = "Finishing the pass\u2026";
 void Tqzform::SetStatusText(const std::string& text) {
     // The pass that runs to its end before the program does keeps the line.
     if (exiting_ && controller_ && controller_->Checking()) return;
-    ShowStatusLine(Latin1(text));
+    ShowStatusLine(FromStored(text));
 }
 
 void Tqzform::ShowStatusLine(const QString& text) {
@@ -295,13 +293,13 @@ void Tqzform::ShowStatusLine(const QString& text) {
 }
 
 void Tqzform::SetLastHost(const std::string& host) {
-    lasthost->SetFullText(Latin1(host));
+    lasthost->SetFullText(FromStored(host));
 }
 void Tqzform::SetLastHostHint(const std::string& hint) {
-    lasthost->SetHint(Latin1(hint));
+    lasthost->SetHint(FromStored(hint));
 }
 void Tqzform::SetMonitorCaption(const std::string& caption) {
-    MonitorButton->setText(Latin1(caption));
+    MonitorButton->setText(FromStored(caption));
 }
 
 void Tqzform::SetCommandEnabled(Command command, bool enabled) {
@@ -338,17 +336,17 @@ void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& chan
     const bool urgent = change.Event == "down" || change.Event == "reminder";
     const bool warning = urgent || pass.WarnedCount() > 0;
     QPointer<desktop::TTovikTrayIcon> tray(trayicon);
-    Notifier->Notify(Latin1(change.Title), Latin1(change.Text()), urgent,
+    Notifier->Notify(FromStored(change.Title), FromStored(change.Text()), urgent,
                      [tray, title = change.Title, text = change.Text(), warning] {
                          if (tray) tray->ShowMessage(title, text, warning);
                      });
 }
 
 void Tqzform::ShowLogFailure(const std::string& error) {
-    const QString text = Latin1(base::ErrorReportText(error));
+    const QString text = FromStored(base::ErrorReportText(error));
     if (!logFailureBox_) {
-        logFailureBox_ = new QMessageBox(QMessageBox::Critical, Latin1(platform::Application().Title), text,
-                                         QMessageBox::Ok, this);
+        logFailureBox_ = new QMessageBox(QMessageBox::Critical, FromStored(platform::Application().Title),
+                                         text, QMessageBox::Ok, this);
         logFailureBox_->setWindowModality(Qt::NonModal);
         logFailureBox_->setAttribute(Qt::WA_DeleteOnClose);
         connect(logFailureBox_, &QObject::destroyed, this, [this] { logFailureBox_ = nullptr; });

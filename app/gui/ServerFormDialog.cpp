@@ -12,6 +12,7 @@
 
 #include "ads/Advertisement.h"
 #include "app/core/sform.h"
+#include "app/gui/StoredText.h"
 
 namespace app {
 
@@ -28,11 +29,8 @@ ads::TAdvertisement* MakeBanner(QWidget* parent, const char* name, int width) {
     return banner;
 }
 
-QString Latin1(const std::string& s) {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-std::string FromLatin1(const QString& s) {
-    return DropControlChars(s.toLatin1().toStdString());
+std::string Typed(const QString& s) {
+    return DropControlChars(ToStored(s));
 }
 
 bool IsControl(QChar c) {
@@ -81,7 +79,7 @@ protected:
     }
     void fixup(QString& input) const override {
         TServerForm clamp;
-        clamp.SetFrequencyText(FromLatin1(input));
+        clamp.SetFrequencyText(Typed(input));
         input = QString::number(clamp.Frequency());
     }
 };
@@ -164,25 +162,25 @@ TServerFormDialog::TServerFormDialog(TServerForm& model, QWidget* parent) : QDia
 
 void TServerFormDialog::LoadFromModel() {
     for (int i = 0; i < TServerForm::kRows; ++i) {
-        serverName[i]->setText(Latin1(model_.ServerName[i]));
+        serverName[i]->setText(FromStored(model_.ServerName[i]));
         active[i]->setChecked(model_.Active[i]);
     }
     frequency->setValue(model_.Frequency());
-    LogName->setText(Latin1(model_.LogName));
+    LogName->setText(FromStored(model_.LogName));
     AutoStart->setChecked(model_.AutoStart);
     StartOnBoot->setChecked(model_.StartOnBoot);
 }
 
 void TServerFormDialog::StoreToModel() {
     for (int i = 0; i < TServerForm::kRows; ++i) {
-        model_.ServerName[i] = FromLatin1(serverName[i]->text());
+        model_.ServerName[i] = Typed(serverName[i]->text());
         model_.Active[i] = active[i]->isChecked();
     }
     // A typed value the field has not taken yet: an integer is clamped,
     // anything else reads as the minimum.
-    model_.SetFrequencyText(FromLatin1(frequency->cleanText()));
+    model_.SetFrequencyText(Typed(frequency->cleanText()));
     frequency->setValue(model_.Frequency());
-    model_.LogName = FromLatin1(LogName->text());
+    model_.LogName = Typed(LogName->text());
     model_.AutoStart = AutoStart->isChecked();
     model_.StartOnBoot = StartOnBoot->isChecked();
 }

@@ -1,5 +1,7 @@
 #include "app/gui/viewform.h"
 
+#include "app/gui/StoredText.h"
+
 #include <QCloseEvent>
 #include <QFont>
 #include <QHBoxLayout>
@@ -94,8 +96,8 @@ void TLogView::FormClose() {
 }
 
 void TLogView::SetText(std::string text) {
-    // The log is single-byte text; every byte shows as its Latin-1 character.
-    pending_ = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    // Lines of an older log may be Latin-1, newer ones UTF-8.
+    pending_ = FromStoredLines(text);
     pending_.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     loaded_ = 0;
     ++load_;

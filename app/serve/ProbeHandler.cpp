@@ -73,6 +73,17 @@ std::string ProbeText(const TProbeResult& r) {
           std::to_string(r.Redirects));
     Gauge(out, "probe_http_content_length", "Length of the reply's body as received, in bytes.",
           std::to_string(r.BodyBytes));
+    // The client asks for no compression, so the body as received is the
+    // uncompressed body too.
+    Gauge(out, "probe_http_uncompressed_body_length", "Length of the reply's body uncompressed, in bytes.",
+          std::to_string(r.BodyBytes));
+    Gauge(out, "probe_http_ssl", "Whether the last hop was made over TLS (1) or not (0).", r.Ssl ? "1" : "0");
+    Gauge(out, "probe_http_version", "HTTP version of the last reply; 0 when none came.",
+          r.HttpVersion.empty() ? "0" : r.HttpVersion);
+    Gauge(out, "probe_ip_protocol", "IP version of the address connected to; 0 when unknown or a proxy's.",
+          std::to_string(r.IpProtocol));
+    Gauge(out, "probe_dns_lookup_time_seconds", "Time spent looking names up, summed over redirects.",
+          Seconds(r.LookupSeconds));
     if (r.CertExpiry != 0)
         Gauge(out, "probe_ssl_earliest_cert_expiry",
               "Earliest expiry among the certificates of the https hops, in seconds since the epoch.",
@@ -221,6 +232,11 @@ void TProbeHandler::Ended(Probe& p, bool failed) {
                     {"tls", t->Seconds[P::Tls]},
                     {"processing", t->Seconds[P::FirstByte]},
                     {"transfer", t->Seconds[P::Transfer]}};
+        r.HttpVersion = t->HttpVersion;
+        r.IpProtocol = t->IpVersion;
+        r.LookupSeconds = t->Seconds[P::Lookup];
+        // TLS was used when the last hop is https and a handshake was made.
+        r.Ssl = t->Secure && base::LowerCase(t->FinalUrl.substr(0, 8)) == "https://";
     }
     // Its client is free for the next check; the probe itself is freed from
     // a message of ours, as its timer or its client may be what called.

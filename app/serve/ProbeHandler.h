@@ -48,6 +48,14 @@ struct TProbeResult {
     // Where the time went (probe_http_duration_seconds{phase=...}), phase
     // name and seconds; empty when no request was made.
     std::vector<std::pair<std::string, double>> Phases;
+    // The blackbox exporter's other series that Sentrel can know: whether
+    // the last hop was https, the last reply's HTTP version ("" when none
+    // came: 0), the address family connected to (4, 6; 0 unknown), and the
+    // time spent looking names up.
+    bool Ssl = false;
+    std::string HttpVersion;
+    int IpProtocol = 0;
+    double LookupSeconds = 0;
 };
 std::string ProbeText(const TProbeResult& result);
 
