@@ -4,12 +4,13 @@
 #include <QCursor>
 #include <QMenu>
 #include <QScreen>
-#include <QStringDecoder>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
+
+#include "platform/IniFile.h"
 
 namespace desktop {
 
@@ -27,15 +28,10 @@ constexpr platform::LPARAM WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN = 0x201, WM_LBUT
 
 // A tip is UTF-8 where it is valid UTF-8 (a host typed in any script, the
 // ellipsis of a status), else single-byte text as it always was.
-bool ValidUtf8(const QByteArray& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)QString(utf8(bytes));
-    return !utf8.hasError();
-}
-
-QString TipText(const char* tip) {
-    const QByteArray bytes(tip);
-    return ValidUtf8(bytes) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+QString TipText(const std::string& tip) {
+    const auto size = static_cast<qsizetype>(tip.size());
+    return platform::IsUtf8(tip) ? QString::fromUtf8(tip.data(), size)
+                                 : QString::fromLatin1(tip.data(), size);
 }
 
 QIcon StandardApplicationIcon() {
@@ -100,7 +96,7 @@ void TTovikTrayIcon::ShowMessage(const std::string& title, const std::string& te
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
     if (!Visible()) {
         tray_->setIcon(icon_.isNull() ? StandardApplicationIcon() : icon_);
-        tray_->setToolTip(TipText(tip_.c_str()));
+        tray_->setToolTip(TipText(tip_));
         tray_->show();
         if (!messageTimer_) {
             messageTimer_ = new QTimer(this);
@@ -147,10 +143,8 @@ bool TTovikTrayIcon::IconPlaced(const QRect& geometry) {
 void TTovikTrayIcon::ShowPendingMessage() {
     if (placeTimer_) placeTimer_->stop();
     if (messageTimer_ && messageTimer_->isActive()) messageTimer_->start(kShownMs);
-    tray_->showMessage(
-        QString::fromLatin1(messageTitle_.data(), static_cast<qsizetype>(messageTitle_.size())),
-        QString::fromLatin1(messageText_.data(), static_cast<qsizetype>(messageText_.size())),
-        messageWarning_ ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kShownMs);
+    tray_->showMessage(TipText(messageTitle_), TipText(messageText_),
+                       messageWarning_ ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kShownMs);
 }
 
 void TTovikTrayIcon::IconChangedHandler() {
@@ -162,7 +156,7 @@ void TTovikTrayIcon::FillTip() {
     // a UTF-8 character the cut would split goes whole.
     std::memset(data_.szTip, 0, sizeof data_.szTip);
     std::size_t n = std::min(tip_.size(), sizeof data_.szTip - 1);
-    if (n < tip_.size() && ValidUtf8(QByteArray::fromStdString(tip_)))
+    if (n < tip_.size() && platform::IsUtf8(tip_))
         while (n > 0 && (static_cast<unsigned char>(tip_[n]) & 0xC0) == 0x80) --n;
     std::memcpy(data_.szTip, tip_.data(), n);
 }

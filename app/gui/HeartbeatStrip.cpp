@@ -5,18 +5,14 @@
 #include <QPainter>
 #include <QToolTip>
 
+#include "app/gui/StoredText.h"
+
 namespace app {
 
 namespace {
 constexpr int kStep = THeartbeatStrip::kMarkWidth + THeartbeatStrip::kGap;
 constexpr int kMargin = 2;  // above and below the marks, and at either end
 
-QString Latin1OrUtf8(const std::string& s) {
-    QString text = QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-    if (text.contains(QChar::ReplacementCharacter))
-        text = QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-    return text;
-}
 }  // namespace
 
 THeartbeatStrip::THeartbeatStrip(std::vector<history::TCheckRow> checks, QWidget* parent)
@@ -54,7 +50,7 @@ QString THeartbeatStrip::Tip(const history::TCheckRow& check) {
         text += "up";
     } else {
         text += "down";
-        if (!check.Reason.empty()) text += " (" + Latin1OrUtf8(check.Reason) + ")";
+        if (!check.Reason.empty()) text += " (" + FromStored(check.Reason) + ")";
     }
     text += ", " + QString::number(check.TotalMs, 'f', check.TotalMs < 10 ? 1 : 0) + " ms";
     return text;

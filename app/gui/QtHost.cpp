@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <cstdio>
 
+#include "app/gui/StoredText.h"
 #include "base/Strings.h"
 #include "platform/Application.h"
 #include "platform/MessageLoop.h"
@@ -33,8 +34,8 @@ void InstallQtHost() {
             std::fprintf(stderr, "%s: %s\n", title.c_str(), base::ShowControls(text).c_str());
             return;
         }
-        QMessageBox box(QMessageBox::Critical, QString::fromLatin1(title.c_str()),
-                        QString::fromLatin1(text.c_str()), QMessageBox::Ok, QApplication::activeWindow());
+        QMessageBox box(QMessageBox::Critical, FromStored(title), FromStored(text), QMessageBox::Ok,
+                        QApplication::activeWindow());
         box.exec();
     };
     host.terminate = [] {
