@@ -160,7 +160,7 @@ TEST(HistoryRecorder, ANewerFileIsRefusedOnceAndLeftAsItIs) {
     EXPECT_EQ(
         errors.lines[0],
         "History is off for this run: sentrel.db: written by a newer Sentrel (history version 7, this one "
-        "knows up to 2); history is off");
+        "knows up to 3); history is off");
     EXPECT_FALSE(rec.On());
     EXPECT_EQ(rec.Error().rfind("sentrel.db: written by a newer", 0), 0u);
 }

@@ -137,6 +137,11 @@ TEST(HistoryStore, FoldHourTakesTimesOfAnswersOnly) {
     EXPECT_DOUBLE_EQ(h.AvgMs, 50.5);
     EXPECT_DOUBLE_EQ(h.P95Ms, 95);
 
+    // The 95th percentile is the ceil(0.95 n)-th answer: of 21, the 20th.
+    ptrs.resize(21);
+    EXPECT_DOUBLE_EQ(history::FoldHour(ptrs, kNow).P95Ms, 20);
+    EXPECT_DOUBLE_EQ(history::FoldHour({ptrs[6]}, kNow).P95Ms, 7);
+
     auto down = history::FoldHour({&rows.back()}, kNow);
     EXPECT_EQ(down.Failures, 1);
     EXPECT_DOUBLE_EQ(down.MaxMs, 0);
@@ -155,19 +160,17 @@ TEST(HistoryStore, RetentionFoldsWholeAgedHoursThenForgetsOldHours) {
     store.Record({Row(h0 + 10, "a", true, 40), Row(h0 + 3000, "a", true, 50)});
     store.Record({Row(kNow - 60, "a", true, 60)});
 
-    EXPECT_TRUE(store.PruneStep(now));  // the oldest hour
+    EXPECT_TRUE(store.PruneStep(now));  // both aged hours in one step
     auto hours = store.Hours(0, kNow);
-    ASSERT_EQ(hours.size(), 2u);
+    ASSERT_EQ(hours.size(), 3u);
     EXPECT_EQ(hours[0].Host, "a");
     EXPECT_EQ(hours[0].Hour, h0 - 2 * 3600);
     EXPECT_EQ(hours[0].Checks, 2);
     EXPECT_DOUBLE_EQ(hours[0].AvgMs, 20);
     EXPECT_EQ(hours[1].Host, "b");
     EXPECT_EQ(hours[1].Failures, 1);
-    EXPECT_EQ(store.Checks(0, h0 - 3600).size(), 0u);
-
-    EXPECT_TRUE(store.PruneStep(now));  // the next one
-    EXPECT_EQ(store.Hours(0, kNow).size(), 3u);
+    EXPECT_EQ(hours[2].Hour, h0 - 3600);
+    EXPECT_EQ(store.Checks(0, h0).size(), 0u);
     // The hour that holds the cutoff has rows on both sides: it waits whole.
     EXPECT_FALSE(store.PruneStep(now));
     EXPECT_EQ(store.Checks(0, kNow).size(), 3u);
@@ -183,6 +186,50 @@ TEST(HistoryStore, RetentionFoldsWholeAgedHoursThenForgetsOldHours) {
 
     store.SetLastPruned(kNow);
     EXPECT_EQ(store.LastPruned(), kNow);
+}
+
+// Each step is bounded: an hour of more raw rows than a step folds is folded
+// over several steps into one hourly row, and more aged hours than a step
+// forgets go over several steps too.
+TEST(HistoryStore, RetentionWorksInBoundedSteps) {
+    TempFolder tmp;
+    const std::string db = tmp.File("h.db");
+    THistoryStore store(db, THistoryStore::Mode::Write);
+    const std::int64_t hour = kNow - THistoryStore::kRawKeep - 3600;
+    const int n = THistoryStore::kFoldRows + 10;
+    std::vector<TCheckRow> pass;
+    for (int i = 0; i < n; ++i) {
+        // The first rows answer slowly, the last ones fast; every tenth fails.
+        const bool up = i % 10 != 0;
+        pass.push_back(Row(hour + i % 3600, "a", up, i < THistoryStore::kFoldRows ? 100 : 10, "x"));
+    }
+    store.Record(pass);
+    EXPECT_TRUE(store.PruneStep(kNow));
+    EXPECT_EQ(store.Checks(0, kNow).size(), 10u) << "one step folds at most kFoldRows rows";
+    EXPECT_TRUE(store.PruneStep(kNow));
+    EXPECT_TRUE(store.Checks(0, kNow).empty());
+    auto hours = store.Hours(0, kNow);
+    ASSERT_EQ(hours.size(), 1u);
+    EXPECT_EQ(hours[0].Checks, n);
+    EXPECT_EQ(hours[0].Failures, 201);
+    // 1800 answers at 100 ms and 9 at 10 ms, weighted by answers.
+    EXPECT_DOUBLE_EQ(hours[0].AvgMs, (1800 * 100.0 + 9 * 10.0) / 1809);
+    EXPECT_DOUBLE_EQ(hours[0].MinMs, 10);
+    EXPECT_DOUBLE_EQ(hours[0].MaxMs, 100);
+
+    // 1500 hours past their 400 days and one just inside them.
+    const std::int64_t later = kNow + THistoryStore::kHourlyKeep;
+    Sql(db,
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<1500)"
+        " INSERT INTO hourly(hour,host,slot,checks,failures) SELECT " +
+            std::to_string(kNow) + "-i*3600,'old',1,1,0 FROM n;"
+            "INSERT INTO hourly(hour,host,slot,checks,failures) VALUES(" +
+            std::to_string(kNow + 3600) + ",'kept',1,1,0)");
+    EXPECT_TRUE(store.PruneStep(later + 3600)) << "a full batch: more may be left";
+    EXPECT_FALSE(store.PruneStep(later + 3600));
+    hours = store.Hours(0, later);
+    ASSERT_EQ(hours.size(), 1u);
+    EXPECT_EQ(hours[0].Host, "kept");
 }
 
 TEST(HistoryStore, TheFirstVersionsFileIsMigratedWithItsRows) {
@@ -204,13 +251,14 @@ TEST(HistoryStore, TheFirstVersionsFileIsMigratedWithItsRows) {
     EXPECT_EQ(Sql(db, "SELECT version FROM schema_version"), "1|");
 
     THistoryStore store(db, THistoryStore::Mode::Write);
-    EXPECT_EQ(store.Version(), 2);
+    EXPECT_EQ(store.Version(), THistoryStore::kSchemaVersion);
+    EXPECT_EQ(Sql(db, "SELECT count(*) FROM sqlite_master WHERE name='checks_t'"), "0|");
     auto rows = store.Checks(0, kNow + 1);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_DOUBLE_EQ(rows[0].TotalMs, 7.5);
     EXPECT_FALSE(rows[0].TlsMs.has_value());
     store.Record({Row(kNow + 1, "a", true, 1)});
-    EXPECT_EQ(Sql(db, "SELECT version FROM schema_version"), "2|");
+    EXPECT_EQ(Sql(db, "SELECT version FROM schema_version"), "3|");
 }
 
 TEST(HistoryStore, NewerForeignAndBrokenFilesAreRefusedAndLeftAlone) {
@@ -224,7 +272,7 @@ TEST(HistoryStore, NewerForeignAndBrokenFilesAreRefusedAndLeftAlone) {
          [](const std::string& p) {
              Sql(p, "CREATE TABLE schema_version(version INTEGER); INSERT INTO schema_version VALUES(99)");
          },
-         "written by a newer Sentrel (history version 99, this one knows up to 2); history is off"},
+         "written by a newer Sentrel (history version 99, this one knows up to 3); history is off"},
         {"another program's database", [](const std::string& p) { Sql(p, "CREATE TABLE notes(x)"); },
          "not a Sentrel history file"},
         {"not a database at all", [](const std::string& p) { std::ofstream(p) << std::string(4096, 'x'); },
