@@ -106,6 +106,45 @@ TEST(HistoryStore, WhatAPassWritesReadsBackWithPhasesNullUntilMeasured) {
     EXPECT_EQ(Sql(db, "PRAGMA journal_mode"), "wal|");
 }
 
+// A server's reason is kept to 200 bytes, cut between characters.
+TEST(HistoryStore, ReasonsAreBoundedOnACharactersBoundary) {
+    const std::string e = "\xc3\xa9", dots = "\xe2\x80\xa6";
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {std::string(200, 'r'), std::string(200, 'r')},  // at the bound: whole
+        {std::string(201, 'r'), std::string(197, 'r') + dots},
+        {std::string(60000, 'r'), std::string(197, 'r') + dots},
+        {std::string(196, 'r') + e + "xxxx", std::string(196, 'r') + dots},  // not half of the é
+        {std::string(195, 'r') + e + "xxxx", std::string(195, 'r') + e + dots},
+        {std::string(300, '\x80'), std::string(194, '\x80') + dots},  // not UTF-8: cut near the bound
+    };
+    for (const auto& c : cases) EXPECT_EQ(history::BoundReason(c.in), c.out) << c.in.size();
+    TempFolder tmp;
+    THistoryStore store(tmp.File("h.db"), THistoryStore::Mode::Write);
+    store.Record({Row(kNow, "a", false, 1, std::string(60000, 'x'))});
+    EXPECT_EQ(store.Checks(0, kNow + 1).at(0).Reason.size(), history::kReasonBytes);
+}
+
+// A pass of ten hosts adds about one page to the write-ahead log: the
+// table's last page, with no index page beside it.
+TEST(HistoryStore, APassWritesFewLogPages) {
+    TempFolder tmp;
+    THistoryStore store(tmp.File("h.db"), THistoryStore::Mode::Write);
+    const std::int64_t before = store.WalFrames();
+    for (int pass = 0; pass < 200; ++pass) {
+        std::vector<TCheckRow> rows;
+        for (int h = 0; h < 10; ++h) {
+            TCheckRow r = Row(kNow + pass, "https://host-" + std::to_string(h) + ".invalid/", true, 80.5);
+            r.LookupMs = r.ConnectMs = r.FirstByteMs = 1.25;
+            rows.push_back(r);
+        }
+        store.Record(rows);
+    }
+    EXPECT_LE(store.WalFrames() - before, 2 * 200);
+    EXPECT_GE(store.WalFrames() - before, 200) << "every commit writes a page";
+}
+
 TEST(HistoryStore, RecentChecksKeepEachHostsNewestInTimeOrder) {
     TempFolder tmp;
     THistoryStore store(tmp.File("sentrel.db"), THistoryStore::Mode::Write);
@@ -309,6 +348,45 @@ TEST(HistoryStore, NewerForeignAndBrokenFilesAreRefusedAndLeftAlone) {
     EXPECT_TRUE(empty.Counts({0}).empty());
 }
 
+// The log's owner rule for the file and its -wal and -shm: a link another
+// user planted is refused with nothing created or written where it points;
+// a link of our own is followed.
+TEST(HistoryStore, LinksOfAnotherUserAreRefusedAndNothingIsMade) {
+    TempFolder tmp;
+    const std::string planted = tmp.File("planted.db");
+    const char* sides[] = {"", "-wal", "-shm"};
+    for (const char* side : sides) {
+        SCOPED_TRACE(std::string("link at sentrel.db") + side);
+        const std::string db = tmp.File("sentrel.db");
+        for (const char* s : sides) {
+            fs::remove(db + s);
+            fs::remove(planted + s);
+        }
+        fs::create_symlink(planted + side, db + side);
+        if (::lchown((db + side).c_str(), 65534, 65534) != 0)
+            GTEST_SKIP() << "cannot give a link to another user here (needs root): owner rule not run";
+        for (auto mode : {THistoryStore::Mode::Write, THistoryStore::Mode::Read}) {
+            try {
+                THistoryStore store(db, mode);
+                ADD_FAILURE() << "opened";
+            } catch (const EHistoryError& e) {
+                if (mode == THistoryStore::Mode::Write) {
+                    EXPECT_EQ(std::string(e.what()), db + side + ": a link owned by another user");
+                }
+            }
+        }
+        for (const char* s : sides) EXPECT_FALSE(fs::exists(planted + s)) << s;
+        EXPECT_FALSE(fs::exists(db)) << "nothing made under the name either";
+    }
+    // Our own link is followed: the rows land in the file it names.
+    fs::remove(tmp.File("sentrel.db-shm"));
+    fs::remove(tmp.File("sentrel.db"));
+    fs::create_symlink(planted, tmp.File("sentrel.db"));
+    THistoryStore(tmp.File("sentrel.db"), THistoryStore::Mode::Write).Record({Row(kNow, "a", true, 1)});
+    EXPECT_TRUE(fs::is_regular_file(planted));
+    EXPECT_EQ(THistoryStore(planted, THistoryStore::Mode::Read).Checks(0, kNow + 1).size(), 1u);
+}
+
 // A writer killed with SIGKILL between or inside its transactions: the file
 // passes the integrity check and holds every pass the child said it had
 // committed.
@@ -388,4 +466,32 @@ TEST(HistoryStore, AFullDiskFailsThePassCleanly) {
     THistoryStore reader(db, THistoryStore::Mode::Read);
     EXPECT_EQ(reader.IntegrityCheck(), "ok");
     EXPECT_EQ(std::int64_t(reader.Checks(0, kNow + written + 1).size()), written * 10);
+}
+
+// On a read-only mount the write-ahead log's index cannot be made: the
+// report reads the file as it stands, and says so through Immutable().
+TEST(HistoryStore, AReadOnlyMountIsReadAsItStands) {
+    TempFolder tmp;
+    const fs::path mnt = tmp.Path() / "ro";
+    fs::create_directory(mnt);
+    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root): read-only mount not run";
+    struct Unmount {
+        std::string p;
+        ~Unmount() { ::umount2(p.c_str(), MNT_DETACH); }
+    } unmount{mnt.string()};
+    const std::string db = (mnt / "h.db").string();
+    {
+        THistoryStore store(db, THistoryStore::Mode::Write);
+        store.Record({Row(kNow, "a", true, 1), Row(kNow, "b", false, 0, "x")});
+    }
+    {
+        THistoryStore reader(db, THistoryStore::Mode::Read);
+        EXPECT_FALSE(reader.Immutable()) << "a writable folder is read as usual";
+    }
+    ASSERT_EQ(::mount(nullptr, mnt.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    THistoryStore reader(db, THistoryStore::Mode::Read);
+    EXPECT_TRUE(reader.Immutable());
+    EXPECT_EQ(reader.Checks(0, kNow + 1).size(), 2u);
+    EXPECT_THROW(THistoryStore(db, THistoryStore::Mode::Write), EHistoryError);
 }
