@@ -51,7 +51,7 @@ grep -q 'the history is switched off' "$work/off.err" || fail "off: $(cat "$work
 ini "$work/bad" "history=broken.db"
 head -c 8192 /dev/zero | tr '\0' 'x' >"$work/bad/broken.db"
 (cd "$work/bad" && "$cli" --check --history >"$work/bad.out" 2>"$work/bad.err") || true
-[ "$(grep -c 'History is off for this run: broken.db: .*file is not a database' "$work/bad.err")" = 1 ] ||
+[ "$(grep -c 'History is off: broken.db: .*file is not a database' "$work/bad.err")" = 1 ] ||
     fail "broken file: $(cat "$work/bad.err")"
 grep -q 'At least one connection failed!' "$work/bad.out" || fail "the check did not go on"
 (cd "$work/bad" && "$cli" --report >/dev/null 2>&1) && fail "--report of a broken file succeeded"
@@ -70,6 +70,7 @@ wait "$pid" || fail "--headless ended with $?: $(cat "$work/h.err")"
 pid=
 grep -q '^sentrel_host_uptime_ratio{host="http://127.0.0.1:7/b",slot="3",window="24h"} 0.000000$' "$work/h/m.prom" ||
     fail "metrics: $(cat "$work/h/m.prom")"
+grep -q '^sentrel_history_ok 1$' "$work/h/m.prom" || fail "history_ok: $(cat "$work/h/m.prom")"
 checks=$(cd "$work/h" && "$cli" --report --json | grep -o '"checks":[0-9]*' | head -1 | cut -d: -f2)
 [ "$checks" -ge 3 ] || fail "headless wrote $checks passes"
 echo "history end to end: ok"
