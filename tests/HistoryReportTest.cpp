@@ -109,6 +109,33 @@ TEST_F(HandBuilt, HoursWithFailuresInARowAreOneOutageOnceRawRowsAreGone) {
     EXPECT_DOUBLE_EQ(h.P95Ms, 50);
 }
 
+// Hours apart (the monitor stopped in between) are two outages; a bucket's
+// average weighs each hour by its answers; an outage in the last hour of a
+// range that ends in hourly rows is over, not ongoing.
+TEST_F(HandBuilt, HourlyRowsKeepTheirGapsWeightsAndEnds) {
+    const std::int64_t old = kT - THistoryStore::kRawKeep - 10 * 3600;
+    store->Record({Row(old, true, 10)});
+    store->Record({Row(old + 3600, false, 0, "x")});
+    store->Record({Row(old + 3700, true, 30)});
+    // No rows in the third hour.
+    store->Record({Row(old + 3 * 3600, false, 0, "y")});
+    store->Record({Row(old + 3 * 3600 + 60, true, 40)});
+    store->Record({Row(old + 3 * 3600 + 120, true, 40)});
+    store->Record({Row(old + 3 * 3600 + 180, true, 40)});
+    while (store->PruneStep(kT)) {
+    }
+    auto hosts = ReadHistory(*store, {old, old + 4 * 3600, 4 * 3600, {}});
+    ASSERT_EQ(hosts.size(), 1u);
+    const THostHistory& h = hosts[0];
+    ASSERT_EQ(h.Outages.size(), 2u);
+    EXPECT_EQ(h.Outages[0].End, old + 2 * 3600);
+    EXPECT_EQ(h.Outages[1].Start, old + 3 * 3600);
+    EXPECT_FALSE(h.Outages[1].Ongoing);
+    ASSERT_EQ(h.Buckets.size(), 1u);
+    EXPECT_EQ(h.Buckets[0].Answers, 5);
+    EXPECT_DOUBLE_EQ(h.Buckets[0].AvgMs, (10 + 30 + 3 * 40) / 5.0);
+}
+
 TEST_F(HandBuilt, ReportTextAndJsonSayTheSame) {
     store->Record({Row(kT, true, 10)});
     store->Record({Row(kT + 30, false, 0, "Timed \"out\"")});
