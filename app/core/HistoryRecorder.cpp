@@ -37,6 +37,10 @@ void THistoryRecorder::Off(const std::string& why, std::int64_t now) {
     passesOff_ = 0;
 }
 
+std::int64_t THistoryRecorder::WalPages() const {
+    return store_ ? store_->WalFrames() : 0;
+}
+
 void THistoryRecorder::Open() {
     store_ = std::make_unique<history::THistoryStore>(path_, history::THistoryStore::Mode::Write);
     lastPruned_ = store_->LastPruned();

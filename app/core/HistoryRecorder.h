@@ -62,6 +62,9 @@ public:
     // it is being written (the metrics' sentrel_history_ok).
     bool Configured() const { return tried_ && !path_.empty(); }
     bool Ok() const { return On(); }
+    // Pages the open file's connection has written to its write-ahead log
+    // (bench/history.sh); 0 while off.
+    std::int64_t WalPages() const;
     // The file in use (or last tried); empty before the first pass.
     const std::string& Path() const { return path_; }
 
