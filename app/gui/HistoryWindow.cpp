@@ -184,7 +184,7 @@ void THistoryWindow::Apply(const Result& result) {
         status = "No history yet.";
     else
         status = "From " + When(data_.From) + " to " + When(data_.To - 1);
-    if (!off.empty()) status = "History is off for this run: " + QString::fromStdString(off) + ". " + status;
+    if (!off.empty()) status = "History is off: " + QString::fromStdString(off) + ". " + status;
     StatusLabel->setText(status);
 
     UptimeTable->setRowCount(int(data_.Hosts.size()));
