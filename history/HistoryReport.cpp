@@ -101,8 +101,8 @@ std::string ReportText(const std::vector<THostHistory>& hosts, std::int64_t from
                                                 "MIN ms", "MEDIAN ms", "P95 ms", "MAX ms"}};
     for (const auto& h : hosts) {
         auto ms = [&h](double v) { return h.Timed ? Fixed(v, 1) : std::string("-"); };
-        rows.push_back({std::to_string(h.Slot), base::ShowControls(h.Host), std::to_string(h.Checks), Uptime(h),
-                        std::to_string(h.Outages.size()),
+        rows.push_back({std::to_string(h.Slot), base::ShowControls(h.Host), std::to_string(h.Checks),
+                        Uptime(h), std::to_string(h.Outages.size()),
                         h.Outages.empty() ? "-" : DurationText(h.LongestOutage()), ms(h.MinMs),
                         ms(h.MedianMs), ms(h.P95Ms), ms(h.MaxMs)});
     }

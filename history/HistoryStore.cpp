@@ -61,7 +61,9 @@ public:
     }
     void Bind(int i, std::int64_t v) { sqlite3_bind_int64(s_, i, v); }
     void Bind(int i, double v) { sqlite3_bind_double(s_, i, v); }
-    void Bind(int i, std::string_view v) { sqlite3_bind_text(s_, i, v.data(), int(v.size()), SQLITE_TRANSIENT); }
+    void Bind(int i, std::string_view v) {
+        sqlite3_bind_text(s_, i, v.data(), int(v.size()), SQLITE_TRANSIENT);
+    }
     void Bind(int i, const std::optional<double>& v) {
         if (v) Bind(i, *v);
     }
@@ -127,7 +129,8 @@ std::string BoundReason(std::string_view reason) {
     std::size_t cut = kReasonBytes - kMark.size();
     // Back over the continuation bytes of a character cut in two (at most
     // three: a longer run is not UTF-8 and is cut where it stands).
-    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80; ++back)
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80;
+         ++back)
         --cut;
     std::string out(reason.substr(0, cut));
     out += kMark;
@@ -597,7 +600,8 @@ std::vector<THistoryStore::TCount> THistoryStore::Counts(const std::vector<std::
     sql +=
         " FROM (SELECT host, slot, hour AS s, checks AS n, failures AS f FROM hourly WHERE hour>=?1"
         " UNION ALL SELECT host, slot, t, 1, up=0 FROM checks WHERE rowid>=?" +
-        std::to_string(starts.size() + 2) + " AND t>=?1)"
+        std::to_string(starts.size() + 2) +
+        " AND t>=?1)"
         " GROUP BY host ORDER BY max(slot), host";
     const std::int64_t oldest = *std::min_element(starts.begin(), starts.end());
     const std::int64_t start = FirstRowidFrom(oldest);

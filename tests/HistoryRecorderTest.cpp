@@ -170,10 +170,9 @@ TEST(HistoryRecorder, ANewerFileIsRefusedOnceAndLeftAsItIs) {
     errors.Attach(rec);
     for (int i = 0; i < 3; ++i) rec.Record(Pass(kT + i, true), Settings("sentrel.db"));
     ASSERT_EQ(errors.lines.size(), 1u);
-    EXPECT_EQ(
-        errors.lines[0],
-        "History is off: sentrel.db: written by a newer Sentrel (history version 7, this one "
-        "knows up to 3); history is off");
+    EXPECT_EQ(errors.lines[0],
+              "History is off: sentrel.db: written by a newer Sentrel (history version 7, this one "
+              "knows up to 3); history is off");
     EXPECT_FALSE(rec.On());
     EXPECT_EQ(rec.Error().rfind("sentrel.db: written by a newer", 0), 0u);
 }

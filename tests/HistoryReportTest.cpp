@@ -187,15 +187,23 @@ TEST(HistoryReport, SinceTakesSpansAndDates) {
         const char* text;
         std::optional<std::int64_t> from;
     } cases[] = {
-        {"24h", kT - 86400},          {"7d", kT - 7 * 86400},
-        {"30d", kT - 30 * 86400},     {"1h", kT - 3600},
-        {"0d", std::nullopt},         {"d", std::nullopt},
-        {"7w", std::nullopt},         {"-7d", std::nullopt},
-        {"2026-13-01", std::nullopt}, {"2026-12-01x", std::nullopt},
-        {"", std::nullopt},           {"9999999d", std::nullopt},
+        {"24h", kT - 86400},
+        {"7d", kT - 7 * 86400},
+        {"30d", kT - 30 * 86400},
+        {"1h", kT - 3600},
+        {"0d", std::nullopt},
+        {"d", std::nullopt},
+        {"7w", std::nullopt},
+        {"-7d", std::nullopt},
+        {"2026-13-01", std::nullopt},
+        {"2026-12-01x", std::nullopt},
+        {"", std::nullopt},
+        {"9999999d", std::nullopt},
         {"99999h", kT - 99999LL * 3600},
-        {"2026-12-1", std::nullopt},  {"+026-12-01", std::nullopt},
-        {"2026-12-01T8:00", std::nullopt}, {"2026-12-01 08:00", std::nullopt},
+        {"2026-12-1", std::nullopt},
+        {"+026-12-01", std::nullopt},
+        {"2026-12-01T8:00", std::nullopt},
+        {"2026-12-01 08:00", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseSince(c.text, kT), c.from) << c.text;
     setenv("TZ", "UTC", 1);
@@ -239,15 +247,20 @@ TEST(HistoryReport, DurationsAndJsonStrings) {
     struct Row {
         std::string in, out;
     } rows[] = {
-        {"r\xc3\xa9" "essayez \xe2\x80\xa6 \xf0\x9f\x98\x80", "\"r\xc3\xa9" "essayez \xe2\x80\xa6 \xf0\x9f\x98\x80\""},
-        {"r\xe9" "essayez", "\"r\\u00e9essayez\""},              // Latin-1
+        {"r\xc3\xa9"
+         "essayez \xe2\x80\xa6 \xf0\x9f\x98\x80",
+         "\"r\xc3\xa9"
+         "essayez \xe2\x80\xa6 \xf0\x9f\x98\x80\""},
+        {"r\xe9"
+         "essayez",
+         "\"r\\u00e9essayez\""},  // Latin-1
         {"\xff\xfe", "\"\\u00ff\\u00fe\""},
-        {"\xc3", "\"\\u00c3\""},                              // cut short at the end
-        {"\xc0\xaf", "\"\\u00c0\\u00af\""},                  // overlong '/'
-        {"\xe0\x80\xaf", "\"\\u00e0\\u0080\\u00af\""},      // overlong, three bytes
-        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},      // a surrogate
+        {"\xc3", "\"\\u00c3\""},                                   // cut short at the end
+        {"\xc0\xaf", "\"\\u00c0\\u00af\""},                        // overlong '/'
+        {"\xe0\x80\xaf", "\"\\u00e0\\u0080\\u00af\""},             // overlong, three bytes
+        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},             // a surrogate
         {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},  // past U+10FFFF
-        {"\xe2\x82x", "\"\\u00e2\\u0082x\""},                // a continuation missing
+        {"\xe2\x82x", "\"\\u00e2\\u0082x\""},                      // a continuation missing
         {"\x7f", "\"\x7f\""},
     };
     for (const auto& r : rows) EXPECT_EQ(JsonString(r.in), r.out) << r.in;

@@ -261,7 +261,8 @@ TEST(HistoryStore, RetentionWorksInBoundedSteps) {
     Sql(db,
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<1500)"
         " INSERT INTO hourly(hour,host,slot,checks,failures) SELECT " +
-            std::to_string(kNow) + "-i*3600,'old',1,1,0 FROM n;"
+            std::to_string(kNow) +
+            "-i*3600,'old',1,1,0 FROM n;"
             "INSERT INTO hourly(hour,host,slot,checks,failures) VALUES(" +
             std::to_string(kNow + 3600) + ",'kept',1,1,0)");
     EXPECT_TRUE(store.PruneStep(later + 3600)) << "a full batch: more may be left";

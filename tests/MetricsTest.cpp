@@ -176,9 +176,10 @@ TEST(Metrics, ExpositionTextOfAPass) {
     app::TServerForm settings;
     settings.History = "/nonexistent.invalid/h.db";
     history.Record(app::TPassOutcome{}, settings);
-    EXPECT_EQ(app::HistoryOkMetricsText(history),
-              "# HELP sentrel_history_ok Whether the history is being written (1) or off after a failure (0).\n"
-              "# TYPE sentrel_history_ok gauge\nsentrel_history_ok 0\n");
+    EXPECT_EQ(
+        app::HistoryOkMetricsText(history),
+        "# HELP sentrel_history_ok Whether the history is being written (1) or off after a failure (0).\n"
+        "# TYPE sentrel_history_ok gauge\nsentrel_history_ok 0\n");
 }
 
 TEST(MetricsServer, RequestHeaderVerdicts) {

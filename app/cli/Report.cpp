@@ -18,8 +18,9 @@ int RunReport(const CommandLine& cl, const char* program) {
     std::string why;
     const auto from = history::ParseSince(since, now, &why);
     if (!from)
-        return BadCommandLine(program, why.empty() ? "option '--since' needs 24h, 7d, 30d or a date (YYYY-MM-DD)"
-                                                   : "option '--since': " + why);
+        return BadCommandLine(program, why.empty()
+                                           ? "option '--since' needs 24h, 7d, 30d or a date (YYYY-MM-DD)"
+                                           : "option '--since': " + why);
     TServerForm settings;
     settings.Load();
     if (settings.History.empty()) {

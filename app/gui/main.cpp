@@ -72,7 +72,8 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     app::TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
                                       [&settings] { return app::MakeHttpGetter(settings); }});
     publisher.Extra = [&history] {
-        return app::UptimeMetricsText(history.Uptime(std::time(nullptr))) + app::HistoryOkMetricsText(history);
+        return app::UptimeMetricsText(history.Uptime(std::time(nullptr))) +
+               app::HistoryOkMetricsText(history);
     };
     try {
         publisher.Start();

@@ -182,8 +182,10 @@ std::string UptimeMetricsText(const std::vector<THostUptime>& uptime) {
 
 std::string HistoryOkMetricsText(const THistoryRecorder& history) {
     if (!history.Configured()) return "";
-    return std::string("# HELP sentrel_history_ok Whether the history is being written (1) or off after a failure (0).\n"
-                       "# TYPE sentrel_history_ok gauge\nsentrel_history_ok ") +
+    return std::string(
+               "# HELP sentrel_history_ok Whether the history is being written (1) or off after a failure "
+               "(0).\n"
+               "# TYPE sentrel_history_ok gauge\nsentrel_history_ok ") +
            (history.Ok() ? "1" : "0") + "\n";
 }
 
