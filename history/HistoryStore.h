@@ -110,7 +110,7 @@ public:
     // kForgetRows hourly rows older than 400 days. Returns true while more
     // is left to do. Each step is a transaction of its own; folding reads
     // no reason.
-    static constexpr int kFoldRows = 2000;
+    static constexpr int kFoldRows = 1000;
     static constexpr int kForgetRows = 1000;
     bool PruneStep(std::int64_t now);
     // When retention last ran to its end (0: never), kept in the file so a
