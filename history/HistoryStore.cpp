@@ -235,7 +235,7 @@ void THistoryStore::Open(const std::string& file, Mode mode, bool immutable) {
             // The monitor only appends: a small page cache keeps its memory
             // flat, and the write-ahead log is cut back after a checkpoint
             // that a long retention step made it outgrow.
-            Exec("PRAGMA cache_size=-256");
+            Exec("PRAGMA cache_size=-64");
             Exec("PRAGMA journal_size_limit=4194304");
             // Counts the pages each commit adds to the log, and checkpoints
             // as SQLite's own hook would.

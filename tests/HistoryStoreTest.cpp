@@ -169,6 +169,7 @@ TEST(HistoryStore, FoldHourTakesTimesOfAnswersOnly) {
     std::vector<const TCheckRow*> ptrs;
     for (const auto& r : rows) ptrs.push_back(&r);
     auto h = history::FoldHour(ptrs, kNow);
+    EXPECT_EQ(h.Host, "a");
     EXPECT_EQ(h.Checks, 101);
     EXPECT_EQ(h.Failures, 1);
     EXPECT_DOUBLE_EQ(h.MinMs, 1);
@@ -481,7 +482,8 @@ TEST(HistoryStore, AReadOnlyMountIsReadAsItStands) {
         std::string p;
         ~Unmount() { ::umount2(p.c_str(), MNT_DETACH); }
     } unmount{mnt.string()};
-    const std::string db = (mnt / "h.db").string();
+    // A name with bytes a URI would read otherwise.
+    const std::string db = (mnt / "h #1?%z.db").string();
     {
         THistoryStore store(db, THistoryStore::Mode::Write);
         store.Record({Row(kNow, "a", true, 1), Row(kNow, "b", false, 0, "x")});
