@@ -118,19 +118,73 @@ std::int32_t CheckedMul32(std::int32_t a, std::int32_t b) {
     return r;
 }
 
+std::size_t Utf8Length(std::string_view s, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = at(i);
+    if (c < 0x80) return 1;
+    std::size_t n;
+    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    if (at(i + 1) < lo || at(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+    return n;
+}
+
+namespace {
+
+// The code point of a well-formed sequence of two or three bytes.
+std::uint32_t CodePoint(std::string_view s, std::size_t i, std::size_t n) {
+    const auto at = [&](std::size_t k) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(s[k]));
+    };
+    if (n == 2) return ((at(i) & 0x1F) << 6) | (at(i + 1) & 0x3F);
+    return ((at(i) & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3F);
+}
+
+bool ActsOnTheTerminal(std::uint32_t cp) {
+    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
+}  // namespace
+
 std::string ShowControls(std::string_view s) {
     static const char kHex[] = "0123456789ABCDEF";
+    const auto hex = [](std::string& out, std::uint32_t v, int digits) {
+        for (int d = digits - 1; d >= 0; --d) out += kHex[(v >> (4 * d)) & 15];
+    };
     std::string out;
     out.reserve(s.size());
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if ((c < 0x20 && c != '\t') || c == 0x7F) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = Utf8Length(s, i);
+        if (n == 0 || (c < 0x20 && c != '\t') || c == 0x7F) {
             out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += ch;
+            hex(out, c, 2);
+            ++i;
+            continue;
         }
+        if (n <= 3 && n > 1 && ActsOnTheTerminal(CodePoint(s, i, n))) {
+            out += "\\u";
+            hex(out, CodePoint(s, i, n), 4);
+        } else {
+            out.append(s, i, n);
+        }
+        i += n;
     }
     return out;
 }

@@ -3,6 +3,7 @@
 // as the design's texts count them, trimming and integer conversions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,9 +32,18 @@ std::optional<std::int32_t> TryStrToInt(std::string_view s);
 std::int32_t StrToIntDef(std::string_view s, std::int32_t def);
 std::string IntToStr(long long v);
 
+// The length of the well-formed UTF-8 sequence at s[i], 0 when there is none
+// (a stray continuation byte, a sequence cut short, an overlong form, a
+// surrogate or a code point above U+10FFFF).
+std::size_t Utf8Length(std::string_view s, std::size_t i);
+
 // Text from a server or a user as it may be printed or logged: every
-// control character (below 0x20 except tab, and 0x7F) shown as \xHH, so
-// nothing can move a terminal's cursor or start a forged log line. A text
+// control character (below 0x20 except tab, and 0x7F) and every byte that is
+// not part of well-formed UTF-8 (a raw 0x9B among them) shown as \xHH; the
+// C1 controls U+0080..U+009F, the bidirectional embeddings, overrides and
+// isolates (U+202A..U+202E, U+2066..U+2069) and the line and paragraph
+// separators (U+2028, U+2029) shown as \uHHHH. Nothing can move a
+// terminal's cursor, reorder what follows or start a forged log line. A text
 // without them keeps its exact bytes.
 std::string ShowControls(std::string_view s);
 

@@ -63,11 +63,14 @@ add_custom_target(sentrel_compressed ALL DEPENDS ${_gz})
 set(SENTREL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/sentrel)
 install(FILES data/copyright ${CMAKE_BINARY_DIR}/data/changelog.gz DESTINATION ${SENTREL_DOCDIR})
 
-# Icons: the lit LED, scalable and at the sizes menus ask for.
-install(FILES data/icons/sentrel.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-foreach(size 16 32 48 128 256)
-  install(FILES data/icons/sentrel-${size}.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
-          RENAME sentrel.png)
+# Icons: the lit LED, scalable and at the sizes menus ask for; the same LED
+# lit red (sentrel-down) for the notification that hosts are down.
+foreach(icon sentrel sentrel-down)
+  install(FILES data/icons/${icon}.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  foreach(size 16 32 48 128 256)
+    install(FILES data/icons/${icon}-${size}.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME ${icon}.png)
+  endforeach()
 endforeach()
 
 if(TARGET sentrel)

@@ -1,6 +1,7 @@
 #include "desktop/Placemnt.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
@@ -358,6 +359,9 @@ void TFormPlacement::ReadPlacementKeys(bool position, bool state) {
                 r = {fitted.left(), fitted.top(), fitted.left() + fitted.width(),
                      fitted.top() + fitted.height()};
                 SetWindowPlacement(form_, p);
+                // Not framed yet (a window not yet shown on a desktop whose
+                // window manager frames it): only its inside was fitted.
+                if (margins.isNull()) FitFrameOnceKnown();
             }
         }
     }
@@ -390,6 +394,35 @@ void TFormPlacement::ReadPlacementKeys(bool position, bool state) {
         form_->setWindowState(target);
     }
     form_->update();
+}
+
+void TFormPlacement::FitFrameOnceKnown() {
+    // Asked every few moments for a while after the window is shown; a
+    // desktop that never frames it ends the asking.
+    constexpr int kEveryMs = 50;
+    if (!frameTimer_) {
+        frameTimer_ = new QTimer(this);
+        frameTimer_->setInterval(kEveryMs);
+        QObject::connect(frameTimer_, &QTimer::timeout, this, [this] { FitFrameTick(); });
+    }
+    frameTries_ = 0;
+    frameTimer_->start();
+}
+
+void TFormPlacement::FitFrameTick() {
+    constexpr int kTries = 60;
+    if (!form_ || ++frameTries_ > kTries) {
+        frameTimer_->stop();
+        return;
+    }
+    if (!form_->isVisible() || (form_->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) return;
+    const QRect frame = form_->frameGeometry(), inside = form_->geometry();
+    if (frame == inside) return;
+    frameTimer_->stop();
+    const QMargins margins(inside.left() - frame.left(), inside.top() - frame.top(),
+                           frame.right() - inside.right(), frame.bottom() - inside.bottom());
+    const QRect fitted = FitOnScreen(inside, margins, IsSizeable());
+    if (fitted != inside) form_->setGeometry(fitted);
 }
 
 void TFormPlacement::AdjustMaximizedPosition() {

@@ -56,6 +56,8 @@ namespace platform {
 class TIniFile;
 }
 
+class QTimer;
+
 namespace desktop {
 
 class TFormPlacement;
@@ -187,6 +189,10 @@ private:
     void MinMaxInfoModified();
     void PlacementMessageFilter(TMessage& msg);
     bool IsSizeable() const;
+    // Fits the restored window on the screen again, by its frame, once the
+    // window manager has framed it (the frame is not known before).
+    void FitFrameOnceKnown();
+    void FitFrameTick();
 
     QPointer<QWidget> form_;
     std::string defaultSection_ = "";
@@ -213,6 +219,8 @@ private:
     std::unique_ptr<platform::TIniFile> ini_;
     bool iniChanged_ = false;
     std::vector<TLinkedStorage*> linked_;
+    QTimer* frameTimer_ = nullptr;
+    int frameTries_ = 0;
 };
 
 }  // namespace desktop

@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QMenu>
 #include <QScreen>
+#include <QStringDecoder>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -22,6 +23,19 @@ constexpr platform::LPARAM WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN = 0x201, WM_LBUT
 [[noreturn]] void AssertionFailed(int line) {
     throw base::Exception(std::string("Assertion failed (") + __FILE__ + ", line " + std::to_string(line) +
                           ")");
+}
+
+// A tip is UTF-8 where it is valid UTF-8 (a host typed in any script, the
+// ellipsis of a status), else single-byte text as it always was.
+bool ValidUtf8(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    (void)QString(utf8(bytes));
+    return !utf8.hasError();
+}
+
+QString TipText(const char* tip) {
+    const QByteArray bytes(tip);
+    return ValidUtf8(bytes) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
 }
 
 QIcon StandardApplicationIcon() {
@@ -76,14 +90,17 @@ void TTovikTrayIcon::SetTip(const std::string& tip) {
     ChangeNotify();
 }
 
+namespace {
+constexpr int kShownMs = 10000;
+}  // namespace
+
 void TTovikTrayIcon::ShowMessage(const std::string& title, const std::string& text, bool warning) {
-    constexpr int kShownMs = 10000;
     messageTitle_ = title;
     messageText_ = text;
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
     if (!Visible()) {
         tray_->setIcon(icon_.isNull() ? StandardApplicationIcon() : icon_);
-        tray_->setToolTip(QString::fromLatin1(tip_.data(), static_cast<qsizetype>(tip_.size())));
+        tray_->setToolTip(TipText(tip_.c_str()));
         tray_->show();
         if (!messageTimer_) {
             messageTimer_ = new QTimer(this);
@@ -94,9 +111,46 @@ void TTovikTrayIcon::ShowMessage(const std::string& title, const std::string& te
         }
         messageTimer_->start(kShownMs);
     }
-    tray_->showMessage(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())),
-                       QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
-                       warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kShownMs);
+    messageWarning_ = warning;
+    // A balloon points at the icon: an icon the area has not taken in yet
+    // (just shown) stands at the screen's corner, so the balloon waits
+    // until the icon has its place, or for a while at most.
+    placeTries_ = 0;
+    lastPlace_ = QRect();
+    if (IconPlaced(tray_->geometry())) {
+        ShowPendingMessage();
+        return;
+    }
+    if (!placeTimer_) {
+        placeTimer_ = new QTimer(this);
+        placeTimer_->setInterval(kPlaceEveryMs);
+        QObject::connect(placeTimer_, &QTimer::timeout, this, [this] {
+            const QRect place = tray_->geometry();
+            // Placed, and kept there since the last look: the area is done.
+            const bool settled = IconPlaced(place) && place == lastPlace_;
+            lastPlace_ = place;
+            if (settled || ++placeTries_ >= kPlaceTries) ShowPendingMessage();
+        });
+    }
+    placeTimer_->start();
+}
+
+bool TTovikTrayIcon::MessagePending() const {
+    return placeTimer_ && placeTimer_->isActive();
+}
+
+bool TTovikTrayIcon::IconPlaced(const QRect& geometry) {
+    // No geometry: the desktop places its messages itself.
+    return !geometry.isValid() || geometry.topLeft() != QPoint(0, 0);
+}
+
+void TTovikTrayIcon::ShowPendingMessage() {
+    if (placeTimer_) placeTimer_->stop();
+    if (messageTimer_ && messageTimer_->isActive()) messageTimer_->start(kShownMs);
+    tray_->showMessage(
+        QString::fromLatin1(messageTitle_.data(), static_cast<qsizetype>(messageTitle_.size())),
+        QString::fromLatin1(messageText_.data(), static_cast<qsizetype>(messageText_.size())),
+        messageWarning_ ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, kShownMs);
 }
 
 void TTovikTrayIcon::IconChangedHandler() {
@@ -104,9 +158,13 @@ void TTovikTrayIcon::IconChangedHandler() {
 }
 
 void TTovikTrayIcon::FillTip() {
-    // The record holds 63 characters and a terminator; a longer tip is cut.
+    // The record holds 63 bytes and a terminator; a longer tip is cut, and
+    // a UTF-8 character the cut would split goes whole.
     std::memset(data_.szTip, 0, sizeof data_.szTip);
-    std::memcpy(data_.szTip, tip_.data(), std::min(tip_.size(), sizeof data_.szTip - 1));
+    std::size_t n = std::min(tip_.size(), sizeof data_.szTip - 1);
+    if (n < tip_.size() && ValidUtf8(QByteArray::fromStdString(tip_)))
+        while (n > 0 && (static_cast<unsigned char>(tip_[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(data_.szTip, tip_.data(), n);
 }
 
 void TTovikTrayIcon::AddTrayIcon() {
@@ -159,7 +217,7 @@ bool TTovikTrayIcon::ShellNotifyIcon(NotifyCommand command) {
             // standard application icon stands in for it.
             if (data_.uFlags & NIF_ICON)
                 tray_->setIcon(data_.hIcon->isNull() ? StandardApplicationIcon() : *data_.hIcon);
-            if (data_.uFlags & NIF_TIP) tray_->setToolTip(QString::fromLatin1(data_.szTip));
+            if (data_.uFlags & NIF_TIP) tray_->setToolTip(TipText(data_.szTip));
             if (command == NIM_ADD) tray_->show();
             return true;
         case NIM_DELETE: tray_->hide(); return true;

@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <cstdint>
 #include <string>
 
@@ -72,7 +73,9 @@ public:
     // for an icon it shows, so a hidden icon is put in the area for the
     // message's time (Visible stays false) and taken out again. Where there
     // is no notification area nothing is shown and nothing fails.
-    // warning picks the warning sign over the information sign.
+    // warning picks the warning sign over the information sign. An icon
+    // just put in the area has no place there yet: the message waits until
+    // it has (a few moments at most), so its balloon points at the icon.
     void ShowMessage(const std::string& title, const std::string& text, bool warning = true);
     // The last message asked for, for inspection.
     const std::string& MessageTitle() const { return messageTitle_; }
@@ -90,6 +93,13 @@ public:
     // The hidden target (0 while hidden) and the desktop's icon.
     platform::HWND Handle() const { return wnd_; }
     QSystemTrayIcon* Tray() const { return tray_; }
+    // Whether an icon at geometry has its place in the area (one at the
+    // screen's corner has not been taken in yet); no geometry: the desktop
+    // shows messages without pointing at the icon.
+    static bool IconPlaced(const QRect& geometry);
+    // True while a message waits for the icon's place.
+    bool MessagePending() const;
+
     // Where a menu of size opens for a pointer at cursor on a screen whose
     // free area is screen: beside the pointer, below and right of it where
     // it fits, else above or left, so no item lies under the pointer.
@@ -129,6 +139,7 @@ private:
                                          platform::LPARAM lParam);
     void Activated(int reason);
     void PopupAtCursor(QMenu* menu);
+    void ShowPendingMessage();
 
     QIcon icon_;
     QPointer<QMenu> rightMenu_;
@@ -140,6 +151,11 @@ private:
     std::string messageTitle_;
     std::string messageText_;
     QTimer* messageTimer_ = nullptr;  // hides the icon shown only for a message
+    static constexpr int kPlaceEveryMs = 50, kPlaceTries = 60;
+    QTimer* placeTimer_ = nullptr;  // looks for the icon's place before a message
+    int placeTries_ = 0;
+    QRect lastPlace_;
+    bool messageWarning_ = true;
     QTimer* leftUpTimer_ = nullptr;   // a left click's release, held for a second click
     bool endingDoubleClick_ = false;  // the release that ends a double click opens no menu
     QPointer<QMenu> openedMenu_;      // the menu last opened, deaf for a moment

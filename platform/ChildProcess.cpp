@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/close_range.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/syscall.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "platform/MessageLoop.h"
 #include "platform/Process.h"
@@ -148,6 +150,37 @@ bool TChildProcess::Start(const std::vector<std::string>& args, const std::vecto
 
 void TChildProcess::Signal(int sig) {
     if (pid_ > 0) ::kill(-pid_, sig);
+}
+
+bool TChildProcess::Stop(unsigned graceMs) {
+    if (pid_ <= 0) return false;
+    ::kill(-pid_, SIGTERM);
+    // The pidfd turns readable when the program has ended; until it is
+    // reaped its pid, and so its group's id, belongs to nobody else.
+    timespec start{}, now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    bool ended = false;
+    for (;;) {
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long spent =
+            (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (spent >= graceMs) break;
+        pollfd p{pidfd_, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(graceMs - spent));
+        if (r > 0) {
+            ended = true;
+            break;
+        }
+        if (r < 0 && errno != EINTR) break;
+    }
+    if (!ended) ::kill(-pid_, SIGKILL);
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    UnwatchFd(pidfd_);
+    CloseFd(pidfd_);
+    CloseOutput();
+    pid_ = -1;
+    return !ended;
 }
 
 void TChildProcess::ReadOutput() {

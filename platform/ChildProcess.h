@@ -16,7 +16,7 @@
 // object idle again, so its handler may Start the next program (but not
 // free the object). An object freed while its program runs lets it go: the
 // program is neither signalled nor waited for, and what it prints later
-// reaches nobody.
+// reaches nobody; Stop is the way to end it first.
 #pragma once
 
 #include <sys/types.h>
@@ -45,6 +45,13 @@ public:
     // Sends sig to the program's process group (its own children too) while
     // it has not been reaped, so the signal never reaches another process.
     void Signal(int sig);
+    // Ends the program now, for a caller that is going away: SIGTERM to its
+    // process group, SIGKILL to the group when the program is still there
+    // graceMs later, and a wait until it has been reaped. The loop is not
+    // run meanwhile, OnExit is not fired and output still in the pipe is
+    // dropped. Nothing when no program runs; otherwise whether SIGKILL was
+    // needed.
+    bool Stop(unsigned graceMs);
 
     std::function<void(const char* data, std::size_t size)> OnOutput;
     std::function<void(int waitStatus)> OnExit;

@@ -30,6 +30,7 @@ TEST_PACKAGES=(
   nginx-light tinyproxy microsocks dante-server curl openssl time strace
   prometheus
   xvfb xauth openbox xdotool
+  x11-utils             # xwininfo: the window frame and the balloon's place on the test desktop
   trayer                # a tray host on the test desktop
   dbus-daemon           # dbus-run-session: a private session bus
   desktop-file-utils appstream man-db groff-base systemd

@@ -73,7 +73,7 @@ TEST(HostExpect, EachKeyPassesOrFailsWithItsReason) {
     const struct {
         std::string section;
         std::vector<TPeerScript> scripts;
-        std::string reason;  // "" = passes; ends with "..." = starts so
+        std::string reason;  // "" = passes; "A ... B": starts with A, ends with " ms B"
     } rows[] = {
         {"status=200", {Answer(kPage)}, ""},
         {"status=200", {Answer("HTTP/1.0 301 Moved\r\n\r\nmoved")}, "Unexpected status 301 (expected 200)"},
@@ -96,7 +96,13 @@ TEST(HostExpect, EachKeyPassesOrFailsWithItsReason) {
         {"notcontains=oops", {Answer(kPage)}, ""},
         {"notcontains=ello</", {Answer(kPage)}, "Unwanted text found: ello</"},
         {"maxms=60000", {Answer(kPage)}, ""},
-        {"maxms=100", {{ReadRequest(), PauseMs(400), SendBytes(kPage), CloseConn()}}, "Too slow: ..."},
+        {"maxms=100",
+         {{ReadRequest(), PauseMs(400), SendBytes(kPage), CloseConn()}},
+         "Too slow: ... (limit 100 ms)"},
+        // A silent host is ended at the limit, not at the client's 10 s;
+        // the limit spans the redirects.
+        {"maxms=300", {{ReadRequest(), WaitForClose(12000)}}, "Too slow: ... (limit 300 ms)"},
+        {"maxms=300", {Answer(moved), {ReadRequest(), WaitForClose(12000)}}, "Too slow: ... (limit 300 ms)"},
         {"status=2xx",
          {Answer(kPage)},
          "status in sentrel.ini: '2xx' is not a status list such as 200,301-308"},
@@ -115,11 +121,13 @@ TEST(HostExpect, EachKeyPassesOrFailsWithItsReason) {
             continue;
         }
         ASSERT_EQ(failures.size(), 1u);
-        if (row.reason.ends_with("..."))
-            EXPECT_TRUE(failures[0].second.starts_with(row.reason.substr(0, row.reason.size() - 3)) &&
-                        failures[0].second.ends_with(" ms (limit 100 ms)"))
+        if (const std::size_t dots = row.reason.find("..."); dots != std::string::npos) {
+            EXPECT_TRUE(failures[0].second.starts_with(row.reason.substr(0, dots)) &&
+                        failures[0].second.ends_with(" ms" + row.reason.substr(dots + 3)))
                 << failures[0].second;
-        else
+            // Ended at its limit, well before the client's own 10 s.
+            EXPECT_LT(std::atoi(failures[0].second.c_str() + dots), 9000) << failures[0].second;
+        } else
             EXPECT_EQ(failures[0].second, row.reason);
         EXPECT_NE(log.find("Error accessing host: " + host), std::string::npos);
     }
@@ -143,6 +151,25 @@ TEST(HostExpect, BadValueFailsItsHostUnfetched) {
         EXPECT_EQ(bad.Connections(), 0);
         EXPECT_EQ(good.Connections(), 1);
     }
+}
+
+// maxms ends the request where it runs out in a pass fetching several
+// hosts at once too, and one above the client's 10 s raises that host's
+// limit: a host answering after 10.3 s under maxms=10800 is up.
+TEST(HostExpect, MaxMsEndsTheRequestInAConcurrentPassAndCanOutlastTenSeconds) {
+    WorkDir dir;
+    TScriptedPeer silent({{ReadRequest(), WaitForClose(15000)}});
+    TScriptedPeer slow({{ReadRequest(), PauseMs(10300), SendBytes(kPage), CloseConn()}});
+    TScriptedPeer quick({Answer(kPage)});
+    Failures failures = Pass(Pool({silent.HostPort(), slow.HostPort(), quick.HostPort()}) +
+                                 "[server1]\r\nmaxms=300\r\n[server2]\r\nmaxms=10800\r\n",
+                             3);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].first, silent.HostPort());
+    EXPECT_TRUE(failures[0].second.starts_with("Too slow: ") &&
+                failures[0].second.ends_with(" ms (limit 300 ms)"))
+        << failures[0].second;
+    EXPECT_LT(std::atoi(failures[0].second.c_str() + 10), 9000) << "ended at the limit, not at 10 s";
 }
 
 // certdays is the host's own warning window, either way round.

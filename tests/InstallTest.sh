@@ -20,9 +20,12 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 app_id=${SENTREL_APP_ID:?the id of the menu entry}
 window=no  # a build with the window program (not -DSENTREL_GUI=OFF)
 [[ " ${programs[*]} " == *" sentrel "* ]] && window=yes
-expected=(share/systemd/user/sentrel.service share/icons/hicolor/scalable/apps/sentrel.svg)
+expected=(share/systemd/user/sentrel.service share/icons/hicolor/scalable/apps/sentrel.svg
+  share/icons/hicolor/scalable/apps/sentrel-down.svg)
 [ "$window" = no ] || expected+=("share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml")
-for size in 16 32 48 128 256; do expected+=("share/icons/hicolor/${size}x$size/apps/sentrel.png"); done
+for size in 16 32 48 128 256; do
+  expected+=("share/icons/hicolor/${size}x$size/apps/sentrel.png" "share/icons/hicolor/${size}x$size/apps/sentrel-down.png")
+done
 for p in "${programs[@]}"; do expected+=("bin/$p" "share/man/man1/$p.1.gz"); done
 expected+=(share/doc/sentrel/copyright share/doc/sentrel/changelog.gz)
 [ "$banner" = no ] || expected+=(lib/sentrel/libadimage.so)

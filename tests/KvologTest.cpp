@@ -127,8 +127,8 @@ TEST_F(KvologTest, LineLayout) {
          "> 12-06-2026  14:03:22  QZ  " + longText + "\r\n"},
         {"marker cut to one character", "QZ", "!?", "m", "! 12-06-2026  14:03:22  QZ  m\r\n"},
         {"empty marker is a blank", "QZ", "", "m", "  12-06-2026  14:03:22  QZ  m\r\n"},
-        {"bytes above 127 as given", "QZ", ">", "caf\xe9 \xff",
-         "> 12-06-2026  14:03:22  QZ  caf\xe9 \xff\r\n"},
+        {"UTF-8 as given, other bytes above 127 as \\xHH", "QZ", ">", "caf\xc3\xa9 caf\xe9 \xff",
+         "> 12-06-2026  14:03:22  QZ  caf\xc3\xa9 caf\\xE9 \\xFF\r\n"},
     };
     fs::path p = dir / "existing.log";
     std::ofstream(p).close();

@@ -13,6 +13,10 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
+
+#include <set>
+#include <sstream>
 
 #include <sys/resource.h>
 #include <QEventLoop>
@@ -22,6 +26,7 @@
 #include "ads/Advertisement.h"
 #include "app/core/About.h"
 #include "app/core/HttpGetter.h"
+#include "app/gui/ElidedText.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtHost.h"
 #include "app/gui/ServerFormDialog.h"
@@ -215,8 +220,71 @@ TEST(MainWindow, StatusLineElidesInTheMiddle) {
     EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
     EXPECT_EQ(g.form->statusBar()->toolTip().toStdString(), "Checking \"" + url + "\" Now");
     EXPECT_EQ(g.form->statusBar()->currentMessage().toStdString(), "Checking \"" + url + "\" Now");
+    // A tip showing the old text while the pointer rests takes the new one.
+    QToolTip::showText(g.form->statusBar()->mapToGlobal(QPoint(10, 5)), g.form->statusBar()->toolTip(),
+                       g.form->statusBar());
     g.form->Controller().ShowStatus("Now Active");
     EXPECT_EQ(g.form->StatusShown(), "Now Active");
+    EXPECT_EQ(g.form->statusBar()->toolTip(), "Now Active");
+    ASSERT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), "Now Active");
+    QToolTip::hideText();
+
+    // The last host keeps its scheme, host and port and its end; the whole
+    // name is the tooltip until a failure's hint takes its place.
+    const std::string host =
+        "http://127.0.0.1:18300/a-path-so-long-it-runs/until-it-cannot-fit/in-the-status-line/status";
+    const struct {
+        std::string host, hint;
+        QString tip;
+        bool elided;
+    } rows[] = {
+        {host, "", QString::fromStdString(host), true},
+        {host, host + ": Connection refused", QString::fromStdString(host + ": Connection refused"), true},
+        {host, "", QString::fromStdString(host), true},
+        {"down", "", "down", false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.host + " | " + r.hint);
+        g.form->SetLastHost(r.host);
+        g.form->SetLastHostHint(r.hint);
+        EXPECT_EQ(g.form->lasthost->FullText().toStdString(), r.host);
+        EXPECT_EQ(g.form->lasthost->toolTip(), r.tip);
+        const QString shown = g.form->lasthost->text();
+        EXPECT_EQ(shown.contains(QChar(0x2026)), r.elided) << shown.toStdString();
+        EXPECT_TRUE(shown.startsWith(QString::fromStdString(r.host.substr(0, r.elided ? 22 : 4))))
+            << shown.toStdString() << " in " << g.form->lasthost->width();
+        EXPECT_TRUE(shown.endsWith(r.elided ? "/status" : "down")) << shown.toStdString();
+        EXPECT_LE(g.form->lasthost->fontMetrics().horizontalAdvance(shown), g.form->lasthost->width());
+    }
+}
+
+// Eliding a URL keeps its origin whole while a little of its path fits
+// beside it; anything else, or an origin too wide, loses its middle.
+TEST(MainWindow, ElidingKeepsTheOriginOfAUrl) {
+    TheApp();
+    const QFontMetrics fm(QApplication::font());
+    const QString url = "https://example.invalid:8443/" + QString(60, 'p') + "/status";
+    const QString bare = QString(40, 'h') + "." + QString(40, 'k');
+    const QString wideHost = "http://" + QString(80, 'h') + ".invalid/x";
+    const struct {
+        QString text;
+        int width;
+        QString starts, ends;
+    } rows[] = {
+        {url, fm.horizontalAdvance(url), url, url},  // fits: whole
+        {url, fm.horizontalAdvance(url) / 2, "https://example.invalid:8443/", "/status"},
+        {bare, fm.horizontalAdvance(bare) / 2, "hhhh", "kkkk"},
+        {wideHost, fm.horizontalAdvance(wideHost) / 2, "http://hh", "invalid/x"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text.toStdString());
+        const QString shown = app::ElideKeepingOrigin(fm, r.text, r.width);
+        EXPECT_LE(fm.horizontalAdvance(shown), r.width);
+        EXPECT_TRUE(shown.startsWith(r.starts)) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(r.ends)) << shown.toStdString();
+        EXPECT_EQ(shown.contains(QChar(0x2026)), shown != r.text);
+    }
 }
 
 TEST(MainWindow, ConfigurationOkSavesAndCloseWritesTheFinishLine) {
@@ -371,9 +439,15 @@ TEST(MainWindow, BannersHomePageFeedbackAndStartOnBootWork) {
     ASSERT_TRUE(g.form->LoadDalmor->isEnabled());
     g.form->LoadDalmor->click();
     g.form->emaildalmor->click();
-    EXPECT_EQ(xdg.WaitForRecording(2),
-              std::string("1|") + app::kHomePage +
-                  "\n1|mailto:feedback@sentrel.example.org?subject=Feedback%20for%20Sentrel\n");
+    // Two processes: their lines may come in either order.
+    const std::string recorded = xdg.WaitForRecording(2);
+    std::multiset<std::string> lines;
+    std::istringstream in(recorded);
+    for (std::string line; std::getline(in, line);) lines.insert(line);
+    EXPECT_EQ(lines, (std::multiset<std::string>{
+                         std::string("1|") + app::kHomePage,
+                         "1|mailto:feedback@sentrel.example.org?subject=Feedback%20for%20Sentrel"}))
+        << recorded;
 
     // Nothing to open them with: the status line says so.
     {
@@ -480,6 +554,43 @@ TEST(MainWindow, ChecksWithTheRealClientEndAndSleepWhileTheyWait) {
     loop.exec();
     EXPECT_EQ(passes, 1);
     form.MonitorButton->click();
+    form.close();
+    platform::Application().Reset();
+}
+
+// "E&xit" during a pass: the program ends once the pass has, and until then
+// the status line and the tray's tip say so, whatever the pass says.
+TEST(MainWindow, TrayExitDuringAPassSaysTheProgramIsFinishingIt) {
+    TheApp();
+    WorkDir dir;
+    testsupport::TScriptedPeer slow(
+        {{testsupport::ReadRequest(), testsupport::PauseMs(500),
+          testsupport::SendBytes("HTTP/1.0 200 OK\r\n\r\n<html>"), testsupport::CloseConn()}});
+    PutFile("sentrel.ini", "[main]\r\nserver1name=" + slow.HostPort() + "\r\n");
+    app::TServerForm settings;
+    auto http = app::MakeHttpGetter();
+    app::Tqzform form(settings, *http);
+    form.show();
+    const QString finishing = QString::fromUtf8("Finishing the pass\u2026");
+    QString said;
+    form.Controller().OnStatus = [&](const std::string& text) {
+        if (text.rfind("Checking \"", 0) != 0 || !said.isEmpty()) return;
+        form.Exit1->trigger();  // the pass is under way
+        said = form.statusBar()->currentMessage();
+    };
+    form.CheckNowButton->click();  // returns when the pass has ended
+    EXPECT_EQ(said, finishing);
+    EXPECT_EQ(form.statusBar()->currentMessage(), finishing);
+    EXPECT_EQ(form.statusBar()->toolTip(), finishing);
+    EXPECT_EQ(QString::fromStdString(form.trayicon->Tip()), finishing);
+    EXPECT_TRUE(platform::Application().Terminated());
+    // Between passes it ends at once, with nothing to say.
+    platform::Application().Reset();
+    form.Controller().OnStatus = nullptr;
+    form.Controller().ShowStatus("Now Active");
+    form.Exit1->trigger();
+    EXPECT_EQ(form.statusBar()->currentMessage(), "Now Active");
+    EXPECT_TRUE(platform::Application().Terminated());
     form.close();
     platform::Application().Reset();
 }

@@ -2,19 +2,22 @@
 // text (labels escaped, a series per pool entry, the certificate family for
 // https hosts only) and what the metrics server makes of a request header.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <functional>
 #include <thread>
 
+#include "app/core/PassOutcome.h"
 #include "app/core/sform.h"
 #include "app/serve/Metrics.h"
 #include "app/serve/MetricsServer.h"
-#include "app/core/PassOutcome.h"
+#include "platform/AsyncSelect.h"
 #include "platform/MessageLoop.h"
 
 using app::THostOutcome;
@@ -150,6 +153,7 @@ TEST(Metrics, ExpositionTextOfAPass) {
         {"caf\xe9", "caf\\\\xE9"},
         {"\xe2\x82", "\\\\xE2\\\\x82"},
         {"\xc0\xaf", "\\\\xC0\\\\xAF"},
+        {"\xe0\x9f\xbf", "\\\\xE0\\\\x9F\\\\xBF"},  // U+07FF written in three bytes
         {"\xed\xa0\x80", "\\\\xED\\\\xA0\\\\x80"},
         {"\xf4\x90\x80\x80", "\\\\xF4\\\\x90\\\\x80\\\\x80"},
     };
@@ -198,6 +202,8 @@ TEST(MetricsServer, RequestHeaderVerdicts) {
         {"GET /metrics", 400, false},
         {"GET  /metrics HTTP/1.1", 400, false},
         {"GET /metrics FTP/1.0", 400, false},
+        {"GET /metrics HTTP/", 400, false},
+        {"GET /metrics HTTP/1.", 400, false},
         {"\x16\x03\x01\x02", 400, false},
         {"", 400, false},
     };
@@ -210,27 +216,41 @@ TEST(MetricsServer, RequestHeaderVerdicts) {
 
 // The listener holds exactly kMaxConnections; when they are all taken, a new
 // scraper pushes out the one that has been silent longest without a complete
-// request, and a connection that does not finish its request head in time
-// is closed unanswered.
+// request (never one being answered, however old), and a connection that
+// does not finish its request head in time is closed unanswered.
 TEST(MetricsServer, FullSlotsGiveWayToANewScraperAndIdleHeadsTimeOut) {
     app::TMetricsServer server;
     server.HeadTimeoutMs = 60000;
     server.Listen("127.0.0.1:0");
     server.SetText("sentrel_pass_success 1\n");
-    std::vector<int> idle{Dial(server.Port())};
-    ASSERT_EQ(send(idle[0], "GET /metr", 9, MSG_NOSIGNAL), 9);
+    // The oldest: a routed request still waiting for its answer.
+    server.Route(
+        "/wait", [](const std::string&, const std::string&, auto) { return [] {}; }, 60000, 0);
+    const int waiting = Dial(server.Port());
+    ASSERT_EQ(send(waiting, "GET /wait HTTP/1.1\r\n\r\n", 22, MSG_NOSIGNAL), 22);
     ASSERT_TRUE(PumpUntil([&] { return server.Connections() == 1; }));
     while (platform::ProcessMessages()) {
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<int> idle{Dial(server.Port())};
+    ASSERT_EQ(send(idle[0], "GET /metr", 9, MSG_NOSIGNAL), 9);
+    ASSERT_TRUE(PumpUntil([&] { return server.Connections() == 2; }));
+    while (platform::ProcessMessages()) {
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the others are heard later
-    for (std::size_t i = 1; i < app::TMetricsServer::kMaxConnections; ++i) {
+    for (std::size_t i = 1; i + 1 < app::TMetricsServer::kMaxConnections; ++i) {
         idle.push_back(Dial(server.Port()));
         ASSERT_EQ(send(idle.back(), "G", 1, MSG_NOSIGNAL), 1);
-        ASSERT_TRUE(PumpUntil([&] { return server.Connections() == i + 1; }));  // within the backlog
+        ASSERT_TRUE(PumpUntil([&] { return server.Connections() == i + 2; }));  // within the backlog
     }
     while (platform::ProcessMessages()) {
     }
     for (int fd : idle) EXPECT_EQ(Arrived(fd), "") << "all " << idle.size() << " are held";
+    // The first idle one speaks again: the second is the idlest now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(send(idle[0], "ic", 2, MSG_NOSIGNAL), 2);
+    while (platform::ProcessMessages()) {
+    }
 
     const int scraper = Dial(server.Port());
     ASSERT_EQ(send(scraper, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL), 25);
@@ -241,11 +261,16 @@ TEST(MetricsServer, FullSlotsGiveWayToANewScraperAndIdleHeadsTimeOut) {
                answer.find("pass_success 1\n") != std::string::npos;
     }));
     EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
-    EXPECT_TRUE(PumpUntil([&] { return Arrived(idle[0]) == "<closed>"; })) << "the idlest went";
-    for (std::size_t i = 1; i < idle.size(); ++i) EXPECT_EQ(Arrived(idle[i]), "") << i;
+    EXPECT_TRUE(PumpUntil([&] { return Arrived(idle[1]) == "<closed>"; })) << "the idlest went";
+    for (std::size_t i = 0; i < idle.size(); ++i)
+        if (i != 1) {
+            EXPECT_EQ(Arrived(idle[i]), "") << i;
+        }
+    EXPECT_EQ(Arrived(waiting), "") << "one being answered stays";
     EXPECT_LE(server.Connections(), app::TMetricsServer::kMaxConnections);
     for (int fd : idle) close(fd);
     close(scraper);
+    close(waiting);
 
     server.HeadTimeoutMs = 50;
     const int slow = Dial(server.Port());
@@ -257,4 +282,136 @@ TEST(MetricsServer, FullSlotsGiveWayToANewScraperAndIdleHeadsTimeOut) {
     }));
     EXPECT_EQ(got, "<closed>") << "closed without an answer";
     close(slow);
+
+    // The head's own limit is a second.
+    app::TMetricsServer fresh;
+    fresh.Listen("127.0.0.1:0");
+    const auto dialled = std::chrono::steady_clock::now();
+    const int lagging = Dial(fresh.Port());
+    ASSERT_EQ(send(lagging, "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL), 23);
+    EXPECT_TRUE(PumpUntil([&] { return Arrived(lagging) == "<closed>"; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - dialled, std::chrono::milliseconds(3000));
+    close(lagging);
+}
+
+// Every connection being answered: a routed request waits past the head's
+// limit for its answer, and one more client is told 503 at once, never
+// closed bare.
+TEST(MetricsServer, BusySlotsAnswer503AndRoutedRequestsOutliveTheHeadLimit) {
+    app::TMetricsServer server;
+    server.HeadTimeoutMs = 50;
+    server.Listen("127.0.0.1:0");
+    std::vector<app::TMetricsServer::TRouteReply> replies;
+    server.Route(
+        "/wait",
+        [&](const std::string&, const std::string&, app::TMetricsServer::TRouteReply reply) {
+            replies.push_back(std::move(reply));
+            return [] {};
+        },
+        60000, 0);
+    std::vector<int> fds;
+    for (std::size_t i = 0; i < app::TMetricsServer::kMaxConnections; ++i) {
+        fds.push_back(Dial(server.Port()));
+        ASSERT_EQ(send(fds.back(), "GET /wait HTTP/1.1\r\n\r\n", 22, MSG_NOSIGNAL), 22);
+        ASSERT_TRUE(PumpUntil([&] { return replies.size() == i + 1; }));
+    }
+    const int late = Dial(server.Port());
+    ASSERT_EQ(send(late, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL), 25);
+    std::string got;
+    EXPECT_TRUE(PumpUntil([&] {
+        if (got.find("<closed>") == std::string::npos) got += Arrived(late);
+        return got.find("<closed>") != std::string::npos;
+    }));
+    EXPECT_EQ(got.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u) << got;
+    EXPECT_TRUE(got.ends_with("\r\n\r\nToo many connections at once\n<closed>")) << got;
+    close(late);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // four head limits
+    while (platform::ProcessMessages()) {
+    }
+    replies[0]({200, "OK", "late but there\n"});
+    std::string answer;
+    EXPECT_TRUE(PumpUntil([&] {
+        answer += Arrived(fds[0]);
+        return answer.find("late but there\n") != std::string::npos ||
+               answer.find("<closed>") != std::string::npos;
+    }));
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+    for (int fd : fds) close(fd);
+}
+
+// The listener stays: a report with nothing queued (accept would block) is
+// no error, and a listening socket broken under it is told of and opened
+// again on the same port; the next client is answered either way.
+TEST(MetricsServer, ListenerOutlivesSpuriousReportsAndErrors) {
+    app::TMetricsServer server;
+    server.Listen("127.0.0.1:0");
+    server.SetText("sentrel_pass_success 1\n");
+    std::vector<std::string> trouble;
+    server.OnTrouble = [&](const std::string& line) { trouble.push_back(line); };
+    const std::string port = server.Port();
+    auto scrape = [&] {
+        const int fd = Dial(port);
+        EXPECT_EQ(send(fd, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL), 25);
+        std::string got;
+        EXPECT_TRUE(PumpUntil([&] {
+            got += Arrived(fd);
+            return got.find("<closed>") != std::string::npos;
+        }));
+        close(fd);
+        return got;
+    };
+    const net::TWSocket& listener = server.Listener();
+    struct Row {
+        const char* what;
+        bool breakIt;  // shut the listening socket down first
+        std::size_t lines;
+    } rows[] = {{"a spurious accept report", false, 0}, {"a broken listening socket", true, 1}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.breakIt) ::shutdown(listener.HSocket(), SHUT_RDWR);
+        platform::PostMessage(listener.Handle(), net::WM_ASYNCSELECT,
+                              static_cast<platform::WPARAM>(listener.HSocket()), platform::FD_ACCEPT);
+        while (platform::ProcessMessages()) {
+        }
+        EXPECT_EQ(trouble.size(), row.lines);
+        EXPECT_EQ(server.Port(), port);
+        EXPECT_NE(scrape().find("sentrel_pass_success 1\n"), std::string::npos);
+    }
+    ASSERT_EQ(trouble.size(), 1u);
+    EXPECT_TRUE(trouble[0].starts_with("Metrics listener on 127.0.0.1:" + port + " closed after an error ("))
+        << trouble[0];
+    EXPECT_TRUE(trouble[0].ends_with("); listening again")) << trouble[0];
+
+    // Out of descriptors: accepting pauses (told once, however long it
+    // lasts) and the client that waited in the queue is answered after.
+    const int client = Dial(port);
+    ASSERT_EQ(send(client, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL), 25);
+    std::vector<int> fillers;  // every free descriptor below the client's
+    for (int f; (f = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        if (f > client) {
+            close(f);
+            break;
+        }
+        fillers.push_back(f);
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(client) + 1;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const auto limited = std::chrono::steady_clock::now();
+    PumpUntil([&] { return std::chrono::steady_clock::now() - limited > std::chrono::milliseconds(1500); });
+    setrlimit(RLIMIT_NOFILE, &saved);
+    for (int f : fillers) close(f);
+    ASSERT_EQ(trouble.size(), 2u);
+    EXPECT_TRUE(trouble[1].starts_with("Metrics listener: ") &&
+                trouble[1].ends_with("; accepting again in 1 s"))
+        << trouble[1];
+    std::string got;
+    EXPECT_TRUE(PumpUntil([&] {
+        got += Arrived(client);
+        return got.find("<closed>") != std::string::npos;
+    }));
+    EXPECT_NE(got.find("sentrel_pass_success 1\n"), std::string::npos) << got;
+    close(client);
 }

@@ -104,6 +104,11 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
         {{Answer("HTTP/1.0 404 Not\x1b]0;pwned\x07 Found\r\n\r\nx")},
          false,
          "terminal sequence in the reason"},
+        {{Answer("HTTP/1.0 404 Not\x9b"
+                 "2J\xc2\x9b"
+                 "2J\xe2\x80\xae Found\r\n\r\nx")},
+         false,
+         "C1 controls and a bidirectional override in the reason"},
         {{Answer("HTTP/1.1 100 Continue\r\n\r\n" + std::string(kPage))}, true, "interim 100 reply"},
         {{{ReadRequest(), SendBytes("HTTP/1.0 200 OK\r\n" + kept), WaitForClose(12000)}},
          true,
@@ -170,6 +175,7 @@ TEST(MonitorProgram, CheckTellsEachReplyTruthfully) {
     EXPECT_TRUE(logged(">Successful connection to: " + shown));
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
     EXPECT_NE(r.out.find("Not\\x1B]0;pwned\\x07 Found"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Not\\x9B2J\\u009B2J\\u202E Found"), std::string::npos) << r.out;
     EXPECT_EQ(GetFile("status.log").find("secret"), std::string::npos);
     EXPECT_EQ(r.out.find("secret"), std::string::npos);
     EXPECT_NE(r.out.find("Checking \"" + shown + "\" Now"), std::string::npos);

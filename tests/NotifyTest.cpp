@@ -92,11 +92,12 @@ TEST(DesktopNotifications, OneCallPerChangeOfStateEachReplacingTheLast) {
         std::size_t calls;  // after the pass
         const char* summary;
         int urgency;
+        const char* icon;  // the red LED for hosts down, the green one for up
     } passes[] = {
-        {false, 0, nullptr, 0},  // a clean first pass is no change
-        {true, 1, "1 host down", app::TDesktopNotifier::kCritical},
-        {true, 1, nullptr, 0},  // still down: nothing new
-        {false, 2, "All hosts up again", app::TDesktopNotifier::kNormal},
+        {false, 0, nullptr, 0, nullptr},  // a clean first pass is no change
+        {true, 1, "1 host down", app::TDesktopNotifier::kCritical, "sentrel-down"},
+        {true, 1, nullptr, 0, nullptr},  // still down: nothing new
+        {false, 2, "All hosts up again", app::TDesktopNotifier::kNormal, "sentrel"},
     };
     for (const auto& p : passes) {
         http.answers["down&co"] = p.downFails ? ScriptedGetter::Answer{"", true, "Connection refused <10061>"}
@@ -109,7 +110,7 @@ TEST(DesktopNotifications, OneCallPerChangeOfStateEachReplacingTheLast) {
         EXPECT_EQ(c.summary, p.summary);
         EXPECT_EQ(c.urgency, p.urgency);
         EXPECT_EQ(c.app, "Sentrel");
-        EXPECT_EQ(c.icon, "sentrel");
+        EXPECT_EQ(c.icon, p.icon);
     }
     EXPECT_EQ(fake.calls[0].body, "down&amp;co: Connection refused &lt;10061&gt;");
     EXPECT_EQ(fake.calls[0].replaces, 0u);

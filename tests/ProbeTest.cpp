@@ -70,6 +70,8 @@ TEST(Probe, TargetsAndTimeLimits) {
          "http://127.0.0.1:8/a?b=c", ""},
         {"https, scheme in capitals", "/probe?target=HTTPS://h.invalid/", "HTTPS://h.invalid/", ""},
         {"no target", "/probe?module=http_2xx", "", "Target parameter is missing"},
+        {"the first of two targets", "/probe?target=http://a.invalid/&target=http://b.invalid/",
+         "http://a.invalid/", ""},
         {"an empty target", "/probe?target=", "", "Target parameter is missing"},
         {"another scheme", "/probe?target=ftp://h.invalid/", "", "Target must be an http:// or https:// URL"},
         {"no scheme", "/probe?target=h.invalid", "", "Target must be an http:// or https:// URL"},
@@ -94,6 +96,7 @@ TEST(Probe, TargetsAndTimeLimits) {
         {"longer than 10 s", "GET / HTTP/1.1\r\nx-prometheus-scrape-timeout-seconds:30\r\n", 10000},
         {"under half a second", "GET / HTTP/1.1\r\nX-Prometheus-Scrape-Timeout-Seconds: 0.4\r\n", 100},
         {"not a number", "GET / HTTP/1.1\r\nX-Prometheus-Scrape-Timeout-Seconds: soon\r\n", 10000},
+        {"a unit after the number", "GET / HTTP/1.1\r\nX-Prometheus-Scrape-Timeout-Seconds: 5s\r\n", 10000},
     };
     for (const auto& row : limits) EXPECT_EQ(app::ProbeTimeLimitMs(row.header), row.ms) << row.what;
 }

@@ -156,6 +156,7 @@ TEST(Settings, HostSectionsAreReadPerRowAndABadValueIsTheRowsError) {
         {"maxms=86400001",
          "maxms in sentrel.ini: '86400001' is not a number of milliseconds from 1 to 86400000"},
         {"certdays=-1", "certdays in sentrel.ini: '-1' is not a number of days from 0 to 3650"},
+        {"certdays=3651", "certdays in sentrel.ini: '3651' is not a number of days from 0 to 3650"},
         {"maxms=x\r\nstatus=1", "status in sentrel.ini: '1' is not a status list such as 200,301-308"},
     };
     for (const auto& c : cases) {

@@ -79,6 +79,24 @@ TEST(TrayIconTest, TipIsKeptWhileHiddenAndCutTo63Characters) {
     icon.SetTip(longTip);
     EXPECT_EQ(icon.Tip(), longTip);
     EXPECT_EQ(icon.Tray()->toolTip(), QString(63, 'x'));
+    // UTF-8 shows as such, and a cut never splits a character; text that is
+    // not UTF-8 is single-byte text, cut where the record ends.
+    const struct {
+        std::string tip;
+        QString shown;
+    } tips[] = {
+        {"Finishing the pass\u2026", QString::fromUtf8("Finishing the pass\u2026")},
+        {std::string(62, 'x') + "\u2026", QString(62, 'x')},
+        {std::string(60, 'x') + "\u2026", QString(60, 'x') + QChar(0x2026)},
+        {std::string(62, 'x') + "\xB0\xB0", QString(62, 'x') + QChar(0xB0)},
+        {"b\xFC"
+         "cher",
+         QString("b") + QChar(0xFC) + "cher"},
+    };
+    for (const auto& t : tips) {
+        icon.SetTip(t.tip);
+        EXPECT_EQ(icon.Tray()->toolTip(), t.shown) << t.tip;
+    }
     QIcon other = QApplication::style()->standardIcon(QStyle::SP_TrashIcon);
     icon.SetIcon(other);
     EXPECT_EQ(icon.Tray()->icon().cacheKey(), other.cacheKey());

@@ -6,11 +6,13 @@
 #include "app/core/HistoryRecorder.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
-#include "app/serve/Metrics.h"
 #include "app/core/OnChange.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
+#include "app/serve/Metrics.h"
+#include "app/serve/MetricsServer.h"
 #include "base/Strings.h"
+#include "eventlog/Kvolog.h"
 #include "platform/Application.h"
 #include "platform/Signals.h"
 
@@ -85,6 +87,17 @@ int RunHeadless(const CommandLine& cl) {
         publisher.Publish(pass);
     };
     controller.SetConcurrency(cl.Concurrency);
+    // What befalls the listener itself goes to stderr and the log alike.
+    if (TMetricsServer* server = publisher.Server())
+        server->OnTrouble = [&controller](const std::string& line) {
+            std::fprintf(stderr, "%s\n", base::ShowControls(line).c_str());
+            std::fflush(stderr);
+            if (eventlog::tKvolog* log = controller.Log()) try {
+                    log->WriteWarning(line);
+                } catch (const std::exception&) {
+                    // a log that cannot take it still has stderr's line
+                }
+        };
     platform::OnTerminationSignal([&](int) {
         platform::Application().Guard([&] { controller.FormClose(); });
         platform::Application().Terminate();

@@ -91,7 +91,7 @@ bool Parse(int argc, char** argv, Options& o) {
         } else if (a == "-V" || a == "--version") {
             o.version = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "sentrel-get: unknown option %s\n", a.c_str());
+            std::fprintf(stderr, "sentrel-get: unknown option %s\n", Shown(a).c_str());
             return false;
         } else {
             o.urls.push_back(a);
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     if (!opt.output.empty()) {
         fd = ::open(opt.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) {
-            std::fprintf(stderr, "sentrel-get: %s: %s\n", opt.output.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "sentrel-get: %s: %s\n", Shown(opt.output).c_str(), std::strerror(errno));
             return 1;
         }
     }
@@ -167,10 +167,10 @@ int main(int argc, char** argv) {
         }
         // A request refused before it started has no times.
         if (opt.verbose && http.PhaseTimes().Hops > 0)
-            std::fprintf(stderr, "%s\n", net::PhaseTimesLine(http.PhaseTimes()).c_str());
+            std::fprintf(stderr, "%s\n", Shown(net::PhaseTimesLine(http.PhaseTimes())).c_str());
     }
     if (fd != 1 && ::close(fd) != 0) {
-        std::fprintf(stderr, "sentrel-get: %s: %s\n", opt.output.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "sentrel-get: %s: %s\n", Shown(opt.output).c_str(), std::strerror(errno));
         status = 1;
     }
     return status;

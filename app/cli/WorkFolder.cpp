@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/Strings.h"
 #include "platform/MimeApps.h"
 
 namespace app {
@@ -41,7 +42,7 @@ std::string EnterFolder(const std::string& dir, bool create) {
 int EnterFolders(const std::string& program, const std::vector<WorkFolderChoice>& folders) {
     for (const auto& f : folders)
         if (std::string error = EnterFolder(f.Dir, f.Create); !error.empty()) {
-            std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+            std::fprintf(stderr, "%s: %s\n", program.c_str(), base::ShowControls(error).c_str());
             return 2;
         }
     return 0;

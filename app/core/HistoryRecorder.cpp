@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/core/sform.h"
+#include "base/Strings.h"
 #include "history/HistoryStore.h"
 
 namespace app {
@@ -25,7 +26,7 @@ void THistoryRecorder::Say(const std::string& line) {
     if (OnError) {
         OnError(line);
     } else {
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", base::ShowControls(line).c_str());
         std::fflush(stderr);
     }
 }

@@ -126,13 +126,16 @@ std::string JudgeFetch(const THostExpect& expect, const TFetchSeen& seen, const 
                ")";
     if (expect.HasContains && !body.ContainsFound()) return "Text not found: " + expect.Contains;
     if (expect.HasNotContains && body.NotContainsFound()) return "Unwanted text found: " + expect.NotContains;
-    if (expect.MaxMs > 0 && seen.Seconds * 1000 > expect.MaxMs) {
-        char text[96];
-        std::snprintf(text, sizeof text, "Too slow: %.0f ms (limit %d ms)", std::ceil(seen.Seconds * 1000),
-                      static_cast<int>(expect.MaxMs));
-        return text;
-    }
+    if (expect.MaxMs > 0 && seen.Seconds * 1000 > expect.MaxMs)
+        return TooSlowText(seen.Seconds, expect.MaxMs);
     return "";
+}
+
+std::string TooSlowText(double seconds, std::int32_t limitMs) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Too slow: %.0f ms (limit %d ms)", std::ceil(seconds * 1000),
+                  static_cast<int>(limitMs));
+    return text;
 }
 
 }  // namespace app

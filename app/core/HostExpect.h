@@ -88,4 +88,8 @@ struct TFetchSeen {
 // the client failed for another reason than its status is not judged here.
 std::string JudgeFetch(const THostExpect& expect, const TFetchSeen& seen, const TBodyCheck& body);
 
+// "Too slow: 2345 ms (limit 2000 ms)": a request that took seconds against
+// a limit of limitMs, whether it was ended at the limit or came back late.
+std::string TooSlowText(double seconds, std::int32_t limitMs);
+
 }  // namespace app

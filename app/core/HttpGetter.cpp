@@ -1,11 +1,14 @@
 #include "app/core/HttpGetter.h"
 
 #include <algorithm>
+#include <chrono>
 
+#include "app/core/HostExpect.h"
 #include "app/core/sform.h"
 #include "base/Exception.h"
 #include "net/HttpProt.h"
 #include "net/ProxyUrl.h"
+#include "platform/Timer.h"
 
 namespace app {
 
@@ -34,7 +37,14 @@ public:
         http_.ContentTypePost = "application/x-www-form-urlencoded";
         http_.SetMultiThreaded(false);
         // A host that never answers must not hold the pass for good.
-        http_.Timeout = 10;
+        http_.Timeout = kTimeoutSeconds;
+        // A host's own limit ends its request where it runs out.
+        limit_.OnTimer = [this] {
+            limit_.SetEnabled(false);
+            if (http_.State() == net::hsIdle) return;
+            tooSlow_ = true;
+            http_.Abort();
+        };
         // Every hop's reply header passes here while its connection, and so
         // its certificate, is still at hand.
         http_.OnHeaderBegin = [this](base::TObject*) {
@@ -45,30 +55,48 @@ public:
         // A started request ends when the client goes idle; Abort gets
         // there at once, so nothing of it runs after an Abort returns.
         http_.OnStateChange = [this](base::TObject*) {
-            if (http_.State() != net::hsIdle || !done_) return;
+            if (http_.State() != net::hsIdle) return;
+            limit_.SetEnabled(false);
+            if (!done_) return;
             http_.ReceiveStream = nullptr;
             NoteFailure();
             Done done = std::move(done_);
             done_ = nullptr;
-            done(http_.StatusCode() >= 400, http_.StatusCode() >= 400 ? http_.ReasonPhrase() : std::string());
+            if (tooSlow_)
+                done(true, TooSlow());
+            else
+                done(http_.StatusCode() >= 400,
+                     http_.StatusCode() >= 400 ? http_.ReasonPhrase() : std::string());
         };
     }
 
     void Get(const std::string& url, base::TStream& body) override {
         Prepare(url, body);
         struct Release {
-            net::THttpCli& c;
-            ~Release() { c.ReceiveStream = nullptr; }  // the stream dies with the host's step
-        } release{http_};
+            HttpCliGetter& g;
+            ~Release() {
+                g.http_.ReceiveStream = nullptr;  // the stream dies with the host's step
+                g.limit_.SetEnabled(false);
+            }
+        } release{*this};
         struct Note {
             HttpCliGetter& g;
             ~Note() { g.NoteFailure(); }
         } note{*this};
         requested_ = true;
-        http_.Get();
+        try {
+            http_.Get();
+        } catch (const std::exception&) {
+            if (!tooSlow_) throw;
+        }
+        if (tooSlow_) throw base::Exception(TooSlow());
     }
 
-    void Abort() override { http_.Abort(); }
+    void Abort() override {
+        limit_.SetEnabled(false);
+        http_.Abort();
+    }
+    void SetTimeLimit(std::int32_t ms) override { limitMs_ = std::max<std::int32_t>(ms, 0); }
     int LastStatusCode() const override { return statusCode_; }
     std::int64_t LastCertificateExpiry() const override { return certExpiry_; }
     int LastRedirects() const override { return http_.RedirectCount(); }
@@ -85,6 +113,7 @@ public:
             // A request that failed to start is not left half-started.
             done_ = nullptr;
             requested_ = false;
+            limit_.SetEnabled(false);
             if (http_.State() != net::hsIdle) http_.Abort();
             http_.ReceiveStream = nullptr;
             throw;
@@ -114,6 +143,22 @@ private:
         http_.ContentRangeEnd.clear();
         http_.URL = url;
         http_.ReceiveStream = &body;
+        // The client's own limit never ends a request before the host's.
+        http_.Timeout = limitMs_ >= kTimeoutSeconds * 1000 ? limitMs_ / 1000 + 1 : kTimeoutSeconds;
+        tooSlow_ = false;
+        started_ = std::chrono::steady_clock::now();
+        limit_.SetEnabled(false);
+        if (limitMs_ > 0) {
+            limit_.SetInterval(static_cast<std::uint32_t>(limitMs_));
+            limit_.SetEnabled(true);
+        }
+    }
+
+    // The failure of a request ended at its limit, with the time it took
+    // until it had ended.
+    std::string TooSlow() const {
+        return TooSlowText(std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count(),
+                           limitMs_);
     }
 
     // A local failure has an error of its own; a reply's error status has
@@ -134,8 +179,14 @@ private:
         net::ApplyProxyUrl(proxy, http_);
     }
 
+    static constexpr int kTimeoutSeconds = 10;
+
     const TServerForm* settings_ = nullptr;
     net::THttpCli http_;
+    platform::TTimer limit_;  // armed while a request with a limit runs
+    std::int32_t limitMs_ = 0;
+    bool tooSlow_ = false;  // the request was ended at its limit
+    std::chrono::steady_clock::time_point started_;
     int statusCode_ = 0;
     std::int64_t certExpiry_ = 0;
     bool failedOnStatus_ = false;

@@ -24,6 +24,12 @@ public:
     virtual void Get(const std::string& url, base::TStream& body) = 0;
     // Ends a request in flight; the pending Get then raises.
     virtual void Abort() = 0;
+    // The longest the next requests may take, redirects included, in
+    // milliseconds; 0 (the start) is the client's own limit alone. A request
+    // still running at the limit is ended and fails with "Too slow: 700 ms
+    // (limit 700 ms)". A client that cannot end a request early ignores it
+    // (and the pass judges the time after the fact).
+    virtual void SetTimeLimit(std::int32_t ms) { (void)ms; }
     // What the last Get (or started request) learnt besides its body,
     // whether it succeeded or failed: the status code of the last reply header that came (0 when
     // none came), and the earliest expiry among the certificates its https
@@ -55,7 +61,8 @@ public:
 class TServerForm;
 
 // The monitor's client: a THttpCli with the main window's design-time
-// settings and a time limit of 10 seconds per request. A URL holding a
+// settings and a time limit of 10 seconds per request, or the request's own
+// SetTimeLimit when that is longer (a limit could never fire otherwise). A URL holding a
 // control character is refused with "invalid host name" before any lookup.
 // Given the settings, every request goes through their Proxy as it stands
 // at that request; a proxy URL that cannot be read fails the request with

@@ -25,6 +25,21 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The first field code of a command line ("%f"), empty when it has none: a
+// file or URL code has nothing to stand for here, and a line split with it
+// would silently lose an argument.
+std::string FieldCode(const std::string& command) {
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        if (command[i] != '%') continue;
+        if (i + 1 < command.size() && command[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        return command.substr(i, 2);
+    }
+    return "";
+}
+
 }  // namespace
 
 std::vector<std::string> OnChangeEnvironment(const TStateChange& change, const TPassOutcome& pass) {
@@ -32,10 +47,15 @@ std::vector<std::string> OnChangeEnvironment(const TStateChange& change, const T
     std::set<std::string> seen;
     std::string hosts;
     for (const auto& h : pass.Hosts)
-        if (!h.Passed && seen.insert(h.Host).second) hosts += (hosts.empty() ? "" : "\n") + h.Host;
+        if (!h.Passed && seen.insert(h.Host).second)
+            hosts += (hosts.empty() ? "" : "\n") + base::ShowControls(h.Host);
+    // A lone certificate warning is the title and has no items; the text
+    // carries it all the same, as it carries the warnings of other changes.
+    std::string text = change.Text();
+    if (text.empty() && change.Event == "certificate") text = base::ShowControls(change.Title);
     return {"SENTREL_EVENT=" + change.Event,
-            "SENTREL_TITLE=" + change.Title,
-            "SENTREL_TEXT=" + change.Text(),
+            "SENTREL_TITLE=" + base::ShowControls(change.Title),
+            "SENTREL_TEXT=" + text,
             "SENTREL_DOWN=" + std::to_string(seen.size()),
             "SENTREL_HOSTS=" + hosts,
             "SENTREL_TIME=" + base::UtcIsoTime(static_cast<std::int64_t>(std::floor(pass.EndTime)))};
@@ -60,6 +80,11 @@ void TOnChange::StartNext() {
     while (!queue_.empty() && !child_.Running()) {
         Job job = std::move(queue_.front());
         queue_.pop_front();
+        if (const std::string code = FieldCode(job.command); !code.empty()) {
+            Warn("On-change program cannot start: " + code +
+                 " is not allowed here; write %% for a percent sign");
+            continue;
+        }
         auto args = platform::SplitExec(job.command, {});
         if (!args) {
             Warn("On-change program cannot start: its command line cannot be split (a quote left open?)");
@@ -127,6 +152,16 @@ void TOnChange::OverTime() {
     limit_.SetEnabled(false);
     Warn("On-change program " + name_ + " did not end on SIGTERM: sent SIGKILL");
     child_.Signal(SIGKILL);
+}
+
+void TOnChange::End() {
+    queue_.clear();
+    limit_.SetEnabled(false);
+    if (!child_.Running()) return;
+    const bool killed = child_.Stop(EndGraceMs);
+    partial_.clear();
+    Warn("On-change program " + name_ + " ended with the monitor: sent SIGTERM" +
+         (killed ? ", and SIGKILL after " + Seconds(EndGraceMs) : ""));
 }
 
 void TOnChange::Warn(const std::string& text) {

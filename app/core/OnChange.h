@@ -19,6 +19,12 @@
 // gets SIGTERM, KillAfterMs later SIGKILL (both to its process group). A
 // program that cannot start, or ends with a failure, says so in the log.
 //
+// The monitor does not leave it behind: End, called as the monitor closes
+// (the window, SIGTERM or SIGINT, an interrupted --check), drops the changes
+// that wait and ends a running program, SIGTERM to its group and SIGKILL
+// EndGraceMs later, with one warning line; the controller calls it when
+// it closes or is freed.
+//
 // Owned by the controller; the loop's thread only. Everything after Report
 // happens from the loop. Freed while a program runs, it lets it go on alone.
 #pragma once
@@ -51,11 +57,15 @@ public:
     // The time limits, in milliseconds; tests shorten them.
     std::uint32_t TermAfterMs = 30000;
     std::uint32_t KillAfterMs = 5000;
+    std::uint32_t EndGraceMs = 2000;
     // Takes every line the runner logs (a warning line of the event log).
     std::function<void(const std::string& line)> Log;
 
     // Runs command for the change now, or after the changes before it.
     void Report(const std::string& command, const TStateChange& change, const TPassOutcome& pass);
+    // Drops the waiting changes and ends the running program, waiting for it
+    // (at most EndGraceMs and the time SIGKILL takes).
+    void End();
     // A program runs or a change waits.
     bool Busy() const { return child_.Running() || !queue_.empty(); }
 

@@ -1,5 +1,7 @@
 #include "app/core/PassOutcome.h"
 
+#include "base/Strings.h"
+
 namespace app {
 
 namespace {
@@ -59,7 +61,9 @@ std::string TStateChange::Line() const {
 
 std::string TStateChange::Text() const {
     std::string text;
-    for (const auto& item : Items) text += (text.empty() ? "" : "\n") + item;
+    // A reason or host from a server or the settings shows its controls as
+    // escapes: a notification or a program's terminal may act on them.
+    for (const auto& item : Items) text += (text.empty() ? "" : "\n") + base::ShowControls(item);
     return text;
 }
 
@@ -83,8 +87,8 @@ TStateChange TStateTracker::Next(const TPassOutcome& pass) {
     else if (!failed_.empty())
         change.Title = "All hosts up again";
     else if (warnings.size() == 1) {
-        change.Title = warnings.front();
-        change.Items.clear();  // the title says all there is
+        change.Title = base::ShowControls(warnings.front());  // a notification's title too
+        change.Items.clear();                                 // the title says all there is
     } else
         change.Title = std::to_string(warnings.size()) + " certificates expire soon";
     failed_ = std::move(failed);

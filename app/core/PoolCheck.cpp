@@ -100,6 +100,7 @@ private:
             try {
                 // A host whose expectations cannot be read is not fetched.
                 if (!expect.Error.empty()) throw std::runtime_error(expect.Error);
+                clients_[c]->SetTimeLimit(expect.MaxMs);  // the host's maxms ends its request
                 clients_[c]->Start(hosts_[i], r.body, done);
             } catch (const std::exception& e) {
                 done(true, e.what());
@@ -176,6 +177,7 @@ void TQzController::CheckPool() {
                         }
                     }
                 } learnt{http_, outcome, failedOnStatus, started};
+                http_.SetTimeLimit(expect.MaxMs);  // the host's maxms ends its request
                 http_.Get(h, body);
             }
             // A line the log cannot take is reported with the pass; the

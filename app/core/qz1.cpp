@@ -62,6 +62,7 @@ TQzController::TQzController(MainView& view, TServerForm& settings, HttpGetter& 
 
 TQzController::~TQzController() {
     settings_.OnBuildHostList = nullptr;
+    onChange_->End();  // an exit without the closing line leaves no program behind either
 }
 
 std::string TQzController::CheckingText(const std::string& host) {
@@ -191,6 +192,7 @@ void TQzController::FormClose() {
     closed_ = true;
     loopTimer_.SetEnabled(false);
     AbortAll();
+    onChange_->End();  // its line before the closing one
     // The writer is released even when the last line cannot be written, so
     // nothing is written through it afterwards; the failure is still reported.
     auto log = std::move(log_);

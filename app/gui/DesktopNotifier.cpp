@@ -39,8 +39,10 @@ void TDesktopNotifier::Notify(const QString& summary, const QString& body, bool 
     // reason with "<" shows as it is.
     QString text = body;
     text.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
-    call << QString("Sentrel") << static_cast<uint>(lastId_) << QString("sentrel") << summary << text
-         << QStringList() << hints << -1;
+    // The red LED says hosts are down at a glance; the green one, up again.
+    const QString icon = critical ? "sentrel-down" : "sentrel";
+    call << QString("Sentrel") << static_cast<uint>(lastId_) << icon << summary << text << QStringList()
+         << hints << -1;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kAnswerMs), this);
     ++pending_;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -1,6 +1,7 @@
 // Changes of the pool's state as desktop notifications: a call of
 // org.freedesktop.Notifications.Notify on the session bus, with the app name
-// "Sentrel", the program's icon, urgency critical for hosts down and normal
+// "Sentrel", the program's icon (its red LED, "sentrel-down", for hosts down,
+// the green one otherwise), urgency critical for hosts down and normal
 // otherwise, each one replacing the run's previous notification instead of
 // stacking beside it.
 //

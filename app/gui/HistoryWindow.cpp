@@ -18,8 +18,11 @@
 #include <QValueAxis>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 
+#include "app/gui/ElidedText.h"
+#include "app/gui/HeartbeatStrip.h"
 #include "history/HistoryReport.h"
 
 namespace app {
@@ -28,6 +31,7 @@ namespace {
 
 constexpr std::int64_t kRanges[] = {86400, 7 * 86400, 30 * 86400};
 constexpr int kMaxOutagesListed = 200;
+constexpr int kStripColumn = 5;
 
 QString Percent(const std::pair<std::int64_t, std::int64_t>& w) {
     const double u = history::THostHistory::UptimePercent(w.first, w.second);
@@ -40,6 +44,18 @@ QString When(std::int64_t t) {
     return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd HH:mm:ss");
 }
 
+QString Text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// One item of the uptime table, host names elided in the middle with the
+// whole name as tooltip.
+QTableWidgetItem* Cell(const QString& text, bool right) {
+    auto* item = new QTableWidgetItem(text);
+    if (right) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
+
 }  // namespace
 
 THistoryWindow::THistoryWindow(QWidget* parent) : QDialog(parent) {
@@ -49,27 +65,34 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QDialog(parent) {
     setModal(false);
     resize(760, 620);
 
-    StatusLabel = new QLabel(this);
+    StatusLabel = new TElidedLabel(this);
     StatusLabel->setObjectName("StatusLabel");
     RangeBox = new QComboBox(this);
     RangeBox->setObjectName("RangeBox");
     RangeBox->addItems({"24 hours", "7 days", "30 days"});
     HostBox = new QComboBox(this);
     HostBox->setObjectName("HostBox");
-    HostBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // A long host name is elided in the box instead of widening the window.
+    HostBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    HostBox->setMinimumContentsLength(24);
     auto* reload = new QPushButton("Reload", this);
     auto* close = new QPushButton("Close", this);
 
-    UptimeTable = new QTableWidget(0, 5, this);
+    UptimeTable = new QTableWidget(0, 6, this);
     UptimeTable->setObjectName("UptimeTable");
-    UptimeTable->setHorizontalHeaderLabels({"Slot", "Host", "24 h", "7 d", "30 d"});
+    UptimeTable->setHorizontalHeaderLabels({"Slot", "Host", "24 h", "7 d", "30 d", "Latest checks"});
+    UptimeTable->setTextElideMode(Qt::ElideMiddle);
+    UptimeTable->setWordWrap(false);
     UptimeTable->verticalHeader()->hide();
     UptimeTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     UptimeTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    UptimeTable->horizontalHeader()->setStretchLastSection(false);
+    UptimeTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     UptimeTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
 
     ResponseSeries = new QLineSeries(this);
     ResponseSeries->setName("response time (ms)");
+    ResponseSeries->setPointsVisible(true);  // a lone answer is a point, not a line
     OutageUpper = new QLineSeries(this);
     OutageArea = new QAreaSeries(OutageUpper);
     OutageArea->setName("failures");
@@ -78,27 +101,42 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QDialog(parent) {
     auto* chart = new QChart;
     chart->addSeries(OutageArea);
     chart->addSeries(ResponseSeries);
-    timeAxis_ = new QDateTimeAxis;
-    msAxis_ = new QValueAxis;
-    msAxis_->setLabelFormat("%.0f");
-    msAxis_->setTitleText("ms");
-    chart->addAxis(timeAxis_, Qt::AlignBottom);
-    chart->addAxis(msAxis_, Qt::AlignLeft);
+    TimeAxis = new QDateTimeAxis;
+    ResponseAxis = new QValueAxis;
+    ResponseAxis->setTickType(QValueAxis::TicksFixed);
+    ResponseAxis->setTitleText("ms");
+    chart->addAxis(TimeAxis, Qt::AlignBottom);
+    chart->addAxis(ResponseAxis, Qt::AlignLeft);
     for (QAbstractSeries* s :
          {static_cast<QAbstractSeries*>(OutageArea), static_cast<QAbstractSeries*>(ResponseSeries)}) {
-        s->attachAxis(timeAxis_);
-        s->attachAxis(msAxis_);
+        s->attachAxis(TimeAxis);
+        s->attachAxis(ResponseAxis);
     }
     chart->legend()->setAlignment(Qt::AlignBottom);
     ChartView = new QChartView(chart, this);
     ChartView->setObjectName("ChartView");
     ChartView->setRenderHint(QPainter::Antialiasing);
     ChartView->setMinimumHeight(240);
+    EmptyLabel = new QLabel("No history yet", ChartView);
+    EmptyLabel->setObjectName("EmptyLabel");
+    EmptyLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QFont big = EmptyLabel->font();
+    big.setPointSizeF(big.pointSizeF() * 1.5);
+    EmptyLabel->setFont(big);
+    auto* overlay = new QVBoxLayout(ChartView);
+    overlay->addWidget(EmptyLabel, 0, Qt::AlignCenter);
+    EmptyLabel->hide();
 
     OutageList = new QTreeWidget(this);
     OutageList->setObjectName("OutageList");
     OutageList->setRootIsDecorated(false);
     OutageList->setHeaderLabels({"Host", "Start", "End", "Lasted", "Reason"});
+    // A long host loses its middle instead of pushing the other columns
+    // off the window; they take what their contents need.
+    OutageList->setTextElideMode(Qt::ElideMiddle);
+    OutageList->header()->setStretchLastSection(false);
+    OutageList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    OutageList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel("Range:", this));
@@ -158,15 +196,18 @@ void THistoryWindow::Reload() {
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     const unsigned generation = ++generation_;
     loading_ = true;
-    StatusLabel->setText("Loading...");
+    StatusLabel->SetFullText("Loading...");
     watcher_.setFuture(QtConcurrent::run([file, range, now, generation] {
         Result r;
         r.generation = generation;
+        r.from = now - range;
+        r.to = now;
         try {
             if (file.empty())
                 throw history::EHistoryError("The history is switched off (\"history=\" in sentrel.ini)");
             history::THistoryStore store(file, history::THistoryStore::Mode::Read);
             r.data = history::LoadChart(store, now, range);
+            r.recent = history::RecentChecks(store, THeartbeatStrip::kPlaces);
         } catch (const std::exception& e) {
             r.error = e.what();
         }
@@ -176,29 +217,66 @@ void THistoryWindow::Reload() {
 
 void THistoryWindow::Apply(const Result& result) {
     data_ = result.data;
+    // Without a history the chart still shows the range asked for.
+    from_ = data_.To > 0 ? data_.From : result.from;
+    to_ = data_.To > 0 ? data_.To : result.to;
     const std::string off = OffReason ? OffReason() : "";
     QString status;
     if (!result.error.empty())
-        status = QString::fromStdString(result.error);
+        status = Text(result.error);
     else if (data_.Hosts.empty())
         status = "No history yet.";
     else
         status = "From " + When(data_.From) + " to " + When(data_.To - 1);
-    if (!off.empty()) status = "History is off: " + QString::fromStdString(off) + ". " + status;
-    StatusLabel->setText(status);
+    // The reason the run has no history is often the one the load met
+    // (the same broken file): it is said once.
+    if (!off.empty()) {
+        const bool same = !result.error.empty() && (result.error.find(off) != std::string::npos ||
+                                                    off.find(result.error) != std::string::npos);
+        status = "History is off: " + Text(off) + "." + (same ? "" : " " + status);
+    }
+    StatusLabel->SetFullText(status);
 
+    FillUptimes(result.recent);
+    FillOutages();
+
+    const QString chosen = HostBox->currentText();
+    {
+        const QSignalBlocker block(HostBox);
+        HostBox->clear();
+        for (const auto& h : data_.Hosts) HostBox->addItem(Text(h.Host));
+        const int again = HostBox->findText(chosen);
+        HostBox->setCurrentIndex(again >= 0 ? again : 0);
+    }
+    ShowHost();
+    emit Loaded();
+}
+
+void THistoryWindow::FillUptimes(const std::vector<history::TRecentChecks>& recent) {
     UptimeTable->setRowCount(int(data_.Hosts.size()));
     for (int i = 0; i < int(data_.Hosts.size()); ++i) {
         const auto& h = data_.Hosts[std::size_t(i)];
-        QStringList cells{QString::number(h.Slot), QString::fromStdString(h.Host)};
-        for (const auto& w : h.Windows) cells << Percent(w);
-        for (int c = 0; c < cells.size() && c < 5; ++c) {
-            auto* item = new QTableWidgetItem(cells[c]);
-            if (c != 1) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            UptimeTable->setItem(i, c, item);
-        }
+        UptimeTable->setItem(i, 0, Cell(QString::number(h.Slot), true));
+        auto* host = Cell(Text(h.Host), false);
+        host->setToolTip(Text(h.Host));
+        UptimeTable->setItem(i, 1, host);
+        for (int w = 0; w < int(h.Windows.size()) && w < 3; ++w)
+            UptimeTable->setItem(i, 2 + w, Cell(Percent(h.Windows[std::size_t(w)]), true));
+        // The strip of the same host in the same row of the settings.
+        auto it = std::find_if(recent.begin(), recent.end(), [&h](const history::TRecentChecks& r) {
+            return r.Slot == h.Slot && r.Host == h.Host;
+        });
+        UptimeTable->setCellWidget(
+            i, kStripColumn,
+            new THeartbeatStrip(it != recent.end() ? it->Checks : std::vector<history::TCheckRow>{}));
     }
+}
 
+THeartbeatStrip* THistoryWindow::Strip(int row) const {
+    return dynamic_cast<THeartbeatStrip*>(UptimeTable->cellWidget(row, kStripColumn));
+}
+
+void THistoryWindow::FillOutages() {
     // The outages of every host that touch the range, newest first.
     std::vector<std::pair<const history::THostHistory*, const history::TOutage*>> outages;
     for (const auto& h : data_.Hosts)
@@ -208,53 +286,89 @@ void THistoryWindow::Apply(const Result& result) {
     if (outages.size() > std::size_t(kMaxOutagesListed)) outages.resize(kMaxOutagesListed);
     OutageList->clear();
     QList<QTreeWidgetItem*> items;
-    for (const auto& [h, o] : outages)
-        items << new QTreeWidgetItem({QString::fromStdString(h->Host), When(o->Start),
-                                      o->Ongoing ? "still down" : When(o->End),
-                                      QString::fromStdString(history::DurationText(o->Seconds())),
-                                      o->Hourly ? "(hourly record)" : QString::fromStdString(o->Reason)});
-    OutageList->addTopLevelItems(items);
-    for (int c = 0; c < 4; ++c) OutageList->resizeColumnToContents(c);
-
-    const QString chosen = HostBox->currentText();
-    {
-        const QSignalBlocker block(HostBox);
-        HostBox->clear();
-        for (const auto& h : data_.Hosts) HostBox->addItem(QString::fromStdString(h.Host));
-        const int again = HostBox->findText(chosen);
-        HostBox->setCurrentIndex(again >= 0 ? again : 0);
+    for (const auto& [h, o] : outages) {
+        auto* item = new QTreeWidgetItem(
+            {Text(h->Host), When(o->Start), o->Ongoing ? "still down" : When(o->End),
+             Text(history::DurationText(o->Seconds())), o->Hourly ? "(hourly record)" : Text(o->Reason)});
+        item->setToolTip(0, Text(h->Host));
+        if (!o->Hourly) item->setToolTip(4, Text(o->Reason));
+        items << item;
     }
-    ShowHost();
-    emit Loaded();
+    OutageList->addTopLevelItems(items);
+}
+
+QString THistoryWindow::TimeFormat(std::int64_t span, int ticks) {
+    // Ticks a minute apart or more never read the same in minutes; closer
+    // ones show their seconds.
+    const std::int64_t step = span / std::max(1, ticks - 1);
+    return step < 60 ? "HH:mm:ss" : span < 86400 ? "HH:mm" : "MM-dd HH:mm";
+}
+
+int THistoryWindow::TMsAxis::Ticks() const {
+    return Step > 0 ? int(std::lround(Top / Step)) + 1 : 2;
+}
+
+THistoryWindow::TMsAxis THistoryWindow::MsAxis(double maxMs) {
+    constexpr int kMaxSteps = 6;
+    TMsAxis axis;
+    // Some room above the largest answer, so its point is not on the edge.
+    const double want = maxMs > 0 ? maxMs * 1.15 : 100;
+    double step = 0.1;
+    for (double scale = 0.1; step * kMaxSteps < want; scale *= 10) {
+        for (double m : {1.0, 2.0, 5.0}) {
+            step = m * scale;
+            if (step * kMaxSteps >= want) break;
+        }
+    }
+    axis.Step = step;
+    axis.Decimals = step < 1 ? 1 : 0;
+    axis.Top = std::ceil(want / step - 1e-9) * step;
+    return axis;
 }
 
 void THistoryWindow::ShowHost() {
     const int i = HostBox->currentIndex();
     QList<QPointF> response, shade;
-    double top = 0;
-    timeAxis_->setRange(QDateTime::fromSecsSinceEpoch(data_.From), QDateTime::fromSecsSinceEpoch(data_.To));
-    timeAxis_->setFormat(data_.BucketSeconds < 3600 ? "HH:mm" : "MM-dd HH:mm");
-    if (i >= 0 && i < int(data_.Hosts.size())) {
-        const auto& h = data_.Hosts[std::size_t(i)];
-        for (const auto& b : h.Buckets) {
+    double slowest = 0;
+    // The time axis spans the host's data within the range (a history of
+    // two minutes fills the chart); without data, the range ending now.
+    std::int64_t first = 0, last = 0;
+    const history::THostHistory* h =
+        i >= 0 && i < int(data_.Hosts.size()) ? &data_.Hosts[std::size_t(i)] : nullptr;
+    if (h) {
+        for (const auto& b : h->Buckets) {
+            if (b.Checks == 0) continue;
+            if (first == 0) first = b.Start;
+            last = b.Start + data_.BucketSeconds;
             if (b.Answers == 0) continue;
             response << QPointF(double(b.Start + data_.BucketSeconds / 2) * 1000, b.AvgMs);
-            top = std::max(top, b.AvgMs);
+            slowest = std::max(slowest, b.AvgMs);
         }
-        top = top > 0 ? top * 1.15 : 100;
-        for (const auto& b : h.Buckets) {
+    }
+    const TMsAxis axis = MsAxis(slowest);
+    if (h) {
+        for (const auto& b : h->Buckets) {
             if (b.Failures == 0) continue;
             const double x0 = double(b.Start) * 1000, x1 = double(b.Start + data_.BucketSeconds) * 1000;
-            shade << QPointF(x0, 0) << QPointF(x0, top) << QPointF(x1, top) << QPointF(x1, 0);
+            shade << QPointF(x0, 0) << QPointF(x0, axis.Top) << QPointF(x1, axis.Top) << QPointF(x1, 0);
         }
-        ChartView->chart()->setTitle(QString::fromStdString(h.Host));
-    } else {
-        top = 100;
-        ChartView->chart()->setTitle("");
     }
+    ChartView->chart()->setTitle(h ? Text(h->Host) : QString());
+    EmptyLabel->setVisible(first == 0);
+    if (first == 0) {
+        first = from_;
+        last = to_;
+    } else {
+        first = std::max(first, from_);
+        last = std::max(std::min(last, to_), first + 60);
+    }
+    TimeAxis->setRange(QDateTime::fromSecsSinceEpoch(first), QDateTime::fromSecsSinceEpoch(last));
+    TimeAxis->setFormat(TimeFormat(last - first, TimeAxis->tickCount()));
     ResponseSeries->replace(response);
     OutageUpper->replace(shade);
-    msAxis_->setRange(0, top);
+    ResponseAxis->setRange(0, axis.Top);
+    ResponseAxis->setTickCount(axis.Ticks());
+    ResponseAxis->setLabelFormat(axis.Decimals > 0 ? "%.1f" : "%.0f");
 }
 
 }  // namespace app

@@ -1,6 +1,7 @@
 // The "History" window: per host its uptime over 24 hours, 7 days and 30
 // days, a response-time chart of the chosen range with the times that had
 // failures shaded, and the range's outages with their reasons, newest first.
+// Each host's row of the uptime table ends in a strip of its latest checks.
 // Opened from the tray menu and from the log viewer; the main window's own
 // layout does not change.
 //
@@ -30,6 +31,9 @@ class QDateTimeAxis;
 
 namespace app {
 
+class TElidedLabel;
+class THeartbeatStrip;
+
 class THistoryWindow : public QDialog {
     Q_OBJECT
 
@@ -49,7 +53,24 @@ public:
     bool Loading() const { return loading_; }
     const history::TChartData& Data() const { return data_; }
 
-    QLabel* StatusLabel = nullptr;
+    // The response-time axis for answers up to maxMs: whole steps of 1, 2
+    // or 5 times a power of ten (tenths below 1 ms), at most six of them,
+    // from 0 to the first step above the largest answer plus some room, so
+    // no two labels read the same.
+    struct TMsAxis {
+        double Top = 0, Step = 0;
+        int Decimals = 0;
+        int Ticks() const;
+    };
+    static TMsAxis MsAxis(double maxMs);
+    // The time axis's label format for ticks over span seconds: seconds
+    // where ticks are under a minute apart, the date from a day on (the
+    // ends of a day read the same in hours).
+    static QString TimeFormat(std::int64_t span, int ticks);
+    // The strip of a row of the uptime table (nullptr for none).
+    THeartbeatStrip* Strip(int row) const;
+
+    TElidedLabel* StatusLabel = nullptr;
     QComboBox* RangeBox = nullptr;  // 24 hours, 7 days, 30 days
     QComboBox* HostBox = nullptr;   // the host the chart shows
     QTableWidget* UptimeTable = nullptr;
@@ -58,6 +79,9 @@ public:
     QLineSeries* OutageUpper = nullptr;     // the shading's top: high over buckets with failures
     QAreaSeries* OutageArea = nullptr;
     QTreeWidget* OutageList = nullptr;
+    QLabel* EmptyLabel = nullptr;  // "No history yet" over the chart
+    QDateTimeAxis* TimeAxis = nullptr;
+    QValueAxis* ResponseAxis = nullptr;
 
 signals:
     void Loaded();
@@ -65,19 +89,22 @@ signals:
 private:
     struct Result {
         history::TChartData data;
+        std::vector<history::TRecentChecks> recent;
+        std::int64_t from = 0, to = 0;  // the range asked for
         std::string error;
         unsigned generation = 0;
     };
     void Apply(const Result& result);
     void ShowHost();
+    void FillUptimes(const std::vector<history::TRecentChecks>& recent);
+    void FillOutages();
 
     QFutureWatcher<Result> watcher_;
     history::TChartData data_;
+    std::int64_t from_ = 0, to_ = 0;
     unsigned generation_ = 0;
     bool loading_ = false;
     bool reloadAfter_ = false;
-    QValueAxis* msAxis_ = nullptr;
-    QDateTimeAxis* timeAxis_ = nullptr;
 };
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
@@ -18,12 +19,14 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "ads/Advertisement.h"
 #include "app/core/About.h"
 #include "app/core/ViewLog.h"
 #include "app/gui/DesktopNotifier.h"
+#include "app/gui/ElidedText.h"
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
 #include "base/Exception.h"
@@ -165,7 +168,7 @@ Tqzform::Tqzform(TServerForm& settings, HttpGetter& http, QWidget* parent)
     activeLED->setObjectName("activeLED");
     activeLED->SetBlink(false);
     activeLED->setToolTip("Lights up if actively monitoring");
-    lasthost = new QLineEdit(central);
+    lasthost = new TElidedLineEdit(central);
     lasthost->setObjectName("lasthost");
     lasthost->setReadOnly(true);
     LoadDalmor = new QToolButton(central);
@@ -270,15 +273,32 @@ void Tqzform::SetServerDialog(TServerFormDialog* dialog) {
     settings_.ShowModal = [this] { return dialog_ && dialog_->Execute(); };
 }
 
+// What the status line and the tray's tip say between "E&xit" and the end
+// of the pass it waits for.
+static const char* const kFinishing = "Finishing the pass\u2026";
+
 void Tqzform::SetStatusText(const std::string& text) {
-    statusBar()->showMessage(Latin1(text));
-    statusBar()->setToolTip(Latin1(text));
+    // The pass that runs to its end before the program does keeps the line.
+    if (exiting_ && controller_ && controller_->Checking()) return;
+    ShowStatusLine(Latin1(text));
 }
+
+void Tqzform::ShowStatusLine(const QString& text) {
+    QStatusBar* bar = statusBar();
+    const QString before = bar->toolTip();
+    bar->showMessage(text);
+    bar->setToolTip(text);
+    // A tip that shows the old text while the pointer rests on the line
+    // takes the new one at once.
+    if (QToolTip::isVisible() && QToolTip::text() == before && before != text)
+        QToolTip::showText(QCursor::pos(), text, bar);
+}
+
 void Tqzform::SetLastHost(const std::string& host) {
-    lasthost->setText(Latin1(host));
+    lasthost->SetFullText(Latin1(host));
 }
 void Tqzform::SetLastHostHint(const std::string& hint) {
-    lasthost->setToolTip(Latin1(hint));
+    lasthost->SetHint(Latin1(hint));
 }
 void Tqzform::SetMonitorCaption(const std::string& caption) {
     MonitorButton->setText(Latin1(caption));
@@ -312,7 +332,7 @@ void Tqzform::SetStateIcon(const QIcon& icon) {
 
 void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) {
     SetStateIcon(pass.Passed ? greenIcon_ : redIcon_);
-    trayicon->SetTip(PoolSummary(&pass));
+    if (!exiting_) trayicon->SetTip(PoolSummary(&pass));
     if (!change.Changed) return;
     const bool warning = !pass.Passed || pass.WarnedCount() > 0;
     QPointer<desktop::TTovikTrayIcon> tray(trayicon);
@@ -353,6 +373,10 @@ void Tqzform::Exit1Click() {
     // Ends the program without the closing log line: the loop ends when
     // control returns to it, after a check in progress has run to its end.
     exiting_ = true;
+    if (controller_->Checking()) {
+        ShowStatusLine(QString::fromUtf8(kFinishing));
+        trayicon->SetTip(kFinishing);
+    }
     platform::Application().Terminate();
 }
 

@@ -45,6 +45,7 @@ namespace app {
 class TServerFormDialog;
 class TLogView;
 class TDesktopNotifier;
+class TElidedLineEdit;
 
 class Tqzform : public QMainWindow, public MainView {
     Q_OBJECT
@@ -86,6 +87,8 @@ public:
     // Handlers of the window's own commands.
     void ConfigurationButtonClick();
     void ViewLogButtonClick();
+    // During a pass the program ends once the pass has: meanwhile the
+    // status line and the tray's tip say "Finishing the pass…".
     void Exit1Click();
     void Maximize1Click();
     void AppEvents1Minimize();
@@ -100,7 +103,9 @@ public:
     QPushButton* CheckNowButton = nullptr;
     QPushButton* ConfigurationButton = nullptr;
     QPushButton* ViewLogButton = nullptr;
-    QLineEdit* lasthost = nullptr;
+    // A long host loses its middle; the tooltip is the failure's hint, or
+    // else the whole host.
+    TElidedLineEdit* lasthost = nullptr;
     desktop::ThhALed* StatusLED = nullptr;
     desktop::ThhALed* activeLED = nullptr;
     QToolButton* LoadDalmor = nullptr;
@@ -123,6 +128,7 @@ protected:
 
 private:
     void Run(const std::function<void()>& handler);
+    void ShowStatusLine(const QString& text);
     void SetStateIcon(const QIcon& icon);
 
     TServerForm& settings_;

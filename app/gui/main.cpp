@@ -64,6 +64,9 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     platform::Application().Title = "Kvo Sentrel";
     QApplication::setApplicationName(
         "Kvo Sentrel");  // not the display name: Qt would append it to every caption
+    // The menu entry's name: docks and task bars match the running window to
+    // the entry by it (and by the window class, "Kvo Sentrel", on X).
+    QGuiApplication::setDesktopFileName("org.example.sentrel");
     app::InstallQtHost();
     // The program's icon, for every window: a lit LED on a transparent ground.
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(desktop::LedIconImage(desktop::LEDLarge))));

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/Strings.h"
+
 namespace app {
 
 namespace {
@@ -43,45 +45,12 @@ std::string Number(const char* format, double v) {
 
 }  // namespace
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at s[i], 0 when there is none
-// (a stray continuation byte, a sequence cut short, an overlong form, a
-// surrogate or a code point above U+10FFFF).
-std::size_t Utf8Length(const std::string& s, std::size_t i) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = at(i);
-    if (c < 0x80) return 1;
-    std::size_t n;
-    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) return 0;
-    if (at(i + 1) < lo || at(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-    return n;
-}
-
-}  // namespace
-
 std::string EscapeLabelValue(const std::string& value) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (std::size_t i = 0; i < value.size();) {
         const char c = value[i];
-        const std::size_t n = Utf8Length(value, i);
+        const std::size_t n = base::Utf8Length(value, i);
         if (n == 0) {
             // Not UTF-8, which the format requires: the byte is written as
             // the text \xHH (its backslash escaped), so one odd host text

@@ -3,8 +3,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "base/Exception.h"
+#include "base/Strings.h"
 #include "net/Url.h"
+#include "net/WinsockLib.h"
+#include "platform/SocketErrors.h"
 
 namespace app {
 
@@ -39,6 +44,19 @@ TMetricsServer::TMetricsServer() {
     listener_.OnSessionAvailable = [this](base::TObject*, std::uint16_t error) {
         if (error == 0) Accept();
     };
+    // A failure of our own while accepting never closes the listener.
+    listener_.OnBgException = [this](base::TObject*, const std::exception& e, bool& canClose) {
+        canClose = false;
+        Trouble("Metrics listener: " + std::string(e.what()));
+    };
+    resume_.OnTimer = [this] {
+        resume_.SetEnabled(false);
+        paused_ = false;
+        if (listener_.State() != net::wsListening)
+            ListenAgain();
+        else
+            Accept();
+    };
 }
 
 TMetricsServer::~TMetricsServer() {
@@ -66,6 +84,9 @@ void TMetricsServer::Listen(const std::string& addrPort) {
         // see its connections dropped and retried seconds later. Listening
         // again on the same socket only widens the queue.
         ::listen(listener_.HSocket(), SOMAXCONN);
+        // Listening again after an error takes the port this one got.
+        const std::string bound = listener_.GetXPort();
+        listenAt_ = colon == std::string::npos ? bound : addrPort.substr(0, colon + 1) + bound;
     } catch (const std::exception& e) {
         listener_.Close();
         // The socket layer's reason may come on two lines; ours is one.
@@ -95,12 +116,26 @@ TMetricsServer::TVerdict TMetricsServer::Judge(const std::string& header) {
 }
 
 void TMetricsServer::Accept() {
-    net::TSocket handle = listener_.Accept();
-    if (handle == net::INVALID_SOCKET) return;
-    if (Connections() >= kMaxConnections + extraConnections_ && !MakeRoom()) {
-        ::close(handle);  // every connection is being answered: this one is turned away
+    if (paused_ || listener_.State() != net::wsListening) return;
+    const std::size_t limit = kMaxConnections + extraConnections_;
+    if (Connections() >= limit + kMaxConnections) {
+        waitingForRoom_ = true;  // the clients wait in the kernel's queue
         return;
     }
+    net::TSocket handle = net::INVALID_SOCKET;
+    try {
+        handle = listener_.Accept();
+    } catch (const std::exception&) {
+        AcceptFailed(listener_.LastError());
+        return;
+    }
+    if (handle == net::INVALID_SOCKET) {
+        AcceptFailed(listener_.LastError());
+        return;
+    }
+    pauseTold_ = false;
+    // Every connection is being answered: this one is told so at once.
+    const bool turnedAway = Connections() >= limit && !MakeRoom();
     auto owned = std::make_unique<Connection>();
     Connection* c = owned.get();
     c->Serial = ++serial_;
@@ -120,6 +155,59 @@ void TMetricsServer::Accept() {
     c->Deadline.SetInterval(HeadTimeoutMs);
     c->Deadline.SetEnabled(true);
     c->Socket.Dup(handle);
+    if (turnedAway && !c->Dead) {
+        static const std::string kBusy = "Too many connections at once\n";
+        Answer(*c, TVerdict{503, "Service Unavailable", false}, &kBusy);
+    }
+}
+
+void TMetricsServer::AcceptFailed(int code) {
+    const std::string why = net::SocketErrorText(code);
+    switch (code) {
+        case platform::WSAEMFILE:
+        case platform::WSAENOBUFS:
+            // The clients wait in the kernel's queue meanwhile; accepting at
+            // once again would only spin on the same failure.
+            paused_ = true;
+            resume_.SetInterval(kAcceptPauseMs);
+            resume_.SetEnabled(true);
+            if (!pauseTold_)
+                Trouble("Metrics listener: " + why + "; accepting again in " +
+                        std::to_string(kAcceptPauseMs / 1000) + " s");
+            pauseTold_ = true;
+            return;
+        case platform::WSAEBADF:
+        case platform::WSAEINVAL:
+        case platform::WSAENOTSOCK:
+        case platform::WSAEOPNOTSUPP: break;
+        default:
+            // Nothing queued after all, an interrupted call, a client that
+            // gave up before it was accepted: the listener is as it was.
+            if (listener_.State() == net::wsListening) return;
+            break;
+    }
+    Trouble("Metrics listener on " + listenAt_ + " closed after an error (" + why + "); listening again");
+    listener_.Close();
+    ListenAgain();
+}
+
+void TMetricsServer::ListenAgain() {
+    try {
+        Listen(listenAt_);
+    } catch (const std::exception& e) {
+        Trouble(std::string(e.what()) + "; trying again in " + std::to_string(kAcceptPauseMs / 1000) + " s");
+        resume_.SetInterval(kAcceptPauseMs);
+        resume_.SetEnabled(true);
+    }
+}
+
+void TMetricsServer::Trouble(const std::string& line) {
+    if (OnTrouble) {
+        OnTrouble(line);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", base::ShowControls(line).c_str());
+    std::fflush(stderr);
 }
 
 std::size_t TMetricsServer::Connections() const {
@@ -228,6 +316,10 @@ void TMetricsServer::Drop(Connection& c) {
 void TMetricsServer::Reap() {
     reapPosted_ = false;
     connections_.remove_if([](const std::unique_ptr<Connection>& c) { return c->Dead; });
+    if (waitingForRoom_) {
+        waitingForRoom_ = false;
+        Accept();  // the client that waited in the queue, or a new wait
+    }
 }
 
 }  // namespace app

@@ -9,10 +9,19 @@
 // most kMaxConnections are open at once; when all are taken, a new one
 // pushes out the connection that has sent nothing for the longest among
 // those whose request is not complete yet (so idle connections cannot
-// starve a scraper), and is itself turned away only when every connection
-// is being answered. One request per connection; the answer says
-// "Connection: close". A request that is not HTTP gets 400, another
-// method 405, another path 404.
+// starve a scraper); when every connection is being answered, it is
+// answered 503 at once ("Too many connections at once"), and once
+// kMaxConnections more of those are still going out the next clients wait
+// in the kernel's queue until a connection goes. Nobody gets a bare close.
+// One request per connection; the answer says "Connection: close". A
+// request that is not HTTP gets 400, another method 405, another path 404.
+//
+// The listener stays: an accept that finds nothing ("would block", a
+// spurious report), is interrupted or meets a client that already gave up
+// is no error; one that runs out of descriptors or memory pauses accepting
+// for kAcceptPauseMs and says so once; one that finds the listening socket
+// itself broken says so and listens again on the same address and port
+// (every kAcceptPauseMs until it can).
 //
 // Another component may take a path of its own (Route): its requests wait
 // for that component's answer instead, for as long as the route allows.
@@ -42,6 +51,7 @@ public:
     static constexpr std::uint32_t kHeadTimeoutMs = 1000;
     static constexpr std::uint32_t kTimeoutMs = 5000;
     static constexpr std::size_t kMaxConnections = 32;
+    static constexpr std::uint32_t kAcceptPauseMs = 1000;
 
     TMetricsServer();
     ~TMetricsServer();
@@ -61,6 +71,11 @@ public:
     void SetText(std::string text) { text_ = std::move(text); }
     // Connections open now (not counting those closed and not yet freed).
     std::size_t Connections() const;
+    // Takes each line about the listener itself (accepting paused, closed
+    // by an error and listening again); without it they go to stderr.
+    std::function<void(const std::string& line)> OnTrouble;
+    // The listening socket, for a test that hands it a notification.
+    net::TWSocket& Listener() { return listener_; }
 
     // What a request header asks for: the status and reason of the answer
     // (200 when it is ours). Does no I/O. header holds the request line and
@@ -103,6 +118,9 @@ private:
     };
 
     void Accept();
+    void AcceptFailed(int code);
+    void ListenAgain();
+    void Trouble(const std::string& line);
     void Receive(Connection& c);
     void Answer(Connection& c, const TVerdict& verdict, const std::string* body = nullptr);
     bool TakeRoute(Connection& c, const std::string& header, bool head);
@@ -112,6 +130,11 @@ private:
     bool MakeRoom();
 
     net::TWSocket listener_;
+    std::string listenAt_;         // what Listen was given, with the port it got
+    platform::TTimer resume_;      // ends a pause, or tries listening again
+    bool paused_ = false;          // no accept until resume_ ticks
+    bool pauseTold_ = false;       // the pause was told, until an accept succeeds
+    bool waitingForRoom_ = false;  // an accept held back until a connection goes
     std::list<std::unique_ptr<Connection>> connections_;
     platform::HWND wnd_ = 0;
     bool reapPosted_ = false;
