@@ -83,6 +83,11 @@ void THttpCli::SessionClosed(std::uint16_t error) {
     // The connection ended (the peer closed it, or we did), or none was ever
     // made (a failed lookup or connect).
     if (phase_ == phIdle || phase_ == phEnded) return;
+    // The server ended the TLS stream with its close_notify, so everything
+    // it sent has come: a reset after it answers our own close_notify,
+    // which reached a socket the server had already closed. Before it, a
+    // reset cuts the reply short.
+    if (error != 0 && tlsUp_ && tls_ && tls_->PeerClosedCleanly()) error = 0;
     if (error != 0 && (phase_ == phHeader || phase_ == phBody)) {
         // A reset before the reply is complete: what arrived is not the reply.
         lineBuffer_.Clear();

@@ -113,7 +113,13 @@ void THttpCli::TlsDataAvailable(std::uint16_t error) {
     // (Less than 0: nothing more has arrived, or the socket failed and its
     // close follows.)
     if (phase_ == phHandshake) {
-        FlushTls();  // the handshake's next flight, or the alert of a failure
+        // The handshake's next flight, or the alert of a failure. The last
+        // flight of a handshake that ends on our side (a resumed session)
+        // waits for the request and goes out with it, in one send (every
+        // request sends its header): the request sent apart would wait for
+        // the server's acknowledgement.
+        const bool ended = tls_->State() != tlsFailed && tls_->HandshakeDone();
+        if (!ended) FlushTls();
         if (phase_ != phHandshake) return;
         if (tls_->State() == tlsFailed) {
             TlsFailed();

@@ -81,6 +81,82 @@ std::string EnvValue(const char* name) {
     return value ? std::string(value) : std::string("\x01");
 }
 
+// A bundle file of trusted certificates read only when a verification
+// needs an issuer that the folder lookup before it did not find: reading
+// it whole costs more CPU than a handshake and keeps more than a MiB, for
+// some 150 certificates of which one is used.
+struct TLazyFile {
+    std::string name;
+    bool read = false;
+};
+
+int LazyFileBySubject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name, X509_OBJECT* ret) {
+    const TOpenSsl& lib = OpenSsl();
+    auto* file = static_cast<TLazyFile*>(lib.X509_LOOKUP_get_method_data(lookup));
+    if (file == nullptr || type != X509_LU_X509) return 0;
+    if (!file->read) {
+        file->read = true;
+        // A file that is missing or unreadable adds nothing; the
+        // verification says what it could not find.
+        lib.X509_load_cert_crl_file(lookup, file->name.c_str(), X509_FILETYPE_PEM);
+        lib.ERR_clear_error();
+    }
+    // What the file added is in the store now; the caller takes its own
+    // reference to what is returned, as with OpenSSL's own lookups.
+    X509_STORE* store = lib.X509_LOOKUP_get_store(lookup);
+    if (!lib.X509_STORE_lock(store)) return 0;
+    X509_OBJECT* found = lib.X509_OBJECT_retrieve_by_subject(lib.X509_STORE_get0_objects(store), type, name);
+    X509* cert = found ? lib.X509_OBJECT_get0_X509(found) : nullptr;
+    const bool set = cert != nullptr && lib.X509_OBJECT_set1_X509(ret, cert) == 1;
+    lib.X509_STORE_unlock(store);
+    if (set) lib.X509_free(cert);  // the store's reference stands for it
+    return set ? 1 : 0;
+}
+
+void LazyFileFree(X509_LOOKUP* lookup) {
+    delete static_cast<TLazyFile*>(OpenSsl().X509_LOOKUP_get_method_data(lookup));
+}
+
+X509_LOOKUP_METHOD* LazyFileMethod() {
+    static X509_LOOKUP_METHOD* method = [] {
+        const TOpenSsl& lib = OpenSsl();
+        X509_LOOKUP_METHOD* m = lib.X509_LOOKUP_meth_new("sentrel: bundle file read when needed");
+        if (m != nullptr) {
+            lib.X509_LOOKUP_meth_set_get_by_subject(m, LazyFileBySubject);
+            lib.X509_LOOKUP_meth_set_free(m, LazyFileFree);
+        }
+        return m;
+    }();
+    return method;
+}
+
+// The trust store OpenSSL's default paths name (SSL_CERT_FILE and
+// SSL_CERT_DIR when set): the folder first, searched by hashed name as a
+// verification needs an issuer (one certificate read per search), then the
+// bundle file, read the first time the folder lacks an issuer. A file or
+// folder that is missing fails nothing here: the verification says what it
+// could not find.
+bool LoadTrustStore(SSL_CTX* ctx) {
+    const TOpenSsl& lib = OpenSsl();
+    const char* fileNamed = std::getenv(lib.X509_get_default_cert_file_env());
+    const char* dirsNamed = std::getenv(lib.X509_get_default_cert_dir_env());
+    X509_STORE* store = lib.SSL_CTX_get_cert_store(ctx);
+    X509_LOOKUP* byName = lib.X509_STORE_add_lookup(store, lib.X509_LOOKUP_hash_dir());
+    X509_LOOKUP_METHOD* lazy = LazyFileMethod();
+    X509_LOOKUP* whole = lazy ? lib.X509_STORE_add_lookup(store, lazy) : nullptr;
+    if (byName == nullptr || whole == nullptr) return false;
+    // X509_LOOKUP_add_dir
+    const std::string dirs = dirsNamed ? dirsNamed : lib.X509_get_default_cert_dir();
+    lib.X509_LOOKUP_ctrl(byName, X509_L_ADD_DIR, dirs.c_str(), X509_FILETYPE_PEM, nullptr);
+    auto* file = new TLazyFile{fileNamed ? fileNamed : lib.X509_get_default_cert_file()};
+    if (lib.X509_LOOKUP_set_method_data(whole, file) != 1) {
+        delete file;
+        return false;
+    }
+    lib.ERR_clear_error();
+    return true;
+}
+
 // Returns a new reference to the shared client context, or null with the
 // reason in error.
 SSL_CTX* AcquireClientContext(std::string& error) {
@@ -97,7 +173,7 @@ SSL_CTX* AcquireClientContext(std::string& error) {
         // SSL_CTX_set_min_proto_version
         lib.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
         lib.SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-        if (lib.SSL_CTX_set_default_verify_paths(ctx) != 1) {
+        if (!LoadTrustStore(ctx)) {
             lib.SSL_CTX_free(ctx);
             error = "cannot load the trust store";
             return nullptr;

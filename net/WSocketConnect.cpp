@@ -2,6 +2,7 @@
 #include "net/WSocket.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -117,6 +118,12 @@ void TCustomWSocket::Connect() {
             ReportSocketError("setsockopt(SO_KEEPALIVE)");
             return;
         }
+        // Each send goes out at once: a short write behind one the peer has
+        // not acknowledged yet (a request behind the last handshake flight,
+        // the second block of a long request) would otherwise wait for the
+        // peer's delayed acknowledgement, about 40 ms. Without it the
+        // connection only answers later, so a failure is no reason to stop.
+        if (proto_ == IPPROTO_TCP) WSocket_setsockopt(hSocket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
     if (!AsyncSelect(kConnectMask)) {
         ReportSocketError("WSAAsyncSelect");

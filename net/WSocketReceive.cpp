@@ -70,9 +70,16 @@ void TCustomWSocket::Do_FD_READ(std::uint16_t Error) {
     // counted and read nothing would leave it unheard. A look that takes
     // nothing tells it instead (and asks for the next notification).
     unsigned long count = 0;
-    if (WSocket_ioctlsocket_FIONREAD(hSocket_, &count) != 0 || count != 0) return;
-    char c;
-    WSocket_recv(hSocket_, &c, 1, MSG_PEEK);
+    if (WSocket_ioctlsocket_FIONREAD(hSocket_, &count) != 0) return;
+    if (count == 0) {
+        char c;
+        WSocket_recv(hSocket_, &c, 1, MSG_PEEK);
+        return;
+    }
+    // Data is left that the handler did not take (it read nothing, or
+    // failed first): no read comes until it receives again, but the peer's
+    // close must still come, and the close takes what is left.
+    platform::AsyncSelectNoteUnread(hSocket_);
 }
 
 void TCustomWSocket::Do_FD_WRITE(std::uint16_t Error) {

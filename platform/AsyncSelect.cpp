@@ -51,6 +51,9 @@ struct Registration {
     // queued behind it, so a short receive no longer means the queue is
     // empty, and read comes again after every receive that got data.
     bool urgent = false;
+    // The owner left the last read unanswered and reads no more until told:
+    // the peer's close is delivered as soon as it is heard.
+    bool unread = false;
 };
 
 struct Registry {
@@ -116,6 +119,9 @@ void Update(Registration& reg) {
                 // The peer's close is reported apart from its data.
                 if (!reg.listening && !reg.datagram) want |= EPOLLRDHUP;
             }
+            // A reader that stopped still hears the peer's close.
+            if (reg.unread && !reg.readDone && !reg.listening && !reg.datagram && (reg.mask & FD_CLOSE))
+                want |= EPOLLRDHUP;
             if (reg.writeArmed && (reg.mask & FD_WRITE)) want |= EPOLLOUT;
         }
     }
@@ -209,6 +215,16 @@ void Readable(Registration& reg, std::uint32_t events) {
 }
 
 constexpr std::uint32_t kReadable = EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP;
+constexpr std::uint32_t kPeerEnded = EPOLLRDHUP | EPOLLERR | EPOLLHUP;
+
+// The peer's close, heard while the owner reads no more: delivered at once,
+// with the reset's code if it was one.
+void CloseUnread(Registration& reg, bool hungUp) {
+    int err = (reg.hangup || hungUp) ? PendingError(reg.fd) : 0;
+    if (err == 0 && reg.resetSeen) err = ECONNRESET;
+    reg.readDone = true;  // nothing else of the reading side counts from now on
+    Post(reg, FD_CLOSE, SocketErrorFromErrno(err));
+}
 
 // What an edge-triggered socket heard. Each change is reported once: what
 // cannot be delivered now is kept in the registration and acted on at the
@@ -235,6 +251,8 @@ void OnEdge(Registration& reg, std::uint32_t events) {
     if ((events & kReadable) == 0 || reg.readDone) return;
     if (reg.readEnabled && (reg.mask & (FD_READ | FD_CLOSE)))
         Readable(reg, events);
+    else if (reg.unread && (events & kPeerEnded))
+        CloseUnread(reg, events & (EPOLLERR | EPOLLHUP));
     else
         reg.readPending = true;
 }
@@ -299,7 +317,12 @@ void OnReady(int fd, std::uint32_t id, std::uint32_t events) {
     if (reg.connecting) {
         ConnectDone(reg, events);
     } else {
-        if ((events & kReadable) && !reg.readEnabled && !reg.readDone) reg.readParked = true;
+        if ((events & kReadable) && !reg.readEnabled && !reg.readDone) {
+            if (reg.unread && (events & kPeerEnded))
+                CloseUnread(reg, events & (EPOLLERR | EPOLLHUP));
+            else
+                reg.readParked = true;
+        }
         if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && reg.writeArmed) {
             reg.writeArmed = false;
             Post(reg, FD_WRITE, 0);
@@ -375,6 +398,7 @@ int AsyncSelect(int fd, HWND wnd, UINT msg, long mask) {
     if (mask != 0) {
         reg->readEnabled = true;
         reg->readParked = false;
+        reg->unread = false;
         // Asking again announces a socket that can already send, as a fresh
         // connection does.
         if (!reg->failed && reg->established && (mask & FD_WRITE)) reg->writeArmed = true;
@@ -401,6 +425,7 @@ void AsyncSelectNoteConnecting(int fd) {
         reg->readPending = false;
         reg->resetSeen = false;
         reg->writeArmed = false;
+        reg->unread = false;
         Update(*reg);
     }
 }
@@ -415,6 +440,7 @@ void AsyncSelectNoteCreated(int fd, bool datagram, bool connected) {
 
 void AsyncSelectNoteReceived(int fd) {
     Registration* reg = Find(fd);
+    if (reg) reg->unread = false;
     if (reg && reg->edge) {
         // What the receive got is not known: the socket is looked at.
         reg->readEnabled = true;
@@ -434,6 +460,7 @@ void AsyncSelectNoteReceived(int fd) {
 void AsyncSelectNoteReceived(int fd, long result, int err, long asked) {
     Registration* reg = Find(fd);
     if (reg == nullptr) return;
+    reg->unread = false;
     bool ended = result == 0 || (result < 0 && EndsConnection(err));
     // After the peer's close nothing more arrives: a receive that got less
     // than it asked for has emptied the queue, and the close is all that is
@@ -462,6 +489,20 @@ void AsyncSelectNoteReceived(int fd, long result, int err, long asked) {
     reg->readEnabled = false;
     reg->readParked = false;
     Post(*reg, FD_CLOSE, SocketErrorFromErrno(err));
+    Update(*reg);
+}
+
+void AsyncSelectNoteUnread(int fd) {
+    Registration* reg = Find(fd);
+    if (reg == nullptr || reg->listening || reg->datagram || !reg->established || reg->connecting ||
+        reg->readDone || reg->readEnabled)
+        return;
+    reg->unread = true;
+    // The close may have been heard already (edge-triggered, it is not
+    // reported again): the socket is looked at once.
+    pollfd p{reg->fd, POLLRDHUP, 0};
+    if (poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+        CloseUnread(*reg, p.revents & (POLLERR | POLLHUP));
     Update(*reg);
 }
 

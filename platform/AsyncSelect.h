@@ -77,6 +77,12 @@ void AsyncSelectNoteReceived(int fd, long result, int err, long asked);
 // A call on the socket failed with a reset: the close that follows says so,
 // even though the platform reports the reset only once.
 void AsyncSelectNoteReset(int fd);
+// The owner answered a read notification without a receive (its handler
+// read nothing, or failed before reading): it reads again only when told
+// to. The peer's close is then delivered as soon as it is heard, whether or
+// not data is still queued (the owner takes what is left as it closes), as
+// a close is not held back by reading left off. A receive ends this.
+void AsyncSelectNoteUnread(int fd);
 void AsyncSelectNoteAccepted(int fd);     // accept was called
 void AsyncSelectNoteSendBlocked(int fd);  // a send would block, or took part only
 void AsyncSelectNoteListening(int fd);    // listen succeeded

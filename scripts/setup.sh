@@ -29,6 +29,7 @@ TEST_PACKAGES=(
   libgtest-dev
   nginx-light tinyproxy microsocks dante-server curl openssl time strace
   prometheus
+  chromium chromium-driver python3-selenium  # the status page in a real browser
   xvfb xauth openbox xdotool
   x11-utils             # xwininfo: the window frame and the balloon's place on the test desktop
   trayer                # a tray host on the test desktop

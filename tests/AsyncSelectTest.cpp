@@ -519,3 +519,86 @@ TEST_P(AsyncSelectMode, WhatComesWhileReadIsOffWaitsForTheReceive) {
     EXPECT_EQ(c.notes.back(), (Note{FD_CLOSE, 0}));
     EXPECT_EQ(c.Count(FD_READ), reads + (edge ? 1 : 2));
 }
+
+// A receive that failed without taking anything (interrupted, out of
+// memory) leaves the data where it was: what came while read was off is
+// announced again, not forgotten with the report kept for it.
+TEST_P(AsyncSelectMode, AFailedReceiveLeavesWhatCameMeanwhileAnnounced) {
+    for (int err : {EINTR, ENOMEM}) {
+        SCOPED_TRACE(err);
+        Listener server;
+        Client c(GetParam());
+        c.Select();
+        c.Connect(server.Port());
+        int peer = server.Accept();
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+        SendAll(peer, "abc");
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+        SendAll(peer, "def");
+        RunFor(20);
+        AsyncSelectNoteReceived(c.fd, -1, err, 4096);
+        ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 2; }));
+        EXPECT_EQ(c.Recv(), "abcdef");
+        close(peer);
+    }
+}
+
+// A reader that stops (its handler read nothing, or failed before reading)
+// still hears the peer's close, whether the close came before it stopped
+// or after, and whether data is still queued: the owner takes what is left
+// as it closes, and nothing of it is lost meanwhile.
+struct UnreadRow {
+    const char* name;
+    std::string data;  // what the peer sends, left unread
+    bool endFirst;     // the peer ends before the reader stops
+    bool reset;
+    std::uint16_t error;
+};
+
+class ReaderStops : public testing::TestWithParam<std::tuple<UnreadRow, bool>> {};
+
+TEST_P(ReaderStops, ThePeersCloseStillComes) {
+    const UnreadRow& row = std::get<0>(GetParam());
+    Listener server;
+    Client c(std::get<1>(GetParam()));
+    c.Select();
+    c.Connect(server.Port());
+    int peer = server.Accept();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_WRITE) == 1; }));
+    auto end = [&] {
+        if (row.reset)
+            Reset(peer);
+        else
+            close(peer);
+    };
+    if (!row.data.empty()) SendAll(peer, row.data);
+    if (row.endFirst) end();
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_READ) == 1; }));
+    RunFor(20);  // whatever was heard has been heard
+    EXPECT_EQ(c.Count(FD_CLOSE), 0);
+    AsyncSelectNoteUnread(c.fd);
+    if (!row.endFirst) {
+        RunFor(20);
+        EXPECT_EQ(c.Count(FD_CLOSE), 0) << "the peer is still there";
+        end();
+    }
+    ASSERT_TRUE(RunUntil([&] { return c.Count(FD_CLOSE) == 1; }));
+    EXPECT_EQ(c.notes,
+              (std::vector<Note>{{FD_CONNECT, 0}, {FD_WRITE, 0}, {FD_READ, 0}, {FD_CLOSE, row.error}}));
+    EXPECT_EQ(c.Recv(), row.data) << "what was left is still there to take";
+    RunFor(50);
+    EXPECT_EQ(c.notes.size(), 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AsyncSelect, ReaderStops,
+    testing::Combine(testing::Values(UnreadRow{"DataLeftThenClose", "unread", false, false, 0},
+                                     UnreadRow{"DataLeftThenReset", "unread", false, true, WSAECONNRESET},
+                                     UnreadRow{"CloseBeforeTheReaderStops", "unread", true, false, 0},
+                                     UnreadRow{"ResetBeforeTheReaderStops", "unread", true, true,
+                                               WSAECONNRESET},
+                                     UnreadRow{"CloseAloneLeftUnanswered", "", true, false, 0}),
+                     testing::Bool()),
+    [](const testing::TestParamInfo<std::tuple<UnreadRow, bool>>& info) {
+        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Edge" : "Level");
+    });

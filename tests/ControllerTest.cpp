@@ -587,3 +587,47 @@ TEST(PoolCheck, OutcomesHideTheUrlsPassword) {
     EXPECT_EQ(f.view.changes[0].find("secret"), std::string::npos) << f.view.changes[0];
     EXPECT_NE(f.view.changes[0].find("1 host down: http://user:"), std::string::npos) << f.view.changes[0];
 }
+
+// What is told follows the confirmed state (failures in a row make a host
+// down, good ones in a row bring it back); each pass's log lines and LED
+// keep saying what that pass found. Passes: x fails host a, o passes it.
+TEST(PoolCheck, ThresholdsDecideWhatIsToldAndNotWhatThePassShows) {
+    const std::string down = "1 host down: a: Not Found", up = "All hosts up again";
+    struct Row {
+        const char* what;
+        std::string extra;
+        std::string passes;
+        Lines changes;
+    };
+    const Row rows[] = {
+        {"by default the first failure", "", "xo", {down, up}},
+        {"two failures under failures=3 send nothing", "failures=3\r\n", "xx", {"", ""}},
+        {"the third sends one, the fourth none", "failures=3\r\n", "xxxx", {"", "", down, ""}},
+        {"a good check starts the count again", "failures=3\r\n", "xxoxxx", {"", "", "", "", "", down}},
+        {"recoveries=2 needs two good passes", "recoveries=2\r\n", "xoo", {down, "", up}},
+        {"a failure between good ones starts again", "recoveries=2\r\n", "xoxoo", {down, "", "", "", up}},
+        {"the host's row overrides main", "failures=3\r\n[server1]\r\nfailures=1\r\n", "x", {down}},
+        {"another row's value is not this host's",
+         "failures=2\r\n[server2]\r\nfailures=1\r\n",
+         "xx",
+         {"", down}},
+        {"the upper bound", "failures=100\r\n", "xxx", {"", "", ""}},
+    };
+    for (const Row& r : rows) {
+        Fixture f(Pool({"a"}, r.extra));
+        f.c.FormShow();
+        for (char p : r.passes) {
+            f.http.answers["a"] = {"x", p == 'x', "Not Found"};
+            f.c.CheckPool();
+            // The LED and the log follow the pass, whatever is told.
+            EXPECT_EQ(f.view.ledColor, p == 'x' ? app::kRed : app::kGreen) << r.what;
+            EXPECT_EQ(LogLines().back(),
+                      p == 'x' ? "?At least one connection failed!" : ">All servers connected correctly")
+                << r.what;
+        }
+        EXPECT_EQ(f.view.changes, r.changes) << r.what;
+        const bool isDown = std::count(r.changes.begin(), r.changes.end(), down) >
+                            std::count(r.changes.begin(), r.changes.end(), up);
+        EXPECT_EQ(f.c.LastPass()->Hosts[0].Down, isDown) << r.what;
+    }
+}

@@ -53,6 +53,9 @@ TEST(FollowLocation, Direct) {
         {"http:/x", {"srv", "8080", "srv", "/x", "http://srv/x", "http"}, "protocol and path"},
         {"//other:81/x", {"other", "81", "other", "/x", "http://other/x", ""}, "network path"},
         {"//other", {"other", "80", "other", "/", "http://other", ""}, "network path without a path"},
+        {"//other?q",
+         {"other", "80", "other", "/?q", "http://other/?q", ""},
+         "network path with a query only"},
         {"other/x", {"srv", "8080", "srv", "/dir/other/x", "http://srv/dir/other/x", ""}, "relative path"},
         {"./ok", {"srv", "8080", "srv", "/dir/ok", "http://srv/dir/ok", ""}, "dot segment"},
         {"../up/./a/../b", {"srv", "8080", "srv", "/up/b", "http://srv/up/b", ""}, "dot segments removed"},
@@ -164,6 +167,7 @@ TEST(FollowLocation, HostThatIsNoneOrSchemeNotFetchedIsRefused) {
         {"http://a:b:80/", TLocationResult::lrInvalid},
         {"http://[::1/", TLocationResult::lrInvalid},
         {"//other:70000/x", TLocationResult::lrInvalid},
+        {"//other:0/x", TLocationResult::lrInvalid},
         {"ftp://other/x", TLocationResult::lrUnsupported},
         {"FILE:///etc/passwd", TLocationResult::lrUnsupported},
     };

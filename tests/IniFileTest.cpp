@@ -162,6 +162,7 @@ TEST(IniFile, SaveKeepsModeLinksAndLeavesNoTemporaryFiles) {
     Put(f, "[main]\r\nx=1\r\n");
     ::chmod(f.c_str(), 0604);
     Put(f + ".tmp-" + std::to_string(dead), "killed save");
+    Put(f + ".tmp-" + std::to_string(dead) + "-a1B2c3", "killed save, named by mkstemp");
     Put(f + ".tmp-1", "a save in progress in a process that still runs");
     {
         TIniFile ini(f);
@@ -184,6 +185,8 @@ TEST(IniFile, SaveKeepsModeLinksAndLeavesNoTemporaryFiles) {
     ::chmod(target.c_str(), 0600);
     const std::string link = d.File("link.ini");
     fs::create_symlink("real/sentrel.ini", link);
+    // The leftovers that count are the target's, not the link's.
+    Put(target + ".tmp-" + std::to_string(dead), "killed save of the target");
     {
         TIniFile ini(link);
         ini.WriteString("main", "x", "3");
@@ -194,6 +197,22 @@ TEST(IniFile, SaveKeepsModeLinksAndLeavesNoTemporaryFiles) {
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(std::distance(fs::directory_iterator(d.path / "real"), fs::directory_iterator()), 1);
+
+    // A link on another file system than its target: the temporary file is
+    // made beside the target, since a rename cannot cross file systems.
+    char shm[] = "/dev/shm/sentrel-ini-XXXXXX";
+    struct stat here {
+    }, there{};
+    if (::mkdtemp(shm) == nullptr) return;
+    const std::string away = std::string(shm) + "/away.ini";
+    fs::create_symlink(target, away);
+    if (::stat(shm, &there) == 0 && ::stat(d.path.c_str(), &here) == 0 && here.st_dev != there.st_dev) {
+        TIniFile ini(away);
+        ini.WriteString("main", "x", "4");
+        EXPECT_NO_THROW(ini.UpdateFile());
+        EXPECT_EQ(Get(target), "[main]\r\nx=4\r\n");
+    }
+    fs::remove_all(shm);
 }
 
 // A save in a folder others share: a link another user planted is not

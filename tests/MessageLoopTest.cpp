@@ -301,6 +301,35 @@ TEST(MessageLoop, WatchReportsReadinessAndCanUnwatchItself) {
     close(fds[1]);
 }
 
+// A report collected while the loop slept, for interest dropped before it
+// is handled, is not delivered: the callback no longer expects it.
+TEST(MessageLoop, AReportForInterestDroppedMeanwhileIsNotDelivered) {
+    const struct {
+        const char* what;
+        bool hangUp;             // the write end closes: the read end hangs up
+        std::uint32_t interest;  // what the watch wants when the report is handled
+    } rows[] = {
+        {"read interest exchanged for another", false, 0x002 /*EPOLLPRI*/},
+        {"no interest left, even in a hang-up", true, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        int calls = 0;
+        WatchFd(fds[0], 0x001 /*EPOLLIN*/, [&](std::uint32_t) { ++calls; });
+        ASSERT_EQ(write(fds[1], "x", 1), 1);
+        if (r.hangUp) close(fds[1]);
+        WaitMessage(1000);  // collects the report, handles nothing
+        ModifyFd(fds[0], r.interest);
+        RunUntil([] { return false; }, 30);
+        EXPECT_EQ(calls, 0);
+        UnwatchFd(fds[0]);
+        close(fds[0]);
+        if (!r.hangUp) close(fds[1]);
+    }
+}
+
 // An ended timer's deadline that passed before the loop looked must never
 // reach the next timer.
 TEST(MessageLoop, AnEndedTimersExpiryNeverReachesTheNextTimer) {

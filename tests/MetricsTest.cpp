@@ -113,10 +113,12 @@ TEST(Metrics, ExpositionTextOfAPass) {
     tls.Phases.Hops = 3;
     tls.Phases.BodyBytes = 2345;
     THostOutcome down = Host("down", false);  // never fetched: no phases
+    down.Down = true;                         // confirmed down; the entry that reads the same is not
     // The second "down" is another entry that reads the same (two URLs that
     // differ only in their hidden password): a series of its own. Entries
     // without a pool row take their place in the pass.
     TPassOutcome p = Pass({tls, down, Host("down", true)});
+    p.Quiet = true;
     const std::string label = "{host=\"https://a\\\"b\\\\c/\",slot=\"3\"}";
     const std::string text = app::MetricsText(&p);
     for (const std::string& line :
@@ -128,7 +130,10 @@ TEST(Metrics, ExpositionTextOfAPass) {
           std::string("sentrel_probe_http_status_code{host=\"down\",slot=\"2\"} 0\n"),
           "sentrel_probe_ssl_earliest_cert_expiry" + label + " 1800000000\n",
           std::string("sentrel_pass_timestamp_seconds 1700000000.250\n"),
-          std::string("sentrel_pass_success 0\n"), std::string("# TYPE sentrel_probe_success gauge\n")})
+          std::string("sentrel_pass_success 0\n"), std::string("# TYPE sentrel_probe_success gauge\n"),
+          std::string("sentrel_host_down{host=\"down\",slot=\"2\"} 1\n"),
+          std::string("sentrel_host_down{host=\"down\",slot=\"3\"} 0\n"),
+          "sentrel_host_down" + label + " 0\n", std::string("sentrel_quiet 1\n")})
         EXPECT_NE(text.find(line), std::string::npos) << line;
     const std::string slot = "{host=\"https://a\\\"b\\\\c/\",slot=\"3\"";
     for (const std::string& line :

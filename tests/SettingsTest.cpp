@@ -116,8 +116,8 @@ TEST(Settings, SaveWritesTheMainSectionInOrderAndKeepsTheOthers) {
 TEST(Settings, SaveKeepsTheProxyAndOnChangeKeysAsTheFileHasThem) {
     WorkDir d;
     PutFile("sentrel.ini",
-            "[main]\r\nPROXY=socks5h://u:p@127.0.0.1:1080\r\nServer1Name=a\r\nonchange=notify-send "
-            "\"Sentrel\"\r\n");
+            "[main]\r\nPROXY=socks5h://u:p@127.0.0.1:1080\r\nwebhook=https://h.invalid/T/secret\r\n"
+            "Server1Name=a\r\nonchange=notify-send \"Sentrel\"\r\nfailures=3\r\n");
     Loaded l("");
     EXPECT_EQ(l.form.Proxy, "socks5h://u:p@127.0.0.1:1080");
     EXPECT_EQ(l.form.OnChange, "notify-send \"Sentrel\"");
@@ -125,8 +125,9 @@ TEST(Settings, SaveKeepsTheProxyAndOnChangeKeysAsTheFileHasThem) {
     l.form.OnChange = "changed too";
     l.form.Save();
     std::string saved = GetFile("sentrel.ini");
+    // The alerting keys come after them, in an order of their own.
     EXPECT_NE(saved.find("autostart=0\r\nproxy=socks5h://u:p@127.0.0.1:1080\r\nonchange=notify-send "
-                         "\"Sentrel\"\r\n"),
+                         "\"Sentrel\"\r\nfailures=3\r\nwebhook=https://h.invalid/T/secret\r\n"),
               std::string::npos)
         << saved;
     Loaded back("");

@@ -9,8 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "net/TlsSession.h"
@@ -161,6 +166,47 @@ TEST_F(TlsNginxTest, ResumptionNeverOutlivesTheTrustThatVerifiedIt) {
     Fetched f = Fetch(nginx->Port(good), "localhost", "/index.html", key);
     EXPECT_FALSE(f.resumed);
     EXPECT_EQ(f.error, "TLS: certificate verify failed: unable to get local issuer certificate");
+}
+
+// The trust store is a folder searched by hashed name and a bundle file,
+// each found where SSL_CERT_DIR and SSL_CERT_FILE say: the CA in either one
+// is enough, and a folder list is searched through.
+TEST_F(TlsNginxTest, TheAuthorityIsFoundInTheFolderOrInTheFile) {
+    const std::string folder = ca->Dir() + "/hashed";
+    std::filesystem::create_directories(folder);
+    {
+        std::FILE* f = std::fopen(ca->CaFile().c_str(), "r");
+        ASSERT_NE(f, nullptr);
+        X509* cert = PEM_read_X509(f, nullptr, nullptr, nullptr);
+        std::fclose(f);
+        ASSERT_NE(cert, nullptr);
+        char name[16];
+        std::snprintf(name, sizeof name, "%08lx.0",
+                      X509_NAME_hash_ex(X509_get_subject_name(cert), nullptr, nullptr, nullptr));
+        X509_free(cert);
+        std::filesystem::remove(folder + "/" + name);
+        std::filesystem::create_symlink(ca->CaFile(), folder + "/" + name);
+    }
+    const struct {
+        const char* word;
+        std::string file;
+        std::string dir;
+        const char* error;
+    } rows[] = {
+        {"the folder alone", "/nonexistent", folder, ""},
+        {"the file alone", ca->CaFile(), "/nonexistent", ""},
+        {"the folder second in a list", "/nonexistent", "/nonexistent:" + folder, ""},
+        {"neither", "/nonexistent", "/nonexistent",
+         "TLS: certificate verify failed: unable to get local issuer certificate"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.word);
+        setenv("SSL_CERT_FILE", r.file.c_str(), 1);
+        setenv("SSL_CERT_DIR", r.dir.c_str(), 1);
+        Fetched f = Fetch(nginx->Port(good), "localhost", "/index.html");
+        EXPECT_EQ(f.error, r.error);
+        EXPECT_EQ(Body(f.reply), *r.error ? "" : "<html>hello over TLS</html>\n");
+    }
 }
 
 TEST_F(TlsNginxTest, BadCertificatesFailWithTheirReason) {

@@ -222,7 +222,7 @@ TEST_F(WSocketTest, LocalPortHoldsThePortActuallyBound) {
 }
 
 // A connection sets its linger setting (on, 0 s by default; not at all with
-// wsLingerNoSet), keep-alive and address reuse.
+// wsLingerNoSet), keep-alive, address reuse and no delay for short sends.
 TEST_F(WSocketTest, AConnectionSetsItsLingerKeepAliveAndAddressReuse) {
     for (TSocketLingerOnOff linger : {wsLingerOn, wsLingerNoSet}) {
         Listener server;
@@ -237,6 +237,10 @@ TEST_F(WSocketTest, AConnectionSetsItsLingerKeepAliveAndAddressReuse) {
         EXPECT_EQ(l.l_onoff, linger == wsLingerOn ? 1 : 0);
         EXPECT_EQ(IntOption(s.HSocket(), SO_KEEPALIVE), 1);
         EXPECT_EQ(IntOption(s.HSocket(), SO_REUSEADDR), 1);
+        int noDelay = 0;
+        len = sizeof noDelay;
+        ASSERT_EQ(getsockopt(s.HSocket(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &len), 0);
+        EXPECT_EQ(noDelay, 1) << "a short send behind an unacknowledged one goes out at once";
         s.AbortSocket();
         close(peer);
     }
@@ -308,6 +312,62 @@ TEST_F(WSocketTest, HandlerThatReadsNothingDoesNotSpinTheLoop) {
     ASSERT_TRUE(RunUntil([&] { return calls == 2; }));
     s.Close();
     close(peer);
+}
+
+// A handler that leaves the data unread (it reads nothing, or fails before
+// reading) stops the reading, not the connection's end: the peer's close
+// still comes, on a connection made here (edge-triggered) and on one taken
+// over from elsewhere (level-triggered).
+TEST_F(WSocketTest, AHandlerThatLeavesDataUnreadStillHearsThePeersClose) {
+    const struct {
+        const char* how;
+        bool throws;
+        bool adopted;
+        bool reset;
+        std::string data = "unread";  // what the peer sends first
+    } rows[] = {
+        {"reads nothing", false, false, false},
+        {"throws before reading", true, false, false},
+        {"reads nothing, adopted connection", false, true, false},
+        {"throws before reading, adopted connection", true, true, false},
+        {"reads nothing, then a reset", false, false, true},
+        // The read that stands for the close alone, left unanswered.
+        {"reads nothing of a close alone", false, false, false, ""},
+        {"reads nothing of a close alone, adopted connection", false, true, false, ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.how);
+        Listener server;
+        Recorder rec;
+        TWSocket s;
+        rec.Attach(s);
+        int peer = -1;
+        if (r.adopted) {
+            peer = Dial(server.Port());
+            s.Dup(server.Accept());
+        } else {
+            peer = ConnectTo(s, server, rec);
+        }
+        ASSERT_GE(peer, 0);
+        int calls = 0;
+        s.OnDataAvailable = [&](base::TObject*, std::uint16_t) {
+            ++calls;
+            if (r.throws) throw base::Exception("HTTP line too long");
+        };
+        if (!r.data.empty()) {
+            SendAll(peer, r.data);
+            ASSERT_TRUE(RunUntil([&] { return calls >= 1; }));
+            RunFor(20);
+            EXPECT_EQ(rec.closed, 0);
+        }
+        if (r.reset)
+            Reset(peer);
+        else
+            close(peer);
+        ASSERT_TRUE(RunUntil([&] { return rec.closed == 1; }));
+        EXPECT_EQ(rec.lastClose, r.reset ? 10054 : 0);
+        EXPECT_EQ(s.State(), wsClosed);
+    }
 }
 
 TEST_F(WSocketTest, ASocketFreedInsideOnSessionClosedIsNotTouchedAgain) {

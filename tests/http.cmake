@@ -3,7 +3,7 @@
 sentrel_add_test(http_url SOURCES UrlTest.cpp LIBS sentrel_net)
 sentrel_add_test(http_reply SOURCES HttpReplyTest.cpp LIBS sentrel_net)
 sentrel_add_test(http_location SOURCES HttpLocationTest.cpp LIBS sentrel_net)
-sentrel_add_test(http_client SOURCES HttpProtTest.cpp HttpProtRedirectTest.cpp support/ScriptedPeer.cpp
+sentrel_add_test(http_client SOURCES HttpProtTest.cpp HttpProtFailTest.cpp HttpProtRedirectTest.cpp support/ScriptedPeer.cpp
                  LIBS sentrel_net)
 sentrel_add_test(http_nginx SOURCES HttpNginxTest.cpp support/RealServers.cpp support/ScriptedPeer.cpp
                  LIBS sentrel_net)

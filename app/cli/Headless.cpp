@@ -7,6 +7,7 @@
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
 #include "app/core/OnChange.h"
+#include "app/core/Webhook.h"
 #include "app/core/qz1.h"
 #include "app/core/sform.h"
 #include "app/serve/Metrics.h"
@@ -62,6 +63,20 @@ void InitApplication() {
 
 }  // namespace
 
+void ReportListenerTrouble(TMetricsPublisher& publisher, TQzController& controller) {
+    TMetricsServer* server = publisher.Server();
+    if (server == nullptr) return;
+    server->OnTrouble = [&controller](const std::string& line) {
+        std::fprintf(stderr, "%s\n", base::ShowControls(line).c_str());
+        std::fflush(stderr);
+        if (eventlog::tKvolog* log = controller.Log()) try {
+                log->WriteWarning(line);
+            } catch (const std::exception&) {
+                // a log that cannot take it still has stderr's line
+            }
+    };
+}
+
 int RunHeadless(const CommandLine& cl) {
     InitApplication();
     TServerForm settings;
@@ -71,6 +86,7 @@ int RunHeadless(const CommandLine& cl) {
     publisher.Extra = [&history] {
         return UptimeMetricsText(history.Uptime(std::time(nullptr))) + HistoryOkMetricsText(history);
     };
+    publisher.History = &history;
     try {
         publisher.Start();
     } catch (const std::exception& e) {
@@ -86,18 +102,11 @@ int RunHeadless(const CommandLine& cl) {
         history.Record(pass, settings);
         publisher.Publish(pass);
     };
+    // A retry's checks go to the history too, which a restart reads back.
+    controller.OnRetryOutcome = [&](const TPassOutcome& retried) { history.Record(retried, settings); };
+    controller.RestoreState = true;
     controller.SetConcurrency(cl.Concurrency);
-    // What befalls the listener itself goes to stderr and the log alike.
-    if (TMetricsServer* server = publisher.Server())
-        server->OnTrouble = [&controller](const std::string& line) {
-            std::fprintf(stderr, "%s\n", base::ShowControls(line).c_str());
-            std::fflush(stderr);
-            if (eventlog::tKvolog* log = controller.Log()) try {
-                    log->WriteWarning(line);
-                } catch (const std::exception&) {
-                    // a log that cannot take it still has stderr's line
-                }
-        };
+    ReportListenerTrouble(publisher, controller);
     platform::OnTerminationSignal([&](int) {
         platform::Application().Guard([&] { controller.FormClose(); });
         platform::Application().Terminate();
@@ -197,7 +206,8 @@ int RunCheck(const CommandLine& cl) {
     });
     // The change this one pass found still reaches the on-change program:
     // the run waits for it, which its own time limits bound.
-    while (controller.OnChange().Busy() && !interrupted) platform::Application().HandleMessage();
+    while ((controller.OnChange().Busy() || controller.Webhooks().Busy()) && !interrupted)
+        platform::Application().HandleMessage();
     platform::OnTerminationSignal(nullptr);
     return status;
 }

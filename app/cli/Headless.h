@@ -27,7 +27,13 @@
 
 namespace app {
 
+class TMetricsPublisher;
+class TQzController;
+
 int RunHeadless(const CommandLine& cl);
 int RunCheck(const CommandLine& cl);
+// What befalls the publisher's listener itself (it stopped accepting, or
+// listens again) goes to stderr and the controller's log alike.
+void ReportListenerTrouble(TMetricsPublisher& publisher, TQzController& controller);
 
 }  // namespace app

@@ -67,6 +67,9 @@ public:
     std::int64_t WalPages() const;
     // The file in use (or last tried); empty before the first pass.
     const std::string& Path() const { return path_; }
+    // The open store for readers on the same loop (the status page's last
+    // checks); null while the history is off.
+    history::THistoryStore* Store() const { return store_.get(); }
 
     // Each host's share of passed checks over 24 h, 7 d and 30 d while the
     // history is on, else none. Counted at most once a minute.

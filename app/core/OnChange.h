@@ -6,7 +6,7 @@
 // The command line is split as a desktop entry's Exec line is (quotes, no
 // shell; a literal "%" is "%%") and the program is started as our child
 // (platform::TChildProcess) with the change in its environment:
-// SENTREL_EVENT ("down", "up", "certificate"), SENTREL_TITLE, SENTREL_TEXT
+// SENTREL_EVENT ("down", "up", "certificate", "reminder"), SENTREL_TITLE, SENTREL_TEXT
 // (one item per line), SENTREL_DOWN (how many hosts fail), SENTREL_HOSTS
 // (those hosts one per line, passwords masked) and SENTREL_TIME (the pass's
 // end in ISO 8601, UTC). Its standard input is /dev/null; the first

@@ -26,6 +26,13 @@ std::size_t TPassOutcome::WarnedCount() const {
     return n;
 }
 
+std::size_t TPassOutcome::DownCount() const {
+    std::size_t n = 0;
+    for (const auto& h : Hosts)
+        if (h.Down) ++n;
+    return n;
+}
+
 std::string CertificateWarning(const std::string& host, int days) {
     return "Certificate of " + host + " expires in " + std::to_string(days) + " days";
 }

@@ -29,15 +29,22 @@ struct THostOutcome {
     bool Fetched = false;         // a request was made: Phases holds where its time went
     net::TPhaseTimes Phases;
     int Slot = 0;  // the host's pool row (1 to 10), or its place among --check's hosts
+    // The confirmed state (see AlertState.h): down after enough failed
+    // checks in a row, since the first of them; Passed is this check alone.
+    bool Down = false;
+    std::int64_t DownSince = 0;
 };
 
 struct TPassOutcome {
     std::vector<THostOutcome> Hosts;
     bool Passed = true;
     double EndTime = 0;  // seconds since the epoch
+    bool Quiet = false;  // it ended inside the quiet hours: changes were held
 
     std::size_t FailedCount() const;
     std::size_t WarnedCount() const;
+    // Hosts confirmed down.
+    std::size_t DownCount() const;
 };
 
 // "Certificate of HOST expires in N days": the log's warning line.

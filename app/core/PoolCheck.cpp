@@ -124,7 +124,8 @@ void TQzController::CheckPool() {
     view_.SetCommandEnabled(Command::Configuration, false);
     view_.SetCommandEnabled(Command::Monitor, false);
     checking_ = true;
-    failures_.clear();
+    const bool retry = !retryOnly_.empty();  // a retry checks some hosts again, with no summary
+    if (!retry) failures_.clear();
     pass_ = TPassOutcome{};
     bool passEnded = false;
     // Whatever ends the pass (a failure that escapes it included), the
@@ -140,9 +141,10 @@ void TQzController::CheckPool() {
     bool pool = true;
     const std::int32_t n = static_cast<std::int32_t>(hostList_.size());
     std::unique_ptr<TFetchesAhead> ahead;
-    if (Concurrency() > 1 && n > 1)
+    if (!retry && Concurrency() > 1 && n > 1)
         ahead = std::make_unique<TFetchesAhead>(PassClients(), hostList_, *this, closed_);
     for (std::int32_t i = 1; i <= n; ++i) {
+        if (retry && (static_cast<std::size_t>(i - 1) >= retryOnly_.size() || !retryOnly_[i - 1])) continue;
         hostIndex_ = i;
         const std::string h = CurrentHost();
         const std::string shown = net::HidePassword(h);  // the request alone uses the password
@@ -211,7 +213,7 @@ void TQzController::CheckPool() {
         if (failed) {
             // The reason is kept before the failure is shown, so whoever
             // shows the status line can say why.
-            failures_.emplace_back(shown, reason);
+            if (!retry) failures_.emplace_back(shown, reason);
             view_.SetLastHostHint(shown + ": " + reason);
             if (OnHostFailed) OnHostFailed(shown, reason);
             ShowStatus("Error accessing host: " + shown);
@@ -225,7 +227,9 @@ void TQzController::CheckPool() {
         RecordHost(std::move(outcome), expect.CertDays >= 0 ? expect.CertDays : settings_.CertWarnDays());
         view_.SetLastHost(shown);
     }
-    if (pool) {
+    if (retry) {
+        FinishRetry();
+    } else if (pool) {
         view_.SetLastHostHint("");
         ShowCheckGood();
         ShowStatus("All servers connected correctly");
@@ -235,7 +239,7 @@ void TQzController::CheckPool() {
         ShowStatus("At least one connection failed!");
         PassLog(&eventlog::tKvolog::WriteWarning, "At least one connection failed!");
     }
-    FinishPass(pool);
+    if (!retry) FinishPass(pool);
     passEnded = true;
     checking_ = false;
     view_.SetCommandEnabled(Command::Configuration, true);
@@ -278,11 +282,15 @@ void TQzController::FinishPass(bool pool) {
     lastPass_ = std::move(pass_);
     pass_ = TPassOutcome{};
     havePass_ = true;
-    TStateChange change = stateTracker_.Next(lastPass_);
-    view_.ShowPassOutcome(lastPass_, change);
-    if (change.Changed && !settings_.OnChange.empty())
-        onChange_->Report(settings_.OnChange, change, lastPass_);
+    // What is told follows the hosts' confirmed states, not this pass alone.
+    RestoreFromHistory();
+    const std::int64_t now = Now();
+    for (const auto& h : lastPass_.Hosts)
+        alerts_.Check(h.Slot, h.Host, h.Passed, h.Reason, now, settings_.FailuresFor(h.Slot),
+                      settings_.RecoveriesFor(h.Slot));
+    Tell(now);
     if (OnPassOutcome) OnPassOutcome(lastPass_);
+    ScheduleRetry();
 }
 
 int TQzController::Concurrency() const {

@@ -1,9 +1,13 @@
 #include "app/core/qz1.h"
 
+#include <ctime>
+
 #include "app/core/OnChange.h"
+#include "app/core/Webhook.h"
 
 #include "base/Exception.h"
 #include "base/Strings.h"
+#include "history/HistoryQuery.h"
 #include "net/Url.h"
 #include "platform/Application.h"
 
@@ -58,11 +62,22 @@ TQzController::TQzController(MainView& view, TServerForm& settings, HttpGetter& 
         } catch (const std::exception&) {
         }
     };
+    webhooks_ = std::make_unique<TWebhooks>(&settings_);
+    webhooks_->Log = onChange_->Log;
+    retryTimer_.SetEnabled(false);
+    retryTimer_.OnTimer = [this] { platform::Application().Guard([this] { RetryPending(); }); };
+    alertTimer_.SetEnabled(false);
+    alertTimer_.SetInterval(15000);
+    alertTimer_.OnTimer = [this] { platform::Application().Guard([this] { AlertTick(); }); };
 }
 
 TQzController::~TQzController() {
     settings_.OnBuildHostList = nullptr;
     onChange_->End();  // an exit without the closing line leaves no program behind either
+}
+
+std::int64_t TQzController::Now() const {
+    return Clock ? Clock() : static_cast<std::int64_t>(std::time(nullptr));
 }
 
 std::string TQzController::CheckingText(const std::string& host) {
@@ -172,6 +187,10 @@ void TQzController::FormShow() {
     settings_.Load();
     OpenLog();
     log_->WriteStart("Logging connectivity");
+    // An alerting key that cannot be read would leave people untold: the
+    // monitor does not start with it, as with a cycle time it cannot hold.
+    if (!settings_.AlertError.empty()) throw base::Exception(settings_.AlertError);
+    alertTimer_.SetEnabled(settings_.Remind > 0 || !settings_.Quiet.Empty());
     if (settings_.AutoStart) {
         CycleInterval();  // a cycle time the timer cannot hold never shows as on
         log_->WriteSuccess("Starting automatic monitoring");
@@ -191,6 +210,8 @@ void TQzController::OpenLog() {
 void TQzController::FormClose() {
     closed_ = true;
     loopTimer_.SetEnabled(false);
+    retryTimer_.SetEnabled(false);
+    alertTimer_.SetEnabled(false);
     AbortAll();
     onChange_->End();  // its line before the closing one
     // The writer is released even when the last line cannot be written, so
@@ -231,6 +252,7 @@ void TQzController::CheckNowButtonClick() {
 }
 
 void TQzController::LoopTimerTimer() {
+    if (checking_ && !retryOnly_.empty()) passWaiting_ = true;  // the pass runs when the retry ends
     if (closed_ || checking_) return;
     // With no active host there is nobody to name; the tick announces the
     // pass the way Check Now does instead of failing at every tick.

@@ -20,6 +20,15 @@
 // Switching off changes the state first and writes the log line after it,
 // so it works even while the log cannot be written.
 //
+// Alerting: a pass's lines, the LED and the pass summary say what that pass
+// found; what people are told (the view's change, the on-change program,
+// the webhooks) follows each host's confirmed state (AlertState.h). Between
+// a host's first failure and the one that confirms it, "retry" checks that
+// host again between passes, with its usual lines and no pass summary; a
+// retry and a pass never run at once (a tick that comes during a retry runs
+// its pass right after it). Quiet hours hold what would be sent and send
+// what changed once they end; reminders repeat the down change.
+//
 // A log that cannot take a line (a full disk) never stops the monitoring:
 // a pass checks every host and shows, publishes and notifies as usual, and
 // the view is told of the failure once per pass (the first line that could
@@ -32,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/AlertState.h"
 #include "app/core/HttpGetter.h"
 #include "app/core/MainView.h"
 #include "app/core/sform.h"
@@ -57,6 +67,7 @@ private:
 };
 
 class TOnChange;
+class TWebhooks;
 
 class TQzController {
 public:
@@ -92,6 +103,20 @@ public:
     std::function<void(const TPassOutcome& pass)> OnPassOutcome;
     // The last pass that ran to its end; null before the first.
     const TPassOutcome* LastPass() const { return havePass_ ? &lastPass_ : nullptr; }
+
+    // Called with the hosts a retry checked, after their lines, as a pass
+    // of their own (for the history; the metrics keep the last pass).
+    std::function<void(const TPassOutcome& retried)> OnRetryOutcome;
+    // Seconds since the epoch for the alerting's times; the system clock
+    // unless set (tests move it).
+    std::function<std::int64_t()> Clock;
+    // Read each host's last checks from the history before the first pass
+    // ends, so a restart neither repeats nor loses a down notification.
+    bool RestoreState = false;
+    // Sends a reminder that is due and what quiet hours held once they have
+    // ended; a timer calls it between passes.
+    void AlertTick();
+    TWebhooks& Webhooks() { return *webhooks_; }
 
     // Controller operations.
     void ShowStatus(const std::string& text);
@@ -139,6 +164,15 @@ public:
 
 private:
     void EndPass();
+    std::int64_t Now() const;
+    // After the confirmed states changed: the view, and, outside quiet
+    // hours, the people told.
+    void Tell(std::int64_t now);
+    void Send(const TStateChange& change, const TPassOutcome& confirmed, std::int64_t now);
+    void RestoreFromHistory();
+    void ScheduleRetry();
+    void RetryPending();
+    void FinishRetry();
     // Writes one line of a pass; a failure is kept for the pass's report
     // instead of ending the pass.
     using LogWrite = void (eventlog::tKvolog::*)(std::string_view);
@@ -178,6 +212,16 @@ private:
     bool logFailing_ = false;  // the view shows a log failure not yet followed by a written line
     std::vector<std::unique_ptr<HttpGetter>> moreClients_;  // a concurrent pass's clients besides http_
     std::unique_ptr<TOnChange> onChange_;
+    TAlertTracker alerts_;
+    TStateTracker seenTracker_;   // follows the confirmed states; stateTracker_ is what was sent
+    std::int64_t lastAlert_ = 0;  // when a down change or a reminder was last sent
+    bool wasQuiet_ = false;
+    bool restored_ = false;
+    std::vector<char> retryOnly_;  // during a retry: which hosts of the list it checks
+    bool passWaiting_ = false;     // a tick came during a retry
+    platform::TTimer retryTimer_;
+    platform::TTimer alertTimer_;
+    std::unique_ptr<TWebhooks> webhooks_;
 };
 
 }  // namespace app

@@ -1,7 +1,9 @@
 #include "app/core/sform.h"
 
 #include <algorithm>
+#include <iterator>
 
+#include "app/core/Webhook.h"
 #include "base/Exception.h"
 #include "base/Strings.h"
 #include "platform/IniFile.h"
@@ -30,7 +32,76 @@ THostExpect ReadExpect(const platform::TIniFile& ini, int n) {
     read("certdays", [&](const std::string& v) { return ParseCertDays(v, e); });
     return e;
 }
+// The alerting keys a save writes back as the file has them, in this order.
+const char* const kAlertKeys[] = {"failures", "recoveries", "retry",    "remind",   "quiet",        "webhook",
+                                  "webhook2", "webhook3",   "webhook4", "webhook5", "webhookformat"};
+
+// A whole number from lo to hi; the error says which key and where.
+std::string ReadCount(const platform::TIniFile& ini, const std::string& section, const char* key,
+                      std::int32_t lo, std::int32_t hi, std::int32_t& out, const std::string& what) {
+    if (!ini.ValueExists(section, key)) return "";
+    const std::string text = base::Trim(ini.ReadString(section, key, ""));
+    auto v = base::TryStrToInt(text);
+    if (v && *v >= lo && *v <= hi) {
+        out = *v;
+        return "";
+    }
+    const std::string place =
+        section == kMain ? std::string(" in ") + kSettingsFile : " in [" + section + "] of " + kSettingsFile;
+    return std::string(key) + place + ": \"" + base::ShowControls(text) + "\" is not " + what;
+}
 }  // namespace
+
+std::int32_t TServerForm::FailuresFor(int slot) const {
+    return slot >= 1 && slot <= kRows && ServerFailures[slot - 1] > 0 ? ServerFailures[slot - 1] : Failures;
+}
+
+std::int32_t TServerForm::RecoveriesFor(int slot) const {
+    return slot >= 1 && slot <= kRows && ServerRecoveries[slot - 1] > 0 ? ServerRecoveries[slot - 1]
+                                                                        : Recoveries;
+}
+
+void TServerForm::LoadAlerting(const platform::TIniFile& ini) {
+    AlertError.clear();
+    auto fail = [&](std::string why) {
+        if (AlertError.empty()) AlertError = std::move(why);
+    };
+    const std::string streak = "a number from 1 to " + std::to_string(kMaxStreak);
+    Failures = Recoveries = 1;
+    fail(ReadCount(ini, kMain, "failures", 1, kMaxStreak, Failures, streak));
+    fail(ReadCount(ini, kMain, "recoveries", 1, kMaxStreak, Recoveries, streak));
+    for (int n = 1; n <= kRows; ++n) {
+        ServerFailures[n - 1] = ServerRecoveries[n - 1] = 0;
+        fail(ReadCount(ini, Row("server", n, ""), "failures", 1, kMaxStreak, ServerFailures[n - 1], streak));
+        fail(ReadCount(ini, Row("server", n, ""), "recoveries", 1, kMaxStreak, ServerRecoveries[n - 1],
+                       streak));
+    }
+    Retry = Remind = 0;
+    fail(ReadCount(ini, kMain, "retry", 0, Frequency(), Retry,
+                   "a number of seconds from 1 to the cycle time (" + std::to_string(Frequency()) + ")"));
+    fail(ReadCount(ini, kMain, "remind", 0, kMaxRemind, Remind, "a number of minutes"));
+    const std::string quiet = ini.ReadString(kMain, "quiet", "");
+    if (std::string why = ParseQuietHours(quiet, Quiet); !why.empty())
+        fail(std::string("quiet in ") + kSettingsFile + ": " + why);
+    Webhooks.clear();
+    for (int n = 1; n <= kWebhooks; ++n) {
+        const std::string key = n == 1 ? "webhook" : Row("webhook", n, "");
+        const std::string url = base::Trim(ini.ReadString(kMain, key, ""));
+        if (url.empty()) continue;
+        // The URL's path and query are its secret: the error names the key alone.
+        if (std::string why = CheckWebhookUrl(url); !why.empty())
+            fail(key + " in " + kSettingsFile + ": " + why);
+        else
+            Webhooks.push_back(url);
+    }
+    WebhookFormat = base::LowerCase(base::Trim(ini.ReadString(kMain, "webhookformat", "json")));
+    if (std::find(std::begin(kWebhookFormats), std::end(kWebhookFormats), WebhookFormat) ==
+        std::end(kWebhookFormats)) {
+        fail(std::string("webhookformat in ") + kSettingsFile + ": \"" + base::ShowControls(WebhookFormat) +
+             "\" is not json, slack, discord, ntfy or gotify");
+        WebhookFormat = "json";
+    }
+}
 
 void TServerForm::SetFrequency(std::int32_t v) {
     frequency_ = std::clamp(v, kMinFrequency, kMaxFrequency);
@@ -83,6 +154,7 @@ void TServerForm::Load(const std::string& fileName) {
     Proxy = ini.ReadString(kMain, "proxy", "");
     OnChange = ini.ReadString(kMain, "onchange", "");
     History = ini.ReadString(kMain, "history", "sentrel.db");
+    LoadAlerting(ini);
 }
 
 void TServerForm::Save(const std::string& fileName) {
@@ -94,6 +166,9 @@ void TServerForm::Save(const std::string& fileName) {
     const std::string onChange = ini.ReadString(kMain, "onchange", "");
     const bool hasHistory = ini.ValueExists(kMain, "history");
     const std::string historyFile = ini.ReadString(kMain, "history", "");
+    std::vector<std::pair<std::string, std::string>> alerting;
+    for (const char* key : kAlertKeys)
+        if (ini.ValueExists(kMain, key)) alerting.emplace_back(key, ini.ReadString(kMain, key, ""));
     try {
         // A value the file cannot hold (a control character) fails the save
         // before anything is written.
@@ -111,6 +186,7 @@ void TServerForm::Save(const std::string& fileName) {
         if (hasProxy) ini.WriteString(kMain, "proxy", proxy);
         if (hasOnChange) ini.WriteString(kMain, "onchange", onChange);
         if (hasHistory) ini.WriteString(kMain, "history", historyFile);
+        for (const auto& [key, value] : alerting) ini.WriteString(kMain, key, value);
         ini.UpdateFile();
     } catch (const base::Exception&) {
         throw base::Exception(std::string("Unable to write to ") + kSettingsDisplayName);

@@ -13,7 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "app/core/AlertState.h"
 #include "app/core/HostExpect.h"
+
+namespace platform {
+class TIniFile;
+}
 
 namespace app {
 
@@ -59,6 +64,30 @@ public:
     // A value that cannot be read is kept as the row's Error.
     std::array<THostExpect, kRows> Expect{};
 
+    // When a host counts as down and who is told (AlertState.h, Webhook.h):
+    // "failures" and "recoveries" (checks in a row, 1 to kMaxStreak; [main]
+    // for every host, [serverN] for row n), "retry" (seconds, 1 to the cycle
+    // time), "remind" (minutes), "quiet", "webhook" ... "webhook5" and
+    // "webhookformat". Not in the dialog: Load reads them, a save keeps them
+    // as the file has them. 0 is off for retry and remind.
+    static constexpr std::int32_t kMaxStreak = 100;
+    static constexpr std::int32_t kMaxRemind = 525600;
+    static constexpr int kWebhooks = 5;
+    std::int32_t Failures = 1, Recoveries = 1;
+    std::array<std::int32_t, kRows> ServerFailures{}, ServerRecoveries{};  // 0: as [main]
+    std::int32_t Retry = 0;
+    std::int32_t Remind = 0;
+    TQuietHours Quiet;
+    std::vector<std::string> Webhooks;
+    std::string WebhookFormat = "json";
+    // The first of those keys whose value cannot be read, with its place
+    // ("quiet in sentrel.ini: entry 2 ..."); the monitor does not start with
+    // it. Empty when all could be read.
+    std::string AlertError;
+    // The thresholds of the host in pool row slot (outside 1..kRows: [main]'s).
+    std::int32_t FailuresFor(int slot) const;
+    std::int32_t RecoveriesFor(int slot) const;
+
     // The cycle-time spin field: its value is always within its bounds.
     std::int32_t Frequency() const { return frequency_; }
     void SetFrequency(std::int32_t v);
@@ -90,8 +119,8 @@ public:
     void Load(const std::string& fileName = kSettingsFile);
     // The OK path after the dialog closed with OK: section "main" written
     // whole with its 25 keys in order (then "concurrency" when it is above 1,
-    // so a pass keeps its speed, and "proxy" as the file had it), other
-    // sections kept; then the host
+    // so a pass keeps its speed, then "proxy", "onchange", "history" and the
+    // alerting keys as the file had them), other sections kept; then the host
     // list rebuilt and the start-on-boot hook called. Raises
     // "Unable to write to .\sentrel.ini" when the file cannot be written (or
     // a field holds a control character), and then rebuilds nothing and
@@ -109,6 +138,7 @@ public:
     void ConfigurationButtonClick();
 
 private:
+    void LoadAlerting(const platform::TIniFile& ini);
     std::int32_t frequency_ = 30;
     std::int32_t certWarnDays_ = kDefaultCertWarnDays;
     bool certWarnDaysInFile_ = false;

@@ -331,12 +331,14 @@ void Tqzform::SetStateIcon(const QIcon& icon) {
 }
 
 void Tqzform::ShowPassOutcome(const TPassOutcome& pass, const TStateChange& change) {
-    SetStateIcon(pass.Passed ? greenIcon_ : redIcon_);
+    // The icon follows the hosts' confirmed state; the LED shows the pass.
+    SetStateIcon(pass.DownCount() == 0 ? greenIcon_ : redIcon_);
     if (!exiting_) trayicon->SetTip(PoolSummary(&pass));
     if (!change.Changed) return;
-    const bool warning = !pass.Passed || pass.WarnedCount() > 0;
+    const bool urgent = change.Event == "down" || change.Event == "reminder";
+    const bool warning = urgent || pass.WarnedCount() > 0;
     QPointer<desktop::TTovikTrayIcon> tray(trayicon);
-    Notifier->Notify(Latin1(change.Title), Latin1(change.Text()), !pass.Passed,
+    Notifier->Notify(Latin1(change.Title), Latin1(change.Text()), urgent,
                      [tray, title = change.Title, text = change.Text(), warning] {
                          if (tray) tray->ShowMessage(title, text, warning);
                      });

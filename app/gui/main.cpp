@@ -19,17 +19,17 @@
 #include "ads/Advertisement.h"
 #include "app/cli/CommandLine.h"
 #include "app/cli/Headless.h"
-#include "app/core/HistoryRecorder.h"
-#include "app/core/HttpGetter.h"
-#include "app/serve/Metrics.h"
 #include "app/cli/Report.h"
 #include "app/cli/WorkFolder.h"
+#include "app/core/HistoryRecorder.h"
+#include "app/core/HttpGetter.h"
 #include "app/core/sform.h"
 #include "app/gui/HistoryWindow.h"
 #include "app/gui/MainWindow.h"
 #include "app/gui/QtHost.h"
 #include "app/gui/ServerFormDialog.h"
 #include "app/gui/viewform.h"
+#include "app/serve/Metrics.h"
 #include "desktop/ALed.h"
 #include "platform/Application.h"
 #include "platform/Autostart.h"
@@ -78,6 +78,7 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
         return app::UptimeMetricsText(history.Uptime(std::time(nullptr))) +
                app::HistoryOkMetricsText(history);
     };
+    publisher.History = &history;
     try {
         publisher.Start();
     } catch (const std::exception& e) {
@@ -98,6 +99,12 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
         history.Record(pass, settings);  // after the pass's log lines, before the metrics that read it
         publisher.Publish(pass);
     };
+    // A retry's checks go to the history too, which a restart reads back.
+    qzform->Controller().OnRetryOutcome = [&](const app::TPassOutcome& retried) {
+        history.Record(retried, settings);
+    };
+    qzform->Controller().RestoreState = true;
+    app::ReportListenerTrouble(publisher, qzform->Controller());
     // The history window opens from the tray menu and the log viewer; the
     // main window keeps its own buttons.
     historyWindow->FileName = [&] { return history.Path().empty() ? settings.History : history.Path(); };

@@ -28,6 +28,11 @@ constexpr Family kRedirects{"sentrel_probe_http_redirects",
                             "Redirects the host's request followed in the last pass."};
 constexpr Family kLength{"sentrel_probe_http_content_length",
                          "Bytes of the body of the host's final reply in the last pass."};
+constexpr Family kHostDown{"sentrel_host_down",
+                           "Whether the host is confirmed down (1): failed as many checks in a row as it "
+                           "takes, and not yet back for as many good ones."};
+constexpr Family kQuiet{"sentrel_quiet",
+                        "Whether the last pass ended in the quiet hours (1), when nothing is sent."};
 constexpr Family kPassTime{"sentrel_pass_timestamp_seconds",
                            "When the last pass ended, in seconds since the epoch."};
 constexpr Family kPassSuccess{"sentrel_pass_success",
@@ -100,6 +105,8 @@ std::string MetricsText(const TPassOutcome* pass) {
         kStatus, [](const THostOutcome& h) { return std::to_string(h.StatusCode); }, false);
     perHost(
         kExpiry, [](const THostOutcome& h) { return std::to_string(h.CertExpiry); }, true);
+    perHost(
+        kHostDown, [](const THostOutcome& h) { return std::string(h.Down ? "1" : "0"); }, false);
     // Where the time went, for the hosts a request was made for.
     Head(out, kPhase);
     for (const THostOutcome* h : hosts) {
@@ -129,6 +136,8 @@ std::string MetricsText(const TPassOutcome* pass) {
     if (pass) out += std::string(kPassTime.name) + " " + Number("%.3f", pass->EndTime) + "\n";
     Head(out, kPassSuccess);
     if (pass) out += std::string(kPassSuccess.name) + (pass->Passed ? " 1\n" : " 0\n");
+    Head(out, kQuiet);
+    if (pass) out += std::string(kQuiet.name) + (pass->Quiet ? " 1\n" : " 0\n");
     return out;
 }
 

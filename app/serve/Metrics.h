@@ -2,7 +2,8 @@
 // Prometheus text exposition format, served at GET /metrics (TMetricsServer)
 // and/or written to a file after every pass for node_exporter's textfile
 // collector. TMetricsPublisher is what the programs hold: it starts what the
-// command line asked for and takes each finished pass. Nothing listens and
+// command line asked for and takes each finished pass; the listener serves
+// the status page, its JSON and badges beside /metrics. Nothing listens and
 // nothing is written unless asked. GUI thread (the one loop) only.
 #pragma once
 
@@ -18,6 +19,7 @@ namespace app {
 
 class TMetricsServer;
 class TProbeHandler;
+class TStatusRoutes;
 class HttpGetter;
 
 // The exposition text for the last pass (before the first: the families
@@ -66,11 +68,15 @@ public:
     // Families from elsewhere (the history's uptime ratios), appended to
     // every text the publisher serves or writes.
     std::function<std::string()> Extra;
+    // The history the status page reads its uptime and last checks from;
+    // null: none, and the page says uptime needs it.
+    THistoryRecorder* History = nullptr;
 
 private:
     TMetricsOptions options_;
     std::unique_ptr<TMetricsServer> server_;
     std::unique_ptr<TProbeHandler> probes_;  // freed before the server it routes on
+    std::unique_ptr<TStatusRoutes> status_;  // likewise
 };
 
 }  // namespace app

@@ -1,10 +1,11 @@
 // The publisher: the exposition text of every pass served on the listener
-// and written to the metrics file.
+// and written to the metrics file, and the status page's figures.
 #include <memory>
 
 #include "app/serve/Metrics.h"
 #include "app/serve/MetricsServer.h"
 #include "app/serve/ProbeHandler.h"
+#include "app/serve/StatusRoutes.h"
 #include "base/Exception.h"
 #include "base/SafeFile.h"
 
@@ -30,6 +31,7 @@ void TMetricsPublisher::Start() {
         server->Listen(options_.Listen);
         server->SetText(text);
         server_ = std::move(server);
+        status_ = std::make_unique<TStatusRoutes>(*server_);
         if (options_.ProbeClients)
             probes_ =
                 std::make_unique<TProbeHandler>(*server_, options_.ProbeClients, options_.ProbeConcurrency);
@@ -40,6 +42,7 @@ void TMetricsPublisher::Start() {
 void TMetricsPublisher::Publish(const TPassOutcome& pass) {
     const std::string text = MetricsText(&pass) + (Extra ? Extra() : "");
     if (server_) server_->SetText(text);
+    if (status_) status_->Update(pass, History);
     if (!options_.File.empty()) WriteWhole(options_.File, text);
 }
 

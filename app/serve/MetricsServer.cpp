@@ -156,7 +156,7 @@ void TMetricsServer::Accept() {
     c->Deadline.SetEnabled(true);
     c->Socket.Dup(handle);
     if (turnedAway && !c->Dead) {
-        static const std::string kBusy = "Too many connections at once\n";
+        static const TReply kBusy{503, "Service Unavailable", "Too many connections at once\n"};
         Answer(*c, TVerdict{503, "Service Unavailable", false}, &kBusy);
     }
 }
@@ -251,22 +251,28 @@ void TMetricsServer::Receive(Connection& c) {
 
 void TMetricsServer::Route(std::string path, TRoute route, std::uint32_t timeoutMs,
                            std::size_t extraConnections) {
-    routePath_ = std::move(path);
-    route_ = std::move(route);
-    routeTimeoutMs_ = timeoutMs;
-    extraConnections_ = extraConnections;
+    routes_.push_back({std::move(path), std::move(route), timeoutMs});
+    extraConnections_ += extraConnections;
 }
 
 bool TMetricsServer::TakeRoute(Connection& c, const std::string& header, bool head) {
     std::string line = header.substr(0, header.find('\n')), method, target;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!route_ || !SplitRequestLine(line, method, target) ||
-        target.substr(0, target.find('?')) != routePath_)
-        return false;
+    if (!SplitRequestLine(line, method, target)) return false;
+    const std::string path = target.substr(0, target.find('?'));
+    const RouteEntry* route = nullptr;
+    for (const RouteEntry& r : routes_) {
+        const bool prefix = !r.Path.empty() && r.Path.back() == '*';
+        if (prefix ? path.compare(0, r.Path.size() - 1, r.Path, 0, r.Path.size() - 1) == 0 : path == r.Path) {
+            route = &r;
+            break;
+        }
+    }
+    if (!route) return false;
     c.Answered = true;  // what comes after the header is dropped
     c.Request.clear();
     c.Deadline.SetEnabled(false);  // a new count from here
-    c.Deadline.SetInterval(routeTimeoutMs_);
+    c.Deadline.SetInterval(route->TimeoutMs);
     c.Deadline.SetEnabled(true);
     const std::uint64_t serial = c.Serial;
     auto reply = [this, serial, head](const TReply& r) {
@@ -275,24 +281,30 @@ bool TMetricsServer::TakeRoute(Connection& c, const std::string& header, bool he
             if (to.Serial != serial || to.Dead) continue;
             to.Cancel = nullptr;
             to.Replied = true;
-            Answer(to, TVerdict{r.Status, r.Reason, head}, &r.Body);
+            Answer(to, TVerdict{r.Status, r.Reason, head}, &r);
             return;
         }
     };
-    auto cancel = route_(target, header, reply);
+    auto cancel = route->Take(target, header, reply);
     // An answer that came at once leaves nothing to cancel.
     if (!c.Dead && !c.Replied) c.Cancel = std::move(cancel);
     return true;
 }
 
-void TMetricsServer::Answer(Connection& c, const TVerdict& verdict, const std::string* text) {
+void TMetricsServer::Answer(Connection& c, const TVerdict& verdict, const TReply* routed) {
     c.Answered = true;
     c.Request.clear();
     c.Deadline.SetInterval(kTimeoutMs);  // the answer's own time to go out
-    std::string body = text ? *text : verdict.Status == 200 ? text_ : std::string(verdict.Reason) + "\n";
+    std::string body = routed                  ? routed->Body
+                       : verdict.Status == 200 ? text_
+                                               : std::string(verdict.Reason) + "\n";
     std::string reply = "HTTP/1.1 " + std::to_string(verdict.Status) + " " + verdict.Reason + "\r\n";
-    reply += verdict.Status == 200 ? "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
-                                   : "Content-Type: text/plain; charset=utf-8\r\n";
+    if (routed && !routed->ContentType.empty())
+        reply += "Content-Type: " + routed->ContentType + "\r\n";
+    else
+        reply += verdict.Status == 200 ? "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
+                                       : "Content-Type: text/plain; charset=utf-8\r\n";
+    if (routed) reply += routed->Headers;
     if (verdict.Status == 405) reply += "Allow: GET, HEAD\r\n";
     reply += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
     if (!verdict.Head) reply += body;

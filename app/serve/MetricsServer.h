@@ -23,8 +23,8 @@
 // itself broken says so and listens again on the same address and port
 // (every kAcceptPauseMs until it can).
 //
-// Another component may take a path of its own (Route): its requests wait
-// for that component's answer instead, for as long as the route allows.
+// Other components may take paths of their own (Route): their requests
+// wait for that component's answer instead, for as long as the route allows.
 //
 // Owned by the program's metrics publisher; the connections are owned by
 // the server and freed from a message of its own, never inside their
@@ -38,6 +38,8 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "net/WSocket.h"
 #include "platform/MessageLoop.h"
@@ -87,7 +89,8 @@ public:
     };
     static TVerdict Judge(const std::string& header);
 
-    // A path another component answers (GET /probe). The handler is given
+    // A path another component answers (GET /probe); a path ending in "*"
+    // takes every path that starts with what comes before it. The handler is given
     // the request target ("/probe?target=...") and the header, and answers
     // once through reply, then or later from the loop; what it returns is
     // called instead when the connection goes before the answer (the
@@ -95,9 +98,19 @@ public:
     // may wait timeoutMs for its answer, and the route may hold up to
     // extraConnections connections on top of kMaxConnections.
     struct TReply {
+        TReply() = default;
+        TReply(int status, const char* reason, std::string body, std::string contentType = {},
+               std::string headers = {})
+            : Status(status),
+              Reason(reason),
+              Body(std::move(body)),
+              ContentType(std::move(contentType)),
+              Headers(std::move(headers)) {}
         int Status = 200;
         const char* Reason = "OK";
-        std::string Body;  // the exposition text for 200, else a line saying why
+        std::string Body;         // the exposition text for 200, else a line saying why
+        std::string ContentType;  // empty: the exposition text's
+        std::string Headers;      // more header lines, each ending in CR LF
     };
     using TRouteReply = std::function<void(const TReply&)>;
     using TRoute = std::function<std::function<void()>(const std::string& target, const std::string& header,
@@ -122,7 +135,7 @@ private:
     void ListenAgain();
     void Trouble(const std::string& line);
     void Receive(Connection& c);
-    void Answer(Connection& c, const TVerdict& verdict, const std::string* body = nullptr);
+    void Answer(Connection& c, const TVerdict& verdict, const TReply* reply = nullptr);
     bool TakeRoute(Connection& c, const std::string& header, bool head);
     void Drop(Connection& c);
     void Reap();
@@ -139,9 +152,12 @@ private:
     platform::HWND wnd_ = 0;
     bool reapPosted_ = false;
     std::string text_;
-    std::string routePath_;
-    TRoute route_;
-    std::uint32_t routeTimeoutMs_ = 0;
+    struct RouteEntry {
+        std::string Path;
+        TRoute Take;
+        std::uint32_t TimeoutMs = 0;
+    };
+    std::vector<RouteEntry> routes_;
     std::size_t extraConnections_ = 0;
     std::uint64_t serial_ = 0;
 };

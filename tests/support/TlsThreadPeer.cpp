@@ -1,11 +1,13 @@
 #include "tests/support/TlsThreadPeer.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -129,10 +131,25 @@ void TTlsThreadPeer::Play(int fd, const TTlsExchange& exchange) {
         }
         if (!exchange.Reply.empty())
             SSL_write(ssl, exchange.Reply.data(), static_cast<int>(exchange.Reply.size()));
-        if (exchange.Ending == TTlsEnding::CloseNotify) SSL_shutdown(ssl);
-        if (exchange.Ending == TTlsEnding::NoCloseNotify) shutdown(fd, SHUT_WR);
+        const TTlsEnding ending = exchange.Ending;
+        if (ending == TTlsEnding::CloseNotify || ending == TTlsEnding::CloseNotifyThenClose ||
+            ending == TTlsEnding::CloseNotifyThenReset)
+            SSL_shutdown(ssl);
+        if (ending == TTlsEnding::NoCloseNotify) shutdown(fd, SHUT_WR);
+        if (ending == TTlsEnding::CloseNotifyThenReset || ending == TTlsEnding::ResetAfterReply) {
+            // A reset drops what is still queued here: it goes once the client
+            // has taken everything, so that it ends the stream, not the reply.
+            int queued = 1;
+            while (timeLeft() && ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0) poll(nullptr, 0, 1);
+            ::linger l{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        }
+        // The socket closes (or resets) as soon as this returns.
+        const bool atOnce = ending == TTlsEnding::CloseNotifyThenClose ||
+                            ending == TTlsEnding::CloseNotifyThenReset ||
+                            ending == TTlsEnding::ResetAfterReply;
         // Whatever the ending, see how the client ends its side.
-        while (timeLeft()) {
+        while (!atOnce && timeLeft()) {
             int n = SSL_read(ssl, buffer, sizeof buffer);
             if (n > 0) continue;
             int e = SSL_get_error(ssl, n);

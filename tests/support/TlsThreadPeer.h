@@ -22,6 +22,11 @@ enum class TTlsEnding {
     CloseNotify,    // our close_notify, then wait for the client's answer
     NoCloseNotify,  // end the TCP stream (FIN) with no close_notify
     WaitForClient,  // send nothing more; wait until the client ends
+    // Our close_notify, then the socket closed at once: the client's answer
+    // meets a closed socket, which answers with a reset.
+    CloseNotifyThenClose,
+    CloseNotifyThenReset,  // our close_notify, then a reset at once
+    ResetAfterReply,       // a reset right after the reply, with no close_notify
 };
 
 struct TTlsExchange {
