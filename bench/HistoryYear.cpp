@@ -5,7 +5,7 @@
 // 30-day report and the history window's 30-day load, timed.
 //   HistoryYear FILE [DAYS [HOSTS [CYCLE_S]]]
 // Prints key=value lines for bench/history.sh:
-//   size_bytes, passes, pass_us_min/median/p99/max, report30_ms_min/median/max,
+//   size_bytes, passes, wal_pages_per_pass, pass_us_min/median/p99/max, report30_ms_min/median/max,
 //   chart30_ms_min/median/max.
 #include <algorithm>
 #include <chrono>
@@ -86,6 +86,8 @@ int main(int argc, char** argv) {
         passUs.push_back(Ms(std::chrono::steady_clock::now() - t0) * 1000);
     }
     std::printf("passes=%zu\n", passUs.size());
+    if (!passUs.empty())
+        std::printf("wal_pages_per_pass=%.3f\n", double(recorder.WalPages()) / double(passUs.size()));
     std::printf("size_bytes=%jd\n", std::intmax_t(std::filesystem::file_size(file)));
     if (!passUs.empty()) Stats("pass_us", passUs);
 

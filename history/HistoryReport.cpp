@@ -40,27 +40,41 @@ std::string Pad(const std::string& s, std::size_t width, bool right) {
 
 }  // namespace
 
-std::optional<std::int64_t> ParseSince(const std::string& text, std::int64_t now) {
-    if (text.size() >= 2 && (text.back() == 'h' || text.back() == 'd')) {
-        const std::string digits = text.substr(0, text.size() - 1);
-        if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        const std::int64_t n = std::stoll(digits);
-        if (n <= 0) return std::nullopt;
-        return now - n * (text.back() == 'h' ? 3600 : 86400);
-    }
-    std::tm tm{};
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
-    char tail = 0;
-    int got = std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &mo, &d, &tail);
-    if (got == 4) {
-        if (tail != 'T' ||
-            std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d%c", &y, &mo, &d, &h, &mi, &tail) != 5)
-            return std::nullopt;
-    } else if (got != 3) {
+std::optional<std::int64_t> ParseSince(const std::string& text, std::int64_t now, std::string* why) {
+    const auto refuse = [&](const std::string& reason) -> std::optional<std::int64_t> {
+        if (why) *why = "'" + text + "' " + reason;
         return std::nullopt;
+    };
+    if (why) why->clear();
+    const auto digits = [&text](std::size_t at, std::size_t n) {
+        int v = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (text[i] < '0' || text[i] > '9') return -1;
+            v = v * 10 + (text[i] - '0');
+        }
+        return v;
+    };
+    if (text.size() >= 2 && text.size() <= 7 && (text.back() == 'h' || text.back() == 'd')) {
+        const int n = digits(0, text.size() - 1);
+        if (n <= 0) return std::nullopt;
+        const std::int64_t from = now - std::int64_t(n) * (text.back() == 'h' ? 3600 : 86400);
+        if (from < 0) return refuse("reaches back before 1970");
+        return from;
     }
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || y < 1970) return std::nullopt;
+    // YYYY-MM-DD or YYYY-MM-DDTHH:MM, every field its digits and nothing else.
+    if (text.size() != 10 && text.size() != 16) return std::nullopt;
+    if (text[4] != '-' || text[7] != '-' || (text.size() == 16 && (text[10] != 'T' || text[13] != ':')))
+        return std::nullopt;
+    const int y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2);
+    const int h = text.size() == 16 ? digits(11, 2) : 0, mi = text.size() == 16 ? digits(14, 2) : 0;
+    if (y < 0 || mo < 0 || d < 0 || h < 0 || mi < 0) return std::nullopt;
+    if (y < 1970) return refuse("is before 1970");
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] + (mo == 2 && leap ? 1 : 0))
+        return refuse("is not a day of the calendar");
+    if (h > 23 || mi > 59) return refuse("is not a time of day");
+    std::tm tm{};
     tm.tm_year = y - 1900;
     tm.tm_mon = mo - 1;
     tm.tm_mday = d;
@@ -68,7 +82,8 @@ std::optional<std::int64_t> ParseSince(const std::string& text, std::int64_t now
     tm.tm_min = mi;
     tm.tm_isdst = -1;
     const std::time_t t = std::mktime(&tm);
-    if (t == std::time_t(-1)) return std::nullopt;
+    if (t == std::time_t(-1)) return refuse("is not a time this system can read");
+    if (std::int64_t(t) > now) return refuse("is after now");
     return static_cast<std::int64_t>(t);
 }
 
@@ -86,8 +101,8 @@ std::string ReportText(const std::vector<THostHistory>& hosts, std::int64_t from
                                                 "MIN ms", "MEDIAN ms", "P95 ms", "MAX ms"}};
     for (const auto& h : hosts) {
         auto ms = [&h](double v) { return h.Timed ? Fixed(v, 1) : std::string("-"); };
-        rows.push_back({std::to_string(h.Slot), h.Host, std::to_string(h.Checks), Uptime(h),
-                        std::to_string(h.Outages.size()),
+        rows.push_back({std::to_string(h.Slot), base::ShowControls(h.Host), std::to_string(h.Checks),
+                        Uptime(h), std::to_string(h.Outages.size()),
                         h.Outages.empty() ? "-" : DurationText(h.LongestOutage()), ms(h.MinMs),
                         ms(h.MedianMs), ms(h.P95Ms), ms(h.MaxMs)});
     }
@@ -103,17 +118,49 @@ std::string ReportText(const std::vector<THostHistory>& hosts, std::int64_t from
     for (const auto& h : hosts) {
         if (h.Outages.empty()) continue;
         const TOutage& o = h.Outages.back();
-        out += "Last outage of " + h.Host + ": " + LocalTime(o.Start) +
+        // Server text is shown, never obeyed: no escape sequence reaches the terminal.
+        out += "Last outage of " + base::ShowControls(h.Host) + ": " + LocalTime(o.Start) +
                (o.Ongoing ? " until now (still down"
                           : " to " + LocalTime(o.End) + " (" + DurationText(o.Seconds())) +
-               ")" + (o.Hourly ? ", from hourly records" : ": " + o.Reason) + "\n";
+               ")" + (o.Hourly ? ", from hourly records" : ": " + base::ShowControls(o.Reason)) + "\n";
     }
     return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at s[i] (no overlong form,
+// no surrogate, nothing past U+10FFFF); 0 when there is none.
+std::size_t Utf8Length(const std::string& s, std::size_t i) {
+    const auto at = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = at(i);
+    std::size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size() || at(i + 1) < lo || at(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if ((at(i + k) & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -121,7 +168,13 @@ std::string JsonString(const std::string& text) {
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
             default:
-                if (c < 0x20) {
+                if (c < 0x20 || c >= 0x80) {
+                    const std::size_t n = c >= 0x80 ? Utf8Length(text, i) : 0;
+                    if (n > 0) {
+                        out.append(text, i, n);
+                        i += n - 1;
+                        break;
+                    }
                     char buf[8];
                     std::snprintf(buf, sizeof buf, "\\u%04x", c);
                     out += buf;

@@ -2,12 +2,16 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
+
+#include "base/SafeFile.h"
 
 namespace history {
 
@@ -32,6 +36,10 @@ const char* const kMigrations[] = {
     "ALTER TABLE checks ADD COLUMN connect_ms REAL;"
     "ALTER TABLE checks ADD COLUMN tls_ms REAL;"
     "ALTER TABLE checks ADD COLUMN first_byte_ms REAL;",
+    // 3: no index on the time. Rows are appended in time order, so a range
+    // is found by a binary search over rowids, and a pass writes the table's
+    // last page only, not an index page beside it.
+    "DROP INDEX IF EXISTS checks_t;",
 };
 static_assert(std::size(kMigrations) == THistoryStore::kSchemaVersion);
 
@@ -53,7 +61,7 @@ public:
     }
     void Bind(int i, std::int64_t v) { sqlite3_bind_int64(s_, i, v); }
     void Bind(int i, double v) { sqlite3_bind_double(s_, i, v); }
-    void Bind(int i, const std::string& v) {
+    void Bind(int i, std::string_view v) {
         sqlite3_bind_text(s_, i, v.data(), int(v.size()), SQLITE_TRANSIENT);
     }
     void Bind(int i, const std::optional<double>& v) {
@@ -86,22 +94,54 @@ double Percentile(std::vector<double>& sorted, double p) {
     return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
+// Auto-checkpoint after this many pages in the write-ahead log, as SQLite
+// does by default (our commit hook takes its place).
+constexpr int kCheckpointFrames = 1000;
+
+std::string DirName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file as a URI path: every byte outside a plain set percent-encoded,
+// so '?', '#' and '%' in a name stay part of it.
+std::string UriPath(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-' || c == '~') {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
-THourRow FoldHour(const std::vector<const TCheckRow*>& rows, std::int64_t hour) {
+std::string BoundReason(std::string_view reason) {
+    if (reason.size() <= kReasonBytes) return std::string(reason);
+    static constexpr std::string_view kMark = "\xe2\x80\xa6";  // "…"
+    std::size_t cut = kReasonBytes - kMark.size();
+    // Back over the continuation bytes of a character cut in two (at most
+    // three: a longer run is not UTF-8 and is cut where it stands).
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80;
+         ++back)
+        --cut;
+    std::string out(reason.substr(0, cut));
+    out += kMark;
+    return out;
+}
+
+THourRow FoldTimes(std::int64_t hour, std::int64_t checks, std::int64_t failures, std::vector<double>& ms) {
     THourRow out;
     out.Hour = hour;
-    std::vector<double> ms;
-    for (const TCheckRow* r : rows) {
-        out.Host = r->Host;
-        out.Slot = r->Slot;
-        ++out.Checks;
-        // Times are those of answers: a failure's time is mostly its time-out.
-        if (!r->Up)
-            ++out.Failures;
-        else
-            ms.push_back(r->TotalMs);
-    }
+    out.Checks = checks;
+    out.Failures = failures;
     if (ms.empty()) return out;
     std::sort(ms.begin(), ms.end());
     double sum = 0;
@@ -113,23 +153,71 @@ THourRow FoldHour(const std::vector<const TCheckRow*>& rows, std::int64_t hour) 
     return out;
 }
 
+THourRow FoldHour(const std::vector<const TCheckRow*>& rows, std::int64_t hour) {
+    std::int64_t failures = 0;
+    std::vector<double> ms;
+    for (const TCheckRow* r : rows) {
+        // Times are those of answers: a failure's time is mostly its time-out.
+        if (!r->Up)
+            ++failures;
+        else
+            ms.push_back(r->TotalMs);
+    }
+    THourRow out = FoldTimes(hour, std::int64_t(rows.size()), failures, ms);
+    if (!rows.empty()) {
+        out.Host = rows.back()->Host;
+        out.Slot = rows.back()->Slot;
+    }
+    return out;
+}
+
 THistoryStore::THistoryStore(const std::string& path, Mode mode) : path_(path) {
     if (mode == Mode::Read) {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) throw EHistoryError(path + ": no history yet");
     }
+    // The log's rule for the file and what SQLite keeps beside it: a link
+    // of another user's is refused before anything is opened or made, so
+    // no file appears where it points.
+    std::string target;
+    if (std::string why = base::ResolveWriteTarget(path, target); !why.empty())
+        throw EHistoryError(path + ": " + why);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        std::string side;
+        for (const std::string& name : {path + suffix, target + suffix})
+            if (std::string why = base::ResolveWriteTarget(name, side); !why.empty())
+                throw EHistoryError(path + suffix + ": " + why);
+    }
+    write_ = mode == Mode::Write;
+    try {
+        Open(target, mode, false);
+    } catch (const EHistoryError&) {
+        // A read-only mount (or a folder we may not write) has no room for
+        // the write-ahead log's index: read the file as it stands.
+        const bool readOnly =
+            ::access(DirName(target).c_str(), W_OK) != 0 || ::access(target.c_str(), W_OK) != 0;
+        if (mode != Mode::Read || !readOnly) throw;
+        Open(target, mode, true);
+        immutable_ = true;
+    }
+}
+
+void THistoryStore::Open(const std::string& file, Mode mode, bool immutable) {
     // A reader opens the file for writing too (never creating it), so that
     // the last connection to close folds the write-ahead log back and
     // removes it; it never changes a row.
-    const int flags =
-        (mode == Mode::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE) |
-        SQLITE_OPEN_NOMUTEX;  // one thread per connection: no lock around every column read
-    write_ = mode == Mode::Write;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    int flags = (mode == Mode::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE) |
+                SQLITE_OPEN_NOMUTEX;  // one thread per connection: no lock around every column read
+    std::string name = file;
+    if (immutable) {
+        flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+        name = "file:" + UriPath(file) + "?immutable=1";
+    }
+    if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         db_ = nullptr;
-        throw EHistoryError(path + ": " + why);
+        throw EHistoryError(path_ + ": " + why);
     }
     try {
         // A reader that meets the writer's commit waits for it a moment
@@ -138,19 +226,35 @@ THistoryStore::THistoryStore(const std::string& path, Mode mode) : path_(path) {
         // Without write access SQLite opens the file read-only and says
         // nothing; the monitor is told here, not at the first pass.
         if (mode == Mode::Write && sqlite3_db_readonly(db_, "main") == 1)
-            throw EHistoryError(path + ": the file is read-only");
+            throw EHistoryError(path_ + ": the file is read-only");
         if (mode == Mode::Write) {
             Exec("PRAGMA journal_mode=WAL");
+            // No sync per pass: the log is the record of truth, and a
+            // process killed at any point still leaves a whole file.
             Exec("PRAGMA synchronous=NORMAL");
             // The monitor only appends: a small page cache keeps its memory
             // flat, and the write-ahead log is cut back after a checkpoint
             // that a long retention step made it outgrow.
-            Exec("PRAGMA cache_size=-512");
+            Exec("PRAGMA cache_size=-64");
             Exec("PRAGMA journal_size_limit=4194304");
+            // Counts the pages each commit adds to the log, and checkpoints
+            // as SQLite's own hook would.
+            sqlite3_wal_hook(
+                db_,
+                [](void* self, sqlite3* db, const char* schema, int frames) {
+                    auto* store = static_cast<THistoryStore*>(self);
+                    store->walFrames_ += frames >= store->walLast_ ? frames - store->walLast_ : frames;
+                    store->walLast_ = frames;
+                    // The log starts over at the commit after a full checkpoint.
+                    if (frames >= kCheckpointFrames)
+                        sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+                    return SQLITE_OK;
+                },
+                this);
         }
         Migrate();
-        if (mode == Mode::Read && version_ < kSchemaVersion && version_ != 0)
-            throw EHistoryError(path + ": written by an older Sentrel; run the monitor once to update it");
+        if (mode == Mode::Read && version_ < kOldestReadable && version_ != 0)
+            throw EHistoryError(path_ + ": written by an older Sentrel; run the monitor once to update it");
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -237,7 +341,7 @@ void THistoryStore::Record(const std::vector<TCheckRow>& pass) {
             ins.Bind(2, std::int64_t(r.Slot));
             ins.Bind(3, r.Host);
             ins.Bind(4, std::int64_t(r.Up ? 1 : 0));
-            if (!r.Reason.empty()) ins.Bind(5, r.Reason);
+            if (!r.Reason.empty()) ins.Bind(5, BoundReason(r.Reason));
             ins.Bind(6, std::int64_t(r.StatusCode));
             ins.Bind(7, r.TotalMs);
             if (r.CertExpiry != 0) ins.Bind(8, r.CertExpiry);
@@ -273,35 +377,63 @@ void THistoryStore::SetLastPruned(std::int64_t when) {
 
 bool THistoryStore::PruneStep(std::int64_t now) {
     const std::int64_t rawCutoff = now - kRawKeep;
-    std::int64_t oldest = 0;
+    // The oldest raw rows in the order they were written, each folded into
+    // its own hour, up to the first row whose hour has not aged out whole
+    // (its hourly row would not be final) or kFoldRows rows. The reason is
+    // never read: hourly rows keep none.
+    struct TFold {
+        int slot = 0;
+        std::int64_t checks = 0, failures = 0;
+        std::vector<double> ms;
+    };
+    std::map<std::pair<std::int64_t, std::string>, TFold> folds;
+    std::int64_t first = 0, last = 0;
     {
-        Stmt s(db_, "SELECT min(t) FROM checks");
-        if (!s.Ok() || s.Step() != SQLITE_ROW) Fail("cannot read the history");
-        oldest = s.Null(0) ? rawCutoff : s.Int(0);
+        Stmt s(db_, "SELECT rowid,t,slot,host,up,total_ms FROM checks ORDER BY rowid LIMIT ?");
+        if (!s.Ok()) Fail("cannot read the history");
+        s.Bind(1, std::int64_t(kFoldRows));
+        int rc, n = 0;
+        std::string host;
+        while ((rc = s.Step()) == SQLITE_ROW) {
+            const std::int64_t t = s.Int(1);
+            const std::int64_t hour = t - ((t % kHour) + kHour) % kHour;
+            if (hour + kHour > rawCutoff) break;
+            if (n++ == 0) first = s.Int(0);
+            last = s.Int(0);
+            s.TextInto(3, host);
+            TFold& f = folds[{hour, host}];
+            f.slot = int(s.Int(2));
+            ++f.checks;
+            // Times are those of answers: a failure's time is mostly its time-out.
+            if (s.Int(4) == 0)
+                ++f.failures;
+            else
+                f.ms.push_back(s.Real(5));
+        }
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail("cannot read the history");
     }
-    const std::int64_t hour = oldest - ((oldest % kHour) + kHour) % kHour;
-    // Only an hour that has aged out whole is folded: its row is final.
-    if (hour + kHour <= rawCutoff) {
-        std::vector<TCheckRow> rows = Checks(hour, hour + kHour);
-        std::map<std::string, std::vector<const TCheckRow*>> byHost;
-        for (const auto& r : rows) byHost[r.Host].push_back(&r);
+    if (!folds.empty()) {
+        // An hour folded in more than one step merges: counts add up, the
+        // average is weighted by answers, the 95th percentile is the larger.
         Stmt ins(db_,
                  "INSERT INTO hourly(hour,host,slot,checks,failures,min_ms,avg_ms,max_ms,p95_ms)"
                  " VALUES(?,?,?,?,?,?,?,?,?) ON CONFLICT(hour,host) DO UPDATE SET"
-                 " avg_ms=(avg_ms*(checks-failures)+excluded.avg_ms*(excluded.checks-excluded.failures))"
+                 " avg_ms=(coalesce(avg_ms,0)*(checks-failures)+"
+                 "coalesce(excluded.avg_ms,0)*(excluded.checks-excluded.failures))"
                  "/max(1,checks-failures+excluded.checks-excluded.failures),"
-                 " min_ms=min(min_ms,excluded.min_ms), max_ms=max(max_ms,excluded.max_ms),"
-                 " p95_ms=max(p95_ms,excluded.p95_ms), checks=checks+excluded.checks,"
-                 " failures=failures+excluded.failures");
-        Stmt del(db_, "DELETE FROM checks WHERE t>=? AND t<?");
+                 " min_ms=coalesce(min(min_ms,excluded.min_ms),min_ms,excluded.min_ms),"
+                 " max_ms=coalesce(max(max_ms,excluded.max_ms),max_ms,excluded.max_ms),"
+                 " p95_ms=coalesce(max(p95_ms,excluded.p95_ms),p95_ms,excluded.p95_ms),"
+                 " checks=checks+excluded.checks, failures=failures+excluded.failures");
+        Stmt del(db_, "DELETE FROM checks WHERE rowid>=? AND rowid<=?");
         if (!ins.Ok() || !del.Ok()) Fail("cannot prune the history");
         Exec("BEGIN IMMEDIATE");
         try {
-            for (const auto& [host, list] : byHost) {
-                THourRow h = FoldHour(list, hour);
+            for (auto& [key, f] : folds) {
+                const THourRow h = FoldTimes(key.first, f.checks, f.failures, f.ms);
                 ins.Bind(1, h.Hour);
-                ins.Bind(2, h.Host);
-                ins.Bind(3, std::int64_t(h.Slot));
+                ins.Bind(2, key.second);
+                ins.Bind(3, std::int64_t(f.slot));
                 ins.Bind(4, h.Checks);
                 ins.Bind(5, h.Failures);
                 if (h.Checks > h.Failures) {
@@ -313,8 +445,8 @@ bool THistoryStore::PruneStep(std::int64_t now) {
                 if (ins.Step() != SQLITE_DONE) Fail("cannot prune the history");
                 ins.Reset();
             }
-            del.Bind(1, hour);
-            del.Bind(2, hour + kHour);
+            del.Bind(1, first);
+            del.Bind(2, last);
             if (del.Step() != SQLITE_DONE) Fail("cannot prune the history");
             Exec("COMMIT");
         } catch (...) {
@@ -323,14 +455,40 @@ bool THistoryStore::PruneStep(std::int64_t now) {
         }
         return true;
     }
-    constexpr int kBatch = 1000;
     Stmt del(db_,
              "DELETE FROM hourly WHERE (hour,host) IN"
-             " (SELECT hour,host FROM hourly WHERE hour<? ORDER BY hour LIMIT 1000)");
+             " (SELECT hour,host FROM hourly WHERE hour<? ORDER BY hour LIMIT ?)");
     if (!del.Ok()) Fail("cannot prune the history");
     del.Bind(1, now - kHourlyKeep);
+    del.Bind(2, std::int64_t(kForgetRows));
     if (del.Step() != SQLITE_DONE) Fail("cannot prune the history");
-    return sqlite3_changes(db_) == kBatch;
+    return sqlite3_changes(db_) == kForgetRows;
+}
+
+std::int64_t THistoryStore::FirstRowidFrom(std::int64_t t) {
+    // Rows are appended in time order, so the rowids whose rows are at or
+    // after t are a tail of the table: a binary search over the rowids
+    // (with gaps where rows were folded away) finds where it starts.
+    Stmt at(db_, "SELECT rowid,t FROM checks WHERE rowid>=? ORDER BY rowid LIMIT 1");
+    Stmt end(db_, "SELECT max(rowid) FROM checks");
+    if (!at.Ok() || !end.Ok() || end.Step() != SQLITE_ROW) Fail("cannot read the history");
+    std::int64_t lo = 0, hi = end.Int(0) + 1;  // the answer is in [lo, hi]
+    while (lo < hi) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        at.Reset();
+        at.Bind(1, mid);
+        const int rc = at.Step();
+        if (rc == SQLITE_DONE) {
+            hi = mid;
+        } else if (rc != SQLITE_ROW) {
+            Fail("cannot read the history");
+        } else if (at.Int(1) >= t) {
+            hi = mid;  // here or before: no row between mid and this one
+        } else {
+            lo = at.Int(0) + 1;
+        }
+    }
+    return lo;
 }
 
 std::vector<TCheckRow> THistoryStore::Checks(std::int64_t from, std::int64_t to, const std::string& host) {
@@ -344,15 +502,16 @@ void THistoryStore::ForEachCheck(std::int64_t from, std::int64_t to, const std::
     if (version_ == 0) return;
     // Rows are read straight along the table from the first one in the
     // range, in the order the passes wrote them (which is time order unless
-    // the clock was set back), instead of through the index row by row.
+    // the clock was set back).
     const std::string sql =
         std::string(outcomesOnly ? "SELECT t,slot,host,up,reason,0,total_ms"
                                  : "SELECT t,slot,host,up,reason,status,total_ms,cert_expiry,lookup_ms,"
                                    "connect_ms,tls_ms,first_byte_ms") +
-        " FROM checks WHERE rowid>=(SELECT min(rowid) FROM checks WHERE t>=?1)"
-        " AND t>=?1 AND t<?2 AND (?3='' OR host=?3) ORDER BY rowid";
+        " FROM checks WHERE rowid>=?4 AND t>=?1 AND t<?2 AND (?3='' OR host=?3) ORDER BY rowid";
+    const std::int64_t start = FirstRowidFrom(from);
     Stmt s(db_, sql.c_str());
     if (!s.Ok()) Fail("cannot read the history");
+    s.Bind(4, start);
     s.Bind(1, from);
     s.Bind(2, to);
     s.Bind(3, host);
@@ -440,11 +599,16 @@ std::vector<THistoryStore::TCount> THistoryStore::Counts(const std::vector<std::
     }
     sql +=
         " FROM (SELECT host, slot, hour AS s, checks AS n, failures AS f FROM hourly WHERE hour>=?1"
-        " UNION ALL SELECT host, slot, t, 1, up=0 FROM checks WHERE t>=?1)"
+        " UNION ALL SELECT host, slot, t, 1, up=0 FROM checks WHERE rowid>=?" +
+        std::to_string(starts.size() + 2) +
+        " AND t>=?1)"
         " GROUP BY host ORDER BY max(slot), host";
+    const std::int64_t oldest = *std::min_element(starts.begin(), starts.end());
+    const std::int64_t start = FirstRowidFrom(oldest);
     Stmt s(db_, sql.c_str());
     if (!s.Ok()) Fail("cannot read the history");
-    s.Bind(1, *std::min_element(starts.begin(), starts.end()));
+    s.Bind(1, oldest);
+    s.Bind(int(starts.size()) + 2, start);
     for (std::size_t i = 0; i < starts.size(); ++i) s.Bind(int(i) + 2, starts[i]);
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW) {

@@ -11,6 +11,11 @@
 // in a table of its own; an older file is migrated forward when opened for
 // writing, a newer one is refused (EHistoryError) and left as it is.
 //
+// What a server sends is bounded before it is stored: a reason keeps at most
+// kReasonBytes bytes. The file, its -wal and its -shm are opened only when
+// no link on the way to them belongs to another user (the log's rule), so
+// nobody can steer the monitor's writes onto a file of their choosing.
+//
 // One store is one connection, used on one thread. The writer (the monitor)
 // and readers (the report, the history window's loader) each open their own;
 // a reader never writes, and waits briefly for a writer's lock instead of
@@ -23,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Exception.h"
@@ -60,9 +66,16 @@ struct THourRow {
     double MinMs = 0, AvgMs = 0, MaxMs = 0, P95Ms = 0;
 };
 
+// A reason as it is stored: at most kReasonBytes bytes, a longer one cut on
+// a character's boundary and ended with "…" (within the bound).
+inline constexpr std::size_t kReasonBytes = 200;
+std::string BoundReason(std::string_view reason);
+
 class THistoryStore {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
+    // A reader takes files from this version on as they are.
+    static constexpr int kOldestReadable = 2;
     static constexpr std::int64_t kHour = 3600;
     static constexpr std::int64_t kRawKeep = 7 * 86400;       // raw rows
     static constexpr std::int64_t kHourlyKeep = 400 * 86400;  // hourly rows
@@ -70,8 +83,12 @@ public:
     enum class Mode { Write, Read };
 
     // Opens (Write: creates when missing, migrates when older) the file.
-    // Raises EHistoryError when it cannot be opened, is not a database, or
-    // was written by a newer version. Read never creates the file.
+    // Raises EHistoryError when it cannot be opened, is not a database, was
+    // written by a newer version, or a link to it or to its -wal or -shm
+    // belongs to another user (nothing is created then). Read never creates
+    // the file; where the folder or the file cannot be written (a read-only
+    // mount), it reads the file as it stands, without its write-ahead log
+    // (Immutable()).
     THistoryStore(const std::string& path, Mode mode);
     ~THistoryStore();
     THistoryStore(const THistoryStore&) = delete;
@@ -79,14 +96,22 @@ public:
 
     const std::string& Path() const { return path_; }
     int Version() const { return version_; }
+    // Read as it stands: passes still in the write-ahead log are not seen.
+    bool Immutable() const { return immutable_; }
+    // Pages this connection has written to the write-ahead log.
+    std::int64_t WalFrames() const { return walFrames_; }
 
     // The pass's rows in one transaction: all of them or none.
     void Record(const std::vector<TCheckRow>& pass);
 
-    // One small step of retention at time now: folds the oldest hour of raw
-    // rows that is older than a week into hourly rows and deletes them, or
-    // deletes hourly rows older than 400 days. Returns true while more is
-    // left to do. Each step is a transaction of its own.
+    // One small step of retention at time now: folds the oldest raw rows,
+    // at most kFoldRows of them and only from hours older than a week as a
+    // whole, into hourly rows and deletes them, or deletes at most
+    // kForgetRows hourly rows older than 400 days. Returns true while more
+    // is left to do. Each step is a transaction of its own; folding reads
+    // no reason.
+    static constexpr int kFoldRows = 1000;
+    static constexpr int kForgetRows = 1000;
     bool PruneStep(std::int64_t now);
     // When retention last ran to its end (0: never), kept in the file so a
     // restart does not prune again at once.
@@ -119,6 +144,10 @@ public:
     std::string IntegrityCheck();
 
 private:
+    void Open(const std::string& file, Mode mode, bool immutable);
+    // The first rowid whose row has Time >= t (rows are in time order);
+    // past the last row when none has.
+    std::int64_t FirstRowidFrom(std::int64_t t);
     void Exec(const char* sql);
     void Migrate();
     [[noreturn]] void Fail(const std::string& what);
@@ -130,9 +159,15 @@ private:
     std::unique_ptr<TWriter> writer_;
     int version_ = 0;
     bool write_ = false;
+    bool immutable_ = false;
+    std::int64_t walFrames_ = 0;
+    int walLast_ = 0;  // frames in the log after the last commit
 };
 
 // Folds one host's raw rows of one hour into its hourly row.
 THourRow FoldHour(const std::vector<const TCheckRow*>& rows, std::int64_t hour);
+// The same from what folding keeps of each row: checks, failures and the
+// answers' times (sorted here).
+THourRow FoldTimes(std::int64_t hour, std::int64_t checks, std::int64_t failures, std::vector<double>& ms);
 
 }  // namespace history

@@ -4,7 +4,8 @@
 # reply's header lines, URLs, Location values hop after hop, proxy URLs, the
 # TLS handshake as a server's bytes reach it), and the files and texts around
 # it (desktop key files, mimeapps.list, the INI reader and writer, the command
-# line, the metrics exposition), each with its properties as assertions.
+# line, the metrics exposition, the history report's --since), each with
+# its properties as assertions.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 
@@ -31,7 +32,7 @@ gc=(-I"$out/generated")
 
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(HeaderFuzz UrlFuzz LocationFuzz ProxyUrlFuzz tls_handshake_fuzz KeyFileFuzz MimeAppsFuzz IniFuzz
-                                    CommandLineFuzz MetricsFuzz)
+                                    CommandLineFuzz MetricsFuzz SinceFuzz)
 status=0
 for target in "${targets[@]}"; do
     echo "== building $target"
@@ -44,6 +45,9 @@ for target in "${targets[@]}"; do
         CommandLineFuzz)
             sources=("${gc[@]}" "$root/app/cli/CommandLine.cpp" "$root/app/core/HostExpect.cpp" "$root/app/cli/WorkFolder.cpp"
                      "$root/platform/MimeApps.cpp" "${keyfile[@]}") ;;
+        SinceFuzz)
+            sources=("$root/history/HistoryReport.cpp" "$root/history/HistoryQuery.cpp" "$root/history/HistoryStore.cpp"
+                     "$root/base/SafeFile.cpp" "${base[@]}" -lsqlite3) ;;
         MetricsFuzz)
             sources=("$root/app/serve/Metrics.cpp" "$root/app/core/PassOutcome.cpp"
                      "${base[@]}") ;;
@@ -91,6 +95,13 @@ for target in "${targets[@]}"; do
     elif [ "$target" = CommandLineFuzz ]; then
         seed "$corpus" check '\x00--check\x00a\x00-b\x00--concurrency\x00100'
         seed "$corpus" window '\x01-style\x00fusion\x00--metrics-file=m.prom\x00-C\x00/srv'
+    elif [ "$target" = SinceFuzz ]; then
+        # The first byte moves now; then the text.
+        seed "$corpus" span '\x0024h'
+        seed "$corpus" days '\x07999999d'
+        seed "$corpus" date '\x102026-02-28'
+        seed "$corpus" time '\x202026-12-01T23:59'
+        seed "$corpus" leap '\x012028-02-29T00:00'
     elif [ "$target" = MetricsFuzz ]; then
         seed "$corpus" hosts 'a.example\x00http://u:***@b/\x00caf\xe9\x00\xe2\x82\x00x"\\\ny'
     else

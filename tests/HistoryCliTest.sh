@@ -39,6 +39,28 @@ json=$(cd "$work/a" && "$cli" --report --json)
 echo "$json" | grep -q '"slot":3,"host":"http://127.0.0.1:7/b","checks":1,"failures":1,"uptime_percent":0.000' ||
     fail "JSON: $json"
 (cd "$work/a" && "$cli" --report --since yesterday >/dev/null 2>&1) && fail "--since yesterday was taken"
+# Days the calendar lacks, spans before 1970, times of day that are not,
+# and starts after now: refused as other bad options are, with status 2.
+for since in 2026-02-31 999999d 2026-12-01T-1:30 2026-12-01T24:00 2999-01-01; do
+    status=0
+    (cd "$work/a" && "$cli" --report --since "$since" >/dev/null 2>"$work/since.err") || status=$?
+    [ "$status" = 2 ] || fail "--since $since: status $status"
+    grep -q "option '--since'" "$work/since.err" || fail "--since $since: $(cat "$work/since.err")"
+done
+
+# A host with bytes that are not UTF-8 still gives JSON that parses.
+ini "$work/latin" "history=h.db"
+printf 'server4name=http://127.0.0.1:7/\xff\xfe\x1b[2J\r\nserver4active=1\r\n' >>"$work/latin/sentrel.ini"
+(cd "$work/latin" && "$cli" --check --history >/dev/null) || true
+json=$(cd "$work/latin" && "$cli" --report --json)
+echo "$json" | grep -qF '"host":"http://127.0.0.1:7/\u00ff\u00fe\u001b[2J"' || fail "JSON of odd bytes: $json"
+if command -v python3 >/dev/null; then
+    echo "$json" | python3 -m json.tool >/dev/null || fail "the report is not JSON: $json"
+else
+    echo "python3 is not installed: the JSON of odd bytes is checked by its text only"
+fi
+out=$(cd "$work/latin" && "$cli" --report)
+! echo "$out" | grep -q $'\x1b' || fail "the report printed an escape sequence: $out"
 
 # history= empty: off, and the report says so.
 ini "$work/off" "history="
@@ -51,7 +73,7 @@ grep -q 'the history is switched off' "$work/off.err" || fail "off: $(cat "$work
 ini "$work/bad" "history=broken.db"
 head -c 8192 /dev/zero | tr '\0' 'x' >"$work/bad/broken.db"
 (cd "$work/bad" && "$cli" --check --history >"$work/bad.out" 2>"$work/bad.err") || true
-[ "$(grep -c 'History is off for this run: broken.db: .*file is not a database' "$work/bad.err")" = 1 ] ||
+[ "$(grep -c 'History is off: broken.db: .*file is not a database' "$work/bad.err")" = 1 ] ||
     fail "broken file: $(cat "$work/bad.err")"
 grep -q 'At least one connection failed!' "$work/bad.out" || fail "the check did not go on"
 (cd "$work/bad" && "$cli" --report >/dev/null 2>&1) && fail "--report of a broken file succeeded"
@@ -70,6 +92,7 @@ wait "$pid" || fail "--headless ended with $?: $(cat "$work/h.err")"
 pid=
 grep -q '^sentrel_host_uptime_ratio{host="http://127.0.0.1:7/b",slot="3",window="24h"} 0.000000$' "$work/h/m.prom" ||
     fail "metrics: $(cat "$work/h/m.prom")"
+grep -q '^sentrel_history_ok 1$' "$work/h/m.prom" || fail "history_ok: $(cat "$work/h/m.prom")"
 checks=$(cd "$work/h" && "$cli" --report --json | grep -o '"checks":[0-9]*' | head -1 | cut -d: -f2)
 [ "$checks" -ge 3 ] || fail "headless wrote $checks passes"
 echo "history end to end: ok"

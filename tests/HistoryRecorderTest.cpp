@@ -91,6 +91,20 @@ TEST(HistoryRecorder, PassesAreWrittenWithTheirSettingsRowsAndUptimeFollows) {
     EXPECT_EQ(b.Host, "http://b.invalid/");
     EXPECT_EQ(b.Slot, 5);
     EXPECT_DOUBLE_EQ(b.Ratio[0], 0.5);
+    // Counted once a minute: a pass 59 s later is not seen, one 60 s later is.
+    auto ratioOfB = [&rec](std::int64_t now) {
+        for (const auto& u : rec.Uptime(now))
+            if (u.Slot == 5) return u.Ratio[0];
+        return -2.0;
+    };
+    rec.Record(Pass(kT + 31, false), settings);
+    EXPECT_DOUBLE_EQ(ratioOfB(std::int64_t(kT) + 119), 0.5);
+    EXPECT_DOUBLE_EQ(ratioOfB(std::int64_t(kT) + 120), 1.0 / 3);
+    // Two days on, the 24 h window has no checks: no ratio, not NaN.
+    const auto& later = rec.Uptime(std::int64_t(kT) + 2 * 86400);
+    ASSERT_EQ(later.size(), 2u);
+    EXPECT_EQ(later[0].Ratio[0], -1);
+    EXPECT_DOUBLE_EQ(later[0].Ratio[1], later[0].Slot == 2 ? 1.0 : 1.0 / 3);
 
     // Hosts named on the command line are not the pool: slots are places.
     TPassOutcome named = Pass(kT + 90, true);
@@ -113,22 +127,21 @@ TEST(HistoryRecorder, RetentionRunsAtMostOnceAnHour) {
         return r;
     };
     {
+        // One row aged out, one whose hour ages out whole 3600 s after the first pass.
         history::THistoryStore store("sentrel.db", history::THistoryStore::Mode::Write);
         store.Record({oldRow(t - 8 * 86400)});
+        store.Record({oldRow(t - 7 * 86400 + 100)});
     }
     THistoryRecorder rec;
     TServerForm settings = Settings("sentrel.db");
-    rec.Record(Pass(t, true), settings);
+    const std::int64_t t0 = t + 1800;
+    rec.Record(Pass(double(t0), true), settings);
     history::THistoryStore reader("sentrel.db", history::THistoryStore::Mode::Read);
-    EXPECT_TRUE(reader.Checks(0, t - 86400).empty()) << "folded at the first pass";
-    EXPECT_EQ(reader.LastPruned(), t);
-    {
-        history::THistoryStore store("sentrel.db", history::THistoryStore::Mode::Write);
-        store.Record({oldRow(t - 9 * 86400)});
-    }
-    rec.Record(Pass(t + 3000, true), settings);
-    EXPECT_EQ(reader.Checks(0, t - 86400).size(), 1u) << "not again within the hour";
-    rec.Record(Pass(t + 3600, true), settings);
+    EXPECT_EQ(reader.Checks(0, t - 86400).size(), 1u) << "the aged row folded at the first pass";
+    EXPECT_EQ(reader.LastPruned(), t0);
+    rec.Record(Pass(double(t0 + 3000), true), settings);
+    EXPECT_EQ(reader.Checks(0, t - 86400).size(), 1u) << "aged since, but not again within the hour";
+    rec.Record(Pass(double(t0 + 3600), true), settings);
     EXPECT_TRUE(reader.Checks(0, t - 86400).empty());
     EXPECT_EQ(reader.Hours(0, t).size(), 2u);
 }
@@ -157,17 +170,17 @@ TEST(HistoryRecorder, ANewerFileIsRefusedOnceAndLeftAsItIs) {
     errors.Attach(rec);
     for (int i = 0; i < 3; ++i) rec.Record(Pass(kT + i, true), Settings("sentrel.db"));
     ASSERT_EQ(errors.lines.size(), 1u);
-    EXPECT_EQ(
-        errors.lines[0],
-        "History is off for this run: sentrel.db: written by a newer Sentrel (history version 7, this one "
-        "knows up to 2); history is off");
+    EXPECT_EQ(errors.lines[0],
+              "History is off: sentrel.db: written by a newer Sentrel (history version 7, this one "
+              "knows up to 3); history is off");
     EXPECT_FALSE(rec.On());
     EXPECT_EQ(rec.Error().rfind("sentrel.db: written by a newer", 0), 0u);
 }
 
-// A full disk in the middle of a run, then a read-only one at the start of
-// the next: one line each, and the passes go on.
-TEST(HistoryRecorder, AFullOrReadOnlyDiskIsOneLineForTheRun) {
+// A full disk in the middle of a run: one line, the passes go on, and the
+// history is tried again after ten passes or at the next full hour, with
+// one line when it is back. Then a read-only disk at the start of a run.
+TEST(HistoryRecorder, AFullDiskIsRetriedAndAReadOnlyOneIsOneLine) {
     WorkDir d;
     fs::create_directory("small");
     if (::mount("tmpfs", "small", "tmpfs", 0, "size=192k") != 0)
@@ -178,18 +191,52 @@ TEST(HistoryRecorder, AFullOrReadOnlyDiskIsOneLineForTheRun) {
     } unmount;
     TServerForm settings = Settings("small/h.db");
     {
+        std::ofstream("small/fill") << std::string(64 * 1024, 'f');
         THistoryRecorder rec;
         Lines errors;
         errors.Attach(rec);
+        EXPECT_FALSE(rec.Configured()) << "nothing tried before the first pass";
         TPassOutcome big = Pass(kT, false);
         for (auto& h : big.Hosts) h.Reason = std::string(400, 'r');
-        for (int i = 0; i < 2000; ++i) {
+        int i = 0;
+        for (; i < 2000 && (i == 0 || rec.On()); ++i) {
             big.EndTime = kT + i;
             rec.Record(big, settings);
         }
+        ASSERT_FALSE(rec.On());
+        EXPECT_TRUE(rec.Configured());
         ASSERT_EQ(errors.lines.size(), 1u);
-        EXPECT_NE(errors.lines[0].find("small/h.db: cannot "), std::string::npos) << errors.lines[0];
+        EXPECT_EQ(errors.lines[0].rfind("History is off: small/h.db: cannot ", 0), 0u) << errors.lines[0];
+        // Still full: the retry after ten passes fails without a line.
+        for (int n = 0; n < 10; ++n, ++i) rec.Record(Pass(kT + i, true), settings);
         EXPECT_FALSE(rec.On());
+        EXPECT_EQ(errors.lines.size(), 1u);
+        // Room again: nine passes wait, the tenth writes.
+        fs::remove("small/fill");
+        for (int n = 0; n < 9; ++n, ++i) rec.Record(Pass(kT + i, true), settings);
+        EXPECT_FALSE(rec.On());
+        rec.Record(Pass(kT + i, true), settings);
+        EXPECT_TRUE(rec.On());
+        ASSERT_EQ(errors.lines.size(), 2u);
+        EXPECT_EQ(errors.lines[1], "History is back on: small/h.db");
+    }
+    {
+        // Off at the start of an hour's last minute: the next hour tries again.
+        fs::remove("small/h.db");
+        fs::remove("small/h.db-wal");
+        fs::remove("small/h.db-shm");
+        fs::create_directory("small/h.db");
+        THistoryRecorder rec;
+        Lines errors;
+        errors.Attach(rec);
+        rec.Record(Pass(kT + 3600 - 60, true), settings);
+        EXPECT_FALSE(rec.On());
+        fs::remove("small/h.db");
+        rec.Record(Pass(kT + 3600 - 30, true), settings);
+        EXPECT_FALSE(rec.On()) << "the same hour, one pass later";
+        rec.Record(Pass(kT + 3600, true), settings);
+        EXPECT_TRUE(rec.On()) << "the next full hour";
+        EXPECT_EQ(errors.lines.size(), 2u);
     }
     ASSERT_EQ(::mount(nullptr, unmount.p.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
     THistoryRecorder rec;
@@ -198,5 +245,5 @@ TEST(HistoryRecorder, AFullOrReadOnlyDiskIsOneLineForTheRun) {
     rec.Record(Pass(kT, true), settings);
     rec.Record(Pass(kT + 1, true), settings);
     ASSERT_EQ(errors.lines.size(), 1u);
-    EXPECT_EQ(errors.lines[0], "History is off for this run: small/h.db: the file is read-only");
+    EXPECT_EQ(errors.lines[0], "History is off: small/h.db: the file is read-only");
 }

@@ -106,6 +106,45 @@ TEST(HistoryStore, WhatAPassWritesReadsBackWithPhasesNullUntilMeasured) {
     EXPECT_EQ(Sql(db, "PRAGMA journal_mode"), "wal|");
 }
 
+// A server's reason is kept to 200 bytes, cut between characters.
+TEST(HistoryStore, ReasonsAreBoundedOnACharactersBoundary) {
+    const std::string e = "\xc3\xa9", dots = "\xe2\x80\xa6";
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {std::string(200, 'r'), std::string(200, 'r')},  // at the bound: whole
+        {std::string(201, 'r'), std::string(197, 'r') + dots},
+        {std::string(60000, 'r'), std::string(197, 'r') + dots},
+        {std::string(196, 'r') + e + "xxxx", std::string(196, 'r') + dots},  // not half of the é
+        {std::string(195, 'r') + e + "xxxx", std::string(195, 'r') + e + dots},
+        {std::string(300, '\x80'), std::string(194, '\x80') + dots},  // not UTF-8: cut near the bound
+    };
+    for (const auto& c : cases) EXPECT_EQ(history::BoundReason(c.in), c.out) << c.in.size();
+    TempFolder tmp;
+    THistoryStore store(tmp.File("h.db"), THistoryStore::Mode::Write);
+    store.Record({Row(kNow, "a", false, 1, std::string(60000, 'x'))});
+    EXPECT_EQ(store.Checks(0, kNow + 1).at(0).Reason.size(), history::kReasonBytes);
+}
+
+// A pass of ten hosts adds about one page to the write-ahead log: the
+// table's last page, with no index page beside it.
+TEST(HistoryStore, APassWritesFewLogPages) {
+    TempFolder tmp;
+    THistoryStore store(tmp.File("h.db"), THistoryStore::Mode::Write);
+    const std::int64_t before = store.WalFrames();
+    for (int pass = 0; pass < 200; ++pass) {
+        std::vector<TCheckRow> rows;
+        for (int h = 0; h < 10; ++h) {
+            TCheckRow r = Row(kNow + pass, "https://host-" + std::to_string(h) + ".invalid/", true, 80.5);
+            r.LookupMs = r.ConnectMs = r.FirstByteMs = 1.25;
+            rows.push_back(r);
+        }
+        store.Record(rows);
+    }
+    EXPECT_LE(store.WalFrames() - before, 2 * 200);
+    EXPECT_GE(store.WalFrames() - before, 200) << "every commit writes a page";
+}
+
 TEST(HistoryStore, RecentChecksKeepEachHostsNewestInTimeOrder) {
     TempFolder tmp;
     THistoryStore store(tmp.File("sentrel.db"), THistoryStore::Mode::Write);
@@ -130,12 +169,18 @@ TEST(HistoryStore, FoldHourTakesTimesOfAnswersOnly) {
     std::vector<const TCheckRow*> ptrs;
     for (const auto& r : rows) ptrs.push_back(&r);
     auto h = history::FoldHour(ptrs, kNow);
+    EXPECT_EQ(h.Host, "a");
     EXPECT_EQ(h.Checks, 101);
     EXPECT_EQ(h.Failures, 1);
     EXPECT_DOUBLE_EQ(h.MinMs, 1);
     EXPECT_DOUBLE_EQ(h.MaxMs, 100);  // the time-out's 10 s is no answer's time
     EXPECT_DOUBLE_EQ(h.AvgMs, 50.5);
     EXPECT_DOUBLE_EQ(h.P95Ms, 95);
+
+    // The 95th percentile is the ceil(0.95 n)-th answer: of 21, the 20th.
+    ptrs.resize(21);
+    EXPECT_DOUBLE_EQ(history::FoldHour(ptrs, kNow).P95Ms, 20);
+    EXPECT_DOUBLE_EQ(history::FoldHour({ptrs[6]}, kNow).P95Ms, 7);
 
     auto down = history::FoldHour({&rows.back()}, kNow);
     EXPECT_EQ(down.Failures, 1);
@@ -155,19 +200,17 @@ TEST(HistoryStore, RetentionFoldsWholeAgedHoursThenForgetsOldHours) {
     store.Record({Row(h0 + 10, "a", true, 40), Row(h0 + 3000, "a", true, 50)});
     store.Record({Row(kNow - 60, "a", true, 60)});
 
-    EXPECT_TRUE(store.PruneStep(now));  // the oldest hour
+    EXPECT_TRUE(store.PruneStep(now));  // both aged hours in one step
     auto hours = store.Hours(0, kNow);
-    ASSERT_EQ(hours.size(), 2u);
+    ASSERT_EQ(hours.size(), 3u);
     EXPECT_EQ(hours[0].Host, "a");
     EXPECT_EQ(hours[0].Hour, h0 - 2 * 3600);
     EXPECT_EQ(hours[0].Checks, 2);
     EXPECT_DOUBLE_EQ(hours[0].AvgMs, 20);
     EXPECT_EQ(hours[1].Host, "b");
     EXPECT_EQ(hours[1].Failures, 1);
-    EXPECT_EQ(store.Checks(0, h0 - 3600).size(), 0u);
-
-    EXPECT_TRUE(store.PruneStep(now));  // the next one
-    EXPECT_EQ(store.Hours(0, kNow).size(), 3u);
+    EXPECT_EQ(hours[2].Hour, h0 - 3600);
+    EXPECT_EQ(store.Checks(0, h0).size(), 0u);
     // The hour that holds the cutoff has rows on both sides: it waits whole.
     EXPECT_FALSE(store.PruneStep(now));
     EXPECT_EQ(store.Checks(0, kNow).size(), 3u);
@@ -183,6 +226,51 @@ TEST(HistoryStore, RetentionFoldsWholeAgedHoursThenForgetsOldHours) {
 
     store.SetLastPruned(kNow);
     EXPECT_EQ(store.LastPruned(), kNow);
+}
+
+// Each step is bounded: an hour of more raw rows than a step folds is folded
+// over several steps into one hourly row, and more aged hours than a step
+// forgets go over several steps too.
+TEST(HistoryStore, RetentionWorksInBoundedSteps) {
+    TempFolder tmp;
+    const std::string db = tmp.File("h.db");
+    THistoryStore store(db, THistoryStore::Mode::Write);
+    const std::int64_t hour = kNow - THistoryStore::kRawKeep - 3600;
+    const int n = THistoryStore::kFoldRows + 10;
+    std::vector<TCheckRow> pass;
+    for (int i = 0; i < n; ++i) {
+        // The first rows answer slowly, the last ones fast; every tenth fails.
+        const bool up = i % 10 != 0;
+        pass.push_back(Row(hour + i % 3600, "a", up, i < THistoryStore::kFoldRows ? 100 : 10, "x"));
+    }
+    store.Record(pass);
+    EXPECT_TRUE(store.PruneStep(kNow));
+    EXPECT_EQ(store.Checks(0, kNow).size(), 10u) << "one step folds at most kFoldRows rows";
+    EXPECT_TRUE(store.PruneStep(kNow));
+    EXPECT_TRUE(store.Checks(0, kNow).empty());
+    auto hours = store.Hours(0, kNow);
+    ASSERT_EQ(hours.size(), 1u);
+    EXPECT_EQ(hours[0].Checks, n);
+    const int slow = THistoryStore::kFoldRows / 10 * 9;  // answers at 100 ms; 9 more at 10 ms
+    EXPECT_EQ(hours[0].Failures, n - slow - 9);
+    EXPECT_DOUBLE_EQ(hours[0].AvgMs, (slow * 100.0 + 9 * 10.0) / (slow + 9));
+    EXPECT_DOUBLE_EQ(hours[0].MinMs, 10);
+    EXPECT_DOUBLE_EQ(hours[0].MaxMs, 100);
+
+    // 1500 hours past their 400 days and one just inside them.
+    const std::int64_t later = kNow + THistoryStore::kHourlyKeep;
+    Sql(db,
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<1500)"
+        " INSERT INTO hourly(hour,host,slot,checks,failures) SELECT " +
+            std::to_string(kNow) +
+            "-i*3600,'old',1,1,0 FROM n;"
+            "INSERT INTO hourly(hour,host,slot,checks,failures) VALUES(" +
+            std::to_string(kNow + 3600) + ",'kept',1,1,0)");
+    EXPECT_TRUE(store.PruneStep(later + 3600)) << "a full batch: more may be left";
+    EXPECT_FALSE(store.PruneStep(later + 3600));
+    hours = store.Hours(0, later);
+    ASSERT_EQ(hours.size(), 1u);
+    EXPECT_EQ(hours[0].Host, "kept");
 }
 
 TEST(HistoryStore, TheFirstVersionsFileIsMigratedWithItsRows) {
@@ -204,13 +292,14 @@ TEST(HistoryStore, TheFirstVersionsFileIsMigratedWithItsRows) {
     EXPECT_EQ(Sql(db, "SELECT version FROM schema_version"), "1|");
 
     THistoryStore store(db, THistoryStore::Mode::Write);
-    EXPECT_EQ(store.Version(), 2);
+    EXPECT_EQ(store.Version(), THistoryStore::kSchemaVersion);
+    EXPECT_EQ(Sql(db, "SELECT count(*) FROM sqlite_master WHERE name='checks_t'"), "0|");
     auto rows = store.Checks(0, kNow + 1);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_DOUBLE_EQ(rows[0].TotalMs, 7.5);
     EXPECT_FALSE(rows[0].TlsMs.has_value());
     store.Record({Row(kNow + 1, "a", true, 1)});
-    EXPECT_EQ(Sql(db, "SELECT version FROM schema_version"), "2|");
+    EXPECT_EQ(Sql(db, "SELECT version FROM schema_version"), "3|");
 }
 
 TEST(HistoryStore, NewerForeignAndBrokenFilesAreRefusedAndLeftAlone) {
@@ -224,7 +313,7 @@ TEST(HistoryStore, NewerForeignAndBrokenFilesAreRefusedAndLeftAlone) {
          [](const std::string& p) {
              Sql(p, "CREATE TABLE schema_version(version INTEGER); INSERT INTO schema_version VALUES(99)");
          },
-         "written by a newer Sentrel (history version 99, this one knows up to 2); history is off"},
+         "written by a newer Sentrel (history version 99, this one knows up to 3); history is off"},
         {"another program's database", [](const std::string& p) { Sql(p, "CREATE TABLE notes(x)"); },
          "not a Sentrel history file"},
         {"not a database at all", [](const std::string& p) { std::ofstream(p) << std::string(4096, 'x'); },
@@ -259,6 +348,45 @@ TEST(HistoryStore, NewerForeignAndBrokenFilesAreRefusedAndLeftAlone) {
     THistoryStore empty(tmp.File("empty.db"), THistoryStore::Mode::Read);
     EXPECT_TRUE(empty.Checks(0, kNow).empty());
     EXPECT_TRUE(empty.Counts({0}).empty());
+}
+
+// The log's owner rule for the file and its -wal and -shm: a link another
+// user planted is refused with nothing created or written where it points;
+// a link of our own is followed.
+TEST(HistoryStore, LinksOfAnotherUserAreRefusedAndNothingIsMade) {
+    TempFolder tmp;
+    const std::string planted = tmp.File("planted.db");
+    const char* sides[] = {"", "-wal", "-shm"};
+    for (const char* side : sides) {
+        SCOPED_TRACE(std::string("link at sentrel.db") + side);
+        const std::string db = tmp.File("sentrel.db");
+        for (const char* s : sides) {
+            fs::remove(db + s);
+            fs::remove(planted + s);
+        }
+        fs::create_symlink(planted + side, db + side);
+        if (::lchown((db + side).c_str(), 65534, 65534) != 0)
+            GTEST_SKIP() << "cannot give a link to another user here (needs root): owner rule not run";
+        for (auto mode : {THistoryStore::Mode::Write, THistoryStore::Mode::Read}) {
+            try {
+                THistoryStore store(db, mode);
+                ADD_FAILURE() << "opened";
+            } catch (const EHistoryError& e) {
+                if (mode == THistoryStore::Mode::Write) {
+                    EXPECT_EQ(std::string(e.what()), db + side + ": a link owned by another user");
+                }
+            }
+        }
+        for (const char* s : sides) EXPECT_FALSE(fs::exists(planted + s)) << s;
+        EXPECT_FALSE(fs::exists(db)) << "nothing made under the name either";
+    }
+    // Our own link is followed: the rows land in the file it names.
+    fs::remove(tmp.File("sentrel.db-shm"));
+    fs::remove(tmp.File("sentrel.db"));
+    fs::create_symlink(planted, tmp.File("sentrel.db"));
+    THistoryStore(tmp.File("sentrel.db"), THistoryStore::Mode::Write).Record({Row(kNow, "a", true, 1)});
+    EXPECT_TRUE(fs::is_regular_file(planted));
+    EXPECT_EQ(THistoryStore(planted, THistoryStore::Mode::Read).Checks(0, kNow + 1).size(), 1u);
 }
 
 // A writer killed with SIGKILL between or inside its transactions: the file
@@ -340,4 +468,33 @@ TEST(HistoryStore, AFullDiskFailsThePassCleanly) {
     THistoryStore reader(db, THistoryStore::Mode::Read);
     EXPECT_EQ(reader.IntegrityCheck(), "ok");
     EXPECT_EQ(std::int64_t(reader.Checks(0, kNow + written + 1).size()), written * 10);
+}
+
+// On a read-only mount the write-ahead log's index cannot be made: the
+// report reads the file as it stands, and says so through Immutable().
+TEST(HistoryStore, AReadOnlyMountIsReadAsItStands) {
+    TempFolder tmp;
+    const fs::path mnt = tmp.Path() / "ro";
+    fs::create_directory(mnt);
+    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root): read-only mount not run";
+    struct Unmount {
+        std::string p;
+        ~Unmount() { ::umount2(p.c_str(), MNT_DETACH); }
+    } unmount{mnt.string()};
+    // A name with bytes a URI would read otherwise.
+    const std::string db = (mnt / "h #1?%z.db").string();
+    {
+        THistoryStore store(db, THistoryStore::Mode::Write);
+        store.Record({Row(kNow, "a", true, 1), Row(kNow, "b", false, 0, "x")});
+    }
+    {
+        THistoryStore reader(db, THistoryStore::Mode::Read);
+        EXPECT_FALSE(reader.Immutable()) << "a writable folder is read as usual";
+    }
+    ASSERT_EQ(::mount(nullptr, mnt.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    THistoryStore reader(db, THistoryStore::Mode::Read);
+    EXPECT_TRUE(reader.Immutable());
+    EXPECT_EQ(reader.Checks(0, kNow + 1).size(), 2u);
+    EXPECT_THROW(THistoryStore(db, THistoryStore::Mode::Write), EHistoryError);
 }

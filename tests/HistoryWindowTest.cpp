@@ -169,8 +169,7 @@ TEST_F(HistoryWindow, AMissingFileOrAnOffHistorySaysSo) {
     w.OffReason = [] { return std::string("x.db: the file is read-only"); };
     w.ShowHistory();
     ASSERT_TRUE(WaitLoaded(w));
-    EXPECT_TRUE(
-        w.StatusLabel->text().startsWith("History is off for this run: x.db: the file is read-only."));
+    EXPECT_TRUE(w.StatusLabel->text().startsWith("History is off: x.db: the file is read-only."));
     EXPECT_TRUE(w.StatusLabel->text().contains("no history yet")) << w.StatusLabel->text().toStdString();
     EXPECT_EQ(w.UptimeTable->rowCount(), 0);
     EXPECT_EQ(w.ResponseSeries->count(), 0);

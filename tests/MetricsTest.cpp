@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/core/PassOutcome.h"
+#include "app/core/sform.h"
 #include "app/serve/Metrics.h"
 #include "app/serve/MetricsServer.h"
 #include "platform/AsyncSelect.h"
@@ -176,6 +177,18 @@ TEST(Metrics, ExpositionTextOfAPass) {
         << uptime;
     EXPECT_EQ(uptime.find("window=\"7d\""), std::string::npos);
     EXPECT_NE(uptime.find("window=\"30d\"} 1.000000\n"), std::string::npos);
+    // Whether the history is written: nothing before a file is tried, 0
+    // while it is off after a failure.
+    app::THistoryRecorder history;
+    history.OnError = [](const std::string&) {};
+    EXPECT_EQ(app::HistoryOkMetricsText(history), "");
+    app::TServerForm settings;
+    settings.History = "/nonexistent.invalid/h.db";
+    history.Record(app::TPassOutcome{}, settings);
+    EXPECT_EQ(
+        app::HistoryOkMetricsText(history),
+        "# HELP sentrel_history_ok Whether the history is being written (1) or off after a failure (0).\n"
+        "# TYPE sentrel_history_ok gauge\nsentrel_history_ok 0\n");
 }
 
 TEST(MetricsServer, RequestHeaderVerdicts) {

@@ -83,7 +83,9 @@ int RunHeadless(const CommandLine& cl) {
     THistoryRecorder history;
     TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
                                  [&settings] { return MakeHttpGetter(settings); }});
-    publisher.Extra = [&history] { return UptimeMetricsText(history.Uptime(std::time(nullptr))); };
+    publisher.Extra = [&history] {
+        return UptimeMetricsText(history.Uptime(std::time(nullptr))) + HistoryOkMetricsText(history);
+    };
     publisher.History = &history;
     try {
         publisher.Start();

@@ -12,18 +12,17 @@ namespace app {
 
 namespace {
 
-// Retention steps per pass while it runs: each folds one hour of raw rows.
-constexpr int kPruneStepsPerPass = 4;
+// Retention steps per pass while it runs: each folds at most a bounded
+// number of raw rows (a few milliseconds), so a pass is never held up long;
+// an hour of rows at 1 s cycles over ten hosts takes a score of passes.
+constexpr int kPruneStepsPerPass = 2;
 
 }  // namespace
 
 THistoryRecorder::THistoryRecorder() = default;
 THistoryRecorder::~THistoryRecorder() = default;
 
-void THistoryRecorder::Off(const std::string& why) {
-    store_.reset();
-    error_ = why;
-    const std::string line = "History is off for this run: " + why;
+void THistoryRecorder::Say(const std::string& line) {
     if (OnError) {
         OnError(line);
     } else {
@@ -32,20 +31,48 @@ void THistoryRecorder::Off(const std::string& why) {
     }
 }
 
+void THistoryRecorder::Off(const std::string& why, std::int64_t now) {
+    store_.reset();
+    // One line when it goes off; a retry that fails again says nothing.
+    if (error_.empty()) Say("History is off: " + why);
+    error_ = why;
+    failedAt_ = now;
+    passesOff_ = 0;
+}
+
+std::int64_t THistoryRecorder::WalPages() const {
+    return store_ ? store_->WalFrames() : 0;
+}
+
+void THistoryRecorder::Open() {
+    store_ = std::make_unique<history::THistoryStore>(path_, history::THistoryStore::Mode::Write);
+    lastPruned_ = store_->LastPruned();
+    countedAt_ = -1;
+}
+
 void THistoryRecorder::Record(const TPassOutcome& pass, const TServerForm& settings) {
+    const std::int64_t now = static_cast<std::int64_t>(std::floor(pass.EndTime));
+    bool opening = false;
     if (!tried_) {
         tried_ = true;
         path_ = settings.History;
         if (path_.empty()) return;  // switched off in the settings
+        opening = true;
+    } else if (!store_ && !path_.empty()) {
+        // Off after a failure: tried again at the next full hour or after
+        // kRetryPasses passes, whichever comes first.
+        ++passesOff_;
+        const auto hourOf = [](std::int64_t t) { return t - ((t % 3600) + 3600) % 3600; };
+        opening = passesOff_ >= kRetryPasses || hourOf(now) != hourOf(failedAt_);
+    }
+    if (opening) {
         try {
-            store_ = std::make_unique<history::THistoryStore>(path_, history::THistoryStore::Mode::Write);
-            lastPruned_ = store_->LastPruned();
+            Open();
         } catch (const std::exception& e) {
-            Off(e.what());
+            Off(e.what(), now);
         }
     }
     if (!store_) return;
-    const std::int64_t now = static_cast<std::int64_t>(std::floor(pass.EndTime));
     std::vector<history::TCheckRow> rows;
     rows.reserve(pass.Hosts.size());
     for (std::size_t i = 0; i < pass.Hosts.size(); ++i) {
@@ -71,9 +98,13 @@ void THistoryRecorder::Record(const TPassOutcome& pass, const TServerForm& setti
     }
     try {
         store_->Record(rows);
+        if (!error_.empty()) {
+            error_.clear();
+            Say("History is back on: " + path_);
+        }
         Prune(now);
     } catch (const std::exception& e) {
-        Off(e.what());
+        Off(e.what(), now);
     }
 }
 
@@ -108,7 +139,7 @@ const std::vector<THostUptime>& THistoryRecorder::Uptime(std::int64_t now) {
             figures.push_back(std::move(u));
         }
     } catch (const std::exception& e) {
-        Off(e.what());
+        Off(e.what(), now);
         uptime_.clear();
         return uptime_;
     }

@@ -6,9 +6,11 @@
 // runs a few small steps per pass until it is done, so no pass waits long.
 //
 // Anything the history cannot do (a newer or broken file, a full disk, a
-// read-only file) ends the history for the run with one line through
-// OnError (stderr unless set) and never reaches the monitor: the pass goes
-// on as if there were no history. GUI thread (the one loop) only.
+// read-only file, another user's link) switches the history off with one
+// line through OnError (stderr unless set) and never reaches the monitor:
+// the pass goes on as if there were no history. It is tried again at the
+// next full hour or after kRetryPasses passes, whichever comes first, and
+// one more line says when it is back. GUI thread (the one loop) only.
 #pragma once
 
 #include <cstdint>
@@ -44,15 +46,25 @@ public:
     THistoryRecorder(const THistoryRecorder&) = delete;
     THistoryRecorder& operator=(const THistoryRecorder&) = delete;
 
-    // The one line that says the history is off for the run.
+    static constexpr int kRetryPasses = 10;
+
+    // The line that says the history is off ("History is off: ...") and
+    // the one that says it is back ("History is back on: ...").
     std::function<void(const std::string& line)> OnError;
 
     // The pass's hosts, each with its row in the settings as its slot.
     void Record(const TPassOutcome& pass, const TServerForm& settings);
     // Writing: the file is open and nothing has failed.
     bool On() const { return store_ != nullptr; }
-    // Why the history is off for the run; empty while it is not.
+    // Why the history is off; empty while it is not.
     const std::string& Error() const { return error_; }
+    // The settings name a file and it has been tried: Ok() then says whether
+    // it is being written (the metrics' sentrel_history_ok).
+    bool Configured() const { return tried_ && !path_.empty(); }
+    bool Ok() const { return On(); }
+    // Pages the open file's connection has written to its write-ahead log
+    // (bench/history.sh); 0 while off.
+    std::int64_t WalPages() const;
     // The file in use (or last tried); empty before the first pass.
     const std::string& Path() const { return path_; }
     // The open store for readers on the same loop (the status page's last
@@ -64,13 +76,17 @@ public:
     const std::vector<THostUptime>& Uptime(std::int64_t now);
 
 private:
-    void Off(const std::string& why);
+    void Off(const std::string& why, std::int64_t now);
+    void Say(const std::string& line);
+    void Open();
     void Prune(std::int64_t now);
 
     std::unique_ptr<history::THistoryStore> store_;
     std::string path_;
     std::string error_;
     bool tried_ = false;
+    std::int64_t failedAt_ = 0;  // when it went off
+    int passesOff_ = 0;          // passes since then
     bool pruning_ = false;
     std::int64_t lastPruned_ = 0;
     std::int64_t countedAt_ = -1;

@@ -233,7 +233,7 @@ void THistoryWindow::Apply(const Result& result) {
     if (!off.empty()) {
         const bool same = !result.error.empty() && (result.error.find(off) != std::string::npos ||
                                                     off.find(result.error) != std::string::npos);
-        status = "History is off for this run: " + Text(off) + "." + (same ? "" : " " + status);
+        status = "History is off: " + Text(off) + "." + (same ? "" : " " + status);
     }
     StatusLabel->SetFullText(status);
 

@@ -41,8 +41,8 @@ public:
     explicit THistoryWindow(QWidget* parent = nullptr);
     ~THistoryWindow() override;
 
-    // The file to read, and why the history is off for this run ("" while
-    // it is on); asked at every load.
+    // The file to read, and why the history is off ("" while it is on; it
+    // is tried again a few passes on); asked at every load.
     std::function<std::string()> FileName;
     std::function<std::string()> OffReason;
 

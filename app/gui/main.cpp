@@ -74,7 +74,10 @@ int RunWindow(std::vector<std::string> toolkitArgs, const app::CommandLine& cl) 
     app::THistoryRecorder history;
     app::TMetricsPublisher publisher({cl.MetricsListen, cl.MetricsFile, cl.ProbeConcurrency,
                                       [&settings] { return app::MakeHttpGetter(settings); }});
-    publisher.Extra = [&history] { return app::UptimeMetricsText(history.Uptime(std::time(nullptr))); };
+    publisher.Extra = [&history] {
+        return app::UptimeMetricsText(history.Uptime(std::time(nullptr))) +
+               app::HistoryOkMetricsText(history);
+    };
     publisher.History = &history;
     try {
         publisher.Start();

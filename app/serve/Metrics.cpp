@@ -158,4 +158,13 @@ std::string UptimeMetricsText(const std::vector<THostUptime>& uptime) {
     return text;
 }
 
+std::string HistoryOkMetricsText(const THistoryRecorder& history) {
+    if (!history.Configured()) return "";
+    return std::string(
+               "# HELP sentrel_history_ok Whether the history is being written (1) or off after a failure "
+               "(0).\n"
+               "# TYPE sentrel_history_ok gauge\nsentrel_history_ok ") +
+           (history.Ok() ? "1" : "0") + "\n";
+}
+
 }  // namespace app

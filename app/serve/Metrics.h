@@ -35,6 +35,9 @@ std::string EscapeLabelValue(const std::string& value);
 // sentrel_host_uptime_ratio for every host and window with checks; "" for
 // none (the history off).
 std::string UptimeMetricsText(const std::vector<THostUptime>& uptime);
+// sentrel_history_ok: 1 while the history is written, 0 while it is off
+// after a failure; "" where no history file is in use.
+std::string HistoryOkMetricsText(const THistoryRecorder& history);
 
 struct TMetricsOptions {
     std::string Listen;  // "ADDR:PORT", empty for none
