@@ -280,7 +280,9 @@ TEST(Alerts, StateIsReadBackFromTheHistoryAtRestart) {
             m.c.OnPassOutcome = [&](const app::TPassOutcome& p) { history.Record(p, m.settings); };
             m.c.FormShow();
             for (char p : *passes) m.Pass(p == 'o');
-            if (passes == &r.after) EXPECT_EQ(m.view.changes, r.told) << r.what;
+            if (passes == &r.after) {
+                EXPECT_EQ(m.view.changes, r.told) << r.what;
+            }
         }
     }
 }
