@@ -48,12 +48,13 @@ for since in 2026-02-31 999999d 2026-12-01T-1:30 2026-12-01T24:00 2999-01-01; do
     grep -q "option '--since'" "$work/since.err" || fail "--since $since: $(cat "$work/since.err")"
 done
 
-# A host with bytes that are not UTF-8 still gives JSON that parses.
+# A host with bytes that are not UTF-8 (a Latin-1 settings file, read as
+# Latin-1 and kept as UTF-8) and a control character gives JSON that parses.
 ini "$work/latin" "history=h.db"
 printf 'server4name=http://127.0.0.1:7/\xff\xfe\x1b[2J\r\nserver4active=1\r\n' >>"$work/latin/sentrel.ini"
 (cd "$work/latin" && "$cli" --check --history >/dev/null) || true
 json=$(cd "$work/latin" && "$cli" --report --json)
-echo "$json" | grep -qF '"host":"http://127.0.0.1:7/\u00ff\u00fe\u001b[2J"' || fail "JSON of odd bytes: $json"
+echo "$json" | grep -qF "\"host\":\"http://127.0.0.1:7/$(printf '\303\277\303\276')\\u001b[2J\"" || fail "JSON of odd bytes: $json"
 if command -v python3 >/dev/null; then
     echo "$json" | python3 -m json.tool >/dev/null || fail "the report is not JSON: $json"
 else
