@@ -127,36 +127,6 @@ std::string ReportText(const std::vector<THostHistory>& hosts, std::int64_t from
     return out;
 }
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at s[i] (no overlong form,
-// no surrogate, nothing past U+10FFFF); 0 when there is none.
-std::size_t Utf8Length(const std::string& s, std::size_t i) {
-    const auto at = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = at(i);
-    std::size_t n = 0;
-    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size() || at(i + 1) < lo || at(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if ((at(i + k) & 0xC0) != 0x80) return 0;
-    return n;
-}
-
-}  // namespace
-
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -169,7 +139,7 @@ std::string JsonString(const std::string& text) {
             case '\t': out += "\\t"; break;
             default:
                 if (c < 0x20 || c >= 0x80) {
-                    const std::size_t n = c >= 0x80 ? Utf8Length(text, i) : 0;
+                    const std::size_t n = c >= 0x80 ? base::Utf8Length(text, i) : 0;
                     if (n > 0) {
                         out.append(text, i, n);
                         i += n - 1;

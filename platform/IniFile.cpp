@@ -47,35 +47,8 @@ bool ReadsBackAsOther(const std::string& section, const std::string& key) {
 }  // namespace
 
 bool IsUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = 0;
-        unsigned lo = 0x80, hi = 0xBF;  // the bounds of the second byte
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            n = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 2;
-            if (c == 0xE0) lo = 0xA0;  // no overlong form
-            if (c == 0xED) hi = 0x9F;  // no surrogate
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 3;
-            if (c == 0xF0) lo = 0x90;  // no overlong form
-            if (c == 0xF4) hi = 0x8F;  // nothing past U+10FFFF
-        } else {
-            return false;
-        }
-        if (i + n >= s.size()) return false;  // cut short
-        for (std::size_t k = 1; k <= n; ++k) {
-            const auto b = static_cast<unsigned char>(s[i + k]);
-            if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return false;
-        }
-        i += n + 1;
-    }
+    for (std::size_t i = 0, n; i < s.size(); i += n)
+        if ((n = base::Utf8Length(s, i)) == 0) return false;
     return true;
 }
 

@@ -13,32 +13,6 @@ namespace app {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at s[i]; 0 when there is none.
-std::size_t Utf8At(const std::string& s, std::size_t i) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = at(i);
-    if (c < 0x80) return 1;
-    std::size_t n;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size() || at(i + 1) < lo || at(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-    return n;
-}
-
 // text cut to at most limit characters (a byte that is not UTF-8 counts as
 // one), ending in an ellipsis when it was cut.
 std::string CutCharacters(const std::string& text, std::size_t limit) {
@@ -46,7 +20,7 @@ std::string CutCharacters(const std::string& text, std::size_t limit) {
     while (i < text.size()) {
         if (chars == limit - 1) cut = i;
         if (chars == limit) return text.substr(0, cut) + "\xE2\x80\xA6";
-        const std::size_t n = Utf8At(text, i);
+        const std::size_t n = base::Utf8Length(text, i);
         i += n ? n : 1;
         ++chars;
     }
@@ -115,7 +89,7 @@ std::string JsonText(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t n = Utf8At(text, i);
+        const std::size_t n = base::Utf8Length(text, i);
         if (n == 0 || c < 0x20 || c == 0x7F) {
             // A control character, or a byte that is not UTF-8: the byte as
             // the character of the same number.

@@ -2,46 +2,19 @@
 
 #include <cstdio>
 
+#include "base/Strings.h"
+
 namespace app {
 
 namespace {
-
 constexpr const char* kReplacement = "\xEF\xBF\xBD";
-
-// The length of the well-formed UTF-8 sequence at s[at], 0 when none.
-std::size_t SequenceLength(std::string_view s, std::size_t at) {
-    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[at + i]); };
-    const unsigned char c = b(0);
-    if (c < 0x80) return 1;
-    std::size_t n = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;  // no overlong forms
-        if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;  // nothing past U+10FFFF
-    } else {
-        return 0;
-    }
-    if (at + n > s.size()) return 0;
-    if (b(1) < lo || b(1) > hi) return 0;
-    for (std::size_t i = 2; i < n; ++i)
-        if (b(i) < 0x80 || b(i) > 0xBF) return 0;
-    return n;
-}
-
 }  // namespace
 
 std::string StatusCleanText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t n = SequenceLength(text, at);
+        const std::size_t n = base::Utf8Length(text, at);
         const auto c = static_cast<unsigned char>(text[at]);
         if (n == 0 || (n == 1 && ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)) ||
             (n == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0)) {
