@@ -88,6 +88,17 @@ private:
     sqlite3_stmt* s_ = nullptr;
 };
 
+// A raw row's outcome from a statement that selects, in this order,
+// t, slot, host, up, reason, (status), total_ms.
+void ReadOutcome(Stmt& s, TCheckRow& r) {
+    r.Time = s.Int(0);
+    r.Slot = int(s.Int(1));
+    s.TextInto(2, r.Host);
+    r.Up = s.Int(3) != 0;
+    s.TextInto(4, r.Reason);
+    r.TotalMs = s.Real(6);
+}
+
 double Percentile(std::vector<double>& sorted, double p) {
     if (sorted.empty()) return 0;
     std::size_t rank = static_cast<std::size_t>(std::ceil(p * double(sorted.size())));
@@ -519,12 +530,7 @@ void THistoryStore::ForEachCheck(std::int64_t from, std::int64_t to, const std::
     auto opt = [&s](int i) { return s.Null(i) ? std::nullopt : std::optional<double>(s.Real(i)); };
     TCheckRow r;
     while ((rc = s.Step()) == SQLITE_ROW) {
-        r.Time = s.Int(0);
-        r.Slot = int(s.Int(1));
-        s.TextInto(2, r.Host);
-        r.Up = s.Int(3) != 0;
-        s.TextInto(4, r.Reason);
-        r.TotalMs = s.Real(6);
+        ReadOutcome(s, r);
         if (!outcomesOnly) {
             r.StatusCode = int(s.Int(5));
             r.CertExpiry = s.Int(7);
@@ -541,18 +547,13 @@ void THistoryStore::ForEachCheck(std::int64_t from, std::int64_t to, const std::
 void THistoryStore::ForEachLatest(const std::function<bool(const TCheckRow&)>& row) {
     if (version_ == 0) return;
     // Rows are appended in time order: the newest are the last rowids.
-    Stmt s(db_, "SELECT t,slot,host,up,reason,total_ms,status FROM checks ORDER BY rowid DESC");
+    Stmt s(db_, "SELECT t,slot,host,up,reason,status,total_ms FROM checks ORDER BY rowid DESC");
     if (!s.Ok()) Fail("cannot read the history");
     int rc;
     TCheckRow r;
     while ((rc = s.Step()) == SQLITE_ROW) {
-        r.Time = s.Int(0);
-        r.Slot = int(s.Int(1));
-        s.TextInto(2, r.Host);
-        r.Up = s.Int(3) != 0;
-        s.TextInto(4, r.Reason);
-        r.TotalMs = s.Real(5);
-        r.StatusCode = int(s.Int(6));
+        ReadOutcome(s, r);
+        r.StatusCode = int(s.Int(5));
         if (!row(r)) return;
     }
     if (rc != SQLITE_DONE) Fail("cannot read the history");
