@@ -215,6 +215,10 @@ TEST(StatusRoutes, WhatEachPathAnswers) {
         {"/badge/1/uptime.svg", 200, "image/svg+xml", "uptime 24h: 99.95%"},
         {"/badge/1/uptime.svg?window=7d", 200, "image/svg+xml", "uptime 7d: 50%"},
         {"/badge/1/uptime.svg?window=30d", 200, "image/svg+xml", "uptime 30d: no checks"},
+        // The value's colour follows the uptime: green from 99.9 %, red far below, grey without checks.
+        {"/badge/1/uptime.svg", 200, "image/svg+xml", "height=\"20\" fill=\"#2e7d32\""},
+        {"/badge/1/uptime.svg?window=7d", 200, "image/svg+xml", "height=\"20\" fill=\"#c62828\""},
+        {"/badge/1/uptime.svg?window=30d", 200, "image/svg+xml", "height=\"20\" fill=\"#6b6b6b\""},
         {"/badge/1/uptime.svg?window=30d", 200, "image/svg+xml", "uptime 30d: no history", false},
         {"/badge/1/uptime.svg?window=1y", 400, "", "24h, 7d or 30d"},
         {"/badge/1/uptime.svg?window=", 400, "", "24h, 7d or 30d"},
